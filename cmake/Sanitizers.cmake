@@ -1,0 +1,10 @@
+# Whole-tree sanitizer builds: -DQZ417_SANITIZE=address (ASan + UBSan) or thread (TSan).
+if(QZ417_SANITIZE STREQUAL "address")
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+elseif(QZ417_SANITIZE STREQUAL "thread")
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+elseif(NOT QZ417_SANITIZE STREQUAL "")
+  message(FATAL_ERROR "QZ417_SANITIZE must be empty, 'address' or 'thread'")
+endif()

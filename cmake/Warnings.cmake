@@ -1,0 +1,6 @@
+function(qz417_warnings target)
+  target_compile_options(${target} PRIVATE -Wall -Wextra)
+  if(QZ417_WERROR)
+    target_compile_options(${target} PRIVATE -Werror)
+  endif()
+endfunction()

@@ -1,0 +1,93 @@
+// qz417sim as a library: one or more emulated QZ417 scanners on loopback,
+// started inside the calling process (tests, benchmarks) or by the qz417sim
+// command-line program.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace qzsim {
+
+// What one scanner says about itself in its announcements.
+struct DescriptionOptions {
+    std::uint16_t type = 417;
+    // Ethernet, external result and measurement sync, voltage analog out,
+    // laser modulation: bits 0, 1, 2, 3 and 5.
+    std::uint8_t modification = 0x2F;
+    std::uint32_t serialNumber = 0;  // 0: 10000 + scanner index
+    std::uint16_t baseDistance = 80;
+    std::uint16_t rangeZ = 250;
+    std::uint16_t rangeXSmr = 140;
+    std::uint16_t rangeXEmr = 230;
+    std::uint16_t discreteValue = 16384;
+    std::int16_t errorValue = 0;
+    std::uint32_t firmwareVersion = 417;
+};
+
+// Misbehaviour on purpose, for tests. Counts are of commands served on a
+// connection; -1 means never.
+struct FaultOptions {
+    int segmentBytes = 0;           // >0: send replies in pieces of this size
+    int segmentDelayMs = 0;         // pause between the pieces
+    int stallAfterCommands = -1;    // stop answering (keep the connection open)
+    int closeMidReplyAfter = -1;    // send half a reply, then close
+    int resetAfterCommands = -1;    // reset the connection (RST) instead of answering
+    bool malformedAnnouncements = false; // also send wrong sizes, duplicates,
+                                         // 0.0.0.0 and other type codes
+    std::optional<std::int16_t> angleReply; // fixed reply to command 7
+};
+
+struct EmulatorOptions {
+    int count = 1;                       // scanner k listens on 127.0.0.(k+1)
+    std::uint16_t tcpPort = 417;
+    std::string announceAddress = "127.0.0.1";
+    std::uint16_t announcePort = 6001;
+    int announceIntervalMs = 250;        // 0: no announcements
+    double measurementRateHz = 1000;
+    int udpHz = 0;                       // udpFrequency of the default block
+    double streamRateHz = 0;             // >0 overrides the block's UDP rate
+    double triggerHz = 100;              // emulated sync pulses
+    std::string stateDir;                // empty: stored blocks live in memory only
+    bool allowNetwork = false;           // allow UDP/announcements off loopback
+    bool quiet = true;                   // no connection lines on stderr
+    DescriptionOptions description;
+    FaultOptions faults;
+};
+
+class Emulator {
+public:
+    explicit Emulator(EmulatorOptions options);
+    ~Emulator(); // stops
+    Emulator(const Emulator &) = delete;
+    Emulator &operator=(const Emulator &) = delete;
+
+    // Binds every server and starts the threads. On failure returns false and
+    // says why in *error (for example that port 417 needs CAP_NET_BIND_SERVICE).
+    bool start(std::string *error);
+    void stop();
+
+    int count() const;
+    std::string address(int k) const; // "127.0.0.(k+1)"
+
+    // The current parameter block of scanner k, and replacing it (as command 5 does).
+    std::array<std::uint8_t, 512> config(int k) const;
+    void setConfig(int k, const std::array<std::uint8_t, 512> &block);
+    // The 268 bytes scanner k announces.
+    std::array<std::uint8_t, 268> announcement(int k) const;
+    void setFaults(int k, const FaultOptions &faults);
+
+    // Counters for tests: commands served per code (index 1..7), connections accepted.
+    std::uint64_t commandsServed(int k, int code) const;
+    std::uint64_t connectionsAccepted(int k) const;
+    std::uint64_t udpPacketsSent(int k) const;
+
+    struct Impl;
+
+private:
+    std::unique_ptr<Impl> impl_;
+};
+
+} // namespace qzsim
