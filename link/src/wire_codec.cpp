@@ -1,0 +1,2 @@
+// Placeholder, replaced by the codec.
+namespace qz417::link {}
