@@ -13,4 +13,9 @@ float AngleDegrees(std::int16_t units);
 // Fixed point, three decimals, '.' as separator: 0.002, -60.000.
 std::string FormatDegrees(float degrees);
 
+// Caption of the angle group: "Angle: <setting>°; Calculate: <calculated>°",
+// or "Angle: <setting>°; Calculate: Out of range" when the scanner found no
+// angle (kAngleOutOfRange).
+std::string AngleCaption(std::int16_t setting, std::int16_t calculated);
+
 } // namespace qz

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <array>
+#include <cassert>
 #include <cstddef>
 #include <cstdint>
 
@@ -105,7 +106,9 @@ public:
     void setNetMaskOctet(int i, std::uint8_t v) { setU8(octetOffset(kNetMask, i), v); }
     std::uint8_t udpAddressOctet(int i) const { return u8(octetOffset(kUdpAddress, i)); }
     void setUdpAddressOctet(int i, std::uint8_t v) { setU8(octetOffset(kUdpAddress, i), v); }
+    // i: 0 ... 3.
     static constexpr std::size_t octetOffset(std::size_t field, int i) {
+        assert(i >= 0 && i < 4);
         return field + 3 - static_cast<std::size_t>(i);
     }
 

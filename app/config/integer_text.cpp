@@ -35,4 +35,20 @@ void ShowConversionError(QWidget *parent, const QString &text) {
                           QStringLiteral("'%1' is not a valid integer value").arg(text));
 }
 
+TypedNumber ResolveTypedNumber(const QString &text, std::uint32_t current, std::uint32_t limit) {
+    TypedNumber out;
+    out.text = text.isEmpty() ? QString::number(current) : text;
+    const std::optional<std::int32_t> number = ParseInteger(out.text);
+    if (!number)
+        return out;
+    out.valid = true;
+    if (*number < 0 || static_cast<std::uint32_t>(*number) > limit) {
+        out.text = QString::number(current);
+        out.value = current;
+    } else {
+        out.value = static_cast<std::uint32_t>(*number);
+    }
+    return out;
+}
+
 } // namespace qz

@@ -1,0 +1,283 @@
+#include "config/config_area.h"
+
+#include <functional>
+#include <random>
+#include <set>
+#include <string>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using qz::ConfigArea;
+
+ConfigArea RandomArea(std::mt19937 &rng) {
+    ConfigArea area;
+    std::uniform_int_distribution<int> byte(0, 255);
+    for (std::size_t i = 0; i < ConfigArea::kSize; ++i)
+        area.setByteAt(i, static_cast<std::uint8_t>(byte(rng)));
+    return area;
+}
+
+TEST(ConfigAreaTest, NewAreaIsAllZero) {
+    const ConfigArea area;
+    for (std::size_t i = 0; i < ConfigArea::kSize; ++i)
+        ASSERT_EQ(area.byteAt(i), 0u) << "byte " << i;
+}
+
+TEST(ConfigAreaTest, AddressOctetsAreStoredLastOctetFirst) {
+    ConfigArea area;
+    const std::uint8_t ip[4] = {192, 168, 1, 30};
+    const std::uint8_t mask[4] = {255, 255, 255, 0};
+    const std::uint8_t udp[4] = {10, 20, 30, 40};
+    for (int i = 0; i < 4; ++i) {
+        area.setNetAddressOctet(i, ip[i]);
+        area.setNetMaskOctet(i, mask[i]);
+        area.setUdpAddressOctet(i, udp[i]);
+    }
+    const std::uint8_t expected[12] = {30, 1, 168, 192, 0, 255, 255, 255, 40, 30, 20, 10};
+    for (int i = 0; i < 12; ++i)
+        EXPECT_EQ(area.byteAt(18 + static_cast<std::size_t>(i)), expected[i]) << "byte " << 18 + i;
+    for (int i = 0; i < 4; ++i) {
+        EXPECT_EQ(area.netAddressOctet(i), ip[i]);
+        EXPECT_EQ(area.netMaskOctet(i), mask[i]);
+        EXPECT_EQ(area.udpAddressOctet(i), udp[i]);
+    }
+}
+
+struct TwoByteCase {
+    const char *name;
+    std::size_t offset;
+    std::function<void(ConfigArea &)> set;
+    std::function<int(const ConfigArea &)> get;
+    int value;
+    std::uint8_t low;
+    std::uint8_t high;
+};
+
+TEST(ConfigAreaTest, TwoByteFieldsAreLittleEndian) {
+    const TwoByteCase cases[] = {
+        {"port 6003", 30, [](ConfigArea &a) { a.setUdpPort(6003); },
+         [](const ConfigArea &a) { return int{a.udpPort()}; }, 6003, 0x73, 0x17},
+        {"port 65535", 30, [](ConfigArea &a) { a.setUdpPort(65535); },
+         [](const ConfigArea &a) { return int{a.udpPort()}; }, 65535, 0xFF, 0xFF},
+        {"angle -32767", 10, [](ConfigArea &a) { a.setAngle(-32767); },
+         [](const ConfigArea &a) { return int{a.angle()}; }, -32767, 0x01, 0x80},
+        {"angle 32767", 10, [](ConfigArea &a) { a.setAngle(32767); },
+         [](const ConfigArea &a) { return int{a.angle()}; }, 32767, 0xFF, 0x7F},
+        {"angle -16384", 10, [](ConfigArea &a) { a.setAngle(-16384); },
+         [](const ConfigArea &a) { return int{a.angle()}; }, -16384, 0x00, 0xC0},
+        {"angle -32768", 10, [](ConfigArea &a) { a.setAngle(-32768); },
+         [](const ConfigArea &a) { return int{a.angle()}; }, -32768, 0x00, 0x80},
+        {"integration 0", 1, [](ConfigArea &a) { a.setIntegration(0); },
+         [](const ConfigArea &a) { return int{a.integration()}; }, 0, 0x00, 0x00},
+        {"integration 499", 1, [](ConfigArea &a) { a.setIntegration(499); },
+         [](const ConfigArea &a) { return int{a.integration()}; }, 499, 0xF3, 0x01},
+        {"integration 65535", 1, [](ConfigArea &a) { a.setIntegration(65535); },
+         [](const ConfigArea &a) { return int{a.integration()}; }, 65535, 0xFF, 0xFF},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.name);
+        ConfigArea area;
+        c.set(area);
+        EXPECT_EQ(area.byteAt(c.offset), c.low);
+        EXPECT_EQ(area.byteAt(c.offset + 1), c.high);
+        EXPECT_EQ(c.get(area), c.value);
+    }
+}
+
+TEST(ConfigAreaTest, LoadAndDataRoundTripARandomBlock) {
+    std::mt19937 rng(417);
+    for (int round = 0; round < 20; ++round) {
+        const ConfigArea source = RandomArea(rng);
+        const ConfigArea copy(source.data());
+        EXPECT_EQ(copy, source);
+        ConfigArea loaded;
+        loaded.load(source.data());
+        EXPECT_TRUE(loaded.bytes() == source.bytes());
+    }
+}
+
+TEST(ConfigAreaTest, SyncBitsAreBitsZeroToSixOfByteTwelve) {
+    using SB = ConfigArea::SyncBit;
+    const SB bits[] = {SB::kResultSyncEnable,   SB::kResultSyncFalling, SB::kMeasureSyncEnable,
+                       SB::kMeasureSyncFalling, SB::kAnalogSyncEnable,  SB::kAnalogSyncFalling,
+                       SB::kAnalogSyncLevel};
+    for (int i = 0; i < 7; ++i) {
+        ConfigArea area;
+        area.setSyncBit(bits[i], true);
+        EXPECT_EQ(area.syncFlags(), 1u << i);
+        EXPECT_TRUE(area.syncBit(bits[i]));
+        area.setByteAt(12, 0xFF);
+        area.setSyncBit(bits[i], false);
+        EXPECT_EQ(area.syncFlags(), static_cast<std::uint8_t>(~(1u << i)));
+        EXPECT_FALSE(area.syncBit(bits[i]));
+    }
+}
+
+// One setter of the area: which bytes (or, for a bit, which bit of byte 12)
+// it may change, and how to call it with a random value and read it back.
+struct SetterCase {
+    std::string name;
+    std::set<std::size_t> bytes;                          // bytes it may change
+    std::uint8_t bitMask = 0xFF;                          // for byte 12: the bits it may change
+    std::function<int(ConfigArea &, std::mt19937 &)> set; // returns the value set
+    std::function<int(const ConfigArea &)> get;
+};
+
+std::vector<SetterCase> AllSetters() {
+    auto u8 = [](std::mt19937 &r) { return std::uniform_int_distribution<int>(0, 255)(r); };
+    auto u16 = [](std::mt19937 &r) { return std::uniform_int_distribution<int>(0, 65535)(r); };
+    auto i16 = [](std::mt19937 &r) { return std::uniform_int_distribution<int>(-32768, 32767)(r); };
+    std::vector<SetterCase> s;
+    auto byteField = [&](std::string name, std::size_t off, void (ConfigArea::*set)(std::uint8_t),
+                         std::uint8_t (ConfigArea::*get)() const) {
+        s.push_back({name,
+                     {off},
+                     0xFF,
+                     [=](ConfigArea &a, std::mt19937 &r) {
+                         const int v = u8(r);
+                         (a.*set)(static_cast<std::uint8_t>(v));
+                         return v;
+                     },
+                     [=](const ConfigArea &a) { return int{(a.*get)()}; }});
+    };
+    byteField("laserLevel", 0, &ConfigArea::setLaserLevel, &ConfigArea::laserLevel);
+    byteField("windowLeft", 5, &ConfigArea::setWindowLeft, &ConfigArea::windowLeft);
+    byteField("windowWidth", 6, &ConfigArea::setWindowWidth, &ConfigArea::windowWidth);
+    byteField("windowTop", 7, &ConfigArea::setWindowTop, &ConfigArea::windowTop);
+    byteField("windowHeight", 8, &ConfigArea::setWindowHeight, &ConfigArea::windowHeight);
+    byteField("windowMode", 9, &ConfigArea::setWindowMode, &ConfigArea::windowMode);
+    byteField("syncDivider", 14, &ConfigArea::setSyncDivider, &ConfigArea::syncDivider);
+    byteField("syncDelay", 15, &ConfigArea::setSyncDelay, &ConfigArea::syncDelay);
+    byteField("analogPoints", 16, &ConfigArea::setAnalogPoints, &ConfigArea::analogPoints);
+    byteField("analogTime", 17, &ConfigArea::setAnalogTime, &ConfigArea::analogTime);
+    byteField("udpFrequency", 32, &ConfigArea::setUdpFrequency, &ConfigArea::udpFrequency);
+    s.push_back({"integration",
+                 {1, 2},
+                 0xFF,
+                 [=](ConfigArea &a, std::mt19937 &r) {
+                     const int v = u16(r);
+                     a.setIntegration(static_cast<std::uint16_t>(v));
+                     return v;
+                 },
+                 [](const ConfigArea &a) { return int{a.integration()}; }});
+    s.push_back({"udpPort",
+                 {30, 31},
+                 0xFF,
+                 [=](ConfigArea &a, std::mt19937 &r) {
+                     const int v = u16(r);
+                     a.setUdpPort(static_cast<std::uint16_t>(v));
+                     return v;
+                 },
+                 [](const ConfigArea &a) { return int{a.udpPort()}; }});
+    s.push_back({"angle",
+                 {10, 11},
+                 0xFF,
+                 [=](ConfigArea &a, std::mt19937 &r) {
+                     const int v = i16(r);
+                     a.setAngle(static_cast<std::int16_t>(v));
+                     return v;
+                 },
+                 [](const ConfigArea &a) { return int{a.angle()}; }});
+    for (int i = 0; i < 4; ++i) {
+        const std::string n = std::to_string(i);
+        s.push_back({"netAddressOctet" + n,
+                     {ConfigArea::octetOffset(ConfigArea::kNetAddress, i)},
+                     0xFF,
+                     [=](ConfigArea &a, std::mt19937 &r) {
+                         const int v = u8(r);
+                         a.setNetAddressOctet(i, static_cast<std::uint8_t>(v));
+                         return v;
+                     },
+                     [=](const ConfigArea &a) { return int{a.netAddressOctet(i)}; }});
+        s.push_back({"netMaskOctet" + n,
+                     {ConfigArea::octetOffset(ConfigArea::kNetMask, i)},
+                     0xFF,
+                     [=](ConfigArea &a, std::mt19937 &r) {
+                         const int v = u8(r);
+                         a.setNetMaskOctet(i, static_cast<std::uint8_t>(v));
+                         return v;
+                     },
+                     [=](const ConfigArea &a) { return int{a.netMaskOctet(i)}; }});
+        s.push_back({"udpAddressOctet" + n,
+                     {ConfigArea::octetOffset(ConfigArea::kUdpAddress, i)},
+                     0xFF,
+                     [=](ConfigArea &a, std::mt19937 &r) {
+                         const int v = u8(r);
+                         a.setUdpAddressOctet(i, static_cast<std::uint8_t>(v));
+                         return v;
+                     },
+                     [=](const ConfigArea &a) { return int{a.udpAddressOctet(i)}; }});
+    }
+    for (int bit = 0; bit < 7; ++bit) {
+        const auto b = static_cast<ConfigArea::SyncBit>(bit);
+        s.push_back({"syncBit" + std::to_string(bit),
+                     {12},
+                     static_cast<std::uint8_t>(1u << bit),
+                     [=](ConfigArea &a, std::mt19937 &r) {
+                         const int v = u8(r) & 1;
+                         a.setSyncBit(b, v != 0);
+                         return v;
+                     },
+                     [=](const ConfigArea &a) { return a.syncBit(b) ? 1 : 0; }});
+    }
+    return s;
+}
+
+TEST(ConfigAreaTest, EachSetterChangesOnlyItsOwnField) {
+    std::mt19937 rng(6003);
+    const auto setters = AllSetters();
+    EXPECT_EQ(setters.size(), 14u + 12u + 7u);
+    for (const auto &setter : setters) {
+        SCOPED_TRACE(setter.name);
+        for (int round = 0; round < 50; ++round) {
+            const ConfigArea before = RandomArea(rng);
+            ConfigArea after = before;
+            const int value = setter.set(after, rng);
+            ASSERT_EQ(setter.get(after), value);
+            for (std::size_t i = 0; i < ConfigArea::kSize; ++i) {
+                std::uint8_t allowed = setter.bytes.count(i) ? setter.bitMask : 0;
+                ASSERT_EQ(after.byteAt(i) & ~allowed, before.byteAt(i) & ~allowed)
+                    << "byte " << i << " changed";
+            }
+        }
+    }
+}
+
+TEST(ConfigAreaTest, FieldsAreDisjointAndLeaveUninterpretedBytesAlone) {
+    // Setting every field to its maximum on a zero block must leave exactly
+    // bytes 3, 4, 13, 33..511 and bit 7 of byte 12 at zero.
+    ConfigArea area;
+    area.setLaserLevel(0xFF);
+    area.setIntegration(0xFFFF);
+    area.setWindowLeft(0xFF);
+    area.setWindowWidth(0xFF);
+    area.setWindowTop(0xFF);
+    area.setWindowHeight(0xFF);
+    area.setWindowMode(0xFF);
+    area.setAngle(-1);
+    for (int b = 0; b < 7; ++b)
+        area.setSyncBit(static_cast<ConfigArea::SyncBit>(b), true);
+    area.setSyncDivider(0xFF);
+    area.setSyncDelay(0xFF);
+    area.setAnalogPoints(0xFF);
+    area.setAnalogTime(0xFF);
+    for (int i = 0; i < 4; ++i) {
+        area.setNetAddressOctet(i, 0xFF);
+        area.setNetMaskOctet(i, 0xFF);
+        area.setUdpAddressOctet(i, 0xFF);
+    }
+    area.setUdpPort(0xFFFF);
+    area.setUdpFrequency(0xFF);
+    for (std::size_t i = 0; i < ConfigArea::kSize; ++i) {
+        std::uint8_t expected = 0xFF;
+        if (i == 3 || i == 4 || i == 13 || i >= 33)
+            expected = 0;
+        if (i == 12)
+            expected = 0x7F;
+        EXPECT_EQ(area.byteAt(i), expected) << "byte " << i;
+    }
+}
+
+} // namespace
