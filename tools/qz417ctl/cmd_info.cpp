@@ -1,0 +1,44 @@
+// qz417ctl info: the self-description of one scanner, in the rows of the
+// program's information page.
+#include <iostream>
+
+#include "command_line.h"
+#include "commands.h"
+#include "config/device_description.h"
+#include "device_address.h"
+#include "failure.h"
+
+namespace qzctl {
+
+namespace {
+
+constexpr const char *kUsage = "qz417ctl info ADDR [--time MS]";
+constexpr const char *kHelp =
+    "usage: qz417ctl info ADDR [--time MS]\n"
+    "\n"
+    "Listens for the announcement of the scanner at ADDR (IPv4) and prints its\n"
+    "self-description in the rows of the setup program's information page.\n"
+    "\n"
+    "  --time MS   how long to listen, 1..65535 ms (default 5000)\n";
+
+} // namespace
+
+int RunInfo(const Args &args) {
+    const CommandLine cl(args, {{"--time", "", true}});
+    if (cl.helpRequested()) {
+        std::cout << kHelp;
+        return kExitOk;
+    }
+    cl.expectPositional(1, kUsage);
+    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    const int timeMs = static_cast<int>(cl.integer("--time", 5000, 1, 65535));
+    const auto record = FindScanner(ip, timeMs);
+    if (!record)
+        throw Failure("no scanner at " + FormatIpv4(ip.data()) + " heard within " +
+                      std::to_string(timeMs) + " ms");
+    for (const std::string &row : qz::DescriptionRows(qz::DecodeDescription(record->description)))
+        std::cout << row << "\n";
+    return kExitOk;
+}
+
+} // namespace qzctl

@@ -1,0 +1,151 @@
+// qz417ctl stream: receive the UDP profile stream, print the rates and the
+// lost packets once a second, and optionally record every packet.
+#include <array>
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <iostream>
+#include <optional>
+
+#include "command_line.h"
+#include "commands.h"
+#include "failure.h"
+#include "qz417link.h"
+#include "stream_counter.h"
+
+namespace qzctl {
+
+namespace {
+
+constexpr const char *kUsage = "qz417ctl stream [--port P] [--seconds S] [--record FILE]";
+constexpr const char *kHelp =
+    "usage: qz417ctl stream [--port P] [--seconds S] [--record FILE]\n"
+    "\n"
+    "Receives the profiles a scanner streams by UDP and prints once a second the\n"
+    "packet and measurement rates (from the change of the packets' counters), the\n"
+    "packets received and the packets lost (gaps in the packet counter):\n"
+    "  t=1.0s packets=250.0/s measurements=1000.0/s received=250 lost=0\n"
+    "and at the end one line with the totals. Stops after S seconds or on Ctrl-C.\n"
+    "\n"
+    "  --port P        local UDP port, 1..65535 (default 6003)\n"
+    "  --seconds S     how long to receive, 1..86400 (default: until interrupted)\n"
+    "  --record FILE   append every packet, 4100 bytes each, to FILE\n"
+    "\n"
+    "Exit status 1 when no packet arrived.\n";
+
+volatile std::sig_atomic_t gStop = 0;
+
+extern "C" void OnStopSignal(int) {
+    gStop = 1;
+}
+
+class UdpSocket {
+public:
+    explicit UdpSocket(int port) : socket_(QZ417_UDP_Connect(port)) {}
+    ~UdpSocket() { QZ417_UDP_Disconnect(socket_); }
+    UdpSocket(const UdpSocket &) = delete;
+    UdpSocket &operator=(const UdpSocket &) = delete;
+    bool ok() const { return socket_ != -1; }
+    std::int32_t handle() const { return socket_; }
+
+private:
+    std::int32_t socket_;
+};
+
+class RecordFile {
+public:
+    explicit RecordFile(const std::string &path) : file_(std::fopen(path.c_str(), "ab")) {
+        if (file_ == nullptr)
+            throw UsageError("cannot write " + path);
+    }
+    ~RecordFile() {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    RecordFile(const RecordFile &) = delete;
+    RecordFile &operator=(const RecordFile &) = delete;
+    void write(const std::uint8_t *packet, const std::string &path) {
+        if (std::fwrite(packet, 1, QZ417_PACKET_SIZE, file_) != QZ417_PACKET_SIZE)
+            throw Failure("cannot write " + path);
+    }
+    void close(const std::string &path) {
+        const int rc = std::fclose(file_);
+        file_ = nullptr;
+        if (rc != 0)
+            throw Failure("cannot write " + path);
+    }
+
+private:
+    std::FILE *file_;
+};
+
+void PrintInterval(double seconds, const StreamInterval &s) {
+    char line[160];
+    std::snprintf(line, sizeof line,
+                  "t=%.1fs packets=%.1f/s measurements=%.1f/s received=%llu lost=%llu", seconds,
+                  s.packetRate, s.measurementRate, static_cast<unsigned long long>(s.received),
+                  static_cast<unsigned long long>(s.lost));
+    std::cout << line << std::endl;
+}
+
+} // namespace
+
+int RunStream(const Args &args) {
+    const CommandLine cl(args,
+                         {{"--port", "", true}, {"--seconds", "", true}, {"--record", "", true}});
+    if (cl.helpRequested()) {
+        std::cout << kHelp;
+        return kExitOk;
+    }
+    cl.expectPositional(0, kUsage);
+    const int port = static_cast<int>(cl.integer("--port", 6003, 1, 65535));
+    const std::int64_t seconds = cl.integer("--seconds", 0, 1, 86400);
+    const auto recordPath = cl.value("--record");
+
+    UdpSocket socket(port);
+    if (!socket.ok())
+        throw Failure("cannot receive on UDP port " + std::to_string(port) + " (already in use?)");
+    std::optional<RecordFile> record;
+    if (recordPath)
+        record.emplace(*recordPath);
+
+    gStop = 0;
+    std::signal(SIGINT, OnStopSignal);
+    std::signal(SIGTERM, OnStopSignal);
+
+    using Clock = std::chrono::steady_clock;
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    auto intervalStart = start;
+    StreamCounter counter;
+    std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
+    std::cout << "receiving on UDP port " << port << std::endl;
+
+    while (gStop == 0 && (seconds == 0 || Clock::now() < end)) {
+        if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
+            counter.add(static_cast<std::uint16_t>(packet[0] | (packet[1] << 8)),
+                        static_cast<std::uint16_t>(packet[2] | (packet[3] << 8)));
+            if (record)
+                record->write(packet.data(), *recordPath);
+        }
+        const auto now = Clock::now();
+        const std::chrono::duration<double, std::milli> elapsed = now - intervalStart;
+        if (elapsed.count() >= 1000.0) {
+            const std::chrono::duration<double> sinceStart = now - start;
+            PrintInterval(sinceStart.count(), counter.endInterval(elapsed.count()));
+            intervalStart = now;
+        }
+    }
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
+    if (record)
+        record->close(*recordPath);
+
+    std::cout << "total received=" << counter.received() << " lost=" << counter.lost()
+              << " duplicates=" << counter.duplicates() << " late=" << counter.late() << std::endl;
+    if (counter.received() == 0)
+        throw Failure("no packet received on UDP port " + std::to_string(port));
+    return kExitOk;
+}
+
+} // namespace qzctl

@@ -1,0 +1,74 @@
+#include "device_address.h"
+
+#include <cstdio>
+
+#include "command_line.h"
+#include "failure.h"
+
+namespace qzctl {
+
+Ipv4 ParseIpv4(const std::string &text) {
+    Ipv4 ip{};
+    std::size_t pos = 0;
+    for (int i = 0; i < 4; ++i) {
+        std::size_t end = pos;
+        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - pos < 3)
+            ++end;
+        const bool lastOctet = i == 3;
+        const bool separatorOk =
+            lastOctet ? end == text.size() : end < text.size() && text[end] == '.';
+        if (end == pos || !separatorOk)
+            throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
+        const int v = std::stoi(text.substr(pos, end - pos));
+        if (v > 255)
+            throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
+        ip[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
+        pos = end + 1;
+    }
+    return ip;
+}
+
+std::string FormatIpv4(const std::uint8_t *octets) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
+    return buf;
+}
+
+std::string FormatMac(const std::uint8_t *mac) {
+    char buf[18];
+    std::snprintf(buf, sizeof buf, "%02X-%02X-%02X-%02X-%02X-%02X", mac[0], mac[1], mac[2], mac[3],
+                  mac[4], mac[5]);
+    return buf;
+}
+
+DeviceAnnouncement MakeAnnouncement(const Ipv4 &ip) {
+    DeviceAnnouncement record{};
+    record.type = QZ417_TYPE_CODE;
+    for (std::size_t i = 0; i < 4; ++i)
+        record.ip[i] = ip[i];
+    record.next = nullptr;
+    return record;
+}
+
+std::vector<DeviceAnnouncement> SearchScanners(int typeFilter, int timeMs) {
+    std::vector<DeviceAnnouncement> found;
+    DeviceAnnouncement *list = QZ_Search(typeFilter, timeMs);
+    for (const DeviceAnnouncement *node = list; node != nullptr; node = node->next) {
+        DeviceAnnouncement copy = *node;
+        copy.next = nullptr;
+        found.push_back(copy);
+    }
+    QZ_ClearList(list);
+    return found;
+}
+
+std::optional<DeviceAnnouncement> FindScanner(const Ipv4 &ip, int timeMs) {
+    for (const auto &record : SearchScanners(0xFFFF, timeMs)) {
+        if (record.type == QZ417_TYPE_CODE && record.ip[0] == ip[0] && record.ip[1] == ip[1] &&
+            record.ip[2] == ip[2] && record.ip[3] == ip[3])
+            return record;
+    }
+    return std::nullopt;
+}
+
+} // namespace qzctl

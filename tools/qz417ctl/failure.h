@@ -1,0 +1,31 @@
+// The one way a subcommand fails: a Failure carries the single line that the
+// tool prints on stderr (without the program name) and the exit status.
+#pragma once
+
+#include <stdexcept>
+#include <string>
+
+namespace qzctl {
+
+enum ExitCode : int {
+    kExitOk = 0,
+    kExitFailure = 1, // the scanner or the network did not do what was asked
+    kExitUsage = 2,   // bad command line, bad value, bad file
+};
+
+class Failure : public std::runtime_error {
+public:
+    explicit Failure(const std::string &line, int exitCode = kExitFailure)
+        : std::runtime_error(line), exitCode_(exitCode) {}
+    int exitCode() const { return exitCode_; }
+
+private:
+    int exitCode_;
+};
+
+// A mistake of the caller: wrong option, value out of range, unreadable file.
+inline Failure UsageError(const std::string &line) {
+    return Failure(line, kExitUsage);
+}
+
+} // namespace qzctl

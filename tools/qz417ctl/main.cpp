@@ -1,0 +1,65 @@
+// qz417ctl: drive QZ417 scanners from the command line.
+#include <iostream>
+#include <map>
+
+#include "commands.h"
+#include "failure.h"
+
+namespace {
+
+constexpr const char *kHelp =
+    "usage: qz417ctl COMMAND [ARGS...]\n"
+    "\n"
+    "Commands (each has --help):\n"
+    "  search [--time MS] [--type N] [--json]     list the scanners heard on the network\n"
+    "  info ADDR                                   a scanner's self-description\n"
+    "  params get|set|store|defaults|save|load     the parameter block\n"
+    "  profile ADDR [--count N] [--format txt|csv|ply] [-o FILE]\n"
+    "                                              measured profiles in millimetres\n"
+    "  image ADDR -o FILE.png                      the camera image\n"
+    "  stream [--port P] [--seconds S] [--record FILE]\n"
+    "                                              receive the UDP profile stream\n"
+    "  angle ADDR                                  the calculated mounting angle\n"
+    "\n"
+    "ADDR is the scanner's IPv4 address, for example 127.0.0.1.\n"
+    "Exit status: 0 on success, 1 when the scanner or the network failed,\n"
+    "2 for a wrong command line or value; the reason is one line on stderr.\n";
+
+} // namespace
+
+int main(int argc, char **argv) {
+    using namespace qzctl;
+    const std::map<std::string, int (*)(const Args &)> commands = {
+        {"search", RunSearch},   {"info", RunInfo},   {"params", RunParams},
+        {"profile", RunProfile}, {"image", RunImage}, {"stream", RunStream},
+        {"angle", RunAngle}};
+    if (argc < 2) {
+        std::cerr << "qz417ctl: missing command (see qz417ctl --help)\n";
+        return kExitUsage;
+    }
+    const std::string name = argv[1];
+    if (name == "--help" || name == "-h" || name == "help") {
+        std::cout << kHelp;
+        return kExitOk;
+    }
+    if (name == "--version") {
+        std::cout << "qz417ctl " << QZ417_VERSION << "\n";
+        return kExitOk;
+    }
+    const auto it = commands.find(name);
+    if (it == commands.end()) {
+        std::cerr << "qz417ctl: unknown command '" << name << "' (see qz417ctl --help)\n";
+        return kExitUsage;
+    }
+    try {
+        return it->second(Args(argv + 2, argv + argc));
+    } catch (const Failure &f) {
+        std::cout.flush();
+        std::cerr << "qz417ctl: " << f.what() << "\n";
+        return f.exitCode();
+    } catch (const std::exception &e) {
+        std::cout.flush();
+        std::cerr << "qz417ctl: " << e.what() << "\n";
+        return kExitFailure;
+    }
+}
