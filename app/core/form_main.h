@@ -6,6 +6,7 @@
 //   app/core/worker_control.cpp     Start/Stop handlers of the three workers
 //   app/core/search_connect.cpp     search, grid, connect, DisconnectDevice
 //   app/core/device_info_view.cpp   ShowDeviceDescription
+//   app/core/window_posts.cpp       PostDrawImageFrame, PostApplyConfigToControls, worker hooks
 //   app/views/live_view.cpp         the view duties of the tick (charts, counters, rates)
 //   app/views/image_view_form.cpp   CreateImageView, DrawImageFrame, window selection
 //   app/views/recording_button.cpp  ButtonResultSaveClick
@@ -14,7 +15,10 @@
 // State that only one concern uses lives in that concern's file, not here.
 #pragma once
 
+#include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include <QWidget>
 
@@ -34,9 +38,14 @@ class QTabWidget;
 class QTimer;
 
 namespace qz {
+class ManualResetEvent;
+class PostGate;
 class ProfileChart;
+class ThreadOwner;
 class VideoPanel;
 struct DeviceDescription;
+struct WorkerHooks;
+struct WorkerRun;
 } // namespace qz
 
 class TFormMain : public QWidget {
@@ -207,6 +216,28 @@ public:
 
     QTimer *TimerView = nullptr;
 
+    // Caption labels beside the counters (not used by any step).
+    QLabel *LabelResultCntTitle = nullptr;
+    QLabel *LabelPacksCntTitle = nullptr;
+    QLabel *LabelResultPerSecTitle = nullptr;
+    QLabel *LabelPacksPerSecTitle = nullptr;
+    QLabel *LabelFrameCntTitle = nullptr;
+    QLabel *LabelFramePerSecTitle = nullptr;
+    QLabel *LabelResultUDPCntTitle = nullptr;
+    QLabel *LabelPacksUDPCntTitle = nullptr;
+    QLabel *LabelResultUDPPerSecTitle = nullptr;
+    QLabel *LabelPacksUDPPerSecTitle = nullptr;
+    QLabel *LabelUDPPrt = nullptr;
+
+    // Stops every running thread and waits for all of them (at most about
+    // 6 s: a search cannot be cut short). Run once at shutdown; the window's
+    // destructor runs it too.
+    void ShutdownWorkers();
+    // The threads of this window (tests look at them).
+    qz::ThreadOwner &Threads() { return *threads_; }
+    // How long a search listens; 5000 ms unless a test shortens it.
+    void SetSearchTimeoutForTest(std::uint16_t ms) { searchTimeoutMs_ = ms; }
+
 protected:
     void closeEvent(QCloseEvent *event) override;
 
@@ -219,14 +250,34 @@ private:
     void BuildImagePage();
     void BuildUdpPage();
     void BuildInformationPage();
-    void BuildParametersPage();  // app/config/parameters_page.cpp
-    void FillParameterLists();   // app/config/parameters_page.cpp
-    void CreateImageView();      // app/views/image_view_form.cpp
-    void DestroyImageView();     // app/views/image_view_form.cpp
+    void BuildParametersPage(); // app/config/parameters_page.cpp
+    void FillParameterLists();  // app/config/parameters_page.cpp
+    void CreateImageView();     // app/views/image_view_form.cpp
+    void DestroyImageView();    // app/views/image_view_form.cpp
 
     // Duties of the view timer's tick.
-    void SearchDuty();               // app/core/search_connect.cpp
-    void IdleDuty();                 // app/core/timer_view.cpp
+    void SearchDuty();                      // app/core/search_connect.cpp
+    void IdleDuty();                        // app/core/timer_view.cpp
     void ResultViewDuty(std::uint8_t mode); // modes 2 and 8, app/views/live_view.cpp
-    void ImageCountersDuty();        // mode 4, app/views/live_view.cpp
+    void ImageCountersDuty();               // mode 4, app/views/live_view.cpp
+
+    // Search page helpers (app/core/search_connect.cpp).
+    void LayoutSearchGrid();
+    void FillSearchGrid();
+
+    // Worker plumbing (app/core/window_posts.cpp, app/core/worker_control.cpp).
+    qz::WorkerHooks MakeWorkerHooks(bool withRecording);
+    bool StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
+                           bool timeCritical, std::shared_ptr<qz::ManualResetEvent> run);
+
+    std::unique_ptr<qz::ThreadOwner> threads_;
+    std::shared_ptr<qz::PostGate> postGate_;
+    // Run events of the TCP workers and of the UDP worker: each Stop button
+    // stops its own worker even when another thread was started meanwhile.
+    std::shared_ptr<qz::ManualResetEvent> tcpRunEvent_;
+    std::shared_ptr<qz::ManualResetEvent> udpRunEvent_;
+    std::atomic<bool> drawPosted_{false};
+    std::atomic<bool> applyPosted_{false};
+    bool closed_ = false;
+    std::uint16_t searchTimeoutMs_ = 5000;
 };

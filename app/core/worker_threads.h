@@ -1,0 +1,62 @@
+// The four thread procedures of the program and the request service that the
+// TCP workers and the view timer's idle duty share. No widget is touched
+// here: what the window has to do after a worker step reaches it through the
+// hooks, which the window turns into queued calls.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <vector>
+
+#include "core/manual_reset_event.h"
+
+namespace qz {
+
+// Calls a worker makes into the window, each right after the step named.
+struct WorkerHooks {
+    std::function<void()> configRead;     // after every successful read of DeviceConfig
+    std::function<void()> imageFetched;   // after every successful image fetch
+    std::function<void()> recordingStart; // result worker, at its start
+    std::function<void(const std::uint8_t *)> resultFetched; // after a fetch, before the count
+};
+
+// The events one thread was started with. Each thread keeps its own copies,
+// so a new start (which replaces RunEvent and DoneEvent) never affects a
+// thread that is still finishing its last pass.
+struct WorkerRun {
+    std::shared_ptr<ManualResetEvent> runEvent;
+    std::shared_ptr<ManualResetEvent> doneEvent;
+    WorkerHooks hooks;
+};
+
+// Write, read and flush requests, in that order, each flag cleared before its
+// transfer. configRead runs after each successful read. Returns false at the
+// first library call that fails, with the handle it was given in
+// *failedSocket; the caller closes the connection.
+bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *failedSocket);
+
+// If RequestImage is set: clears it, pauses 100 ms and fetches one image
+// into scratch, publishing it to ImageBuffer on success. Returns false when
+// the fetch failed (with its handle in *failedSocket). *fetched tells whether
+// an image was fetched.
+bool FetchRequestedImage(std::vector<std::uint8_t> &scratch, bool *fetched,
+                         std::int32_t *failedSocket);
+
+// Closes the TCP connection after an exchange on failedSocket failed.
+// DeviceSocket becomes -1 before the handle is released, so no other thread
+// picks up a stale handle; a connection made meanwhile by the window (a
+// different handle) is left alone.
+void DropConnection(std::int32_t failedSocket);
+
+// Thread procedures; each returns 0.
+int SearchThreadProc(const WorkerRun &run);
+int ResultThreadProc(const WorkerRun &run);
+int ImageThreadProc(const WorkerRun &run);
+int UdpResultThreadProc(const WorkerRun &run);
+
+// Delay before an image requested after a parameter change is fetched, so
+// that the scanner's camera already works with the new parameters.
+constexpr int kRequestedImageDelayMs = 100;
+
+} // namespace qz
