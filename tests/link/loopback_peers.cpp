@@ -1,0 +1,96 @@
+#include "loopback_peers.h"
+
+#include "wire_codec.h"
+
+#include <arpa/inet.h>
+#include <cstdio>
+#include <cstring>
+#include <dirent.h>
+#include <fstream>
+#include <netinet/in.h>
+#include <sstream>
+#include <string>
+#include <sys/socket.h>
+#include <thread>
+#include <unistd.h>
+
+namespace qz417::test {
+
+UdpSender::UdpSender() {
+    fd_ = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in source{};
+    source.sin_family = AF_INET;
+    source.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(fd_, reinterpret_cast<const sockaddr *>(&source), sizeof source);
+}
+
+UdpSender::~UdpSender() {
+    close(fd_);
+}
+
+bool UdpSender::send(const std::vector<uint8_t> &datagram, uint16_t port) const {
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    target.sin_port = htons(port);
+    return sendto(fd_, datagram.data(), datagram.size(), 0,
+                  reinterpret_cast<const sockaddr *>(&target),
+                  sizeof target) == static_cast<ssize_t>(datagram.size());
+}
+
+namespace {
+
+bool IsUdpPortBound(uint16_t port) {
+    std::ifstream table("/proc/net/udp");
+    char wanted[8];
+    std::snprintf(wanted, sizeof wanted, ":%04X", port);
+    std::string line;
+    std::getline(table, line); // column titles
+    while (std::getline(table, line)) {
+        std::istringstream fields(line);
+        std::string slot, local;
+        fields >> slot >> local;
+        if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0)
+            return true;
+    }
+    return false;
+}
+
+} // namespace
+
+bool WaitForUdpPortBound(uint16_t port, std::chrono::milliseconds timeout) {
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (IsUdpPortBound(port))
+            return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return false;
+}
+
+std::size_t CountOpenDescriptors() {
+    std::size_t count = 0;
+    if (DIR *dir = opendir("/proc/self/fd")) {
+        while (const dirent *entry = readdir(dir))
+            if (entry->d_name[0] != '.')
+                ++count;
+        closedir(dir);
+    }
+    return count;
+}
+
+std::vector<uint8_t> MakeAnnouncement(uint16_t type, std::array<uint8_t, 4> ip, uint8_t fill,
+                                      uint8_t reserved) {
+    DeviceAnnouncement node{};
+    node.type = type;
+    std::memcpy(node.ip, ip.data(), 4);
+    for (int i = 0; i < 6; ++i)
+        node.mac[i] = static_cast<uint8_t>(0x10 * i + fill);
+    std::memset(node.description, fill, sizeof node.description);
+    const auto bytes = link::wire::EncodeAnnouncement(node);
+    std::vector<uint8_t> datagram(bytes.begin(), bytes.end());
+    datagram.back() = reserved;
+    return datagram;
+}
+
+} // namespace qz417::test
