@@ -17,7 +17,7 @@ struct DescriptionOptions {
     // Ethernet, external result and measurement sync, voltage analog out,
     // laser modulation: bits 0, 1, 2, 3 and 5.
     std::uint8_t modification = 0x2F;
-    std::uint32_t serialNumber = 0;  // 0: 10000 + scanner index
+    std::uint32_t serialNumber = 0;  // scanner k announces (this or 10000 if 0) + k; 24 bits
     std::uint16_t baseDistance = 80;
     std::uint16_t rangeZ = 250;
     std::uint16_t rangeXSmr = 140;
@@ -29,6 +29,8 @@ struct DescriptionOptions {
 
 // Misbehaviour on purpose, for tests. Counts are of commands served on a
 // connection; -1 means never.
+// A count N lets the first N commands of each connection pass normally and
+// applies the fault to every later one.
 struct FaultOptions {
     int segmentBytes = 0;           // >0: send replies in pieces of this size
     int segmentDelayMs = 0;         // pause between the pieces
@@ -46,15 +48,18 @@ struct EmulatorOptions {
     std::string announceAddress = "127.0.0.1";
     std::uint16_t announcePort = 6001;
     int announceIntervalMs = 250;        // 0: no announcements
+    bool announceOffLoopback = false;    // announceAddress may lie outside 127.0.0.0/8
     double measurementRateHz = 1000;
-    int udpHz = 0;                       // udpFrequency of the default block
-    double streamRateHz = 0;             // >0 overrides the block's UDP rate
-    double triggerHz = 100;              // emulated sync pulses
+    int udpHz = 0;                       // udpFrequency of the default block (0..255)
+    double streamRateHz = 0;             // >0: stream at this rate whatever the block says
+    double triggerHz = 100;              // emulated sync pulses (measurement sync)
+    double mountTiltDeg = 3;             // tilt of the emulated mount; command 7 measures it
     std::string stateDir;                // empty: stored blocks live in memory only
-    bool allowNetwork = false;           // allow UDP/announcements off loopback
+    bool allowNetwork = false;           // allow the UDP stream and announcements off loopback
     bool quiet = true;                   // no connection lines on stderr
     DescriptionOptions description;
     FaultOptions faults;
+    int faultScanner = -1;               // -1: `faults` apply to every scanner, else only to k
 };
 
 class Emulator {
@@ -75,6 +80,8 @@ public:
     // The current parameter block of scanner k, and replacing it (as command 5 does).
     std::array<std::uint8_t, 512> config(int k) const;
     void setConfig(int k, const std::array<std::uint8_t, 512> &block);
+    // The block command 6 with mode 0 last stored (the factory block before that).
+    std::array<std::uint8_t, 512> storedConfig(int k) const;
     // The 268 bytes scanner k announces.
     std::array<std::uint8_t, 268> announcement(int k) const;
     void setFaults(int k, const FaultOptions &faults);
@@ -83,6 +90,7 @@ public:
     std::uint64_t commandsServed(int k, int code) const;
     std::uint64_t connectionsAccepted(int k) const;
     std::uint64_t udpPacketsSent(int k) const;
+    std::uint64_t measurementCount(int k) const; // measurements taken so far
 
     struct Impl;
 
