@@ -47,8 +47,8 @@ std::vector<std::vector<std::uint8_t>> malformedAnnouncements(const Announcement
     out.emplace_back(valid.begin(), valid.end() - 1); // 267 bytes
     std::vector<std::uint8_t> longer(valid.begin(), valid.end());
     longer.push_back(0);
-    out.push_back(longer);                            // 269 bytes
-    out.emplace_back(valid.begin(), valid.end());     // duplicate
+    out.push_back(longer);                        // 269 bytes
+    out.emplace_back(valid.begin(), valid.end()); // duplicate
     std::vector<std::uint8_t> zero(valid.begin(), valid.end());
     std::fill(zero.begin() + 2, zero.begin() + 6, 0); // address 0.0.0.0
     out.push_back(zero);

@@ -32,7 +32,6 @@ MacAddress macFor(int index);
 // The datagrams a faulty scanner sends after its valid announcement: one
 // byte short, one byte long, an exact duplicate, one with address 0.0.0.0,
 // and one of type 418 from an address of its own (127.0.1.(index+1)).
-std::vector<std::vector<std::uint8_t>> malformedAnnouncements(const Announcement &valid,
-                                                              int index);
+std::vector<std::vector<std::uint8_t>> malformedAnnouncements(const Announcement &valid, int index);
 
 } // namespace qzsim

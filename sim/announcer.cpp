@@ -14,7 +14,9 @@ Announcer::Announcer(std::vector<ScannerState *> scanners, const Target &target,
                      const EventLog &log)
     : scanners_(std::move(scanners)), target_(target), log_(log) {}
 
-Announcer::~Announcer() { stop(); }
+Announcer::~Announcer() {
+    stop();
+}
 
 bool Announcer::open(std::string *error) {
     if (!target_.address.isLoopback() && !target_.offLoopback) {

@@ -173,8 +173,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &args) {
              const auto colon = v.find(':');
              if (!parseInteger(v.substr(0, colon), 1, 1 << 20, &bytes))
                  return false;
-             if (colon != std::string::npos &&
-                 !parseInteger(v.substr(colon + 1), 0, 10000, &delay))
+             if (colon != std::string::npos && !parseInteger(v.substr(colon + 1), 0, 10000, &delay))
                  return false;
              f.segmentBytes = static_cast<int>(bytes);
              f.segmentDelayMs = static_cast<int>(delay);
@@ -231,8 +230,8 @@ CommandLine parseCommandLine(const std::vector<std::string> &args) {
         }
     }
     if (o.faultScanner >= o.count) {
-        cl.error = "--fault-scanner " + std::to_string(o.faultScanner) + " names no scanner (--count " +
-                   std::to_string(o.count) + ")";
+        cl.error = "--fault-scanner " + std::to_string(o.faultScanner) +
+                   " names no scanner (--count " + std::to_string(o.count) + ")";
     }
     return cl;
 }

@@ -18,7 +18,9 @@ CommandServer::CommandServer(ScannerState &state, const EventLog &log, std::uint
     : state_(state), log_(log), port_(port),
       name_(state.address().text() + ":" + std::to_string(port)) {}
 
-CommandServer::~CommandServer() { stop(); }
+CommandServer::~CommandServer() {
+    stop();
+}
 
 bool CommandServer::listen(std::string *error) {
     auto fail = [&](const std::string &why) {
@@ -115,8 +117,8 @@ void CommandServer::acceptLoop() {
             continue;
         sockaddr_in peer{};
         socklen_t len = sizeof peer;
-        const int fd = ::accept4(listen_.get(), reinterpret_cast<sockaddr *>(&peer), &len,
-                                 SOCK_CLOEXEC);
+        const int fd =
+            ::accept4(listen_.get(), reinterpret_cast<sockaddr *>(&peer), &len, SOCK_CLOEXEC);
         if (fd < 0)
             continue;
         const int one = 1;

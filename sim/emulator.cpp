@@ -40,7 +40,9 @@ struct Emulator::Impl {
 
 Emulator::Emulator(EmulatorOptions options) : impl_(std::make_unique<Impl>(std::move(options))) {}
 
-Emulator::~Emulator() { stop(); }
+Emulator::~Emulator() {
+    stop();
+}
 
 bool Emulator::start(std::string *error) {
     if (impl_->running)
@@ -102,11 +104,17 @@ void Emulator::stop() {
     m.running = false;
 }
 
-int Emulator::count() const { return static_cast<int>(impl_->scanners.size()); }
+int Emulator::count() const {
+    return static_cast<int>(impl_->scanners.size());
+}
 
-std::string Emulator::address(int k) const { return impl_->at(k).address().text(); }
+std::string Emulator::address(int k) const {
+    return impl_->at(k).address().text();
+}
 
-std::array<std::uint8_t, 512> Emulator::config(int k) const { return impl_->at(k).config(); }
+std::array<std::uint8_t, 512> Emulator::config(int k) const {
+    return impl_->at(k).config();
+}
 
 void Emulator::setConfig(int k, const std::array<std::uint8_t, 512> &block) {
     impl_->at(k).setConfig(block);
@@ -120,7 +128,9 @@ std::array<std::uint8_t, 268> Emulator::announcement(int k) const {
     return impl_->at(k).announcement();
 }
 
-void Emulator::setFaults(int k, const FaultOptions &faults) { impl_->at(k).setFaults(faults); }
+void Emulator::setFaults(int k, const FaultOptions &faults) {
+    impl_->at(k).setFaults(faults);
+}
 
 std::uint64_t Emulator::commandsServed(int k, int code) const {
     if (code < 1 || code > 7)
@@ -132,7 +142,9 @@ std::uint64_t Emulator::connectionsAccepted(int k) const {
     return impl_->at(k).connectionsAccepted.load();
 }
 
-std::uint64_t Emulator::udpPacketsSent(int k) const { return impl_->at(k).udpPacketsSent.load(); }
+std::uint64_t Emulator::udpPacketsSent(int k) const {
+    return impl_->at(k).udpPacketsSent.load();
+}
 
 std::uint64_t Emulator::measurementCount(int k) const {
     return impl_->at(k).measurementCount(std::chrono::steady_clock::now());

@@ -17,7 +17,7 @@ struct DescriptionOptions {
     // Ethernet, external result and measurement sync, voltage analog out,
     // laser modulation: bits 0, 1, 2, 3 and 5.
     std::uint8_t modification = 0x2F;
-    std::uint32_t serialNumber = 0;  // scanner k announces (this or 10000 if 0) + k; 24 bits
+    std::uint32_t serialNumber = 0; // scanner k announces (this or 10000 if 0) + k; 24 bits
     std::uint16_t baseDistance = 80;
     std::uint16_t rangeZ = 250;
     std::uint16_t rangeXSmr = 140;
@@ -32,34 +32,34 @@ struct DescriptionOptions {
 // A count N lets the first N commands of each connection pass normally and
 // applies the fault to every later one.
 struct FaultOptions {
-    int segmentBytes = 0;           // >0: send replies in pieces of this size
-    int segmentDelayMs = 0;         // pause between the pieces
-    int stallAfterCommands = -1;    // stop answering (keep the connection open)
-    int closeMidReplyAfter = -1;    // send half a reply, then close
-    int resetAfterCommands = -1;    // reset the connection (RST) instead of answering
-    bool malformedAnnouncements = false; // also send wrong sizes, duplicates,
-                                         // 0.0.0.0 and other type codes
+    int segmentBytes = 0;                   // >0: send replies in pieces of this size
+    int segmentDelayMs = 0;                 // pause between the pieces
+    int stallAfterCommands = -1;            // stop answering (keep the connection open)
+    int closeMidReplyAfter = -1;            // send half a reply, then close
+    int resetAfterCommands = -1;            // reset the connection (RST) instead of answering
+    bool malformedAnnouncements = false;    // also send wrong sizes, duplicates,
+                                            // 0.0.0.0 and other type codes
     std::optional<std::int16_t> angleReply; // fixed reply to command 7
 };
 
 struct EmulatorOptions {
-    int count = 1;                       // scanner k listens on 127.0.0.(k+1)
+    int count = 1; // scanner k listens on 127.0.0.(k+1)
     std::uint16_t tcpPort = 417;
     std::string announceAddress = "127.0.0.1";
     std::uint16_t announcePort = 6001;
-    int announceIntervalMs = 250;        // 0: no announcements
-    bool announceOffLoopback = false;    // announceAddress may lie outside 127.0.0.0/8
+    int announceIntervalMs = 250;     // 0: no announcements
+    bool announceOffLoopback = false; // announceAddress may lie outside 127.0.0.0/8
     double measurementRateHz = 1000;
-    int udpHz = 0;                       // udpFrequency of the default block (0..255)
-    double streamRateHz = 0;             // >0: stream at this rate whatever the block says
-    double triggerHz = 100;              // emulated sync pulses (measurement sync)
-    double mountTiltDeg = 3;             // tilt of the emulated mount; command 7 measures it
-    std::string stateDir;                // empty: stored blocks live in memory only
-    bool allowNetwork = false;           // allow the UDP stream and announcements off loopback
-    bool quiet = true;                   // no connection lines on stderr
+    int udpHz = 0;             // udpFrequency of the default block (0..255)
+    double streamRateHz = 0;   // >0: stream at this rate whatever the block says
+    double triggerHz = 100;    // emulated sync pulses (measurement sync)
+    double mountTiltDeg = 3;   // tilt of the emulated mount; command 7 measures it
+    std::string stateDir;      // empty: stored blocks live in memory only
+    bool allowNetwork = false; // allow the UDP stream and announcements off loopback
+    bool quiet = true;         // no connection lines on stderr
     DescriptionOptions description;
     FaultOptions faults;
-    int faultScanner = -1;               // -1: `faults` apply to every scanner, else only to k
+    int faultScanner = -1; // -1: `faults` apply to every scanner, else only to k
 };
 
 class Emulator {

@@ -40,8 +40,8 @@ void renderImage(const Scene &scene, const ConfigFields &f, std::uint64_t seed, 
         for (int y = std::max(0, centre - reach); y <= std::min(kImageHeight - 1, centre + reach);
              ++y) {
             const double d = y - row;
-            const double flicker = 0.85 + 0.3 * uniform01(seed + 11, static_cast<std::uint64_t>(
-                                                                         y * kImageWidth + x));
+            const double flicker =
+                0.85 + 0.3 * uniform01(seed + 11, static_cast<std::uint64_t>(y * kImageWidth + x));
             std::uint8_t &px =
                 out[static_cast<std::size_t>(y) * kImageWidth + static_cast<std::size_t>(x)];
             const double v = px + peak * flicker * std::exp(-d * d / (2 * sigma * sigma));

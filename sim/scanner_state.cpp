@@ -101,8 +101,7 @@ const Measurement &ScannerState::currentLocked(Clock::time_point now, std::uint6
         measurement_ = measure(scene_, fields_, options_.description, n, secondsSinceStart(now));
         measuredIndex_ = n;
         measuredGeneration_ = gen;
-        encodeProfilePacket(static_cast<std::uint16_t>(n), 0, measurement_.points,
-                            packet_.data());
+        encodeProfilePacket(static_cast<std::uint16_t>(n), 0, measurement_.points, packet_.data());
     }
     if (index)
         *index = n;

@@ -7,9 +7,9 @@
 namespace qzsim {
 
 namespace {
-constexpr double kBeltSpeed = 120;  // mm/s
-constexpr double kBeltLoop = 600;   // mm until the objects come round again
-constexpr double kBeltDepth = 0.7;  // belt surface at this share of the range
+constexpr double kBeltSpeed = 120; // mm/s
+constexpr double kBeltLoop = 600;  // mm until the objects come round again
+constexpr double kBeltDepth = 0.7; // belt surface at this share of the range
 } // namespace
 
 Scene::Scene(const SceneGeometry &g) : g_(g) {

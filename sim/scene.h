@@ -14,9 +14,9 @@ struct SceneGeometry {
 };
 
 struct SurfaceSample {
-    double x = 0;        // mm across the laser line
-    double z = 0;        // mm along the measuring range
-    bool onBelt = true;  // false where an object lies
+    double x = 0;       // mm across the laser line
+    double z = 0;       // mm along the measuring range
+    bool onBelt = true; // false where an object lies
 };
 
 class Scene {

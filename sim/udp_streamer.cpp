@@ -24,7 +24,9 @@ constexpr auto kMinSleep = std::chrono::microseconds(50);
 UdpStreamer::UdpStreamer(ScannerState &state, const EventLog &log, bool allowNetwork)
     : state_(state), log_(log), allowNetwork_(allowNetwork) {}
 
-UdpStreamer::~UdpStreamer() { stop(); }
+UdpStreamer::~UdpStreamer() {
+    stop();
+}
 
 bool UdpStreamer::open(std::string *error) {
     socket_.reset(::socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0));

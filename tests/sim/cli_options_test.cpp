@@ -1,0 +1,173 @@
+// The qz417sim command line.
+#include "cli_options.h"
+
+#include <gtest/gtest.h>
+
+namespace qzsim {
+namespace {
+
+TEST(CommandLine, DefaultsPrintConnectionEvents) {
+    const CommandLine cl = parseCommandLine({});
+    EXPECT_TRUE(cl.error.empty());
+    EXPECT_FALSE(cl.options.quiet);
+    EXPECT_EQ(cl.options.count, 1);
+    EXPECT_EQ(cl.options.tcpPort, 417);
+    EXPECT_EQ(cl.options.announceAddress, "127.0.0.1");
+    EXPECT_EQ(cl.options.announcePort, 6001);
+    EXPECT_FALSE(cl.options.announceOffLoopback);
+}
+
+TEST(CommandLine, EveryOptionReachesItsField) {
+    const CommandLine cl = parseCommandLine({"--count",
+                                             "3",
+                                             "--announce-to",
+                                             "192.168.1.255:7001",
+                                             "--announce-interval=100",
+                                             "--rate",
+                                             "500",
+                                             "--udp-hz",
+                                             "20",
+                                             "--stream-rate",
+                                             "100000",
+                                             "--trigger-hz",
+                                             "50",
+                                             "--state-dir",
+                                             "/tmp/x",
+                                             "--allow-network",
+                                             "--quiet",
+                                             "--type",
+                                             "418",
+                                             "--modification",
+                                             "0x0F",
+                                             "--serial",
+                                             "12345",
+                                             "--base",
+                                             "90",
+                                             "--range-z",
+                                             "300",
+                                             "--range-x-smr",
+                                             "150",
+                                             "--range-x-emr",
+                                             "260",
+                                             "--discrete",
+                                             "8192",
+                                             "--error-value",
+                                             "-32768",
+                                             "--firmware",
+                                             "123456789",
+                                             "--segment",
+                                             "100:5",
+                                             "--stall-after",
+                                             "4",
+                                             "--close-mid-reply-after",
+                                             "5",
+                                             "--reset-after",
+                                             "6",
+                                             "--malformed-announcements",
+                                             "--angle-reply",
+                                             "-1",
+                                             "--tilt",
+                                             "-2.5",
+                                             "--fault-scanner",
+                                             "2",
+                                             "--port",
+                                             "4170"});
+    ASSERT_TRUE(cl.error.empty()) << cl.error;
+    const EmulatorOptions &o = cl.options;
+    EXPECT_EQ(o.count, 3);
+    EXPECT_EQ(o.announceAddress, "192.168.1.255");
+    EXPECT_EQ(o.announcePort, 7001);
+    EXPECT_TRUE(o.announceOffLoopback);
+    EXPECT_EQ(o.announceIntervalMs, 100);
+    EXPECT_EQ(o.measurementRateHz, 500);
+    EXPECT_EQ(o.udpHz, 20);
+    EXPECT_EQ(o.streamRateHz, 100000);
+    EXPECT_EQ(o.triggerHz, 50);
+    EXPECT_EQ(o.stateDir, "/tmp/x");
+    EXPECT_TRUE(o.allowNetwork);
+    EXPECT_TRUE(o.quiet);
+    EXPECT_EQ(o.description.type, 418);
+    EXPECT_EQ(o.description.modification, 0x0F);
+    EXPECT_EQ(o.description.serialNumber, 12345u);
+    EXPECT_EQ(o.description.baseDistance, 90);
+    EXPECT_EQ(o.description.rangeZ, 300);
+    EXPECT_EQ(o.description.rangeXSmr, 150);
+    EXPECT_EQ(o.description.rangeXEmr, 260);
+    EXPECT_EQ(o.description.discreteValue, 8192);
+    EXPECT_EQ(o.description.errorValue, -32768);
+    EXPECT_EQ(o.description.firmwareVersion, 123456789u);
+    EXPECT_EQ(o.faults.segmentBytes, 100);
+    EXPECT_EQ(o.faults.segmentDelayMs, 5);
+    EXPECT_EQ(o.faults.stallAfterCommands, 4);
+    EXPECT_EQ(o.faults.closeMidReplyAfter, 5);
+    EXPECT_EQ(o.faults.resetAfterCommands, 6);
+    EXPECT_TRUE(o.faults.malformedAnnouncements);
+    EXPECT_EQ(o.faults.angleReply, std::optional<std::int16_t>(-1));
+    EXPECT_EQ(o.mountTiltDeg, -2.5);
+    EXPECT_EQ(o.faultScanner, 2);
+    EXPECT_EQ(o.tcpPort, 4170);
+}
+
+TEST(CommandLine, BadInputIsRefusedWithTheOptionNamed) {
+    const std::vector<std::vector<std::string>> bad = {
+        {"--count", "0"},
+        {"--count", "255"},
+        {"--count", "3x"},
+        {"--udp-hz", "256"},
+        {"--serial", "16777216"},
+        {"--error-value", "32768"},
+        {"--announce-to", "host"},
+        {"--announce-to", "1.2.3.4:0"},
+        {"--segment", "0"},
+        {"--segment", "10:x"},
+        {"--rate"},
+        {"--bogus"},
+        {"--quiet=1"},
+        {"--fault-scanner", "1"}, // only scanner 0 exists
+    };
+    for (const auto &args : bad) {
+        const CommandLine cl = parseCommandLine(args);
+        EXPECT_FALSE(cl.error.empty()) << args[0];
+        EXPECT_NE(cl.error.find(args[0].substr(0, args[0].find('='))), std::string::npos)
+            << cl.error;
+    }
+}
+
+TEST(CommandLine, HelpDocumentsEveryOption) {
+    EXPECT_TRUE(parseCommandLine({"--help"}).help);
+    const std::string help = usageText();
+    for (const char *name : {"--count",
+                             "--port",
+                             "--announce-to",
+                             "--announce-interval",
+                             "--allow-network",
+                             "--state-dir",
+                             "--quiet",
+                             "--rate",
+                             "--trigger-hz",
+                             "--udp-hz",
+                             "--stream-rate",
+                             "--tilt",
+                             "--type",
+                             "--modification",
+                             "--serial",
+                             "--base",
+                             "--range-z",
+                             "--range-x-smr",
+                             "--range-x-emr",
+                             "--discrete",
+                             "--error-value",
+                             "--firmware",
+                             "--segment",
+                             "--stall-after",
+                             "--close-mid-reply-after",
+                             "--reset-after",
+                             "--malformed-announcements",
+                             "--angle-reply",
+                             "--fault-scanner",
+                             "--help"})
+        EXPECT_NE(help.find(name), std::string::npos) << name;
+}
+
+} // namespace
+} // namespace qzsim
