@@ -1,34 +1,43 @@
 // Recording of single profiles into numbered text files, as the result worker
-// performs it. The file format is fixed byte for byte (CR LF, padded columns,
-// three decimals with a point whatever the locale).
+// performs it: the worker calls Step after every fetched packet; the button's
+// caption and the messages reach the window through a RecordingUi.
 #pragma once
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
 
+#include "views/profile_file.h"
 #include "views/profile_packet.h"
 
 namespace qz {
 
-constexpr int kProfilesPerFile = 1;
-
-struct RecordedPoint {
-    float x = 0.0f;
-    float z = 0.0f;
+// What the recorder tells the window. Called on the worker's thread; an
+// implementation hands everything to the window thread, in call order.
+class RecordingUi {
+public:
+    virtual ~RecordingUi() = default;
+    // Caption and enabled state of ButtonResultSave.
+    virtual void SetSaveButton(const std::string &caption, bool enabled) = 0;
+    // A critical message with the caption "QZ417-SP"; returns once the user
+    // has closed it (or the window is gone).
+    virtual void ShowError(const std::string &text) = 0;
 };
 
-// The recorded profile: its measurementCount and its decoded points
-// (an invalid point is (0, 0)).
-struct RecordedProfile {
-    std::uint16_t number = 0;
-    std::array<RecordedPoint, kProfilePoints> points{};
-};
+// The window's implementation (app/views/recording_button.cpp).
+RecordingUi &WindowRecordingUi();
+
+// The texts of the two messages.
+std::string CounterExhaustedText(const std::string &day);
+std::string WriteFailedText(const ProfileWriteResult &result);
 
 // Recording state of one run of the result worker (worker thread only).
 class ProfileRecorder {
 public:
+    ProfileRecorder() = default;
+    // For tests: another window side than the real one.
+    explicit ProfileRecorder(RecordingUi *ui) : ui_(ui) {}
+
     // At the start of a run: armed, not recording, no previous counter.
     void Start();
     // After every successful fetch, before the acquisition count rises.
@@ -37,19 +46,23 @@ public:
     // the window thread.
     void Step(const std::uint8_t *packet);
 
+    bool armed() const { return armed_; }
+    bool recording() const { return recording_; }
+    const RecordedProfile &profile() const { return profile_; }
+    // Result of the last file write.
+    const ProfileWriteResult &lastWrite() const { return lastWrite_; }
+
 private:
+    RecordingUi &ui() { return ui_ ? *ui_ : WindowRecordingUi(); }
+    void WriteAndReport();
+
+    RecordingUi *ui_ = nullptr;
     bool armed_ = true;
     bool recording_ = false;
     std::uint16_t recorded_ = 0;
     std::optional<std::uint16_t> previous_;
     RecordedProfile profile_;
+    ProfileWriteResult lastWrite_;
 };
-
-std::string DateStamp();                       // local date as YYYYMMDD
-std::string ZeroPad(unsigned number, int width); // "00042"
-// A value as the profile file writes it: 12.3456 -> "12.346".
-std::string FormatProfileValue(float value);
-// The whole text of a profile file (header line, number line, 1024 point lines).
-std::string ProfileFileText(const RecordedProfile &profile);
 
 } // namespace qz

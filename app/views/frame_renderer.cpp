@@ -1,0 +1,70 @@
+#include "views/frame_renderer.h"
+
+#include <QColor>
+#include <QList>
+
+namespace qz {
+
+namespace {
+
+QList<QRgb> RedColourTable() {
+    QList<QRgb> table(256);
+    for (int i = 0; i < 256; ++i)
+        table[i] = qRgb(i, 0, 0);
+    return table;
+}
+
+// The pixels of the axis-parallel segment from a to b without b: a run
+// along one row or one column.
+void InvertSegment(QPainter &painter, int ax, int ay, int bx, int by) {
+    if (ay == by) {
+        if (ax == bx)
+            return;
+        const int first = ax < bx ? ax : bx + 1;
+        const int last = ax < bx ? bx - 1 : ax;
+        painter.fillRect(QRect(QPoint(first, ay), QPoint(last, ay)), Qt::white);
+    } else {
+        const int first = ay < by ? ay : by + 1;
+        const int last = ay < by ? by - 1 : ay;
+        painter.fillRect(QRect(QPoint(ax, first), QPoint(ax, last)), Qt::white);
+    }
+}
+
+} // namespace
+
+void InvertOutline(QPainter &painter, const WindowRectangle &r) {
+    // The fill colour plays no part: every pixel becomes NOT its old colour.
+    const QPainter::CompositionMode previous = painter.compositionMode();
+    painter.setCompositionMode(QPainter::RasterOp_NotDestination);
+    InvertSegment(painter, r.left, r.top, r.right, r.top);
+    InvertSegment(painter, r.right, r.top, r.right, r.bottom);
+    InvertSegment(painter, r.right, r.bottom, r.left, r.bottom);
+    InvertSegment(painter, r.left, r.bottom, r.left, r.top);
+    painter.setCompositionMode(previous);
+}
+
+FrameRenderer::FrameRenderer()
+    : indexed_(kPictureWidth, kPictureHeight, QImage::Format_Indexed8),
+      picture_(kPictureWidth, kPictureHeight, QImage::Format_RGB32) {
+    indexed_.setColorTable(RedColourTable());
+    indexed_.fill(0);
+    picture_.fill(Qt::black);
+    painter_.begin(&picture_);
+    painter_.setRenderHint(QPainter::Antialiasing, false);
+    painter_.setPen(Qt::NoPen);
+}
+
+FrameRenderer::~FrameRenderer() {
+    if (painter_.isActive())
+        painter_.end();
+}
+
+const QImage &FrameRenderer::Render(const WindowRectangle &outline) {
+    // The one conversion: indexed bytes through the colour table into RGB.
+    painter_.setCompositionMode(QPainter::CompositionMode_Source);
+    painter_.drawImage(0, 0, indexed_);
+    InvertOutline(painter_, outline);
+    return picture_;
+}
+
+} // namespace qz

@@ -1,0 +1,117 @@
+// The "Image viewer" side of the main window: the off-screen picture, its
+// drawing on the window thread, and the window selection with the mouse on
+// the four 640 x 512 panels.
+#include <memory>
+#include <optional>
+
+#include <QEvent>
+#include <QFrame>
+#include <QMouseEvent>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "views/frame_renderer.h"
+#include "views/image_window.h"
+#include "views/recording_shutdown.h"
+#include "views/video_panel.h"
+
+namespace {
+
+// Routes the mouse events of a panel to the window's three handlers, with
+// coordinates of the panel that received them.
+class PanelMouseFilter final : public QObject {
+public:
+    explicit PanelMouseFilter(TFormMain *form) : QObject(form), form_(form) {}
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override {
+        switch (event->type()) {
+        case QEvent::MouseButtonPress: {
+            const auto *m = static_cast<QMouseEvent *>(event);
+            const QPoint p = m->position().toPoint();
+            form_->PanelVideoMouseDown(m->button(), p.x(), p.y());
+            break;
+        }
+        case QEvent::MouseMove: {
+            const QPoint p = static_cast<QMouseEvent *>(event)->position().toPoint();
+            form_->PanelVideoMouseMove(p.x(), p.y());
+            break;
+        }
+        case QEvent::MouseButtonRelease: {
+            const auto *m = static_cast<QMouseEvent *>(event);
+            const QPoint p = m->position().toPoint();
+            form_->PanelVideoMouseUp(m->button(), p.x(), p.y());
+            break;
+        }
+        default:
+            break;
+        }
+        return QObject::eventFilter(watched, event);
+    }
+
+private:
+    TFormMain *form_;
+};
+
+std::unique_ptr<qz::FrameRenderer> g_renderer;
+PanelMouseFilter *g_mouseFilter = nullptr;
+
+// What the panel shows now, so that a draw that would show the same again is skipped.
+std::optional<std::uint64_t> g_drawnSequence;
+qz::WindowRectangle g_drawnOutline;
+
+} // namespace
+
+void TFormMain::CreateImageView() {
+    qz::ResetImageWindow();
+    g_renderer = std::make_unique<qz::FrameRenderer>();
+    g_drawnSequence.reset();
+    qz::ResetRecordingWaits();
+    g_mouseFilter = new PanelMouseFilter(this);
+    for (QWidget *panel : {static_cast<QWidget *>(PanelVideo), static_cast<QWidget *>(Panel4),
+                           static_cast<QWidget *>(Panel1), static_cast<QWidget *>(Panel6)}) {
+        if (panel)
+            panel->installEventFilter(g_mouseFilter);
+    }
+}
+
+void TFormMain::DestroyImageView() {
+    qz::ReleaseRecordingWaits();
+    for (QWidget *panel : {static_cast<QWidget *>(PanelVideo), static_cast<QWidget *>(Panel4),
+                           static_cast<QWidget *>(Panel1), static_cast<QWidget *>(Panel6)}) {
+        if (panel && g_mouseFilter)
+            panel->removeEventFilter(g_mouseFilter);
+    }
+    delete g_mouseFilter;
+    g_mouseFilter = nullptr;
+    g_renderer.reset();
+    g_drawnSequence.reset();
+}
+
+void TFormMain::DrawImageFrame() {
+    if (!g_renderer || !PanelVideo)
+        return;
+    const qz::WindowRectangle outline = qz::OutlinedWindow();
+    if (g_drawnSequence && *g_drawnSequence == ImageBuffer.sequence() && g_drawnOutline == outline)
+        return; // the panel already shows this picture with this outline
+    g_drawnSequence = ImageBuffer.read(g_renderer->frameBytes());
+    g_drawnOutline = outline;
+    PanelVideo->showFrame(g_renderer->Render(outline));
+}
+
+void TFormMain::PanelVideoMouseDown(Qt::MouseButton button, int x, int y) {
+    if (button == Qt::LeftButton)
+        qz::BeginWindowSelection(x, y);
+}
+
+void TFormMain::PanelVideoMouseMove(int x, int y) {
+    qz::MoveWindowSelection(x, y);
+}
+
+void TFormMain::PanelVideoMouseUp(Qt::MouseButton button, int x, int y) {
+    if (button != Qt::LeftButton)
+        return;
+    // The release point ends the drag even when no move reported it.
+    qz::MoveWindowSelection(x, y);
+    qz::EndWindowSelection();
+}

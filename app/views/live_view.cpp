@@ -1,0 +1,120 @@
+// The view duties of the view timer's tick: the last profile with its
+// counters and rates on the "Result viewer" or "UDP" tab, the frame counters
+// of the "Image viewer" tab, and the check that notices a worker's end.
+#include <array>
+#include <chrono>
+#include <optional>
+
+#include <QLabel>
+#include <QPushButton>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "views/counter_rates.h"
+#include "views/profile_chart.h"
+#include "views/profile_packet.h"
+
+namespace {
+
+// The tick's copy of the most recent whole packet, re-read only when a new
+// one was published.
+std::array<std::uint8_t, QZ417_PACKET_SIZE> g_packet{};
+std::optional<std::uint64_t> g_packetSequence;
+
+std::uint64_t RefreshPacket() {
+    if (!g_packetSequence || *g_packetSequence != ResultPacket.sequence())
+        g_packetSequence = ResultPacket.read(g_packet.data());
+    return *g_packetSequence;
+}
+
+void ShowNumber(QLabel *label, unsigned value) {
+    label->setText(QString::number(value));
+}
+
+// Once more than a second has passed: the rates since the last update, the
+// packets (or frames) rate first. measurementsRate null: frames only.
+void UpdateRates(std::uint32_t now, QLabel *acquiredRate, QLabel *measurementsRate) {
+    const std::optional<std::int32_t> elapsed = qz::RateInterval(now, WorkerStartTicks.load());
+    if (!elapsed)
+        return;
+    const std::uint16_t acquired = AcquiredCount.load();
+    const std::uint16_t measured = MeasurementCounter.load();
+    ShowNumber(acquiredRate, qz::CounterRate(acquired, AcquiredCountMark.load(), *elapsed));
+    if (measurementsRate)
+        ShowNumber(measurementsRate,
+                   qz::CounterRate(measured, MeasurementCounterMark.load(), *elapsed));
+    WorkerStartTicks = now;
+    AcquiredCountMark = acquired;
+    if (measurementsRate)
+        MeasurementCounterMark = measured;
+}
+
+// True when the worker has ended (a missing event counts as ended).
+bool WorkerEnded() {
+    const std::shared_ptr<qz::ManualResetEvent> done = DoneEvent;
+    return !done || done->wait(std::chrono::milliseconds(1));
+}
+
+} // namespace
+
+void TFormMain::ResultViewDuty(std::uint8_t mode) {
+    const bool udp = mode == kModeUdp;
+    qz::ProfileChart *chart = udp ? ChartUDP : ChartResult;
+    QLabel *packsCnt = udp ? LabelPacksUDPCnt : LabelPacksCnt;
+    QLabel *resultCnt = udp ? LabelResultUDPCnt : LabelResultCnt;
+    QLabel *packsPerSec = udp ? LabelPacksUDPPerSec : LabelPacksPerSec;
+    QLabel *resultPerSec = udp ? LabelResultUDPPerSec : LabelResultPerSec;
+    QPushButton *button = udp ? ButtonUDPResult : ButtonResult;
+
+    const std::uint32_t now = qz::TickCount();
+    const std::uint64_t sequence = RefreshPacket();
+    // An unchanged packet under an unchanged scale would plot the same points.
+    chart->PlotProfile(g_packet.data(), qz::CurrentScale(), sequence);
+
+    const qz::ProfilePacket packet(g_packet.data());
+    MeasurementCounter = packet.measurementCount();
+    if (udp)
+        AcquiredCount = packet.packetCount();
+    ShowNumber(packsCnt, AcquiredCount.load());
+    ShowNumber(resultCnt, MeasurementCounter.load());
+    UpdateRates(now, packsPerSec, resultPerSec);
+
+    if (!WorkerEnded()) {
+        DrawImageFrame();
+        StartTimerView();
+        return;
+    }
+    DoneEvent.reset();
+    resultPerSec->setText(QStringLiteral("0"));
+    AcquiredCount = 0;
+    ShowNumber(resultCnt, 0);
+    WorkerMode = kModeIdle;
+    if (button->text() == QLatin1String("Stop")) {
+        // The worker ended on its own: its exchange with the device failed.
+        DisconnectDevice();
+        return;
+    }
+    DrawImageFrame();
+    StartTimerView();
+}
+
+void TFormMain::ImageCountersDuty() {
+    const std::uint32_t now = qz::TickCount();
+    ShowNumber(LabelFrameCnt, AcquiredCount.load());
+    UpdateRates(now, LabelFramePerSec, nullptr);
+
+    if (!WorkerEnded()) {
+        StartTimerView();
+        return;
+    }
+    DoneEvent.reset();
+    LabelFramePerSec->setText(QStringLiteral("0"));
+    AcquiredCount = 0;
+    ShowNumber(LabelFrameCnt, 0);
+    WorkerMode = kModeIdle;
+    if (ButtonGrabber->text() == QLatin1String("Stop")) {
+        DisconnectDevice();
+        return;
+    }
+    StartTimerView();
+}

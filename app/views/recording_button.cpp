@@ -1,0 +1,90 @@
+// The "Save" button and the window side of the profile recorder: the
+// recorder runs on the result worker's thread, so everything it shows is
+// handed to the window thread as queued calls, which run in the order posted.
+#include <atomic>
+#include <chrono>
+#include <memory>
+
+#include <QMessageBox>
+#include <QPushButton>
+#include <QString>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "views/profile_recording.h"
+#include "views/recording_shutdown.h"
+
+namespace {
+
+std::atomic<bool> g_windowClosing{false};
+
+// Signals the event when the last copy of the queued call is gone: after the
+// call has run, or when Qt discards it because the window or the application
+// went away first.
+struct ReleaseOnDestruction {
+    std::shared_ptr<qz::ManualResetEvent> event;
+    ~ReleaseOnDestruction() { event->set(); }
+};
+
+class WindowUi final : public qz::RecordingUi {
+public:
+    void SetSaveButton(const std::string &caption, bool enabled) override {
+        TFormMain *form = FormMain;
+        if (!form)
+            return;
+        QMetaObject::invokeMethod(
+            form,
+            [form, text = QString::fromStdString(caption), enabled] {
+                form->ButtonResultSave->setText(text);
+                form->ButtonResultSave->setEnabled(enabled);
+            },
+            Qt::QueuedConnection);
+    }
+
+    void ShowError(const std::string &message) override {
+        TFormMain *form = FormMain;
+        if (!form || g_windowClosing.load())
+            return;
+        auto closed = std::make_shared<qz::ManualResetEvent>();
+        auto release = std::make_shared<ReleaseOnDestruction>(ReleaseOnDestruction{closed});
+        QMetaObject::invokeMethod(
+            form,
+            [form, text = QString::fromStdString(message), release] {
+                if (!g_windowClosing.load())
+                    QMessageBox::critical(form, QStringLiteral("QZ417-SP"), text);
+            },
+            Qt::QueuedConnection);
+        release.reset();
+        // The worker pauses while the message is open; a closing window ends
+        // the wait so that a shutdown that awaits the worker cannot hang.
+        while (!closed->wait(std::chrono::milliseconds(20))) {
+            if (g_windowClosing.load())
+                break;
+        }
+    }
+};
+
+} // namespace
+
+namespace qz {
+
+RecordingUi &WindowRecordingUi() {
+    static WindowUi ui;
+    return ui;
+}
+
+void ReleaseRecordingWaits() {
+    g_windowClosing = true;
+}
+
+void ResetRecordingWaits() {
+    g_windowClosing = false;
+}
+
+} // namespace qz
+
+void TFormMain::ButtonResultSaveClick() {
+    RequestSaveProfile = 1;
+    ButtonResultSave->setEnabled(false);
+    ButtonResultSave->setText(QString::number(qz::kProfilesPerFile));
+}
