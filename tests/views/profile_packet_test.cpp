@@ -1,0 +1,144 @@
+#include <array>
+#include <cstdint>
+#include <limits>
+
+#include <gtest/gtest.h>
+
+#include "views/point_label.h"
+#include "views/profile_packet.h"
+
+namespace {
+
+using qz::DecodePoint;
+using qz::ProfileScale;
+using qz::RawPoint;
+
+struct DecodeCase {
+    std::int16_t zRaw;
+    std::int16_t xRaw;
+    bool valid;
+    float x;
+    float z;
+};
+
+class DecodePointWorkedValues : public ::testing::TestWithParam<DecodeCase> {};
+
+TEST_P(DecodePointWorkedValues, InitialScale) {
+    const DecodeCase c = GetParam();
+    const qz::ProfilePoint p = DecodePoint(RawPoint{c.zRaw, c.xRaw}, ProfileScale{});
+    ASSERT_EQ(p.valid, c.valid);
+    if (c.valid) {
+        EXPECT_EQ(p.x, c.x); // exact: one rounding of the exact quotient
+        EXPECT_EQ(p.z, c.z);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, DecodePointWorkedValues,
+    ::testing::Values(DecodeCase{16384, 8192, true, 115.0f, 250.0f},
+                      DecodeCase{1, -8192, true, -115.0f, 0.0152587890625f},
+                      DecodeCase{32767, -32768, true, -460.0f, 499.9847412109375f},
+                      DecodeCase{-32768, 32767, true, 459.98596191406250f, -500.0f},
+                      DecodeCase{0, 8192, false, 0, 0}, // error value in Z
+                      DecodeCase{100, 0, false, 0, 0},  // error value in X
+                      DecodeCase{0, 0, false, 0, 0}));
+
+TEST(DecodePoint, ErrorValueInEitherCoordinateWithAnotherErrorValue) {
+    ProfileScale scale;
+    scale.errorValue = -32768;
+    EXPECT_FALSE(DecodePoint(RawPoint{-32768, 5}, scale).valid);
+    EXPECT_FALSE(DecodePoint(RawPoint{5, -32768}, scale).valid);
+    // 0 is an ordinary coordinate once the error value is another one.
+    const qz::ProfilePoint p = DecodePoint(RawPoint{0, 0}, scale);
+    ASSERT_TRUE(p.valid);
+    EXPECT_EQ(p.x, 0.0f);
+    EXPECT_EQ(p.z, 0.0f);
+}
+
+TEST(DecodePoint, ZeroDiscreteValueMakesEveryPointInvalid) {
+    ProfileScale scale;
+    scale.discreteValue = 0;
+    scale.errorValue = 7;
+    for (std::int16_t raw : {std::int16_t{1}, std::int16_t{-1}, std::int16_t{32767}})
+        EXPECT_FALSE(DecodePoint(RawPoint{raw, raw}, scale).valid);
+}
+
+TEST(DecodePoint, ProductIsExactAndRoundedOnceToFloat) {
+    // 65535 * 32767 needs 31 bits: a float product would lose digits.
+    ProfileScale scale{65535, 65535, 3, 0};
+    const qz::ProfilePoint p = DecodePoint(RawPoint{32767, -32767}, scale);
+    ASSERT_TRUE(p.valid);
+    const double exact = 65535.0 * 32767.0 / 3.0;
+    EXPECT_EQ(p.z, static_cast<float>(exact));
+    EXPECT_EQ(p.x, static_cast<float>(-exact));
+    // A quotient that needs rounding: 230 / 16384 * 3 = 0.0421142578125 is exact,
+    // 250 * 1 / 3 is not.
+    scale = ProfileScale{230, 250, 3, 0};
+    EXPECT_EQ(DecodePoint(RawPoint{1, 1}, scale).z, static_cast<float>(250.0 / 3.0));
+}
+
+TEST(ProfilePacket, ReadsLittleEndianCountersAndSignedPoints) {
+    std::array<std::uint8_t, qz::kProfilePacketSize> bytes{};
+    bytes[0] = 0xFF; // measurementCount 65535: unsigned
+    bytes[1] = 0xFF;
+    bytes[2] = 0x34;
+    bytes[3] = 0x12;
+    bytes[4] = 0x00; // point 0: z = 0x8000 (-32768), x = 0x7FFF
+    bytes[5] = 0x80;
+    bytes[6] = 0xFF;
+    bytes[7] = 0x7F;
+    bytes[4096] = 0x01; // point 1023 occupies the last four bytes
+    bytes[4097] = 0x00;
+    bytes[4098] = 0xFE;
+    bytes[4099] = 0xFF;
+    const qz::ProfilePacket packet(bytes.data());
+    EXPECT_EQ(packet.measurementCount(), 65535);
+    EXPECT_EQ(packet.packetCount(), 0x1234);
+    EXPECT_EQ(packet.point(0).zRaw, -32768);
+    EXPECT_EQ(packet.point(0).xRaw, 32767);
+    EXPECT_EQ(packet.point(1023).zRaw, 1);
+    EXPECT_EQ(packet.point(1023).xRaw, -2);
+}
+
+TEST(DecodePacket, AllErrorPointsAreInvalidInPacketOrder) {
+    std::array<std::uint8_t, qz::kProfilePacketSize> bytes{};
+    for (int i = 0; i < qz::kProfilePoints; ++i) {
+        // X carries the error value 0 in even points, Z in odd ones.
+        const int base = 4 + 4 * i;
+        bytes[static_cast<std::size_t>(base + (i % 2 ? 0 : 2))] = 9;
+    }
+    std::array<qz::ProfilePoint, qz::kProfilePoints> out{};
+    qz::DecodePacket(qz::ProfilePacket(bytes.data()), ProfileScale{}, out);
+    for (const auto &p : out)
+        EXPECT_FALSE(p.valid);
+
+    bytes[4 + 4 * 10] = 0x00; // point 10: z = 16384, x = 8192
+    bytes[4 + 4 * 10 + 1] = 0x40;
+    bytes[4 + 4 * 10 + 2] = 0x00;
+    bytes[4 + 4 * 10 + 3] = 0x20;
+    qz::DecodePacket(qz::ProfilePacket(bytes.data()), ProfileScale{}, out);
+    EXPECT_TRUE(out[10].valid);
+    EXPECT_EQ(out[10].x, 115.0f);
+    EXPECT_EQ(out[10].z, 250.0f);
+}
+
+struct LabelCase {
+    double x;
+    const char *text;
+};
+
+class PointLabel : public ::testing::TestWithParam<LabelCase> {};
+
+TEST_P(PointLabel, ThreeSignificantDigitsThreeDecimals) {
+    EXPECT_EQ(qz::PointLabelText(GetParam().x), GetParam().text);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Values, PointLabel,
+    ::testing::Values(LabelCase{12.3456, "12.300"}, LabelCase{115.0, "115.000"},
+                      LabelCase{-115.0, "-115.000"}, LabelCase{0.0152587890625, "0.015"},
+                      LabelCase{-459.986, "-460.000"}, LabelCase{1234.5, "1230.000"},
+                      LabelCase{0.00987, "0.010"}, LabelCase{-0.0001, "0.000"},
+                      LabelCase{0.0, "0.000"}));
+
+} // namespace
