@@ -1,0 +1,95 @@
+// Option parsing, integer values and IPv4 addresses of qz417ctl.
+#include <gtest/gtest.h>
+
+#include "command_line.h"
+#include "device_address.h"
+#include "failure.h"
+
+namespace qzctl {
+namespace {
+
+const std::vector<OptionSpec> kSpecs = {
+    {"--time", "", true}, {"--json", "", false}, {"--output", "-o", true}};
+
+TEST(CommandLine, SplitsPositionalWordsFlagsAndValues) {
+    const CommandLine cl({"127.0.0.1", "--time", "500", "--json", "-o", "f.txt", "x"}, kSpecs);
+    EXPECT_EQ(cl.positional(), (std::vector<std::string>{"127.0.0.1", "x"}));
+    EXPECT_EQ(cl.value("--time"), "500");
+    EXPECT_TRUE(cl.has("--json"));
+    EXPECT_EQ(cl.value("--output"), "f.txt");
+    EXPECT_FALSE(cl.helpRequested());
+}
+
+TEST(CommandLine, TakesInlineValuesAndNegativeNumbersAsWords) {
+    const CommandLine cl({"--time=750", "-5", "--", "--json"}, kSpecs);
+    EXPECT_EQ(cl.integer("--time", 1, 0, 1000), 750);
+    EXPECT_EQ(cl.positional(), (std::vector<std::string>{"-5", "--json"}));
+    EXPECT_FALSE(cl.has("--json"));
+}
+
+TEST(CommandLine, RecognisesHelp) {
+    EXPECT_TRUE(CommandLine({"--help"}, kSpecs).helpRequested());
+    EXPECT_TRUE(CommandLine({"x", "-h"}, kSpecs).helpRequested());
+}
+
+TEST(CommandLine, RejectsUnknownOptionsAndMissingValues) {
+    EXPECT_THROW(CommandLine({"--colour"}, kSpecs), Failure);
+    EXPECT_THROW(CommandLine({"--time"}, kSpecs), Failure);
+    EXPECT_THROW(CommandLine({"--json=1"}, kSpecs), Failure);
+    try {
+        CommandLine({"--colour"}, kSpecs);
+    } catch (const Failure &f) {
+        EXPECT_EQ(f.exitCode(), kExitUsage);
+        EXPECT_STREQ(f.what(), "unknown option '--colour' (see --help)");
+    }
+}
+
+TEST(CommandLine, CountsPositionalWords) {
+    const CommandLine cl({"a", "b"}, kSpecs);
+    EXPECT_NO_THROW(cl.expectPositional(2, "u"));
+    EXPECT_THROW(cl.expectPositional(1, "u"), Failure);
+    EXPECT_THROW(cl.expectPositional(3, "u"), Failure);
+}
+
+TEST(ParseInteger, AcceptsTheRangeAndNamesTheFault) {
+    EXPECT_EQ(ParseInteger("-32767", -32767, 32767, "angle"), -32767);
+    EXPECT_EQ(ParseInteger("31", 0, 31, "laserLevel"), 31);
+    try {
+        ParseInteger("32", 0, 31, "laserLevel");
+        FAIL() << "no exception";
+    } catch (const Failure &f) {
+        EXPECT_STREQ(f.what(), "laserLevel: 32 is out of range (0..31)");
+    }
+    try {
+        ParseInteger("3x", 0, 31, "--count");
+        FAIL() << "no exception";
+    } catch (const Failure &f) {
+        EXPECT_STREQ(f.what(), "--count: '3x' is not a valid integer value");
+    }
+    EXPECT_THROW(ParseInteger("", 0, 31, "v"), Failure);
+    EXPECT_THROW(ParseInteger("99999999999999999999", 0, 31, "v"), Failure);
+}
+
+TEST(Ipv4, ParsesDottedAddresses) {
+    EXPECT_EQ(ParseIpv4("127.0.0.1"), (Ipv4{127, 0, 0, 1}));
+    EXPECT_EQ(ParseIpv4("255.255.255.0"), (Ipv4{255, 255, 255, 0}));
+    for (const char *bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "a.b.c.d", "1..2.3", "1.2.3.4 ",
+                            "01234.1.1.1", "-1.2.3.4"})
+        EXPECT_THROW(ParseIpv4(bad), Failure) << bad;
+}
+
+TEST(Ipv4, BuildsTheRecordToConnectWith) {
+    const DeviceAnnouncement record = MakeAnnouncement({127, 0, 0, 3});
+    EXPECT_EQ(record.type, 417);
+    EXPECT_EQ(FormatIpv4(record.ip), "127.0.0.3");
+    EXPECT_EQ(record.next, nullptr);
+    EXPECT_EQ(record.description[0], 0);
+}
+
+TEST(Ipv4, FormatsMacLikeTheSearchGrid) {
+    const std::uint8_t mac[6] = {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E};
+    EXPECT_EQ(FormatMac(mac), "00-1A-2B-3C-4D-5E");
+}
+
+} // namespace
+} // namespace qzctl

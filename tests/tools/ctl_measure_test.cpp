@@ -1,0 +1,173 @@
+// qz417ctl profile, image and angle against an emulated scanner.
+#include <cstring>
+#include <sstream>
+
+#include "ctl_e2e_fixture.h"
+#include "views/profile_packet.h"
+#include "views/profile_recording.h"
+
+namespace qzctltest {
+namespace {
+
+// The emulator's description scale (see CtlE2E::Options).
+qz::ProfileScale EmulatorScale() {
+    qz::ProfileScale s;
+    s.rangeZ = 500;
+    s.rangeXEmr = 300;
+    s.discreteValue = 16000;
+    s.errorValue = 0;
+    return s;
+}
+
+// What the program's recorder stores for a packet, built here point by point.
+std::string WriterText(const std::uint8_t *packet, const qz::ProfileScale &scale) {
+    const qz::ProfilePacket view(packet);
+    qz::RecordedProfile profile;
+    profile.number = view.measurementCount();
+    for (int i = 0; i < qz::kProfilePoints; ++i) {
+        const qz::ProfilePoint p = qz::DecodePoint(view.point(i), scale);
+        profile.points[static_cast<std::size_t>(i)] =
+            p.valid ? qz::RecordedPoint{p.x, p.z} : qz::RecordedPoint{0.0f, 0.0f};
+    }
+    return qz::ProfileFileText(profile);
+}
+
+std::size_t CountLines(const std::string &text) {
+    return static_cast<std::size_t>(std::count(text.begin(), text.end(), '\n'));
+}
+
+TEST_F(CtlE2E, ProfileTxtIsTheProgramsFileForTheSamePacket) {
+    const std::string out = path("p.txt");
+    const std::string raw = path("p.bin");
+    const CtlResult r =
+        RunCtl({"profile", "127.0.0.1", "--search", "600", "-o", out, "--raw", raw});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.err, "");
+    const std::string packet = ReadFile(raw);
+    ASSERT_EQ(packet.size(), 4100u);
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(packet.data());
+    const std::string text = ReadFile(out);
+    EXPECT_EQ(text, WriterText(bytes, EmulatorScale()));
+    EXPECT_NE(text, WriterText(bytes, qz::ProfileScale{})); // the scale came from the search
+    EXPECT_EQ(CountLines(text), 1026u);
+    EXPECT_EQ(text.substr(0, 23), "N         X           ");
+}
+
+TEST_F(CtlE2E, ProfileWithoutSearchUsesTheInitialScaleOnStdout) {
+    const std::string raw = path("q.bin");
+    const CtlResult r = RunCtl({"profile", "127.0.0.2", "--search", "0", "--raw", raw});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string packet = ReadFile(raw);
+    ASSERT_EQ(packet.size(), 4100u);
+    EXPECT_EQ(r.out, WriterText(reinterpret_cast<const std::uint8_t *>(packet.data()),
+                                qz::ProfileScale{}));
+}
+
+TEST_F(CtlE2E, ProfileCountGivesDistinctProfilesInNumberedFiles) {
+    const std::string raw = path("n.bin");
+    const CtlResult r = RunCtl({"profile", "127.0.0.1", "--count", "3", "--search", "300", "-o",
+                                path("scan.txt"), "--raw", raw});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string packets = ReadFile(raw);
+    ASSERT_EQ(packets.size(), 3u * 4100u);
+    std::uint16_t previous = 0;
+    for (int k = 0; k < 3; ++k) {
+        const auto *bytes = reinterpret_cast<const std::uint8_t *>(packets.data()) + 4100 * k;
+        const std::string file = path("scan_0000" + std::to_string(k + 1) + ".txt");
+        EXPECT_EQ(ReadFile(file), WriterText(bytes, EmulatorScale())) << file;
+        const qz::ProfilePacket view(bytes);
+        if (k > 0)
+            EXPECT_NE(view.measurementCount(), previous);
+        previous = view.measurementCount();
+    }
+}
+
+TEST_F(CtlE2E, ProfileCsvAndPlyHaveTheirShapes) {
+    const CtlResult csv =
+        RunCtl({"profile", "127.0.0.1", "--count", "2", "--format", "csv", "--search", "0"});
+    ASSERT_EQ(csv.status, 0) << csv.err;
+    EXPECT_EQ(csv.out.rfind("profile,point,valid,x_mm,z_mm\n", 0), 0u);
+    EXPECT_EQ(CountLines(csv.out), 1u + 2048u);
+
+    const CtlResult ply =
+        RunCtl({"profile", "127.0.0.1", "--format", "ply", "--search", "0", "-o", path("p.ply")});
+    ASSERT_EQ(ply.status, 0) << ply.err;
+    const std::string text = ReadFile(path("p.ply"));
+    EXPECT_EQ(text.rfind("ply\nformat ascii 1.0\n", 0), 0u);
+    const auto at = text.find("element vertex ");
+    ASSERT_NE(at, std::string::npos);
+    const std::size_t vertices = std::stoul(text.substr(at + 15));
+    const auto body = text.find("end_header\n") + 11;
+    EXPECT_EQ(CountLines(text.substr(body)), vertices);
+    EXPECT_GT(vertices, 0u);
+}
+
+TEST_F(CtlE2E, ProfileOfAnAbsentScannerFails) {
+    const CtlResult r = RunCtl({"profile", "127.0.0.9", "--search", "0"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "");
+    ExpectOneErrorLine(r, "no scanner at 127.0.0.9");
+}
+
+TEST_F(CtlE2E, ImageIsAGreyscalePngOfTheCameraSize) {
+    const std::string file = path("camera.png");
+    const CtlResult r = RunCtl({"image", "127.0.0.1", "-o", file});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const std::string png = ReadFile(file);
+    ASSERT_GT(png.size(), 327680u);
+    EXPECT_EQ(png.substr(0, 8), std::string("\x89PNG\r\n\x1a\n", 8));
+    EXPECT_EQ(png.substr(12, 4), "IHDR");
+    const auto *p = reinterpret_cast<const std::uint8_t *>(png.data());
+    EXPECT_EQ((p[16] << 24) | (p[17] << 16) | (p[18] << 8) | p[19], 640);
+    EXPECT_EQ((p[20] << 24) | (p[21] << 16) | (p[22] << 8) | p[23], 512);
+    EXPECT_EQ(p[24], 8);
+    EXPECT_EQ(p[25], 0);
+    EXPECT_EQ(png.substr(png.size() - 8, 4), "IEND");
+    EXPECT_EQ(emulator_->commandsServed(0, 2), 1u);
+    EXPECT_EQ(emulator_->commandsServed(0, 3), 10u);
+}
+
+TEST_F(CtlE2E, ImageFailuresNameTheCause) {
+    const CtlResult absent = RunCtl({"image", "127.0.0.9", "-o", path("x.png")});
+    EXPECT_EQ(absent.status, 1);
+    ExpectOneErrorLine(absent, "no scanner at 127.0.0.9");
+    const CtlResult unwritable = RunCtl({"image", "127.0.0.1", "-o", path("no/such/dir.png")});
+    EXPECT_NE(unwritable.status, 0);
+    ExpectOneErrorLine(unwritable, "cannot write");
+}
+
+TEST_F(CtlE2E, AnglePrintsDegreesOrOutOfRange) {
+    qzsim::FaultOptions faults;
+    faults.angleReply = 16384;
+    emulator_->setFaults(0, faults);
+    CtlResult r = RunCtl({"angle", "127.0.0.1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "30.001\n");
+
+    faults.angleReply = -32767;
+    emulator_->setFaults(0, faults);
+    r = RunCtl({"angle", "127.0.0.1"});
+    EXPECT_EQ(r.out, "-60.000\n");
+
+    faults.angleReply = -32768;
+    emulator_->setFaults(0, faults);
+    r = RunCtl({"angle", "127.0.0.1"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out, "Out of range\n");
+    EXPECT_EQ(emulator_->commandsServed(0, 5), 0u); // nothing written
+}
+
+TEST_F(CtlE2E, AngleOfAnAbsentOrSilentScannerFails) {
+    const CtlResult absent = RunCtl({"angle", "127.0.0.9"});
+    EXPECT_EQ(absent.status, 1);
+    ExpectOneErrorLine(absent, "no scanner at 127.0.0.9");
+    qzsim::FaultOptions faults;
+    faults.stallAfterCommands = 0;
+    emulator_->setFaults(1, faults);
+    const CtlResult silent = RunCtl({"angle", "127.0.0.2"}, 20000);
+    EXPECT_EQ(silent.status, 1);
+    ExpectOneErrorLine(silent, "time-out: 127.0.0.2 did not answer the angle calculation");
+}
+
+} // namespace
+} // namespace qzctltest

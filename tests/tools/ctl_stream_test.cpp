@@ -1,0 +1,136 @@
+// qz417ctl stream: packets injected on loopback with gaps in packetCount are
+// counted as lost; recording, and the failures of an empty or taken port.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <chrono>
+#include <cstring>
+#include <thread>
+
+#include "ctl_process.h"
+#include <gtest/gtest.h>
+
+namespace qzctltest {
+namespace {
+
+// A UDP port on 127.0.0.1 that was free a moment ago.
+int FreeUdpPort() {
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    close(s);
+    return ntohs(a.sin_port);
+}
+
+std::vector<std::uint8_t> Packet(std::uint16_t measurement, std::uint16_t packet) {
+    std::vector<std::uint8_t> p(4100, 0x5A);
+    p[0] = static_cast<std::uint8_t>(measurement);
+    p[1] = static_cast<std::uint8_t>(measurement >> 8);
+    p[2] = static_cast<std::uint8_t>(packet);
+    p[3] = static_cast<std::uint8_t>(packet >> 8);
+    return p;
+}
+
+class Sender {
+public:
+    explicit Sender(int port) : socket_(socket(AF_INET, SOCK_DGRAM, 0)) {
+        to_.sin_family = AF_INET;
+        to_.sin_port = htons(static_cast<std::uint16_t>(port));
+        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    }
+    ~Sender() { close(socket_); }
+    void send(const std::vector<std::uint8_t> &bytes) {
+        ASSERT_EQ(sendto(socket_, bytes.data(), bytes.size(), 0,
+                         reinterpret_cast<const sockaddr *>(&to_), sizeof to_),
+                  static_cast<ssize_t>(bytes.size()));
+    }
+
+private:
+    int socket_;
+    sockaddr_in to_{};
+};
+
+TEST(CtlStream, CountsGapsInThePacketCounterAsLost) {
+    const int port = FreeUdpPort();
+    const std::string record = MakeTempDir() + "/stream.bin";
+    CtlProcess ctl(
+        {"stream", "--port", std::to_string(port), "--seconds", "2", "--record", record});
+    ASSERT_TRUE(ctl.waitForOutput("receiving on UDP port " + std::to_string(port), 5000));
+    Sender sender(port);
+    std::vector<std::uint8_t> sent;
+    const std::uint16_t counters[] = {1, 2, 3, 5, 6, 10};
+    for (const std::uint16_t pc : counters) {
+        const auto p = Packet(static_cast<std::uint16_t>(pc * 4), pc);
+        sender.send(p);
+        sent.insert(sent.end(), p.begin(), p.end());
+    }
+    sender.send(std::vector<std::uint8_t>(4099, 0)); // not a packet: ignored
+    const CtlResult r = ctl.finish(10000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("total received=6 lost=4 duplicates=0 late=0\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("t=1.0s packets="), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find(" received=6 lost=4\n"), std::string::npos) << r.out;
+    const std::string recorded = ReadFile(record);
+    EXPECT_EQ(recorded, std::string(sent.begin(), sent.end()));
+    std::system(("rm -rf '" + record.substr(0, record.rfind('/')) + "'").c_str());
+}
+
+TEST(CtlStream, WrapAroundAndDuplicatesAreNotLosses) {
+    const int port = FreeUdpPort();
+    CtlProcess ctl({"stream", "--port", std::to_string(port), "--seconds", "1"});
+    ASSERT_TRUE(ctl.waitForOutput("receiving on UDP port", 5000));
+    Sender sender(port);
+    for (const std::uint16_t pc : {65534, 65535, 0, 0, 1})
+        sender.send(Packet(pc, pc));
+    const CtlResult r = ctl.finish(10000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("total received=5 lost=0 duplicates=1 late=0\n"), std::string::npos)
+        << r.out;
+}
+
+TEST(CtlStream, NoPacketsIsAFailure) {
+    const int port = FreeUdpPort();
+    const CtlResult r = RunCtl({"stream", "--port", std::to_string(port), "--seconds", "1"}, 10000);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qz417ctl: no packet received on UDP port " + std::to_string(port) + "\n");
+}
+
+TEST(CtlStream, APortInUseIsAFailure) {
+    const int s = socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_ANY);
+    ASSERT_EQ(bind(s, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    socklen_t len = sizeof a;
+    getsockname(s, reinterpret_cast<sockaddr *>(&a), &len);
+    const int port = ntohs(a.sin_port);
+    const CtlResult r = RunCtl({"stream", "--port", std::to_string(port), "--seconds", "1"}, 10000);
+    close(s);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "qz417ctl: cannot receive on UDP port " + std::to_string(port) +
+                         " (already in use?)\n");
+}
+
+TEST(CtlStream, StopsOnInterrupt) {
+    const int port = FreeUdpPort();
+    CtlProcess ctl({"stream", "--port", std::to_string(port)});
+    ASSERT_TRUE(ctl.waitForOutput("receiving on UDP port", 5000));
+    Sender sender(port);
+    sender.send(Packet(1, 1));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // let it take the packet
+    ASSERT_TRUE(ctl.interrupt());
+    const CtlResult r = ctl.finish(5000);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("total received=1 lost=0"), std::string::npos) << r.out;
+}
+
+} // namespace
+} // namespace qzctltest
