@@ -4,9 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
+#include <chrono>
+#include <cstdlib>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ctl_process.h"
@@ -31,13 +35,19 @@ protected:
     }
 
     void SetUp() override {
-        emulator_ = std::make_unique<qzsim::Emulator>(Options());
+        // Another test program may still be releasing the ports: retry briefly.
         std::string error;
-        if (!emulator_->start(&error)) {
-            if (error.find("417") != std::string::npos || error.find("permi") != std::string::npos)
-                GTEST_SKIP() << "cannot bind the scanner's ports here: " << error;
-            FAIL() << error;
+        for (int attempt = 0; attempt < 20; ++attempt) {
+            emulator_ = std::make_unique<qzsim::Emulator>(Options());
+            if (emulator_->start(&error))
+                break;
+            emulator_.reset();
+            if (error.find("CAP_NET_BIND_SERVICE") != std::string::npos)
+                GTEST_SKIP() << "cannot bind port 417 here: " << error;
+            std::this_thread::sleep_for(std::chrono::milliseconds(250));
         }
+        if (!emulator_)
+            FAIL() << error;
         dir_ = MakeTempDir();
     }
 

@@ -50,7 +50,7 @@ TEST_F(CtlE2E, ProfileTxtIsTheProgramsFileForTheSamePacket) {
     EXPECT_EQ(text, WriterText(bytes, EmulatorScale()));
     EXPECT_NE(text, WriterText(bytes, qz::ProfileScale{})); // the scale came from the search
     EXPECT_EQ(CountLines(text), 1026u);
-    EXPECT_EQ(text.substr(0, 23), "N         X           ");
+    EXPECT_EQ(text.substr(0, 33), "N" + std::string(9, ' ') + "X" + std::string(19, ' ') + "Z\r\n");
 }
 
 TEST_F(CtlE2E, ProfileWithoutSearchUsesTheInitialScaleOnStdout) {
@@ -76,8 +76,9 @@ TEST_F(CtlE2E, ProfileCountGivesDistinctProfilesInNumberedFiles) {
         const std::string file = path("scan_0000" + std::to_string(k + 1) + ".txt");
         EXPECT_EQ(ReadFile(file), WriterText(bytes, EmulatorScale())) << file;
         const qz::ProfilePacket view(bytes);
-        if (k > 0)
+        if (k > 0) {
             EXPECT_NE(view.measurementCount(), previous);
+        }
         previous = view.measurementCount();
     }
 }

@@ -67,9 +67,9 @@ TEST(ProfileOutput, PlyListsValidPointsWithTheirCount) {
     const auto end = std::find(lines.begin(), lines.end(), "end_header");
     ASSERT_NE(end, lines.end());
     EXPECT_EQ(lines[0], "ply");
-    // Points 0, 3, ..., 1023 are invalid: 682 valid points per profile.
-    EXPECT_NE(std::find(lines.begin(), end, "element vertex 1364"), end);
-    EXPECT_EQ(static_cast<std::size_t>(lines.end() - end - 1), 1364u);
+    // Points 0, 3, ..., 1023 (zRaw 0) and 512 (xRaw 0) are invalid: 681 per profile.
+    EXPECT_NE(std::find(lines.begin(), end, "element vertex 1362"), end);
+    EXPECT_EQ(static_cast<std::size_t>(lines.end() - end - 1), 1362u);
     EXPECT_NE(lines.back().find(" 1 "), std::string::npos); // y of the second profile
 }
 
