@@ -154,7 +154,8 @@ int main(int argc, char **argv) {
     if (!benchCommands(seconds))
         return 1;
     double best = 0;
-    for (double rate : {10000.0, 50000.0, 100000.0, 150000.0, 200000.0, 300000.0, 400000.0}) {
+    for (double rate : {10000.0, 50000.0, 100000.0, 150000.0, 200000.0, 300000.0, 400000.0,
+                        600000.0, 1000000.0}) {
         const StreamResult r = benchStream(rate, seconds);
         const long lost = r.sent - r.received;
         std::printf("UDP stream at %.0f Hz: sent %ld (%.0f/s), received %ld, lost %ld, "
