@@ -14,6 +14,11 @@
 
 namespace qzsim {
 
+namespace {
+// Each connection has a thread of its own; this bounds them.
+constexpr std::size_t kMaxConnections = 64;
+} // namespace
+
 CommandServer::CommandServer(ScannerState &state, const EventLog &log, std::uint16_t port)
     : state_(state), log_(log), port_(port),
       name_(state.address().text() + ":" + std::to_string(port)) {}
@@ -131,6 +136,12 @@ void CommandServer::acceptLoop() {
         Connection *raw = c.get();
         std::lock_guard lock(mu_);
         if (stopping_) {
+            ::close(fd);
+            continue;
+        }
+        if (connections_.size() >= kMaxConnections) {
+            log_.event(name_ + ": " + c->peer + " refused, " + std::to_string(kMaxConnections) +
+                       " connections are open");
             ::close(fd);
             continue;
         }
