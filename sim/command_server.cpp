@@ -270,10 +270,10 @@ bool CommandServer::serveOne(Connection *c, int commandsSoFar,
         closeConnection(c, false);
         return false;
     }
-    if (size > 0 && !sendReply(fd, reply, size, f))
-        return false;
+    // Counted before the reply leaves, so that a client that has the reply
+    // always sees the count.
     state_.commandsServed[h.command].fetch_add(1);
-    return true;
+    return size == 0 || sendReply(fd, reply, size, f);
 }
 
 } // namespace qzsim
