@@ -291,10 +291,19 @@ private slots:
         QCOMPARE(qGreen(panel->lastFrame().pixel(200, 150)), 0);
         QCOMPARE(qGreen(panel->lastFrame().pixel(300, 250)), 0);
 
-        // A drag from right to left selects the whole picture again.
-        QTest::mousePress(panel, Qt::LeftButton, {}, QPoint(400, 300));
-        QTest::mouseMove(panel, QPoint(10, 10));
-        QTest::mouseRelease(panel, Qt::LeftButton, {}, QPoint(10, 10));
+        // A press on a chart is the chart's own, not a selection.
+        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetResultViewer);
+        QTest::mousePress(form_->ChartResult, Qt::LeftButton, {}, QPoint(200, 200));
+        QTest::mouseRelease(form_->ChartResult, Qt::LeftButton, {}, QPoint(200, 200));
+        QCOMPARE(SelectingWindow, std::uint8_t{0});
+        QCOMPARE(WindowRect, (qz::WindowRectangle{100, 50, 299, 249}));
+
+        // A drag from right to left on the border of the search page's panel
+        // selects the whole picture again, as on the picture itself.
+        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetSearch);
+        QTest::mousePress(form_->Panel4, Qt::LeftButton, {}, QPoint(639, 511));
+        QTest::mouseMove(form_->Panel4, QPoint(1, 1));
+        QTest::mouseRelease(form_->Panel4, Qt::LeftButton, {}, QPoint(1, 1));
         QCOMPARE(WindowRect, qz::kWholePicture);
         QTRY_COMPARE_WITH_TIMEOUT(int(sim_->config(0)[qz::ConfigArea::kWindowWidth]), 255,
                                   kTimeoutMs);
