@@ -13,29 +13,48 @@
 # components; files installed without a component ("Unspecified") are for
 # `cmake --install` and are not packaged.
 
+# The packages install below /usr; configure the build with
+# -DCMAKE_INSTALL_PREFIX=/usr as well so that the library directory is
+# Debian's multiarch one (lib/<triplet>).
+set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
+if(NOT CMAKE_INSTALL_PREFIX STREQUAL CPACK_PACKAGING_INSTALL_PREFIX)
+  message(STATUS "Packaging: configure with -DCMAKE_INSTALL_PREFIX=/usr for Debian packages")
+endif()
 set(QZ417_PKG_DOC ${CMAKE_INSTALL_DATADIR}/doc)
 set(QZ417_PKG_SRC ${PROJECT_SOURCE_DIR}/packaging)
 
-# libqz417link1
-install(TARGETS qz417link
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libqz417link1 NAMELINK_SKIP)
+# libqz417link1 gets the library, libqz417link-dev its namelink.
+install(TARGETS qz417link EXPORT qz417linkPackageTargets
+  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
+          COMPONENT libqz417link1 NAMELINK_COMPONENT libqz417link-dev
+  # The target's PUBLIC_HEADER path is relative to link/, so the header is
+  # installed by path below; this rule only satisfies the target property.
+  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}
+                COMPONENT qz417link-header-by-path EXCLUDE_FROM_ALL
+  INCLUDES DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
+install(FILES ${PROJECT_SOURCE_DIR}/link/include/qz417link.h
+  DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT libqz417link-dev)
 install(FILES ${QZ417_PKG_SRC}/copyright/qz417link
   DESTINATION ${QZ417_PKG_DOC}/libqz417link1 RENAME copyright COMPONENT libqz417link1)
 
 # libqz417link-dev
-install(TARGETS qz417link EXPORT qz417linkPackageTargets
-  LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR} COMPONENT libqz417link-dev NAMELINK_ONLY
-  PUBLIC_HEADER DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT libqz417link-dev)
+include(CMakePackageConfigHelpers)
+set(QZ417_PKG_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/qz417link)
 install(EXPORT qz417linkPackageTargets
-  FILE qz417linkTargets.cmake
   NAMESPACE qz417::
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz417link
+  DESTINATION ${QZ417_PKG_CMAKE_DIR}
   COMPONENT libqz417link-dev)
+configure_package_config_file(${QZ417_PKG_SRC}/qz417linkConfig.cmake.in
+  ${PROJECT_BINARY_DIR}/packaging/qz417linkConfig.cmake
+  INSTALL_DESTINATION ${QZ417_PKG_CMAKE_DIR})
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/packaging/qz417linkConfigVersion.cmake
+  VERSION ${PROJECT_VERSION} COMPATIBILITY SameMajorVersion)
 install(FILES
-  ${PROJECT_BINARY_DIR}/link/qz417linkConfig.cmake
-  ${PROJECT_BINARY_DIR}/link/qz417linkConfigVersion.cmake
-  DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/qz417link COMPONENT libqz417link-dev)
-install(FILES ${PROJECT_BINARY_DIR}/link/qz417link.pc
+  ${PROJECT_BINARY_DIR}/packaging/qz417linkConfig.cmake
+  ${PROJECT_BINARY_DIR}/packaging/qz417linkConfigVersion.cmake
+  DESTINATION ${QZ417_PKG_CMAKE_DIR} COMPONENT libqz417link-dev)
+configure_file(${QZ417_PKG_SRC}/qz417link.pc.in ${PROJECT_BINARY_DIR}/packaging/qz417link.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/packaging/qz417link.pc
   DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig COMPONENT libqz417link-dev)
 install(DIRECTORY ${PROJECT_SOURCE_DIR}/examples/
   DESTINATION ${QZ417_PKG_DOC}/libqz417link-dev/examples COMPONENT libqz417link-dev
@@ -77,7 +96,6 @@ set(CPACK_PACKAGE_VENDOR "QZ417 software developers")
 set(CPACK_PACKAGE_CONTACT "QZ417 software developers <qz417@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Software for QZ417 laser profile scanners")
-set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
