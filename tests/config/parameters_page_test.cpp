@@ -153,6 +153,8 @@ private:
 
     // Loads a block into the scanner and reads it into the window.
     void loadFromScanner(const Block &block) {
+        if (!connected())
+            connectScanner();
         settle();
         emu_->setConfig(0, block);
         const auto reads = served(4);
@@ -300,6 +302,24 @@ private slots:
             showOffline(block);
             QCOMPARE(FirstDifference(DeviceConfig.read(), AreaOf(block)), -1);
             QCOMPARE(f().TrackBarLaser->value(), int{block[0]});
+            const int flags = block[12];
+            QCOMPARE(f().CheckBoxResultSyncEnable->isChecked(), (flags & 0x01) != 0);
+            QCOMPARE(f().RadioButtonResultSyncFalling->isChecked(), (flags & 0x02) != 0);
+            QCOMPARE(f().RadioButtonResultSyncRising->isChecked(), (flags & 0x02) == 0);
+            QCOMPARE(f().CheckBoxMeasureSyncEnable->isChecked(), (flags & 0x04) != 0);
+            QCOMPARE(f().RadioButtonMeasureSyncFalling->isChecked(), (flags & 0x08) != 0);
+            QCOMPARE(f().CheckBoxAnalogSyncEnable->isChecked(), (flags & 0x10) != 0);
+            QCOMPARE(f().RadioButtonAnalogSyncFalling->isChecked(), (flags & 0x20) != 0);
+            QCOMPARE(f().RadioButtonAnalogSyncRising->isChecked(), (flags & 0x20) == 0);
+            QCOMPARE(f().CheckBoxAnalogSyncLevel->isChecked(), (flags & 0x40) != 0);
+            QCOMPARE(f().ComboBoxSyncDivider->currentIndex(), int{block[14]});
+            QCOMPARE(f().ComboBoxSyncDelay->currentIndex(), int{block[15]});
+            QCOMPARE(f().ComboBoxAnalogOutPoints->currentIndex(), int{block[16]});
+            QCOMPARE(f().ComboBoxAnalogOutTime->currentIndex(), int{block[17]});
+            QCOMPARE(f().ComboBoxUDPFrequency->currentIndex(), int{block[32]});
+            QCOMPARE(f().TrackBarAngle->value(), int{DeviceConfig.read().angle()});
+            QCOMPARE(f().EditInterfaceMask3->text(), QString::number(block[22]));
+            QCOMPARE(f().EditUDPIP1->text(), QString::number(block[28]));
             QCOMPARE(f().EditInterfaceIP0->text(), QString::number(block[21]));
             QCOMPARE(f().EditUDPPort->text(), QString::number(block[30] | (block[31] << 8)));
             QCOMPARE(f().GroupBoxIntegration->title(),
