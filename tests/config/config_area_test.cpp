@@ -1,6 +1,7 @@
 #include "config/config_area.h"
 
 #include <functional>
+#include <limits>
 #include <random>
 #include <set>
 #include <string>
@@ -120,107 +121,76 @@ TEST(ConfigAreaTest, SyncBitsAreBitsZeroToSixOfByteTwelve) {
 struct SetterCase {
     std::string name;
     std::set<std::size_t> bytes;                          // bytes it may change
-    std::uint8_t bitMask = 0xFF;                          // for byte 12: the bits it may change
+    std::uint8_t bitMask;                                 // the bits of those bytes it may change
     std::function<int(ConfigArea &, std::mt19937 &)> set; // returns the value set
     std::function<int(const ConfigArea &)> get;
 };
 
+// A setter/getter pair of any integer field, called with random values of its type.
+template <class T>
+SetterCase Field(std::string name, std::set<std::size_t> bytes, void (ConfigArea::*set)(T),
+                 T (ConfigArea::*get)() const) {
+    return {std::move(name), std::move(bytes), 0xFF,
+            [set](ConfigArea &a, std::mt19937 &r) {
+                const T v = static_cast<T>(std::uniform_int_distribution<int>(
+                    std::numeric_limits<T>::min(), std::numeric_limits<T>::max())(r));
+                (a.*set)(v);
+                return int{v};
+            },
+            [get](const ConfigArea &a) { return int{(a.*get)()}; }};
+}
+
+// An address octet i of the field at `field`.
+SetterCase Octet(std::string name, std::size_t field, int i,
+                 void (ConfigArea::*set)(int, std::uint8_t),
+                 std::uint8_t (ConfigArea::*get)(int) const) {
+    return {name + std::to_string(i),
+            {ConfigArea::octetOffset(field, i)},
+            0xFF,
+            [=](ConfigArea &a, std::mt19937 &r) {
+                const auto v = static_cast<std::uint8_t>(r() & 0xFF);
+                (a.*set)(i, v);
+                return int{v};
+            },
+            [=](const ConfigArea &a) { return int{(a.*get)(i)}; }};
+}
+
 std::vector<SetterCase> AllSetters() {
-    auto u8 = [](std::mt19937 &r) { return std::uniform_int_distribution<int>(0, 255)(r); };
-    auto u16 = [](std::mt19937 &r) { return std::uniform_int_distribution<int>(0, 65535)(r); };
-    auto i16 = [](std::mt19937 &r) { return std::uniform_int_distribution<int>(-32768, 32767)(r); };
-    std::vector<SetterCase> s;
-    auto byteField = [&](std::string name, std::size_t off, void (ConfigArea::*set)(std::uint8_t),
-                         std::uint8_t (ConfigArea::*get)() const) {
-        s.push_back({name,
-                     {off},
-                     0xFF,
-                     [=](ConfigArea &a, std::mt19937 &r) {
-                         const int v = u8(r);
-                         (a.*set)(static_cast<std::uint8_t>(v));
-                         return v;
-                     },
-                     [=](const ConfigArea &a) { return int{(a.*get)()}; }});
+    using A = ConfigArea;
+    std::vector<SetterCase> s = {
+        Field<std::uint8_t>("laserLevel", {0}, &A::setLaserLevel, &A::laserLevel),
+        Field<std::uint16_t>("integration", {1, 2}, &A::setIntegration, &A::integration),
+        Field<std::uint8_t>("windowLeft", {5}, &A::setWindowLeft, &A::windowLeft),
+        Field<std::uint8_t>("windowWidth", {6}, &A::setWindowWidth, &A::windowWidth),
+        Field<std::uint8_t>("windowTop", {7}, &A::setWindowTop, &A::windowTop),
+        Field<std::uint8_t>("windowHeight", {8}, &A::setWindowHeight, &A::windowHeight),
+        Field<std::uint8_t>("windowMode", {9}, &A::setWindowMode, &A::windowMode),
+        Field<std::int16_t>("angle", {10, 11}, &A::setAngle, &A::angle),
+        Field<std::uint8_t>("syncDivider", {14}, &A::setSyncDivider, &A::syncDivider),
+        Field<std::uint8_t>("syncDelay", {15}, &A::setSyncDelay, &A::syncDelay),
+        Field<std::uint8_t>("analogPoints", {16}, &A::setAnalogPoints, &A::analogPoints),
+        Field<std::uint8_t>("analogTime", {17}, &A::setAnalogTime, &A::analogTime),
+        Field<std::uint16_t>("udpPort", {30, 31}, &A::setUdpPort, &A::udpPort),
+        Field<std::uint8_t>("udpFrequency", {32}, &A::setUdpFrequency, &A::udpFrequency),
     };
-    byteField("laserLevel", 0, &ConfigArea::setLaserLevel, &ConfigArea::laserLevel);
-    byteField("windowLeft", 5, &ConfigArea::setWindowLeft, &ConfigArea::windowLeft);
-    byteField("windowWidth", 6, &ConfigArea::setWindowWidth, &ConfigArea::windowWidth);
-    byteField("windowTop", 7, &ConfigArea::setWindowTop, &ConfigArea::windowTop);
-    byteField("windowHeight", 8, &ConfigArea::setWindowHeight, &ConfigArea::windowHeight);
-    byteField("windowMode", 9, &ConfigArea::setWindowMode, &ConfigArea::windowMode);
-    byteField("syncDivider", 14, &ConfigArea::setSyncDivider, &ConfigArea::syncDivider);
-    byteField("syncDelay", 15, &ConfigArea::setSyncDelay, &ConfigArea::syncDelay);
-    byteField("analogPoints", 16, &ConfigArea::setAnalogPoints, &ConfigArea::analogPoints);
-    byteField("analogTime", 17, &ConfigArea::setAnalogTime, &ConfigArea::analogTime);
-    byteField("udpFrequency", 32, &ConfigArea::setUdpFrequency, &ConfigArea::udpFrequency);
-    s.push_back({"integration",
-                 {1, 2},
-                 0xFF,
-                 [=](ConfigArea &a, std::mt19937 &r) {
-                     const int v = u16(r);
-                     a.setIntegration(static_cast<std::uint16_t>(v));
-                     return v;
-                 },
-                 [](const ConfigArea &a) { return int{a.integration()}; }});
-    s.push_back({"udpPort",
-                 {30, 31},
-                 0xFF,
-                 [=](ConfigArea &a, std::mt19937 &r) {
-                     const int v = u16(r);
-                     a.setUdpPort(static_cast<std::uint16_t>(v));
-                     return v;
-                 },
-                 [](const ConfigArea &a) { return int{a.udpPort()}; }});
-    s.push_back({"angle",
-                 {10, 11},
-                 0xFF,
-                 [=](ConfigArea &a, std::mt19937 &r) {
-                     const int v = i16(r);
-                     a.setAngle(static_cast<std::int16_t>(v));
-                     return v;
-                 },
-                 [](const ConfigArea &a) { return int{a.angle()}; }});
     for (int i = 0; i < 4; ++i) {
-        const std::string n = std::to_string(i);
-        s.push_back({"netAddressOctet" + n,
-                     {ConfigArea::octetOffset(ConfigArea::kNetAddress, i)},
-                     0xFF,
-                     [=](ConfigArea &a, std::mt19937 &r) {
-                         const int v = u8(r);
-                         a.setNetAddressOctet(i, static_cast<std::uint8_t>(v));
-                         return v;
-                     },
-                     [=](const ConfigArea &a) { return int{a.netAddressOctet(i)}; }});
-        s.push_back({"netMaskOctet" + n,
-                     {ConfigArea::octetOffset(ConfigArea::kNetMask, i)},
-                     0xFF,
-                     [=](ConfigArea &a, std::mt19937 &r) {
-                         const int v = u8(r);
-                         a.setNetMaskOctet(i, static_cast<std::uint8_t>(v));
-                         return v;
-                     },
-                     [=](const ConfigArea &a) { return int{a.netMaskOctet(i)}; }});
-        s.push_back({"udpAddressOctet" + n,
-                     {ConfigArea::octetOffset(ConfigArea::kUdpAddress, i)},
-                     0xFF,
-                     [=](ConfigArea &a, std::mt19937 &r) {
-                         const int v = u8(r);
-                         a.setUdpAddressOctet(i, static_cast<std::uint8_t>(v));
-                         return v;
-                     },
-                     [=](const ConfigArea &a) { return int{a.udpAddressOctet(i)}; }});
+        s.push_back(Octet("netAddressOctet", A::kNetAddress, i, &A::setNetAddressOctet,
+                          &A::netAddressOctet));
+        s.push_back(Octet("netMaskOctet", A::kNetMask, i, &A::setNetMaskOctet, &A::netMaskOctet));
+        s.push_back(Octet("udpAddressOctet", A::kUdpAddress, i, &A::setUdpAddressOctet,
+                          &A::udpAddressOctet));
     }
     for (int bit = 0; bit < 7; ++bit) {
-        const auto b = static_cast<ConfigArea::SyncBit>(bit);
+        const auto b = static_cast<A::SyncBit>(bit);
         s.push_back({"syncBit" + std::to_string(bit),
                      {12},
                      static_cast<std::uint8_t>(1u << bit),
-                     [=](ConfigArea &a, std::mt19937 &r) {
-                         const int v = u8(r) & 1;
+                     [=](A &a, std::mt19937 &r) {
+                         const int v = static_cast<int>(r() & 1);
                          a.setSyncBit(b, v != 0);
                          return v;
                      },
-                     [=](const ConfigArea &a) { return a.syncBit(b) ? 1 : 0; }});
+                     [=](const A &a) { return a.syncBit(b) ? 1 : 0; }});
     }
     return s;
 }
