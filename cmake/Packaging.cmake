@@ -95,7 +95,8 @@ set(CPACK_PACKAGE_NAME qz417)
 set(CPACK_PACKAGE_VENDOR "QZ417 software developers")
 set(CPACK_PACKAGE_CONTACT "QZ417 software developers <qz417@localhost>")
 set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
-set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "Software for QZ417 laser profile scanners")
+# No CPACK_PACKAGE_DESCRIPTION_SUMMARY: the first line of each component's
+# description is its package summary.
 set(CPACK_DEB_COMPONENT_INSTALL ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION misc)
