@@ -19,7 +19,9 @@
 
 enum { kRangeXEmr = 230, kRangeZ = 250, kDiscrete = 16384, kErrorValue = 0 };
 
-static int16_t I16At(const uint8_t *p) { return (int16_t)(uint16_t)(p[0] | (p[1] << 8)); }
+static int16_t I16At(const uint8_t *p) {
+    return (int16_t)(uint16_t)(p[0] | (p[1] << 8));
+}
 
 int main(int argc, char **argv) {
     const char *address = argc > 1 ? argv[1] : "127.0.0.1";

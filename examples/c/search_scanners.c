@@ -21,11 +21,11 @@ int main(int argc, char **argv) {
     int count = 0;
     for (const DeviceAnnouncement *d = list; d != NULL; d = d->next) {
         /* The description starts with option bits and a 24-bit serial number. */
-        const unsigned serial = d->description[1] | (d->description[2] << 8) |
-                                ((unsigned)d->description[3] << 16);
-        printf("%u.%u.%u.%u  %02X-%02X-%02X-%02X-%02X-%02X  QZ%u  serial %u\n", d->ip[0],
-               d->ip[1], d->ip[2], d->ip[3], d->mac[0], d->mac[1], d->mac[2], d->mac[3],
-               d->mac[4], d->mac[5], (unsigned)d->type, serial);
+        const unsigned serial =
+            d->description[1] | (d->description[2] << 8) | ((unsigned)d->description[3] << 16);
+        printf("%u.%u.%u.%u  %02X-%02X-%02X-%02X-%02X-%02X  QZ%u  serial %u\n", d->ip[0], d->ip[1],
+               d->ip[2], d->ip[3], d->mac[0], d->mac[1], d->mac[2], d->mac[3], d->mac[4], d->mac[5],
+               (unsigned)d->type, serial);
         ++count;
     }
     QZ_ClearList(list); /* the list belongs to the library's allocator */

@@ -10,6 +10,7 @@
 #include <cstring>
 #include <thread>
 
+#include "ctl_e2e_fixture.h"
 #include "ctl_process.h"
 #include <gtest/gtest.h>
 
@@ -130,6 +131,22 @@ TEST(CtlStream, StopsOnInterrupt) {
     const CtlResult r = ctl.finish(5000);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.out.find("total received=1 lost=0"), std::string::npos) << r.out;
+}
+
+TEST_F(CtlE2E, StreamsWhatAScannerSendsAfterParamsSet) {
+    const int port = FreeUdpPort();
+    CtlProcess ctl({"stream", "--port", std::to_string(port), "--seconds", "2"});
+    ASSERT_TRUE(ctl.waitForOutput("receiving on UDP port", 5000));
+    const CtlResult set = RunCtl({"params", "set", "127.0.0.1", "udpAddress=127.0.0.1",
+                                  "udpPort=" + std::to_string(port), "udpFrequency=100"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    const CtlResult r = ctl.finish(10000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto at = r.out.find("total received=");
+    ASSERT_NE(at, std::string::npos) << r.out;
+    EXPECT_GT(std::stoul(r.out.substr(at + 15)), 50u) << r.out;
+    EXPECT_NE(r.out.find(" lost=0 duplicates=0 late=0\n"), std::string::npos) << r.out;
+    EXPECT_GT(emulator_->udpPacketsSent(0), 50u);
 }
 
 } // namespace
