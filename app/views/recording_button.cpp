@@ -4,6 +4,7 @@
 #include <atomic>
 #include <chrono>
 #include <memory>
+#include <utility>
 
 #include <QMessageBox>
 #include <QPushButton>
@@ -21,9 +22,16 @@ std::atomic<bool> g_windowClosing{false};
 // Signals the event when the last copy of the queued call is gone: after the
 // call has run, or when Qt discards it because the window or the application
 // went away first.
-struct ReleaseOnDestruction {
-    std::shared_ptr<qz::ManualResetEvent> event;
-    ~ReleaseOnDestruction() { event->set(); }
+class ReleaseOnDestruction {
+public:
+    explicit ReleaseOnDestruction(std::shared_ptr<qz::ManualResetEvent> event)
+        : event_(std::move(event)) {}
+    ReleaseOnDestruction(const ReleaseOnDestruction &) = delete;
+    ReleaseOnDestruction &operator=(const ReleaseOnDestruction &) = delete;
+    ~ReleaseOnDestruction() { event_->set(); }
+
+private:
+    std::shared_ptr<qz::ManualResetEvent> event_;
 };
 
 class WindowUi final : public qz::RecordingUi {
@@ -46,7 +54,7 @@ public:
         if (!form || g_windowClosing.load())
             return;
         auto closed = std::make_shared<qz::ManualResetEvent>();
-        auto release = std::make_shared<ReleaseOnDestruction>(ReleaseOnDestruction{closed});
+        auto release = std::make_shared<ReleaseOnDestruction>(closed);
         QMetaObject::invokeMethod(
             form,
             [form, text = QString::fromStdString(message), release] {

@@ -53,11 +53,14 @@ private:
     fs::path previousDir_;
     QString boxTitle_;
     QString boxText_;
+    bool workerPausedDuringBox_ = false;
     QTimer boxCloser_;
 
     fs::path Day() const { return start_ / "Profiles" / qz::DateStamp(); }
 
     void Connect() {
+        if (form_->ButtonConnect->text() == QLatin1String("Disconnect"))
+            return;
         form_->SetSearchTimeoutForTest(700);
         form_->ButtonSearch->click();
         QTRY_VERIFY_WITH_TIMEOUT(form_->ButtonConnect->isEnabled(), kTimeoutMs);
@@ -106,6 +109,10 @@ private slots:
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 boxTitle_ = box->windowTitle();
                 boxText_ = box->text();
+                // The worker does not poll the scanner while the message is open.
+                const std::uint16_t before = AcquiredCount.load();
+                QThread::msleep(150);
+                workerPausedDuringBox_ = AcquiredCount.load() == before;
                 box->done(QMessageBox::Ok);
             }
         });
@@ -237,6 +244,7 @@ private slots:
         QVERIFY2(boxText_.contains(QString::fromStdString((plain / "Profiles").string())),
                  qPrintable(boxText_));
         QVERIFY2(boxText_.contains(QStringLiteral("Not a directory")), qPrintable(boxText_));
+        QVERIFY(workerPausedDuringBox_);
         QTRY_COMPARE_WITH_TIMEOUT(form_->ButtonResultSave->text(), QStringLiteral("Save"),
                                   kTimeoutMs);
         QVERIFY(form_->ButtonResultSave->isEnabled());
@@ -356,6 +364,38 @@ private slots:
         QCOMPARE(form_->LabelResultUDPCnt->text(), QStringLiteral("0"));
         QCOMPARE(form_->LabelResultUDPPerSec->text(), QStringLiteral("0"));
         QVERIFY(form_->ChartUDP->pointCount() > 0);
+    }
+
+    // Closing the window while a recording message is open must not leave
+    // the worker waiting for it: the shutdown that awaits the worker ends.
+    void closingTheWindowReleasesAWaitingRecorder() {
+        Connect();
+        StartResults();
+        const std::string saved = StartDirectory;
+        StartDirectory = (start_ / "plain-file").string(); // made by an earlier test
+        boxCloser_.stop();
+        bool sawBox = false;
+        qint64 shutdownMs = -1;
+        QTimer closer;
+        closer.setInterval(20);
+        connect(&closer, &QTimer::timeout, this, [&] {
+            auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+            if (!box || sawBox)
+                return;
+            sawBox = true;
+            QElapsedTimer clock;
+            clock.start();
+            form_->close();
+            form_->ShutdownWorkers();
+            shutdownMs = clock.elapsed();
+            box->done(QMessageBox::Ok);
+        });
+        closer.start();
+        form_->ButtonResultSave->click();
+        QTRY_VERIFY_WITH_TIMEOUT(sawBox, kTimeoutMs);
+        closer.stop();
+        StartDirectory = saved;
+        QVERIFY2(shutdownMs >= 0 && shutdownMs < 3000, qPrintable(QString::number(shutdownMs)));
     }
 
     void cleanupTestCase() {
