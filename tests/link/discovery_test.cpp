@@ -1,0 +1,164 @@
+// Discovery on UDP port 6001, fed by a sender on loopback.
+#include "loopback_peers.h"
+
+#include "qz417link.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <future>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+using qz417::test::MakeAnnouncement;
+using qz417::test::MillisecondsSince;
+using namespace std::chrono_literals;
+
+namespace {
+
+constexpr uint16_t kSearchPort = QZ417_SEARCH_PORT;
+
+// What a list node should hold: last address byte, type, description byte.
+struct Expected {
+    int last;
+    uint16_t type;
+    uint8_t fill;
+};
+
+struct Scenario {
+    const char *name;
+    int32_t filter;
+    std::vector<std::vector<uint8_t>> datagrams; // sent in this order
+    std::vector<Expected> list;
+};
+
+std::vector<uint8_t> Resized(std::vector<uint8_t> datagram, std::size_t size) {
+    datagram.resize(size, 0x77);
+    return datagram;
+}
+
+// Runs one search of `timeMs`, sending the datagrams once it listens.
+DeviceAnnouncement *SearchWhileSending(int32_t filter, int32_t timeMs,
+                                       const std::vector<std::vector<uint8_t>> &datagrams) {
+    auto search = std::async(std::launch::async, [=] { return QZ_Search(filter, timeMs); });
+    if (qz417::test::WaitForUdpPortBound(kSearchPort, 1s)) {
+        qz417::test::UdpSender sender;
+        for (const auto &datagram : datagrams) {
+            sender.send(datagram, kSearchPort);
+            std::this_thread::sleep_for(2ms);
+        }
+    }
+    return search.get();
+}
+
+TEST(Discovery, ListsScannersByFirstArrivalAfterAllChecks) {
+    const Scenario scenarios[] = {
+        {"repeat from one address keeps the first",
+         -1,
+         {MakeAnnouncement(417, {10, 0, 0, 1}, 0x11), MakeAnnouncement(418, {10, 0, 0, 1}, 0x22)},
+         {{1, 417, 0x11}}},
+        {"address 0.0.0.0 is dropped",
+         -1,
+         {MakeAnnouncement(417, {0, 0, 0, 0}, 0x11), MakeAnnouncement(417, {10, 0, 0, 2}, 0x22)},
+         {{2, 417, 0x22}}},
+        {"only exactly 268 bytes count",
+         -1,
+         {Resized(MakeAnnouncement(417, {10, 0, 0, 3}, 1), 267),
+          Resized(MakeAnnouncement(417, {10, 0, 0, 4}, 2), 269),
+          Resized(MakeAnnouncement(417, {10, 0, 0, 5}, 3), 4100),
+          MakeAnnouncement(417, {10, 0, 0, 6}, 4)},
+         {{6, 417, 4}}},
+        {"filter 417 drops type 418",
+         417,
+         {MakeAnnouncement(418, {10, 0, 0, 7}, 1), MakeAnnouncement(417, {10, 0, 0, 8}, 2)},
+         {{8, 417, 2}}},
+        {"filter -1 lists every type",
+         -1,
+         {MakeAnnouncement(418, {10, 0, 0, 7}, 1), MakeAnnouncement(417, {10, 0, 0, 8}, 2)},
+         {{7, 418, 1}, {8, 417, 2}}},
+        {"only the filter's low 16 bits count",
+         418 + 65536,
+         {MakeAnnouncement(418, {10, 0, 0, 7}, 1), MakeAnnouncement(417, {10, 0, 0, 8}, 2)},
+         {{7, 418, 1}}},
+        {"order of first arrival",
+         -1,
+         {MakeAnnouncement(417, {10, 0, 0, 30}, 1), MakeAnnouncement(417, {10, 0, 0, 10}, 2),
+          MakeAnnouncement(417, {10, 0, 0, 30}, 3), MakeAnnouncement(417, {10, 0, 0, 20}, 4)},
+         {{30, 417, 1}, {10, 417, 2}, {20, 417, 4}}},
+    };
+    for (const Scenario &s : scenarios) {
+        SCOPED_TRACE(s.name);
+        DeviceAnnouncement *list = SearchWhileSending(s.filter, 300, s.datagrams);
+        std::size_t index = 0;
+        for (const DeviceAnnouncement *node = list; node != nullptr; node = node->next, ++index) {
+            ASSERT_LT(index, s.list.size()) << "more nodes than expected";
+            EXPECT_EQ(node->ip[0], 10);
+            EXPECT_EQ(node->ip[3], s.list[index].last);
+            EXPECT_EQ(node->type, s.list[index].type);
+            EXPECT_EQ(node->description[0], s.list[index].fill);
+            EXPECT_EQ(node->description[254], s.list[index].fill);
+            EXPECT_EQ(node->mac[5], s.list[index].fill + 0x50);
+            EXPECT_EQ(node->reserved, 0);
+        }
+        EXPECT_EQ(index, s.list.size());
+        QZ_ClearList(list);
+    }
+}
+
+TEST(Discovery, ReservedByteOfANodeIsAlwaysZero) {
+    DeviceAnnouncement *list =
+        SearchWhileSending(-1, 200, {MakeAnnouncement(417, {10, 0, 0, 9}, 5, 0xEE)});
+    ASSERT_NE(list, nullptr);
+    EXPECT_EQ(list->reserved, 0);
+    EXPECT_EQ(list->next, nullptr);
+    QZ_ClearList(list);
+}
+
+TEST(Discovery, ListeningTimeZeroReturnsAtOnce) {
+    for (const int32_t time : {0, 65536}) {
+        const auto start = std::chrono::steady_clock::now();
+        EXPECT_EQ(QZ_Search(-1, time), nullptr) << time;
+        EXPECT_LT(MillisecondsSince(start), 50) << time;
+    }
+}
+
+TEST(Discovery, ListensForTheWholeTimeAndNotMuchLonger) {
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(QZ_Search(-1, 300 + 65536), nullptr);
+    const long long elapsed = MillisecondsSince(start);
+    EXPECT_GE(elapsed, 300);
+    EXPECT_LT(elapsed, 300 + 100 + 150);
+}
+
+TEST(Discovery, TwoSearchesAtOnceBothListenForTheirWholeTime) {
+    const auto start = std::chrono::steady_clock::now();
+    auto first = std::async(std::launch::async, [] { return QZ_Search(-1, 400); });
+    ASSERT_TRUE(qz417::test::WaitForUdpPortBound(kSearchPort, 1s));
+    auto secondStart = std::chrono::steady_clock::now();
+    EXPECT_EQ(QZ_Search(-1, 300), nullptr);
+    EXPECT_GE(MillisecondsSince(secondStart), 300) << "the second search did not bind";
+    EXPECT_EQ(first.get(), nullptr);
+    EXPECT_GE(MillisecondsSince(start), 400);
+}
+
+TEST(Discovery, PortHeldWithoutReuseFailsAtOnce) {
+    const int holder = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kSearchPort);
+    ASSERT_EQ(bind(holder, reinterpret_cast<const sockaddr *>(&address), sizeof address), 0);
+    const std::size_t before = qz417::test::CountOpenDescriptors();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(QZ_Search(-1, 1000), nullptr);
+    EXPECT_LT(MillisecondsSince(start), 100);
+    EXPECT_EQ(qz417::test::CountOpenDescriptors(), before);
+    close(holder);
+}
+
+TEST(Discovery, ClearListOfNullDoesNothing) {
+    QZ_ClearList(nullptr);
+}
+
+} // namespace
