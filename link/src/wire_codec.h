@@ -56,6 +56,8 @@ static_assert(offsetof(DeviceAnnouncement, ip) == kAnnouncementIpOffset);
 static_assert(offsetof(DeviceAnnouncement, mac) == kAnnouncementMacOffset);
 static_assert(offsetof(DeviceAnnouncement, description) == kAnnouncementDescriptionOffset);
 static_assert(offsetof(DeviceAnnouncement, reserved) == kAnnouncementSize - 1);
+// 272 bytes on 32-bit builds, 280 on 64-bit ones.
+static_assert(sizeof(DeviceAnnouncement) == (sizeof(void *) == 8 ? 280 : 272));
 static_assert(offsetof(DeviceAnnouncement, next) ==
               (kAnnouncementSize + alignof(void *) - 1) / alignof(void *) * alignof(void *));
 
