@@ -1,0 +1,520 @@
+// The main window driven through its controls (found by their names) against
+// emulated scanners on loopback.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <memory>
+#include <string>
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTableWidget>
+#include <QTest>
+#include <QTimer>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "core/thread_owner.h"
+#include "emulator.h"
+#include "views/profile_chart.h"
+
+namespace {
+
+constexpr std::uint16_t kTestSearchMs = 1200;
+constexpr int kSearchWaitMs = 5000;
+
+// Closes every modal message box that appears and remembers its text.
+class MessageBoxWatch : public QObject {
+public:
+    MessageBoxWatch() {
+        connect(&timer_, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                texts << box->text();
+                box->done(QMessageBox::Ok);
+            }
+        });
+        timer_.start(20);
+    }
+    QStringList texts;
+
+private:
+    QTimer timer_;
+};
+
+} // namespace
+
+class FormMainTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TFormMain> form_;
+    std::unique_ptr<qzsim::Emulator> emulator_;
+
+    template <class T> T *W(const char *name) {
+        T *w = form_->findChild<T *>(QString::fromLatin1(name));
+        if (w == nullptr)
+            qFatal("no control %s", name);
+        return w;
+    }
+    QPushButton *Button(const char *name) { return W<QPushButton>(name); }
+    QString Text(const char *label) { return W<QLabel>(label)->text(); }
+    bool TabVisible(const char *pages, const char *page) {
+        auto *tabs = W<QTabWidget>(pages);
+        return tabs->isTabVisible(tabs->indexOf(W<QWidget>(page)));
+    }
+    QStringList MemoRows() { return W<QPlainTextEdit>("MemoInfo")->toPlainText().split('\n'); }
+    QString Cell(int row, int column) {
+        QTableWidgetItem *item = W<QTableWidget>("StringGridSearch")->item(row, column);
+        return item ? item->text() : QString();
+    }
+
+    bool StartEmulator(qzsim::EmulatorOptions options) {
+        emulator_ = std::make_unique<qzsim::Emulator>(std::move(options));
+        std::string error;
+        if (!emulator_->start(&error)) {
+            qWarning("emulator: %s", error.c_str());
+            return false;
+        }
+        return true;
+    }
+    void Search() {
+        QTest::mouseClick(Button("ButtonSearch"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
+    }
+    void SearchAndConnect(int scanners) {
+        qzsim::EmulatorOptions options;
+        options.count = scanners;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanners cannot listen on port 417 here (needs root or "
+                  "CAP_NET_BIND_SERVICE)");
+        Search();
+        QVERIFY(Button("ButtonConnect")->isEnabled());
+        QTest::mouseClick(Button("ButtonConnect"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Disconnect"));
+    }
+
+private slots:
+    void init() {
+        qz::ResetAppState();
+        form_ = std::make_unique<TFormMain>();
+        form_->SetSearchTimeoutForTest(kTestSearchMs);
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+    }
+
+    void cleanup() {
+        form_->close();
+        form_.reset(); // stops and awaits every thread
+        emulator_.reset();
+        QZ_ClearList(DeviceList.exchange(nullptr));
+        qz::ResetAppState();
+    }
+
+    void startUpState() {
+        QCOMPARE(form_->windowTitle(), QStringLiteral("QZ417 Setup Program."));
+        QCOMPARE(form_->size(), QSize(947, 608));
+        QCOMPARE(W<QTabWidget>("PageControlQZ417")->geometry(), QRect(0, 0, 650, 607));
+        QCOMPARE(W<QTabWidget>("PageControlMore")->geometry(), QRect(656, 0, 289, 607));
+        QVERIFY(TabVisible("PageControlQZ417", "TabSheetSearch"));
+        QVERIFY(TabVisible("PageControlQZ417", "TabSheetUDP"));
+        QVERIFY(TabVisible("PageControlMore", "TabSheetInformation"));
+        QVERIFY(!TabVisible("PageControlQZ417", "TabSheetResultViewer"));
+        QVERIFY(!TabVisible("PageControlQZ417", "TabSheetImageGrabber"));
+        QVERIFY(!TabVisible("PageControlMore", "TabSheetParameters"));
+
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Connect"));
+        QVERIFY(!Button("ButtonConnect")->isEnabled());
+        QVERIFY(Button("ButtonSearch")->isEnabled());
+        auto *grid = W<QTableWidget>("StringGridSearch");
+        QVERIFY(!grid->isEnabled());
+        QCOMPARE(grid->columnCount(), 3);
+        QCOMPARE(grid->rowCount(), 1);
+        QCOMPARE(grid->horizontalHeaderItem(0)->text(), QStringLiteral("Type of device"));
+        QCOMPARE(grid->horizontalHeaderItem(1)->text(), QStringLiteral("IP address"));
+        QCOMPARE(grid->horizontalHeaderItem(2)->text(), QStringLiteral("MAC"));
+        for (int c = 0; c < 3; ++c) {
+            QCOMPARE(grid->columnWidth(c), 210);
+            QCOMPARE(Cell(0, c), QString());
+        }
+        QCOMPARE(grid->rowHeight(0), 21);
+        QVERIFY(W<QPlainTextEdit>("MemoInfo")->toPlainText().isEmpty());
+
+        for (const char *label :
+             {"LabelResultCnt", "LabelPacksCnt", "LabelResultPerSec", "LabelPacksPerSec",
+              "LabelFrameCnt", "LabelFramePerSec", "LabelResultUDPCnt", "LabelPacksUDPCnt",
+              "LabelResultUDPPerSec", "LabelPacksUDPPerSec"})
+            QCOMPARE(Text(label), QStringLiteral("0"));
+        for (const char *button : {"ButtonResult", "ButtonGrabber", "ButtonUDPResult"})
+            QCOMPARE(Button(button)->text(), QStringLiteral("Start"));
+        QCOMPARE(W<QLineEdit>("EditUDPPrt")->text(), QStringLiteral("6003"));
+        QCOMPARE(W<QLineEdit>("EditUDPPrt")->maxLength(), 5);
+        QCOMPARE(W<QGroupBox>("GroupBoxIntegration")->title(), QStringLiteral("Integration: 0 us"));
+        QVERIFY(!W<QTimer>("TimerView")->isActive());
+        QCOMPARE(W<QTimer>("TimerView")->interval(), 1);
+        QCOMPARE(DeviceSocket.load(), 0);
+        QCOMPARE(UdpPort.load(), std::uint16_t{6003});
+        QCOMPARE(form_->Threads().count(), std::size_t{0});
+    }
+
+    void searchListsThreeScannersInOrder() {
+        qzsim::EmulatorOptions options;
+        options.count = 3;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanners cannot listen on port 417 here");
+        QTest::mouseClick(Button("ButtonSearch"), Qt::LeftButton);
+        // Searching: everything that reads the list is disabled.
+        QVERIFY(!Button("ButtonSearch")->isEnabled());
+        QVERIFY(!Button("ButtonConnect")->isEnabled());
+        QVERIFY(!W<QTableWidget>("StringGridSearch")->isEnabled());
+        QCOMPARE(W<QProgressBar>("ProgressBarSearch")->maximum(), int{kTestSearchMs});
+        QTRY_VERIFY_WITH_TIMEOUT(W<QProgressBar>("ProgressBarSearch")->value() > 0, 2000);
+        QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
+
+        auto *grid = W<QTableWidget>("StringGridSearch");
+        QCOMPARE(grid->rowCount(), 3);
+        QVERIFY(grid->isEnabled());
+        QVERIFY(Button("ButtonConnect")->isEnabled());
+        QCOMPARE(W<QProgressBar>("ProgressBarSearch")->value(), int{kTestSearchMs});
+        QStringList ips;
+        int row = 0;
+        const QRegularExpression mac(QStringLiteral("^([0-9A-F]{2}-){5}[0-9A-F]{2}$"));
+        for (const DeviceAnnouncement *n = DeviceList.load(); n; n = n->next, ++row) {
+            QCOMPARE(Cell(row, 0), QStringLiteral("QZ417"));
+            const QString ip = QStringLiteral("%1.%2.%3.%4")
+                                   .arg(n->ip[0])
+                                   .arg(n->ip[1])
+                                   .arg(n->ip[2])
+                                   .arg(n->ip[3]);
+            QCOMPARE(Cell(row, 1), ip);
+            QVERIFY2(mac.match(Cell(row, 2)).hasMatch(), qPrintable(Cell(row, 2)));
+            QCOMPARE(Cell(row, 2),
+                     QString::asprintf("%02X-%02X-%02X-%02X-%02X-%02X", n->mac[0], n->mac[1],
+                                       n->mac[2], n->mac[3], n->mac[4], n->mac[5]));
+            ips << ip;
+        }
+        QCOMPARE(row, 3);
+        ips.sort();
+        QCOMPARE(ips, QStringList({"127.0.0.1", "127.0.0.2", "127.0.0.3"}));
+
+        // The first row is described, and the scale is that of its device.
+        const DeviceAnnouncement *first = DeviceList.load();
+        const std::uint32_t serial =
+            first->description[1] | (first->description[2] << 8) | (first->description[3] << 16);
+        QStringList rows = MemoRows();
+        QCOMPARE(rows.size(), 34);
+        QCOMPARE(rows[13], QString::number(serial) + ";");
+        QCOMPARE(RangeZ.load(), std::uint16_t{250});
+
+        // Choosing another row describes that row's device.
+        grid->setCurrentCell(2, 0);
+        const DeviceAnnouncement *third = first->next->next;
+        const std::uint32_t serial3 =
+            third->description[1] | (third->description[2] << 8) | (third->description[3] << 16);
+        QCOMPARE(MemoRows()[13], QString::number(serial3) + ";");
+    }
+
+    void searchWithoutScanners() {
+        Search();
+        auto *grid = W<QTableWidget>("StringGridSearch");
+        QCOMPARE(grid->rowCount(), 1);
+        for (int c = 0; c < 3; ++c)
+            QCOMPARE(Cell(0, c), QString());
+        QVERIFY(!grid->isEnabled());
+        QVERIFY(!Button("ButtonConnect")->isEnabled());
+        QVERIFY(Button("ButtonSearch")->isEnabled());
+        QVERIFY(W<QPlainTextEdit>("MemoInfo")->toPlainText().isEmpty());
+        QVERIFY(!W<QTimer>("TimerView")->isActive());
+        QCOMPARE(WorkerMode.load(), std::uint8_t{0});
+        QVERIFY(DeviceList.load() == nullptr);
+    }
+
+    void scannerAnnouncedManyTimesIsListedOnce() {
+        qzsim::EmulatorOptions options;
+        options.count = 1;
+        options.announceIntervalMs = 10;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanner cannot listen on port 417 here");
+        Search();
+        QCOMPARE(W<QTableWidget>("StringGridSearch")->rowCount(), 1);
+        QCOMPARE(Cell(0, 1), QStringLiteral("127.0.0.1"));
+        QVERIFY(DeviceList.load() != nullptr && DeviceList.load()->next == nullptr);
+    }
+
+    void connectShowsTheConnectedPagesAndDisconnectRestores() {
+        SearchAndConnect(1);
+        QVERIFY(DeviceSocket.load() > 0);
+        QVERIFY(TabVisible("PageControlQZ417", "TabSheetResultViewer"));
+        QVERIFY(TabVisible("PageControlQZ417", "TabSheetImageGrabber"));
+        QVERIFY(TabVisible("PageControlMore", "TabSheetParameters"));
+        QVERIFY(!TabVisible("PageControlQZ417", "TabSheetUDP"));
+        QCOMPARE(W<QTabWidget>("PageControlQZ417")->currentWidget(), W<QWidget>("TabSheetSearch"));
+        QVERIFY(!Button("ButtonSearch")->isEnabled());
+        QVERIFY(!W<QTableWidget>("StringGridSearch")->isEnabled());
+        QVERIFY(Button("ButtonResult")->isEnabled());
+        QVERIFY(Button("ButtonGrabber")->isEnabled());
+        QVERIFY(!Button("ButtonResultSave")->isEnabled());
+        // The first idle tick fetches a picture.
+        QTRY_COMPARE_WITH_TIMEOUT(RequestImage.load(), std::uint8_t{0}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(emulator_->commandsServed(0, 2) >= 1, 3000);
+
+        W<QTabWidget>("PageControlMore")->setCurrentWidget(W<QWidget>("TabSheetParameters"));
+        QTest::mouseClick(Button("ButtonConnect"), Qt::LeftButton);
+        QCOMPARE(DeviceSocket.load(), -1);
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Connect"));
+        QVERIFY(Button("ButtonConnect")->isEnabled());
+        QVERIFY(Button("ButtonSearch")->isEnabled());
+        QVERIFY(!TabVisible("PageControlQZ417", "TabSheetResultViewer"));
+        QVERIFY(!TabVisible("PageControlQZ417", "TabSheetImageGrabber"));
+        QVERIFY(!TabVisible("PageControlMore", "TabSheetParameters"));
+        QVERIFY(TabVisible("PageControlQZ417", "TabSheetUDP"));
+        QCOMPARE(W<QTabWidget>("PageControlMore")->currentWidget(),
+                 W<QWidget>("TabSheetInformation"));
+        QCOMPARE(W<QTableWidget>("StringGridSearch")->rowCount(), 1);
+        QCOMPARE(Cell(0, 1), QString());
+        QVERIFY(!W<QTableWidget>("StringGridSearch")->isEnabled());
+        QVERIFY(W<QPlainTextEdit>("MemoInfo")->toPlainText().isEmpty());
+        QVERIFY(!W<QTimer>("TimerView")->isActive());
+        QTRY_COMPARE_WITH_TIMEOUT(emulator_->connectionsAccepted(0), std::uint64_t{1}, 1000);
+    }
+
+    void doubleClickOnAGridRowConnects() {
+        qzsim::EmulatorOptions options;
+        options.count = 2;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanners cannot listen on port 417 here");
+        Search();
+        auto *grid = W<QTableWidget>("StringGridSearch");
+        QCOMPARE(grid->rowCount(), 2);
+        const QRect cell = grid->visualRect(grid->model()->index(1, 1));
+        QTest::mouseClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(grid->currentRow(), 1);
+        QTest::mouseDClick(grid->viewport(), Qt::LeftButton, {}, cell.center());
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Disconnect"));
+        const int k = Cell(1, 1) == QLatin1String("127.0.0.1") ? 0 : 1;
+        QCOMPARE(emulator_->connectionsAccepted(k), std::uint64_t{1});
+        QCOMPARE(emulator_->connectionsAccepted(1 - k), std::uint64_t{0});
+    }
+
+    void udpPortThatIsNotANumber() {
+        MessageBoxWatch watch;
+        W<QLineEdit>("EditUDPPrt")->setText(QStringLiteral("abc"));
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(watch.texts.size(), 1, 3000);
+        QCOMPARE(watch.texts[0], QStringLiteral("'abc' is not a valid integer value"));
+        QCOMPARE(Button("ButtonUDPResult")->text(), QStringLiteral("Start"));
+        QCOMPARE(form_->Threads().count(), std::size_t{0});
+        QCOMPARE(UdpPort.load(), std::uint16_t{6003});
+        QVERIFY(!W<QTimer>("TimerView")->isActive());
+    }
+
+    void udpPortKeepsItsLow16Bits() {
+        W<QLineEdit>("EditUDPPrt")->setText(QStringLiteral("70000"));
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QCOMPARE(UdpPort.load(), std::uint16_t{4464});
+        QCOMPARE(Button("ButtonUDPResult")->text(), QStringLiteral("Stop"));
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
+
+        // A datagram to port 4464 reaches the UDP view.
+        std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
+        packet[0] = 0x10; // measurementCount 16
+        packet[2] = 0x09; // packetCount 777
+        packet[3] = 0x03;
+        const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+        QVERIFY(s >= 0);
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(4464);
+        QTRY_VERIFY_WITH_TIMEOUT((::sendto(s, packet.data(), packet.size(), 0,
+                                           reinterpret_cast<sockaddr *>(&to), sizeof to),
+                                  Text("LabelPacksUDPCnt") == QLatin1String("777")),
+                                 3000);
+        ::close(s);
+
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonUDPResult")->text(), QStringLiteral("Start"));
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+        QCOMPARE(Text("LabelResultUDPCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelResultUDPPerSec"), QStringLiteral("0"));
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
+    }
+
+    void scannerLostWhileResultsRunReturnsToSearchPage() {
+        SearchAndConnect(1);
+        MessageBoxWatch watch;
+        W<QTabWidget>("PageControlQZ417")->setCurrentWidget(W<QWidget>("TabSheetResultViewer"));
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Stop"));
+        QVERIFY(!Button("ButtonGrabber")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(AcquiredCount.load() >= 3, 3000);
+
+        QElapsedTimer clock;
+        clock.start();
+        emulator_->stop();
+        QTRY_COMPARE_WITH_TIMEOUT(Button("ButtonConnect")->text(), QStringLiteral("Connect"), 5500);
+        QVERIFY(clock.elapsed() < 5500);
+        QCOMPARE(W<QTabWidget>("PageControlQZ417")->currentWidget(), W<QWidget>("TabSheetSearch"));
+        QVERIFY(!TabVisible("PageControlQZ417", "TabSheetResultViewer"));
+        QCOMPARE(DeviceSocket.load(), -1);
+        QCOMPARE(WorkerMode.load(), std::uint8_t{0});
+        QCOMPARE(Text("LabelResultCnt"), QStringLiteral("0"));
+        QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Start"));
+        QVERIFY(watch.texts.isEmpty());
+    }
+
+    void stopThenStartAtOnceRunsOneWorker() {
+        SearchAndConnect(1);
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(AcquiredCount.load() >= 2, 3000);
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton); // Stop
+        QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Start"));
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton); // Start again at once
+        QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Stop"));
+
+        // The first thread's end is not taken for the second one's.
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{1}, 5000);
+        QTest::qWait(300);
+        QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Stop"));
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Disconnect"));
+        QCOMPARE(WorkerMode.load(), std::uint8_t{kModeResult});
+        const std::uint16_t before = AcquiredCount.load();
+        QTRY_VERIFY_WITH_TIMEOUT(AcquiredCount.load() != before, 3000);
+
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 5000);
+        QCOMPARE(Text("LabelResultCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelResultPerSec"), QStringLiteral("0"));
+        QVERIFY(DeviceSocket.load() > 0); // the connection stays open
+        QVERIFY(Button("ButtonGrabber")->isEnabled());
+    }
+
+    void imageWorkerStartsAndStops() {
+        SearchAndConnect(1);
+        QTest::mouseClick(Button("ButtonGrabber"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonGrabber")->text(), QStringLiteral("Stop"));
+        QVERIFY(!Button("ButtonResult")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeImage}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelFrameCnt").toInt() >= 2, 5000);
+        QTest::mouseClick(Button("ButtonGrabber"), Qt::LeftButton);
+        QVERIFY(Button("ButtonResult")->isEnabled());
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 5000);
+        QCOMPARE(Text("LabelFrameCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelFramePerSec"), QStringLiteral("0"));
+        QVERIFY(DeviceSocket.load() > 0);
+    }
+
+    void closingWhileAWorkerRunsAwaitsIt() {
+        SearchAndConnect(1);
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 3000);
+        form_->close();
+        QCOMPARE(DeviceSocket.load(), -1);
+        QVERIFY(!W<QTimer>("TimerView")->isActive());
+        QElapsedTimer clock;
+        clock.start();
+        form_->ShutdownWorkers();
+        QVERIFY(clock.elapsed() < 6500);
+        QCOMPARE(form_->Threads().count(), std::size_t{0});
+    }
+
+    void deviceDescription_data() {
+        QTest::addColumn<int>("modification");
+        QTest::addColumn<QStringList>("optionRows"); // rows 3, 5, 7, 9, 11
+        QTest::addColumn<bool>("resultSync");
+        QTest::addColumn<bool>("measureSync");
+        QTest::addColumn<int>("analogOut"); // 0 off, 1 on, -1 left as it was
+        QTest::newRow("0x0F") << 0x0F
+                              << QStringList{"Ethernet.", "external, internal;",
+                                             "external, internal;", "voltage;", "not present;"}
+                              << true << true << 1;
+        QTest::newRow("0x00") << 0x00
+                              << QStringList{"rs485.", "internal;", "internal;", "not present;",
+                                             "not present;"}
+                              << false << false << 0;
+        QTest::newRow("current, modulation")
+            << 0x32 << QStringList{"Ethernet.", "internal;", "internal;", "current;", "present;"}
+            << false << false << 1;
+        QTest::newRow("analog code 3") << 0x19
+                                       << QStringList{"rs485.", "external, internal;", "internal;",
+                                                      "not defined;", "not present;"}
+                                       << true << false << -1;
+    }
+
+    void deviceDescription() {
+        QFETCH(int, modification);
+        QFETCH(QStringList, optionRows);
+        QFETCH(bool, resultSync);
+        QFETCH(bool, measureSync);
+        QFETCH(int, analogOut);
+
+        // Start with the analog group enabled, to see whether code 3 keeps it.
+        std::array<std::uint8_t, 255> other{};
+        other[0] = 0x08;
+        form_->ShowDeviceDescription(other.data());
+        const bool analogBefore = W<QGroupBox>("GroupBoxAnalogOut")->isEnabled();
+
+        std::array<std::uint8_t, 255> d{};
+        d[0] = static_cast<std::uint8_t>(modification);
+        d[1] = 0x39; // serial 12345
+        d[2] = 0x30;
+        d[6] = 250;   // rangeZ
+        d[10] = 230;  // rangeXEmr
+        d[13] = 0x40; // discrete 16384
+        d[15] = 0x80; // error -32768
+        form_->ShowDeviceDescription(d.data());
+        form_->ShowDeviceDescription(d.data()); // twice: the memo is replaced, not doubled
+
+        const QStringList rows = MemoRows();
+        QCOMPARE(rows.size(), 34);
+        QCOMPARE(rows[0], QStringLiteral("DEVICE MODIFICATION"));
+        QCOMPARE(QStringList({rows[2], rows[4], rows[6], rows[8], rows[10]}), optionRows);
+        QCOMPARE(rows[13], QStringLiteral("12345;"));
+        QCOMPARE(rows[29], QStringLiteral("-32768;"));
+        QCOMPARE(rows[33], QStringLiteral("0."));
+
+        QCOMPARE(W<QGroupBox>("GroupBoxResultSync")->isEnabled(), resultSync);
+        for (const char *c : {"CheckBoxResultSyncEnable", "RadioButtonResultSyncRising",
+                              "RadioButtonResultSyncFalling"})
+            QCOMPARE(W<QWidget>(c)->isEnabled(), resultSync);
+        QCOMPARE(W<QGroupBox>("GroupBoxMeasureSync")->isEnabled(), measureSync);
+        for (const char *c : {"CheckBoxMeasureSyncEnable", "ComboBoxSyncDivider",
+                              "ComboBoxSyncDelay", "LabelSyncDivider", "LabelSyncDelay"})
+            QCOMPARE(W<QWidget>(c)->isEnabled(), measureSync);
+        const bool analog = analogOut < 0 ? analogBefore : analogOut == 1;
+        QCOMPARE(W<QGroupBox>("GroupBoxAnalogOut")->isEnabled(), analog);
+        for (const char *c : {"GroupBoxAnalogSync", "ComboBoxAnalogOutPoints",
+                              "ComboBoxAnalogOutTime", "CheckBoxAnalogSyncLevel"})
+            QCOMPARE(W<QWidget>(c)->isEnabled(), analog);
+
+        QCOMPARE(RangeZ.load(), std::uint16_t{250});
+        QCOMPARE(RangeXEmr.load(), std::uint16_t{230});
+        QCOMPARE(DiscreteValue.load(), std::uint16_t{16384});
+        QCOMPARE(ErrorValue.load(), std::int16_t{-32768});
+        for (const char *chart : {"ChartResult", "ChartUDP"}) {
+            auto *plot = W<qz::ProfileChart>(chart);
+            QCOMPARE(plot->xAxis->range().lower, -120.75);
+            QCOMPARE(plot->xAxis->range().upper, 120.75);
+            QCOMPARE(plot->yAxis->range().lower, 0.0);
+            QCOMPARE(plot->yAxis->range().upper, 262.5);
+        }
+    }
+};
+
+QTEST_MAIN(FormMainTest)
+#include "form_main_test.moc"

@@ -1,0 +1,54 @@
+// The manual-reset event that starts, stops and announces the end of threads.
+#include <chrono>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/manual_reset_event.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+TEST(ManualResetEvent, WaitTimesOutWhileNotSignalled) {
+    qz::ManualResetEvent e;
+    const auto t0 = Clock::now();
+    EXPECT_FALSE(e.wait(20ms));
+    EXPECT_GE(Clock::now() - t0, 19ms);
+    EXPECT_FALSE(e.isSet());
+}
+
+TEST(ManualResetEvent, StaysSignalledForEveryWaiterUntilReset) {
+    qz::ManualResetEvent e(true);
+    for (int i = 0; i < 3; ++i) {
+        const auto t0 = Clock::now();
+        EXPECT_TRUE(e.wait(1s));
+        EXPECT_LT(Clock::now() - t0, 100ms); // returns at once on a signalled event
+    }
+    e.reset();
+    EXPECT_FALSE(e.wait(1ms));
+    e.set();
+    e.set(); // setting twice is the same as once
+    EXPECT_TRUE(e.isSet());
+    e.reset();
+    EXPECT_FALSE(e.isSet());
+}
+
+TEST(ManualResetEvent, SetFromAnotherThreadWakesAllWaiters) {
+    qz::ManualResetEvent e;
+    bool woke1 = false;
+    bool woke2 = false;
+    std::thread w1([&] { woke1 = e.wait(5s); });
+    std::thread w2([&] { woke2 = e.wait(5s); });
+    std::this_thread::sleep_for(20ms);
+    const auto t0 = Clock::now();
+    e.set();
+    w1.join();
+    w2.join();
+    EXPECT_TRUE(woke1);
+    EXPECT_TRUE(woke2);
+    EXPECT_LT(Clock::now() - t0, 1s);
+}
+
+} // namespace

@@ -1,0 +1,243 @@
+// The worker threads and their request service against emulated scanners on
+// loopback: starting, stopping, failing, and a start right after a stop.
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <array>
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include <gtest/gtest.h>
+
+#include "core/app_state.h"
+#include "core/thread_owner.h"
+#include "core/worker_threads.h"
+#include "emulator.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using Clock = std::chrono::steady_clock;
+
+template <class F> bool WaitFor(F &&condition, std::chrono::milliseconds bound) {
+    const auto deadline = Clock::now() + bound;
+    while (Clock::now() < deadline) {
+        if (condition())
+            return true;
+        std::this_thread::sleep_for(2ms);
+    }
+    return condition();
+}
+
+DeviceAnnouncement Node(int k) {
+    DeviceAnnouncement node{};
+    node.type = QZ417_TYPE_CODE;
+    node.ip[0] = 127;
+    node.ip[3] = static_cast<std::uint8_t>(k + 1);
+    return node;
+}
+
+struct Counting {
+    std::atomic<int> configReads{0};
+    std::atomic<int> images{0};
+    std::atomic<int> starts{0};
+    std::atomic<int> results{0};
+    qz::WorkerHooks hooks() {
+        qz::WorkerHooks h;
+        h.configRead = [this] { ++configReads; };
+        h.imageFetched = [this] { ++images; };
+        h.recordingStart = [this] { ++starts; };
+        h.resultFetched = [this](const std::uint8_t *) { ++results; };
+        return h;
+    }
+};
+
+struct TestRun {
+    qz::WorkerRun run;
+    explicit TestRun(qz::WorkerHooks hooks)
+        : run{std::make_shared<qz::ManualResetEvent>(true),
+              std::make_shared<qz::ManualResetEvent>(false), std::move(hooks)} {}
+};
+
+class WorkerProtocol : public ::testing::Test {
+protected:
+    void SetUp() override {
+        qz::ResetAppState();
+        qzsim::EmulatorOptions options;
+        options.count = 1;
+        options.announceIntervalMs = 0;
+        emulator_ = std::make_unique<qzsim::Emulator>(options);
+        std::string error;
+        if (!emulator_->start(&error))
+            GTEST_SKIP() << "the emulated scanner cannot listen: " << error;
+        const DeviceAnnouncement node = Node(0);
+        DeviceSocket = QZ417_Connect(&node);
+        ASSERT_GT(DeviceSocket.load(), 0);
+    }
+    void TearDown() override {
+        owner_.stopAll();
+        EXPECT_TRUE(owner_.joinAll(10s));
+        QZ417_Disconnect(DeviceSocket.exchange(-1));
+        if (emulator_)
+            emulator_->stop();
+        qz::ResetAppState();
+    }
+    void Start(int (*proc)(const qz::WorkerRun &), const qz::WorkerRun &run) {
+        ASSERT_TRUE(
+            owner_.start(qz::ThreadSpec{1024, false}, run.runEvent, [proc, run] { proc(run); }));
+    }
+
+    std::unique_ptr<qzsim::Emulator> emulator_;
+    qz::ThreadOwner owner_;
+};
+
+TEST_F(WorkerProtocol, ResultWorkerCountsUntilStoppedAndKeepsTheConnection) {
+    Counting counting;
+    TestRun r(counting.hooks());
+    Start(&qz::ResultThreadProc, r.run);
+    ASSERT_TRUE(WaitFor([] { return WorkerMode.load() == kModeResult && AcquiredCount >= 5; }, 5s));
+    EXPECT_EQ(counting.starts.load(), 1);
+    r.run.runEvent->reset();
+    ASSERT_TRUE(r.run.doneEvent->wait(5s));
+    ASSERT_TRUE(owner_.joinAll(5s));
+    // Every counted result was handed to the recording step first.
+    EXPECT_EQ(counting.results.load(), AcquiredCount.load());
+    EXPECT_GT(DeviceSocket.load(), 0);
+    EXPECT_GT(ResultPacket.sequence(), 0u);
+}
+
+TEST_F(WorkerProtocol, RequestsAreServedInOrderBeforeTheNextResult) {
+    Counting counting;
+    auto edited = DeviceConfig.read();
+    edited.setLaserLevel(12);
+    DeviceConfig.write(edited);
+    RequestWriteParams = 1;
+    RequestReadParams = 1;
+    TestRun r(counting.hooks());
+    Start(&qz::ResultThreadProc, r.run);
+    ASSERT_TRUE(WaitFor([&] { return counting.images.load() >= 1 && AcquiredCount >= 1; }, 5s));
+    r.run.runEvent->reset();
+    ASSERT_TRUE(r.run.doneEvent->wait(5s));
+    // The write reached the scanner before the read brought the block back.
+    EXPECT_EQ(emulator_->config(0)[0], 12);
+    EXPECT_EQ(DeviceConfig.read().laserLevel(), 12);
+    EXPECT_EQ(counting.configReads.load(), 1);
+    EXPECT_EQ(RequestWriteParams.load(), 0);
+    EXPECT_EQ(RequestReadParams.load(), 0);
+    EXPECT_EQ(RequestImage.load(), 0); // the read's image was fetched in the same pass
+    EXPECT_EQ(emulator_->commandsServed(0, 2), 1u);
+}
+
+TEST_F(WorkerProtocol, ImageWorkerFetchesAndDrawsEveryPass) {
+    Counting counting;
+    TestRun r(counting.hooks());
+    Start(&qz::ImageThreadProc, r.run);
+    ASSERT_TRUE(WaitFor([] { return WorkerMode.load() == kModeImage && AcquiredCount >= 3; }, 5s));
+    r.run.runEvent->reset();
+    ASSERT_TRUE(r.run.doneEvent->wait(5s));
+    ASSERT_TRUE(owner_.joinAll(5s));
+    EXPECT_EQ(counting.images.load(), AcquiredCount.load());
+    EXPECT_EQ(counting.results.load(), 0);
+}
+
+TEST_F(WorkerProtocol, ResultWorkerWithoutConnectionEndsAtOnce) {
+    QZ417_Disconnect(DeviceSocket.exchange(-1));
+    Counting counting;
+    TestRun r(counting.hooks());
+    const auto t0 = Clock::now();
+    Start(&qz::ResultThreadProc, r.run);
+    ASSERT_TRUE(r.run.doneEvent->wait(2s));
+    EXPECT_LT(Clock::now() - t0, 1s);
+    EXPECT_EQ(DeviceSocket.load(), -1);
+    EXPECT_EQ(counting.results.load(), 0);
+    EXPECT_EQ(AcquiredCount.load(), 0);
+}
+
+TEST_F(WorkerProtocol, ScannerThatGoesAwayEndsTheWorkerAndClosesTheConnection) {
+    TestRun r(qz::WorkerHooks{});
+    Start(&qz::ResultThreadProc, r.run);
+    ASSERT_TRUE(WaitFor([] { return AcquiredCount >= 3; }, 5s));
+    emulator_->stop();
+    ASSERT_TRUE(r.run.doneEvent->wait(5s));
+    EXPECT_TRUE(r.run.runEvent->isSet()); // it ended without being asked to
+    EXPECT_EQ(DeviceSocket.load(), -1);
+}
+
+TEST_F(WorkerProtocol, StartRightAfterStopKeepsTheTwoThreadsApart) {
+    TestRun first(qz::WorkerHooks{});
+    Start(&qz::ResultThreadProc, first.run);
+    ASSERT_TRUE(WaitFor([] { return AcquiredCount >= 2; }, 5s));
+    first.run.runEvent->reset();
+    TestRun second(qz::WorkerHooks{});
+    Start(&qz::ResultThreadProc, second.run);
+
+    ASSERT_TRUE(first.run.doneEvent->wait(5s));
+    // The first thread's end says nothing about the second one.
+    EXPECT_FALSE(second.run.doneEvent->isSet());
+    const std::uint16_t before = AcquiredCount.load();
+    ASSERT_TRUE(WaitFor([&] { return AcquiredCount.load() != before; }, 5s));
+    EXPECT_EQ(WorkerMode.load(), kModeResult);
+    EXPECT_FALSE(second.run.doneEvent->isSet());
+    EXPECT_GT(DeviceSocket.load(), 0);
+
+    second.run.runEvent->reset();
+    EXPECT_TRUE(second.run.doneEvent->wait(5s));
+}
+
+TEST_F(WorkerProtocol, FailedWriteLeavesLaterRequestsRaised) {
+    QZ417_Disconnect(DeviceSocket.exchange(-1));
+    RequestWriteParams = 1;
+    RequestReadParams = 1;
+    RequestFlushParams = 1;
+    int reads = 0;
+    std::int32_t failed = 0;
+    EXPECT_FALSE(qz::ServiceRequests([&] { ++reads; }, &failed));
+    EXPECT_EQ(failed, -1);
+    EXPECT_EQ(RequestWriteParams.load(), 0); // cleared before its transfer: lost
+    EXPECT_EQ(RequestReadParams.load(), 1);
+    EXPECT_EQ(RequestFlushParams.load(), 1);
+    EXPECT_EQ(reads, 0);
+}
+
+TEST_F(WorkerProtocol, DropConnectionLeavesANewerConnectionAlone) {
+    const std::int32_t old = DeviceSocket.load();
+    const DeviceAnnouncement node = Node(0);
+    const std::int32_t newer = QZ417_Connect(&node);
+    ASSERT_GT(newer, 0);
+    DeviceSocket = newer;
+    qz::DropConnection(old); // a stale worker failing on the old handle
+    EXPECT_EQ(DeviceSocket.load(), newer);
+    qz::DropConnection(newer);
+    EXPECT_EQ(DeviceSocket.load(), -1);
+    QZ417_Disconnect(old);
+}
+
+TEST(UdpWorker, PortThatCannotBeBoundEndsAtOnceWithoutAMode) {
+    qz::ResetAppState();
+    const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
+    ASSERT_GE(holder, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_ANY);
+    addr.sin_port = 0;
+    ASSERT_EQ(::bind(holder, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+    socklen_t len = sizeof addr;
+    ::getsockname(holder, reinterpret_cast<sockaddr *>(&addr), &len);
+    UdpPort = ntohs(addr.sin_port);
+
+    TestRun r(qz::WorkerHooks{});
+    qz::ThreadOwner owner;
+    ASSERT_TRUE(owner.start(qz::ThreadSpec{1024, true}, r.run.runEvent,
+                            [run = r.run] { qz::UdpResultThreadProc(run); }));
+    EXPECT_TRUE(r.run.doneEvent->wait(2s));
+    EXPECT_EQ(WorkerMode.load(), 0);
+    EXPECT_TRUE(r.run.runEvent->isSet()); // not closed by a worker that never ran
+    EXPECT_TRUE(owner.joinAll(2s));
+    ::close(holder);
+}
+
+} // namespace
