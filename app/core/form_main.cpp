@@ -38,6 +38,12 @@ constexpr int kBevel = 2;
 constexpr int kRow1 = kPanelHeight + 8;
 constexpr int kRow2 = kRow1 + 20;
 constexpr int kButtonTop = kPanelHeight + 10;
+// Counter captions and their values, two pairs side by side.
+constexpr int kTitleWidth = 142;
+constexpr int kValueWidth = 52;
+constexpr int kValue1X = 4 + kTitleWidth + 2;
+constexpr int kTitle2X = kValue1X + kValueWidth + 4;
+constexpr int kValue2X = kTitle2X + kTitleWidth + 2;
 constexpr int kButtonWidth = 84;
 constexpr int kButtonHeight = 25;
 
@@ -178,16 +184,17 @@ void TFormMain::BuildResultPage() {
 
     QWidget *page = TabSheetResultViewer;
     LabelResultCntTitle =
-        MakeLabel(page, "LabelResultCntTitle", "Measurements counter:", 4, kRow1, 128);
-    LabelResultCnt = MakeLabel(page, "LabelResultCnt", "0", 134, kRow1, 60);
-    LabelResultPerSecTitle =
-        MakeLabel(page, "LabelResultPerSecTitle", "Measurements per sec.:", 204, kRow1, 128);
-    LabelResultPerSec = MakeLabel(page, "LabelResultPerSec", "0", 334, kRow1, 60);
-    LabelPacksCntTitle = MakeLabel(page, "LabelPacksCntTitle", "Packets counter:", 4, kRow2, 128);
-    LabelPacksCnt = MakeLabel(page, "LabelPacksCnt", "0", 134, kRow2, 60);
+        MakeLabel(page, "LabelResultCntTitle", "Measurements counter:", 4, kRow1, kTitleWidth);
+    LabelResultCnt = MakeLabel(page, "LabelResultCnt", "0", kValue1X, kRow1, kValueWidth);
+    LabelResultPerSecTitle = MakeLabel(page, "LabelResultPerSecTitle",
+                                       "Measurements per sec.:", kTitle2X, kRow1, kTitleWidth);
+    LabelResultPerSec = MakeLabel(page, "LabelResultPerSec", "0", kValue2X, kRow1, kValueWidth);
+    LabelPacksCntTitle =
+        MakeLabel(page, "LabelPacksCntTitle", "Packets counter:", 4, kRow2, kTitleWidth);
+    LabelPacksCnt = MakeLabel(page, "LabelPacksCnt", "0", kValue1X, kRow2, kValueWidth);
     LabelPacksPerSecTitle =
-        MakeLabel(page, "LabelPacksPerSecTitle", "Packets per sec.:", 204, kRow2, 128);
-    LabelPacksPerSec = MakeLabel(page, "LabelPacksPerSec", "0", 334, kRow2, 60);
+        MakeLabel(page, "LabelPacksPerSecTitle", "Packets per sec.:", kTitle2X, kRow2, kTitleWidth);
+    LabelPacksPerSec = MakeLabel(page, "LabelPacksPerSec", "0", kValue2X, kRow2, kValueWidth);
 
     ButtonResult = MakeButton(page, "ButtonResult", "Start", 466);
     ButtonResultSave = MakeButton(page, "ButtonResultSave", "Save", 556);
@@ -201,11 +208,12 @@ void TFormMain::BuildImagePage() {
     PanelVideo->setObjectName(QStringLiteral("PanelVideo"));
     PanelVideo->setGeometry(0, 0, kPanelWidth, kPanelHeight);
 
-    LabelFrameCntTitle = MakeLabel(page, "LabelFrameCntTitle", "Frames counter:", 4, kRow1, 128);
-    LabelFrameCnt = MakeLabel(page, "LabelFrameCnt", "0", 134, kRow1, 60);
-    LabelFramePerSecTitle =
-        MakeLabel(page, "LabelFramePerSecTitle", "Frames per second:", 204, kRow1, 128);
-    LabelFramePerSec = MakeLabel(page, "LabelFramePerSec", "0", 334, kRow1, 60);
+    LabelFrameCntTitle =
+        MakeLabel(page, "LabelFrameCntTitle", "Frames counter:", 4, kRow1, kTitleWidth);
+    LabelFrameCnt = MakeLabel(page, "LabelFrameCnt", "0", kValue1X, kRow1, kValueWidth);
+    LabelFramePerSecTitle = MakeLabel(page, "LabelFramePerSecTitle", "Frames per second:", kTitle2X,
+                                      kRow1, kTitleWidth);
+    LabelFramePerSec = MakeLabel(page, "LabelFramePerSec", "0", kValue2X, kRow1, kValueWidth);
 
     ButtonGrabber = MakeButton(page, "ButtonGrabber", "Start", 556);
     connect(ButtonGrabber, &QPushButton::clicked, this, &TFormMain::ButtonGrabberClick);
@@ -219,17 +227,18 @@ void TFormMain::BuildUdpPage() {
     ChartUDP->setGeometry(kBevel, kBevel, kPanelWidth - 2 * kBevel, kPanelHeight - 2 * kBevel);
 
     LabelResultUDPCntTitle =
-        MakeLabel(page, "LabelResultUDPCntTitle", "Measurements counter:", 4, kRow1, 128);
-    LabelResultUDPCnt = MakeLabel(page, "LabelResultUDPCnt", "0", 134, kRow1, 60);
-    LabelResultUDPPerSecTitle =
-        MakeLabel(page, "LabelResultUDPPerSecTitle", "Measurements per sec.:", 204, kRow1, 128);
-    LabelResultUDPPerSec = MakeLabel(page, "LabelResultUDPPerSec", "0", 334, kRow1, 60);
+        MakeLabel(page, "LabelResultUDPCntTitle", "Measurements counter:", 4, kRow1, kTitleWidth);
+    LabelResultUDPCnt = MakeLabel(page, "LabelResultUDPCnt", "0", kValue1X, kRow1, kValueWidth);
+    LabelResultUDPPerSecTitle = MakeLabel(page, "LabelResultUDPPerSecTitle",
+                                          "Measurements per sec.:", kTitle2X, kRow1, kTitleWidth);
+    LabelResultUDPPerSec =
+        MakeLabel(page, "LabelResultUDPPerSec", "0", kValue2X, kRow1, kValueWidth);
     LabelPacksUDPCntTitle =
-        MakeLabel(page, "LabelPacksUDPCntTitle", "Packets counter:", 4, kRow2, 128);
-    LabelPacksUDPCnt = MakeLabel(page, "LabelPacksUDPCnt", "0", 134, kRow2, 60);
-    LabelPacksUDPPerSecTitle =
-        MakeLabel(page, "LabelPacksUDPPerSecTitle", "Packets per sec.:", 204, kRow2, 128);
-    LabelPacksUDPPerSec = MakeLabel(page, "LabelPacksUDPPerSec", "0", 334, kRow2, 60);
+        MakeLabel(page, "LabelPacksUDPCntTitle", "Packets counter:", 4, kRow2, kTitleWidth);
+    LabelPacksUDPCnt = MakeLabel(page, "LabelPacksUDPCnt", "0", kValue1X, kRow2, kValueWidth);
+    LabelPacksUDPPerSecTitle = MakeLabel(page, "LabelPacksUDPPerSecTitle",
+                                         "Packets per sec.:", kTitle2X, kRow2, kTitleWidth);
+    LabelPacksUDPPerSec = MakeLabel(page, "LabelPacksUDPPerSec", "0", kValue2X, kRow2, kValueWidth);
 
     LabelUDPPrt = MakeLabel(page, "LabelUDPPrt", "Port:", 420, kButtonTop + 4, 34);
     EditUDPPrt = Named(new QLineEdit(QStringLiteral("6003"), page), "EditUDPPrt");

@@ -1,5 +1,6 @@
 // Grabs the main window, connected to an emulated scanner and showing live
-// profiles, into a PNG file: form_main_screenshot <file.png>
+// profiles, into a PNG file: form_main_screenshot <file.png> [search]
+// With "search" the picture shows the search page after the search instead.
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -30,8 +31,8 @@ void Pause(int ms) {
 } // namespace
 
 int main(int argc, char *argv[]) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: %s <file.png>\n", argv[0]);
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: %s <file.png> [search]\n", argv[0]);
         return 2;
     }
     QApplication app(argc, argv);
@@ -58,10 +59,21 @@ int main(int argc, char *argv[]) {
         std::fprintf(stderr, "no scanner found\n");
         return 1;
     }
+    if (argc == 3) {
+        const bool saved = form->grab().save(QString::fromLocal8Bit(argv[1]));
+        form->close();
+        return saved ? 0 : 1;
+    }
     connectButton->click();
+    if (connectButton->text() != QLatin1String("Disconnect")) {
+        std::fprintf(stderr, "cannot connect\n");
+        return 1;
+    }
     form->PageControlQZ417->setCurrentWidget(form->TabSheetResultViewer);
     result->click();
     Pause(2500);
+    if (connectButton->text() != QLatin1String("Disconnect"))
+        std::fprintf(stderr, "the connection was lost before the picture was taken\n");
     const bool saved = form->grab().save(QString::fromLocal8Bit(argv[1]));
     result->click();
     Pause(300);

@@ -11,6 +11,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontInfo>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -168,6 +169,31 @@ private slots:
         QCOMPARE(DeviceSocket.load(), 0);
         QCOMPARE(UdpPort.load(), std::uint16_t{6003});
         QCOMPARE(form_->Threads().count(), std::size_t{0});
+    }
+
+    void fontsAndNoClippedCaptions() {
+        QCOMPARE(form_->font().pixelSize(), 11);
+        auto *memo = W<QPlainTextEdit>("MemoInfo");
+        QCOMPARE(memo->font().pixelSize(), 16);
+        QVERIFY(memo->isReadOnly());
+        qInfo("window font %s, memo font %s (stretch %d)",
+              qPrintable(QFontInfo(form_->font()).family()),
+              qPrintable(QFontInfo(memo->font()).family()), memo->font().stretch());
+        for (QLabel *label : form_->findChildren<QLabel *>()) {
+            const int need = label->fontMetrics().horizontalAdvance(label->text());
+            QVERIFY2(need <= label->contentsRect().width(),
+                     qPrintable(label->objectName() + ": " + label->text()));
+        }
+        for (QPushButton *button : form_->findChildren<QPushButton *>()) {
+            // The widest caption a button shows.
+            QString caption = button->text();
+            if (caption == QLatin1String("Start"))
+                caption = QStringLiteral("Stop");
+            if (caption == QLatin1String("Connect"))
+                caption = QStringLiteral("Disconnect");
+            const int need = button->fontMetrics().horizontalAdvance(caption) + 8;
+            QVERIFY2(need <= button->width(), qPrintable(button->objectName()));
+        }
     }
 
     void searchListsThreeScannersInOrder() {
