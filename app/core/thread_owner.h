@@ -21,7 +21,13 @@ struct ThreadSpec {
     bool timeCritical = false; // highest real-time priority where permitted
 };
 
+#if defined(__SANITIZE_THREAD__) || defined(__SANITIZE_ADDRESS__)
+// Sanitizer builds: ThreadSanitizer keeps its per-thread state in static TLS,
+// which glibc takes from the thread's stack, and both tools enlarge frames.
+constexpr std::size_t kMinStackBytes = 2 * 1024 * 1024;
+#else
 constexpr std::size_t kMinStackBytes = 256 * 1024;
+#endif
 
 // The stack size a thread of the given spec is created with.
 std::size_t EffectiveStackBytes(std::size_t requested);

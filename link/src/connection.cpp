@@ -2,6 +2,7 @@
 // UDP stream socket under its second name.
 #include "qz417link.h"
 
+#include "link_lock.h"
 #include "socket_util.h"
 #include "wire_codec.h"
 
@@ -45,6 +46,17 @@ QZ417LINK_API int32_t QZ417_Disconnect(int32_t socket) {
     // until its time-out; shutting down first makes it return at once. The
     // result is ignored: a UDP socket has no connection to shut down.
     shutdown(socket, SHUT_RDWR);
+    // An exchange woken that way may still be between two of its calls on
+    // this descriptor; closing under it would let a new connection reuse the
+    // number and receive the rest of that exchange. Waiting for LinkLock lets
+    // it leave first (at once, as the socket is shut down). Datagram sockets
+    // are never used by an exchange and are closed without waiting.
+    int type = 0;
+    socklen_t typeSize = sizeof type;
+    if (getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_STREAM) {
+        LinkLockHold hold;
+        return close(socket) == 0 || errno == EINTR ? 1 : 0;
+    }
     // Linux releases the descriptor even when close reports EINTR, so that
     // counts as closed (reporting failure would invite a second close).
     return close(socket) == 0 || errno == EINTR ? 1 : 0;
