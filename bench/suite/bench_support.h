@@ -1,0 +1,105 @@
+// Helpers shared by the benchmark programs of bench/suite: clocks, CPU and
+// memory readings of this process, the emulated scanner on loopback, and the
+// one line per figure that bench/run gathers into its table.
+#pragma once
+
+#include <sys/resource.h>
+#include <time.h>
+
+#include <array>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "emulator.h"
+#include "qz417link.h"
+
+namespace qzbench {
+
+using Clock = std::chrono::steady_clock;
+
+inline double Since(Clock::time_point t) {
+    return std::chrono::duration<double>(Clock::now() - t).count();
+}
+
+// CPU seconds (user + system) used by the whole process so far.
+inline double ProcessCpuSeconds() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return static_cast<double>(u.ru_utime.tv_sec + u.ru_stime.tv_sec) +
+           static_cast<double>(u.ru_utime.tv_usec + u.ru_stime.tv_usec) * 1e-6;
+}
+
+// CPU seconds used by the calling thread so far.
+inline double ThreadCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) * 1e-9;
+}
+
+// Peak resident set of the process, KiB.
+inline long PeakRssKiB() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_maxrss;
+}
+
+// Current resident set of the process, KiB (0 when /proc is unreadable).
+inline long CurrentRssKiB() {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("VmRSS:", 0) == 0)
+            return std::stol(line.substr(6));
+    return 0;
+}
+
+// One figure for the table of bench/run, tab separated:
+//   FIGURE  name  value  baseline  ratio  target  holds
+// Empty fields are written as "-". holds: "yes", "no" or "-" (no target).
+inline void Figure(const std::string &name, const std::string &value,
+                   const std::string &baseline = "-", const std::string &ratio = "-",
+                   const std::string &target = "-", const std::string &holds = "-") {
+    std::printf("FIGURE\t%s\t%s\t%s\t%s\t%s\t%s\n", name.c_str(), value.c_str(), baseline.c_str(),
+                ratio.c_str(), target.c_str(), holds.c_str());
+    std::fflush(stdout);
+}
+
+inline std::string Fixed(double v, int decimals) {
+    char text[64];
+    std::snprintf(text, sizeof text, "%.*f", decimals, v);
+    return text;
+}
+
+inline std::string YesNo(bool b) {
+    return b ? "yes" : "no";
+}
+
+// Starts the emulator, retrying for a while when its loopback ports are
+// still taken (another run ending, or a test binding the same addresses).
+inline bool StartEmulator(qzsim::Emulator &emulator, std::string *error) {
+    const auto start = Clock::now();
+    for (;;) {
+        if (emulator.start(error))
+            return true;
+        if (Since(start) > 20)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250));
+    }
+}
+
+// The list record of an announcement, as QZ_Search would return it.
+inline DeviceAnnouncement RecordOf(const std::array<std::uint8_t, 268> &a) {
+    DeviceAnnouncement d{};
+    d.type = static_cast<std::uint16_t>(a[0] | (a[1] << 8));
+    std::memcpy(d.ip, &a[2], 4);
+    std::memcpy(d.mac, &a[6], 6);
+    std::memcpy(d.description, &a[12], 255);
+    return d;
+}
+
+} // namespace qzbench

@@ -1,0 +1,514 @@
+// qz417bench_window: the whole program against an emulated scanner on
+// loopback. The real main window runs offscreen; its buttons are pressed by
+// calling their handlers, and its counters, shared buffers and paint events
+// are read from outside. The emulator runs in a child process, so that the
+// CPU time and memory measured here are the program's alone.
+//
+//   qz417bench_window [SECONDS per stream rate, default 10] [UDP PORT, default 16003]
+//
+// Loopback only: the scanner listens on 127.0.0.1, announces to
+// 127.0.0.1:6001 and streams to 127.0.0.1:<UDP PORT>.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <vector>
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTimer>
+
+#include "bench_support.h"
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "views/profile_chart.h"
+#include "views/video_panel.h"
+
+namespace {
+
+using qzbench::Clock;
+using qzbench::Figure;
+using qzbench::Fixed;
+using qzbench::Since;
+using qzbench::YesNo;
+
+// ---- the emulator in a child process, driven by one line per command ----
+//   start ANNOUNCE_MS STREAM_HZ UDP_PORT  -> "ok" or "error ..."
+//   stop                                  -> number of datagrams sent since start
+//   quit
+class EmulatorProcess {
+public:
+    bool spawn() {
+        int toChild[2], fromChild[2];
+        if (::pipe(toChild) != 0 || ::pipe(fromChild) != 0)
+            return false;
+        pid_ = ::fork();
+        if (pid_ < 0)
+            return false;
+        if (pid_ == 0) {
+            ::close(toChild[1]);
+            ::close(fromChild[0]);
+            Serve(::fdopen(toChild[0], "r"), ::fdopen(fromChild[1], "w"));
+            ::_exit(0);
+        }
+        ::close(toChild[0]);
+        ::close(fromChild[1]);
+        out_ = ::fdopen(toChild[1], "w");
+        in_ = ::fdopen(fromChild[0], "r");
+        return out_ && in_;
+    }
+    std::string ask(const std::string &command) {
+        std::fprintf(out_, "%s\n", command.c_str());
+        std::fflush(out_);
+        char line[512] = {};
+        if (!std::fgets(line, sizeof line, in_))
+            return "error: the emulator process ended";
+        std::string answer(line);
+        while (!answer.empty() && (answer.back() == '\n' || answer.back() == '\r'))
+            answer.pop_back();
+        return answer;
+    }
+    void quit() {
+        if (pid_ <= 0)
+            return;
+        std::fprintf(out_, "quit\n");
+        std::fflush(out_);
+        int status = 0;
+        ::waitpid(pid_, &status, 0);
+        std::fclose(out_);
+        std::fclose(in_);
+        pid_ = 0;
+    }
+
+private:
+    static void Serve(FILE *in, FILE *out) {
+        std::unique_ptr<qzsim::Emulator> emulator;
+        char line[512];
+        while (std::fgets(line, sizeof line, in)) {
+            int announceMs = 0, port = 0;
+            double hz = 0;
+            if (std::sscanf(line, "start %d %lf %d", &announceMs, &hz, &port) == 3) {
+                if (emulator)
+                    emulator->stop();
+                qzsim::EmulatorOptions o;
+                o.announceIntervalMs = announceMs;
+                o.streamRateHz = hz;
+                emulator = std::make_unique<qzsim::Emulator>(o);
+                auto block = emulator->config(0);
+                block[26] = 1; // stream destination 127.0.0.1 (first octet last)
+                block[27] = 0;
+                block[28] = 0;
+                block[29] = 127;
+                block[30] = static_cast<std::uint8_t>(port);
+                block[31] = static_cast<std::uint8_t>(port >> 8);
+                emulator->setConfig(0, block);
+                std::string error;
+                if (qzbench::StartEmulator(*emulator, &error))
+                    std::fprintf(out, "ok\n");
+                else
+                    std::fprintf(out, "error %s\n", error.c_str());
+            } else if (std::strncmp(line, "stop", 4) == 0) {
+                unsigned long long sent = 0;
+                if (emulator) {
+                    emulator->stop();
+                    sent = emulator->udpPacketsSent(0);
+                    emulator.reset();
+                }
+                std::fprintf(out, "%llu\n", sent);
+            } else if (std::strncmp(line, "quit", 4) == 0) {
+                break;
+            }
+            std::fflush(out);
+        }
+    }
+
+    pid_t pid_ = 0;
+    FILE *out_ = nullptr;
+    FILE *in_ = nullptr;
+};
+
+// ---- the application, watching the view timer's ticks and the paints ----
+class BenchApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    QObject *tickTimer = nullptr;
+    QObject *chart = nullptr;
+    QObject *panel = nullptr;
+    bool recordTicks = false;
+    std::vector<double> tickCpuMs, tickWallMs;
+    long chartPaints = 0, panelPaints = 0;
+
+    bool notify(QObject *receiver, QEvent *event) override {
+        if (event->type() == QEvent::Paint) {
+            if (receiver == chart)
+                ++chartPaints;
+            else if (receiver == panel)
+                ++panelPaints;
+        }
+        if (!recordTicks || receiver != tickTimer || event->type() != QEvent::Timer)
+            return QApplication::notify(receiver, event);
+        const double cpu = qzbench::ThreadCpuSeconds();
+        const auto wall = Clock::now();
+        const bool r = QApplication::notify(receiver, event);
+        tickCpuMs.push_back((qzbench::ThreadCpuSeconds() - cpu) * 1e3);
+        tickWallMs.push_back(Since(wall) * 1e3);
+        return r;
+    }
+};
+
+// Runs the event loop for a while (sleeping in it, never spinning).
+void RunFor(double seconds) {
+    QEventLoop loop;
+    QTimer::singleShot(static_cast<int>(seconds * 1000), &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool RunUntil(const std::function<bool()> &done, double timeoutSeconds) {
+    const auto start = Clock::now();
+    while (!done()) {
+        if (Since(start) > timeoutSeconds)
+            return false;
+        RunFor(0.01);
+    }
+    return true;
+}
+
+// A 16-bit counter read often enough to be summed across its wraps.
+class CounterSum {
+public:
+    explicit CounterSum(const std::atomic<std::uint16_t> &c) : counter_(c), last_(c.load()) {
+        timer_.setInterval(50);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { sample(); });
+        timer_.start();
+    }
+    long total() {
+        sample();
+        return total_;
+    }
+
+private:
+    void sample() {
+        const std::uint16_t now = counter_.load();
+        total_ += static_cast<std::uint16_t>(now - last_);
+        last_ = now;
+    }
+    const std::atomic<std::uint16_t> &counter_;
+    std::uint16_t last_;
+    long total_ = 0;
+    QTimer timer_;
+};
+
+// CPU use of this process over an interval, in percent of one core.
+class CpuMeter {
+public:
+    CpuMeter() : cpu_(qzbench::ProcessCpuSeconds()), start_(Clock::now()) {}
+    double percent() const {
+        return 100.0 * (qzbench::ProcessCpuSeconds() - cpu_) / std::max(1e-9, Since(start_));
+    }
+    double seconds() const { return Since(start_); }
+
+private:
+    double cpu_;
+    Clock::time_point start_;
+};
+
+double Quantile(std::vector<double> v, double q) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
+}
+
+// A profile of 1024 valid points under the emulator's scale that changes with n.
+void MakePacket(std::array<std::uint8_t, QZ417_PACKET_SIZE> &p, unsigned n) {
+    p[0] = static_cast<std::uint8_t>(n);
+    p[1] = static_cast<std::uint8_t>(n >> 8);
+    p[2] = p[0];
+    p[3] = p[1];
+    for (int i = 0; i < 1024; ++i) {
+        const auto x = static_cast<std::int16_t>((i - 512) * 16 + 1); // odd: never 0
+        const auto z =
+            static_cast<std::int16_t>(8192 + ((i * 37 + static_cast<int>(n) * 11) % 2000));
+        const auto base = static_cast<std::size_t>(4 + 4 * i);
+        p[base] = static_cast<std::uint8_t>(z);
+        p[base + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(z) >> 8);
+        p[base + 2] = static_cast<std::uint8_t>(x);
+        p[base + 3] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(x) >> 8);
+    }
+}
+
+// Sends changing 1024-point profiles to 127.0.0.1:port at about hz per second.
+void SendProfiles(int port, double hz, double seconds, std::atomic<bool> &stop) {
+    const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_port = htons(static_cast<std::uint16_t>(port));
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
+    const auto start = Clock::now();
+    unsigned n = 0;
+    while (!stop && Since(start) < seconds) {
+        const auto due = static_cast<unsigned>(Since(start) * hz);
+        for (; n < due; ++n) {
+            MakePacket(packet, n);
+            ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
+                     sizeof to);
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(500));
+    }
+    ::close(fd);
+}
+
+// The kernel's count of datagrams dropped for a full receive buffer (all
+// UDP sockets of the machine; a cross-check of the loss counted here).
+long UdpReceiveBufferErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string header, values;
+    while (std::getline(snmp, header) && std::getline(snmp, values)) {
+        if (header.rfind("Udp:", 0) != 0)
+            continue;
+        std::istringstream h(header), v(values);
+        std::string name, value;
+        while (h >> name && v >> value)
+            if (name == "RcvbufErrors")
+                return std::stol(value);
+    }
+    return -1;
+}
+
+std::string Kilo(double hz) {
+    return Fixed(hz / 1000, 0) + " kHz";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    const double perRate = argc > 1 ? std::atof(argv[1]) : 10.0;
+    const int udpPort = argc > 2 ? std::atoi(argv[2]) : 16003;
+    if (perRate <= 0 || perRate > 60 || udpPort <= 1024 || udpPort > 65535) {
+        std::fprintf(stderr, "usage: qz417bench_window [SECONDS per rate] [UDP PORT > 1024]\n");
+        return 2;
+    }
+    EmulatorProcess emulator;
+    if (!emulator.spawn()) {
+        std::fprintf(stderr, "qz417bench_window: cannot start the emulator process\n");
+        return 1;
+    }
+    auto fail = [&](const std::string &why) {
+        std::fprintf(stderr, "qz417bench_window: %s\n", why.c_str());
+        emulator.quit();
+        return 1;
+    };
+    if (std::string a = emulator.ask("start 100 0 " + std::to_string(udpPort)); a != "ok")
+        return fail(a);
+
+    // ---- the library alone, the baseline of the workers ----
+    double libImages = 0, libResults = 0;
+    {
+        std::array<std::uint8_t, 268> record{};
+        // The announcement is the scanner's first: type 417 at 127.0.0.1.
+        DeviceAnnouncement d{};
+        d.type = QZ417_TYPE_CODE;
+        d.ip[0] = 127;
+        d.ip[3] = 1;
+        (void)record;
+        const std::int32_t s = QZ417_Connect(&d);
+        if (s <= 0)
+            return fail("cannot connect to the emulator at 127.0.0.1");
+        std::vector<std::uint8_t> image(QZ417_IMAGE_SIZE);
+        long n = 0;
+        auto start = Clock::now();
+        while (Since(start) < 3)
+            n += QZ417_GetImage(s, image.data());
+        libImages = static_cast<double>(n) / Since(start);
+        n = 0;
+        start = Clock::now();
+        while (Since(start) < 2)
+            n += QZ417_GetResult(s, image.data());
+        libResults = static_cast<double>(n) / Since(start);
+        QZ417_Disconnect(s);
+    }
+
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchApplication app(argc, argv);
+    qz::ResetAppState();
+    auto *form = new TFormMain;
+    FormMain = form;
+    form->SetSearchTimeoutForTest(1500);
+    form->show();
+    app.tickTimer = form->TimerView;
+    app.chart = form->ChartUDP;
+    app.panel = form->PanelVideo;
+
+    // ---- search and connect ----
+    form->ButtonSearchClick();
+    RunFor(0.2);
+    if (!RunUntil([&] { return form->ButtonSearch->isEnabled(); }, 8) ||
+        !form->ButtonConnect->isEnabled())
+        return fail("the search found no scanner");
+    form->ButtonConnectClick();
+    if (form->ButtonConnect->text() != QLatin1String("Disconnect"))
+        return fail("the window did not connect");
+    RunFor(1.0); // the first picture arrives
+
+    // ---- 5: connected and idle ----
+    {
+        form->PageControlQZ417->setCurrentWidget(form->TabSheetImageGrabber);
+        RunFor(0.5);
+        CpuMeter cpu;
+        RunFor(5);
+        const double p = cpu.percent();
+        Figure("5a CPU, connected and idle (% of one core)", Fixed(p, 1), "-", "-", "< 5",
+               YesNo(p < 5));
+    }
+
+    // ---- 2b: the image worker with drawing ----
+    {
+        RunFor(0.2);
+        const long paints0 = app.panelPaints;
+        form->ButtonGrabberClick();
+        if (!RunUntil([] { return WorkerMode.load() == kModeImage; }, 3))
+            return fail("the image worker did not start");
+        CounterSum frames(AcquiredCount);
+        CpuMeter cpu;
+        RunFor(5);
+        const double seconds = cpu.seconds();
+        const double rate = static_cast<double>(frames.total()) / seconds;
+        const double p = cpu.percent();
+        const double paints = static_cast<double>(app.panelPaints - paints0) / seconds;
+        form->ButtonGrabberClick();
+        RunUntil([] { return WorkerMode.load() == kModeIdle; }, 6);
+        const double ratio = rate / std::max(1e-9, libImages);
+        Figure("2b images/s, image worker drawing in the window", Fixed(rate, 1),
+               Fixed(libImages, 1) + " library alone", Fixed(ratio, 3), ">= 0.95",
+               YesNo(ratio >= 0.95));
+        Figure("2b picture paints/s of PanelVideo during it", Fixed(paints, 1));
+        Figure("5b CPU, image worker running (% of one core)", Fixed(p, 1));
+    }
+
+    // ---- the TCP result worker ----
+    {
+        form->PageControlQZ417->setCurrentWidget(form->TabSheetResultViewer);
+        RunFor(0.3);
+        form->ButtonResultClick();
+        if (!RunUntil([] { return WorkerMode.load() == kModeResult; }, 3))
+            return fail("the result worker did not start");
+        CounterSum results(AcquiredCount);
+        CpuMeter cpu;
+        RunFor(5);
+        const double rate = static_cast<double>(results.total()) / cpu.seconds();
+        const double p = cpu.percent();
+        form->ButtonResultClick();
+        RunUntil([] { return WorkerMode.load() == kModeIdle; }, 6);
+        const double ratio = rate / std::max(1e-9, libResults);
+        Figure("1b results/s, TCP result worker with the window plotting", Fixed(rate, 0),
+               Fixed(libResults, 0) + " library alone", Fixed(ratio, 3), ">= 0.95",
+               YesNo(ratio >= 0.95));
+        Figure("5c CPU, TCP result worker running (% of one core)", Fixed(p, 1));
+    }
+
+    // ---- 3: the UDP stream at five rates, then 4: the view tick ----
+    form->ButtonConnectClick(); // disconnect: the UDP page comes back
+    emulator.ask("stop");
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
+    form->EditUDPPrt->setText(QString::number(udpPort));
+    RunFor(0.3);
+    form->ButtonUDPResultClick();
+    if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 3))
+        return fail("the UDP worker did not start (port " + std::to_string(udpPort) +
+                    " taken?)");
+    const auto streamStart = Clock::now();
+    long rssAfterWarmUp = 0;
+    bool first = true;
+    for (const double hz : {5000.0, 10000.0, 20000.0, 40000.0, 80000.0}) {
+        const std::uint64_t seq0 = ResultPacket.sequence();
+        const long drops0 = UdpReceiveBufferErrors();
+        if (std::string a = emulator.ask("start 0 " + Fixed(hz, 0) + " " + std::to_string(udpPort));
+            a != "ok")
+            return fail(a);
+        CpuMeter cpu;
+        RunFor(perRate);
+        const double p = cpu.percent();
+        const double seconds = cpu.seconds();
+        const long sent = std::atol(emulator.ask("stop").c_str());
+        RunFor(0.3); // what is still queued
+        const long received = static_cast<long>(ResultPacket.sequence() - seq0);
+        const long lost = sent - received;
+        const long drops = UdpReceiveBufferErrors() - drops0;
+        const double sentRate = static_cast<double>(sent) / seconds;
+        const bool fast = sentRate >= 0.95 * hz;
+        const bool target = hz <= 40000;
+        Figure("3 UDP " + Kilo(hz) + ": lost packets (sent " + Fixed(sentRate, 0) +
+                   "/s, kernel drops " + std::to_string(drops) + ")",
+               std::to_string(lost), std::to_string(sent) + " sent",
+               Fixed(static_cast<double>(received) / std::max(1L, sent), 4),
+               target ? "0 lost" : "-",
+               target ? YesNo(lost == 0 && fast) : (lost == 0 && fast ? "(yes)" : "(no)"));
+        Figure("5d CPU, UDP worker at " + Kilo(hz) + " (% of one core)", Fixed(p, 1));
+        if (first)
+            rssAfterWarmUp = qzbench::CurrentRssKiB();
+        first = false;
+    }
+
+    // ---- 4: the view tick with 1024 valid points ----
+    {
+        const double seconds = std::max(5.0, 60.0 - Since(streamStart)); // the stream lasts 60 s
+        std::atomic<bool> stop{false};
+        std::thread sender([&] { SendProfiles(udpPort, 2000, seconds + 1, stop); });
+        RunFor(0.5);
+        app.tickCpuMs.clear();
+        app.tickWallMs.clear();
+        const long paints0 = app.chartPaints;
+        app.recordTicks = true;
+        const auto start = Clock::now();
+        RunFor(seconds);
+        app.recordTicks = false;
+        const double elapsed = Since(start);
+        const double paints = static_cast<double>(app.chartPaints - paints0) / elapsed;
+        const int points = form->ChartUDP->pointCount();
+        stop = true;
+        sender.join();
+        const double median = Quantile(app.tickCpuMs, 0.5);
+        const double p95 = Quantile(app.tickCpuMs, 0.95);
+        Figure("4 view tick CPU, 1024 points, median (ms; " + std::to_string(points) +
+                   " points shown)",
+               Fixed(median, 3), "-", "-", "< 1", YesNo(median < 1 && points == 1024));
+        Figure("4 view tick CPU, 95th percentile (ms)", Fixed(p95, 3));
+        Figure("4 view tick wall time, median (ms; incl. the 1 ms end-of-worker wait)",
+               Fixed(Quantile(app.tickWallMs, 0.5), 3));
+        Figure("4 view ticks per second", Fixed(static_cast<double>(app.tickCpuMs.size()) / elapsed, 0));
+        Figure("4 chart frames painted per second", Fixed(paints, 1), "-", "-", ">= 60",
+               YesNo(paints >= 60));
+    }
+
+    const long rssEnd = qzbench::CurrentRssKiB();
+    const double streamSeconds = Since(streamStart);
+    form->ButtonUDPResultClick();
+    RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
+    Figure("5e memory growth over a " + Fixed(streamSeconds, 0) + " s stream after warm-up (KiB)",
+           std::to_string(rssEnd - rssAfterWarmUp), std::to_string(rssAfterWarmUp) + " KiB RSS",
+           "-", "< 1024", YesNo(rssEnd - rssAfterWarmUp < 1024));
+    Figure("5f peak resident memory (KiB)", std::to_string(qzbench::PeakRssKiB()));
+
+    form->close();
+    form->ShutdownWorkers();
+    delete form;
+    FormMain = nullptr;
+    QZ_ClearList(DeviceList.exchange(nullptr));
+    emulator.quit();
+    return 0;
+}
