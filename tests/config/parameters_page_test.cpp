@@ -739,12 +739,14 @@ private slots:
         f().TrackBarAngle->setValue(1);
         QVERIFY(f().GroupBoxAngle->title().startsWith(QStringLiteral("Angle: 0.002°; ")));
         waitIdle();
+        barrier();
         const auto writes = served(5);
         f().ButtonAngleReset->click();
         QCOMPARE(f().TrackBarAngle->value(), 0);
         QVERIFY(f().GroupBoxAngle->title().startsWith(QStringLiteral("Angle: 0.000°; ")));
         QVERIFY(QTest::qWaitFor([&] { return served(5) > writes; }, kWaitMs));
         waitIdle();
+        barrier();
         QCOMPARE(int{emu_->config(0)[10]}, 0);
     }
 
