@@ -72,7 +72,7 @@ TEST(ThreadOwner, StopAllResetsEveryRunEventAndJoinAllAwaits) {
     for (auto run : {run1, run2})
         ASSERT_TRUE(owner.start(qz::ThreadSpec{1024, false}, run, [run, &ended] {
             for (int i = 0; i < 5000 && run->wait(1ms); ++i)
-                std::this_thread::yield();
+                std::this_thread::sleep_for(1ms); // runs until stopped, 5 s at most
             ++ended;
         }));
     EXPECT_EQ(owner.running(), 2u);
