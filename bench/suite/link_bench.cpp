@@ -112,8 +112,8 @@ double MedianRatio(std::vector<double> ratios) {
 void Report(const char *name, const char *unit, const Tally &lib, const Tally &raw,
             const std::vector<double> &ratios) {
     const double ratio = MedianRatio(ratios);
-    std::fprintf(stderr, "%s: library %ld in %.2f s (%ld failed), raw %ld in %.2f s (%ld failed)\n", name,
-                 lib.count, lib.seconds, lib.failed, raw.count, raw.seconds, raw.failed);
+    std::fprintf(stderr, "%s: library %ld in %.2f s (%ld failed), raw %ld in %.2f s (%ld failed)\n",
+                 name, lib.count, lib.seconds, lib.failed, raw.count, raw.seconds, raw.failed);
     qzbench::Figure(std::string(name) + " (" + unit + ")", qzbench::Fixed(lib.rate(), 0),
                     qzbench::Fixed(raw.rate(), 0) + " raw socket", qzbench::Fixed(ratio, 3),
                     ">= 0.95", qzbench::YesNo(ratio >= 0.95 && lib.failed == 0 && raw.failed == 0));
