@@ -95,8 +95,14 @@ bool SendExactly(int fd, const void *data, std::size_t size) noexcept {
 }
 
 bool ReceiveExactly(int fd, void *buffer, std::size_t size) noexcept {
+    std::size_t received = 0;
+    return ReceiveExactly(fd, buffer, size, &received);
+}
+
+bool ReceiveExactly(int fd, void *buffer, std::size_t size, std::size_t *received) noexcept {
     auto *bytes = static_cast<unsigned char *>(buffer);
-    std::size_t count = 0;
+    std::size_t &count = *received;
+    count = 0;
     while (count < size) {
         const ssize_t received = recv(fd, bytes + count, size - count, 0);
         if (received > 0) {

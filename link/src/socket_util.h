@@ -42,6 +42,8 @@ bool SendExactly(int fd, const void *data, std::size_t size) noexcept;
 // peer sends them. Fails on an error, the receive time-out, or the peer
 // closing the connection (errno is then ECONNRESET). A signal does not fail it.
 bool ReceiveExactly(int fd, void *buffer, std::size_t size) noexcept;
+// The same, telling in *received how many bytes arrived (also on failure).
+bool ReceiveExactly(int fd, void *buffer, std::size_t size, std::size_t *received) noexcept;
 
 // One receive of a datagram into `buffer`; returns the datagram's real
 // length, which exceeds `capacity` when it did not fit, or -1.
