@@ -104,7 +104,7 @@ void TFormMain::ButtonSearchClick() {
 
     DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
     qz::WorkerRun run{nullptr, DoneEvent, {}};
-    if (!threads_->start(qz::ThreadSpec{kSearchStackBytes, false}, nullptr,
+    if (!threads_->start(qz::ThreadParams{kSearchStackBytes, false}, nullptr,
                          [run] { qz::SearchThreadProc(run); })) {
         // No thread: the search ends at once with an empty list.
         DoneEvent->set();

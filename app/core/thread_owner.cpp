@@ -40,7 +40,7 @@ ThreadOwner::~ThreadOwner() {
     joinAll(std::chrono::milliseconds(10000));
 }
 
-bool ThreadOwner::start(const ThreadSpec &spec, std::shared_ptr<ManualResetEvent> run,
+bool ThreadOwner::start(const ThreadParams &params, std::shared_ptr<ManualResetEvent> run,
                         std::function<void()> body) {
     auto entry = std::make_shared<Entry>();
     entry->run = std::move(run);
@@ -49,7 +49,7 @@ bool ThreadOwner::start(const ThreadSpec &spec, std::shared_ptr<ManualResetEvent
     pthread_attr_t attr;
     if (pthread_attr_init(&attr) != 0)
         return false;
-    pthread_attr_setstacksize(&attr, EffectiveStackBytes(spec.stackBytes));
+    pthread_attr_setstacksize(&attr, EffectiveStackBytes(params.stackBytes));
     auto *holder = new std::shared_ptr<Entry>(entry);
     const int rc = pthread_create(&entry->id, &attr, &ThreadMain, holder);
     pthread_attr_destroy(&attr);
@@ -62,7 +62,7 @@ bool ThreadOwner::start(const ThreadSpec &spec, std::shared_ptr<ManualResetEvent
     // permission for real-time scheduling the thread simply keeps its
     // normal priority.
     bool realTime = false;
-    if (spec.timeCritical) {
+    if (params.timeCritical) {
         sched_param param{};
         param.sched_priority = sched_get_priority_max(SCHED_FIFO);
         realTime = pthread_setschedparam(entry->id, SCHED_FIFO, &param) == 0;

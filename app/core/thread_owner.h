@@ -16,7 +16,7 @@ namespace qz {
 // How a thread is created. The stack size is raised to kMinStackBytes when
 // smaller: the thread procedures call into the C library, the socket layer
 // and std::function targets, which need far more than a few kilobytes.
-struct ThreadSpec {
+struct ThreadParams {
     std::size_t stackBytes = 0;
     bool timeCritical = false; // highest real-time priority where permitted
 };
@@ -29,7 +29,7 @@ constexpr std::size_t kMinStackBytes = 2 * 1024 * 1024;
 constexpr std::size_t kMinStackBytes = 256 * 1024;
 #endif
 
-// The stack size a thread of the given spec is created with.
+// The stack size a thread with these parameters is created with.
 std::size_t EffectiveStackBytes(std::size_t requested);
 
 class ThreadOwner {
@@ -42,7 +42,7 @@ public:
     // Creates a thread running body. run (may be null: the search cannot be
     // stopped) is reset by stopAll(). Returns false when no thread could be
     // created; body is then not run.
-    bool start(const ThreadSpec &spec, std::shared_ptr<ManualResetEvent> run,
+    bool start(const ThreadParams &params, std::shared_ptr<ManualResetEvent> run,
                std::function<void()> body);
 
     // Resets the run event of every thread still running.

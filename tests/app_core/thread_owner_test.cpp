@@ -37,7 +37,7 @@ TEST(ThreadOwner, SmallRequestedStackStillRunsLibraryCode) {
     qz::ThreadOwner owner;
     std::atomic<int> result{0};
     std::size_t stack = 0;
-    ASSERT_TRUE(owner.start(qz::ThreadSpec{1024, false}, nullptr, [&] {
+    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, nullptr, [&] {
         pthread_attr_t attr;
         pthread_getattr_np(pthread_self(), &attr);
         pthread_attr_getstacksize(&attr, &stack);
@@ -53,7 +53,7 @@ TEST(ThreadOwner, TimeCriticalUsesRealTimeWherePermitted) {
     qz::ThreadOwner owner;
     qz::ManualResetEvent go;
     int policy = -1;
-    ASSERT_TRUE(owner.start(qz::ThreadSpec{1024, true}, nullptr, [&] {
+    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, nullptr, [&] {
         go.wait(5s); // the priority is raised after creation
         sched_param p{};
         pthread_getschedparam(pthread_self(), &policy, &p);
@@ -70,7 +70,7 @@ TEST(ThreadOwner, StopAllResetsEveryRunEventAndJoinAllAwaits) {
     auto run2 = std::make_shared<qz::ManualResetEvent>(true);
     std::atomic<int> ended{0};
     for (auto run : {run1, run2})
-        ASSERT_TRUE(owner.start(qz::ThreadSpec{1024, false}, run, [run, &ended] {
+        ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, run, [run, &ended] {
             for (int i = 0; i < 5000 && run->wait(1ms); ++i)
                 std::this_thread::sleep_for(1ms); // runs until stopped, 5 s at most
             ++ended;
@@ -88,7 +88,7 @@ TEST(ThreadOwner, JoinAllIsBoundedForAThreadThatIgnoresTheStop) {
     qz::ThreadOwner owner;
     auto release = std::make_shared<qz::ManualResetEvent>();
     auto finished = std::make_shared<qz::ManualResetEvent>();
-    ASSERT_TRUE(owner.start(qz::ThreadSpec{}, nullptr, [release, finished] {
+    ASSERT_TRUE(owner.start(qz::ThreadParams{}, nullptr, [release, finished] {
         release->wait(10s);
         finished->set();
     }));
@@ -102,7 +102,7 @@ TEST(ThreadOwner, JoinAllIsBoundedForAThreadThatIgnoresTheStop) {
 TEST(ThreadOwner, FinishedThreadsAreJoinedOnTheNextStart) {
     qz::ThreadOwner owner;
     for (int i = 0; i < 20; ++i) {
-        ASSERT_TRUE(owner.start(qz::ThreadSpec{}, nullptr, [] {}));
+        ASSERT_TRUE(owner.start(qz::ThreadParams{}, nullptr, [] {}));
         for (int k = 0; k < 500 && owner.running() != 0; ++k)
             std::this_thread::sleep_for(1ms);
     }

@@ -88,7 +88,7 @@ protected:
     }
     void Start(int (*proc)(const qz::WorkerRun &), const qz::WorkerRun &run) {
         ASSERT_TRUE(
-            owner_.start(qz::ThreadSpec{1024, false}, run.runEvent, [proc, run] { proc(run); }));
+            owner_.start(qz::ThreadParams{1024, false}, run.runEvent, [proc, run] { proc(run); }));
     }
 
     std::unique_ptr<qzsim::Emulator> emulator_;
@@ -231,7 +231,7 @@ TEST(UdpWorker, PortThatCannotBeBoundEndsAtOnceWithoutAMode) {
 
     TestRun r(qz::WorkerHooks{});
     qz::ThreadOwner owner;
-    ASSERT_TRUE(owner.start(qz::ThreadSpec{1024, true}, r.run.runEvent,
+    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, r.run.runEvent,
                             [run = r.run] { qz::UdpResultThreadProc(run); }));
     EXPECT_TRUE(r.run.doneEvent->wait(2s));
     EXPECT_EQ(WorkerMode.load(), 0);

@@ -8,7 +8,7 @@
 namespace qzctl {
 namespace {
 
-const std::vector<OptionSpec> kSpecs = {
+const std::vector<OptionDef> kSpecs = {
     {"--time", "", true}, {"--json", "", false}, {"--output", "-o", true}};
 
 TEST(CommandLine, SplitsPositionalWordsFlagsAndValues) {

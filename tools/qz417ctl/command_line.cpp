@@ -7,7 +7,7 @@
 namespace qzctl {
 
 CommandLine::CommandLine(const std::vector<std::string> &args,
-                         const std::vector<OptionSpec> &specs) {
+                         const std::vector<OptionDef> &defs) {
     bool onlyPositional = false;
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string &arg = args[i];
@@ -29,25 +29,25 @@ CommandLine::CommandLine(const std::vector<std::string> &args,
             name = arg.substr(0, eq);
             inlineValue = arg.substr(eq + 1);
         }
-        const OptionSpec *spec = nullptr;
-        for (const auto &s : specs) {
+        const OptionDef *def = nullptr;
+        for (const auto &s : defs) {
             if (s.name == name || (!s.shortName.empty() && s.shortName == name))
-                spec = &s;
+                def = &s;
         }
-        if (spec == nullptr)
+        if (def == nullptr)
             throw UsageError("unknown option '" + name + "' (see --help)");
-        if (!spec->takesValue) {
+        if (!def->takesValue) {
             if (inlineValue)
-                throw UsageError("option " + spec->name + " takes no value");
-            values_[spec->name] = "";
+                throw UsageError("option " + def->name + " takes no value");
+            values_[def->name] = "";
             continue;
         }
         if (inlineValue) {
-            values_[spec->name] = *inlineValue;
+            values_[def->name] = *inlineValue;
         } else {
             if (i + 1 >= args.size())
-                throw UsageError("option " + spec->name + " needs a value");
-            values_[spec->name] = args[++i];
+                throw UsageError("option " + def->name + " needs a value");
+            values_[def->name] = args[++i];
         }
     }
 }

@@ -10,7 +10,7 @@
 
 namespace qzctl {
 
-struct OptionSpec {
+struct OptionDef {
     std::string name;       // "--time"
     std::string shortName;  // "-o", or empty
     bool takesValue = true; // false: a flag such as "--json"
@@ -19,7 +19,7 @@ struct OptionSpec {
 class CommandLine {
 public:
     // Throws UsageError for an unknown option or a missing value.
-    CommandLine(const std::vector<std::string> &args, const std::vector<OptionSpec> &specs);
+    CommandLine(const std::vector<std::string> &args, const std::vector<OptionDef> &defs);
 
     bool helpRequested() const { return help_; }
     const std::vector<std::string> &positional() const { return positional_; }
