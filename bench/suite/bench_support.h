@@ -86,7 +86,7 @@ inline bool StartEmulator(qzsim::Emulator &emulator, std::string *error) {
     for (;;) {
         if (emulator.start(error))
             return true;
-        if (Since(start) > 20)
+        if (Since(start) > 60)
             return false;
         std::this_thread::sleep_for(std::chrono::milliseconds(250));
     }
