@@ -100,18 +100,16 @@ template <class F> void Round(Tally &t, double seconds, F &&exchange) {
     t.seconds += Since(start);
 }
 
-// The ratio is the median of the ratios of the rounds: a change of the
-// machine's load during the run moves both clients of a round alike.
-double MedianRatio(std::vector<double> ratios) {
-    if (ratios.empty())
-        return 0;
-    std::sort(ratios.begin(), ratios.end());
-    return ratios[ratios.size() / 2];
-}
-
+// The ratio of the totals: the clients took turns in short rounds, so a
+// change of the machine's load falls on both alike.
 void Report(const char *name, const char *unit, const Tally &lib, const Tally &raw,
             const std::vector<double> &ratios) {
-    const double ratio = MedianRatio(ratios);
+    const double ratio = raw.rate() > 0 ? lib.rate() / raw.rate() : 0;
+    std::vector<double> sorted = ratios;
+    std::sort(sorted.begin(), sorted.end());
+    if (!sorted.empty())
+        std::fprintf(stderr, "%s: ratios of the rounds from %.3f to %.3f, median %.3f\n", name,
+                     sorted.front(), sorted.back(), sorted[sorted.size() / 2]);
     std::fprintf(stderr, "%s: library %ld in %.2f s (%ld failed), raw %ld in %.2f s (%ld failed)\n",
                  name, lib.count, lib.seconds, lib.failed, raw.count, raw.seconds, raw.failed);
     qzbench::Figure(std::string(name) + " (" + unit + ")", qzbench::Fixed(lib.rate(), 0),

@@ -310,13 +310,6 @@ double LibraryRate(bool images, double seconds) {
     return rate;
 }
 
-double Median(std::vector<double> v) {
-    if (v.empty())
-        return 0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 std::string Kilo(double hz) {
     return Fixed(hz / 1000, 0) + " kHz";
 }
@@ -379,8 +372,8 @@ int main(int argc, char **argv) {
 
     // ---- 2b and 1b: the TCP workers against the library alone ----
     // In turns: the library alone on a connection of its own while the
-    // window is idle, then the worker for as long; the ratio is the median
-    // of the turns, so that a change of the machine's load moves both alike.
+    // window is idle, then the worker for as long, so that a change of the
+    // machine's load falls on both alike.
     struct WorkerRun {
         double rate = 0, libraryRate = 0, ratio = 0, cpu = 0, paints = 0;
     };
@@ -390,7 +383,6 @@ int main(int argc, char **argv) {
                                                         : form->TabSheetResultViewer);
         RunFor(0.3);
         WorkerRun w;
-        std::vector<double> ratios;
         long total = 0, paints = 0;
         double seconds = 0, cpuSeconds = 0, libraryTotal = 0;
         constexpr int kTurns = 3;
@@ -414,12 +406,10 @@ int main(int argc, char **argv) {
             RunUntil([] { return WorkerMode.load() == kModeIdle; }, 6);
             total += n;
             seconds += s;
-            if (library > 0)
-                ratios.push_back(static_cast<double>(n) / s / library);
         }
         w.rate = static_cast<double>(total) / seconds;
         w.libraryRate = libraryTotal / kTurns;
-        w.ratio = Median(ratios);
+        w.ratio = w.libraryRate > 0 ? w.rate / w.libraryRate : 0;
         w.cpu = 100 * cpuSeconds / seconds;
         w.paints = static_cast<double>(paints) / seconds;
         return w;
