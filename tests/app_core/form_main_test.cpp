@@ -29,6 +29,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "message_box_watch.h"
 #include "core/thread_owner.h"
 #include "emulator.h"
 #include "views/profile_chart.h"
@@ -38,23 +39,7 @@ namespace {
 constexpr std::uint16_t kTestSearchMs = 1200;
 constexpr int kSearchWaitMs = 5000;
 
-// Closes every modal message box that appears and remembers its text.
-class MessageBoxWatch : public QObject {
-public:
-    MessageBoxWatch() {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer_.start(20);
-    }
-    QStringList texts;
-
-private:
-    QTimer timer_;
-};
+using qztest::MessageBoxWatch;
 
 } // namespace
 

@@ -20,28 +20,13 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "message_box_watch.h"
 #include "core/thread_owner.h"
 #include "emulator.h"
 
 namespace qzrel {
 
-// Closes every modal message box that appears and remembers its text.
-class MessageBoxWatch : public QObject {
-public:
-    MessageBoxWatch() {
-        connect(&timer_, &QTimer::timeout, this, [this] {
-            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                texts << box->text();
-                box->done(QMessageBox::Ok);
-            }
-        });
-        timer_.start(20);
-    }
-    QStringList texts;
-
-private:
-    QTimer timer_;
-};
+using qztest::MessageBoxWatch;
 
 // Entries of a /proc directory (open descriptors, threads of this process).
 inline int CountEntries(const char *path) {
