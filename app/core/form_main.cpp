@@ -120,6 +120,7 @@ TFormMain::TFormMain(QWidget *parent)
     BuildUdpPage();
     BuildInformationPage();
     BuildParametersPage();
+    BuildAdditions();
 
     TimerView = Named(new QTimer(this), "TimerView");
     TimerView->setTimerType(Qt::PreciseTimer);

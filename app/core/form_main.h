@@ -12,6 +12,9 @@
 //   app/views/recording_button.cpp  ButtonResultSaveClick
 //   app/config/parameters_page.cpp  the "Parameters" page, its change steps, ApplyConfigToControls
 //   app/config/angle_calibration_form.cpp  the angle group's handlers
+//   app/core/addition_wiring.cpp    the pages and rows added beside the window's
+//                                   own (surface view, stream health) and the
+//                                   profile feed's hooks
 // State that only one concern uses lives in that concern's file, not here.
 #pragma once
 
@@ -41,6 +44,9 @@ namespace qz {
 class ManualResetEvent;
 class PostGate;
 class ProfileChart;
+class ProfileFeed;
+class StreamHealthLabels;
+class SurfaceView;
 class ThreadOwner;
 class VideoPanel;
 struct DeviceDescription;
@@ -216,6 +222,13 @@ public:
 
     QTimer *TimerView = nullptr;
 
+    // Added beside the window's own pages (app/surface, app/health).
+    QWidget *TabSheetSurface = nullptr;
+    qz::SurfaceView *SurfaceView = nullptr;
+    qz::StreamHealthLabels *UdpStreamHealth = nullptr;
+    // Every profile the result workers receive (app/feed); subscribe here.
+    const std::shared_ptr<qz::ProfileFeed> &ProfileFeed() const { return feed_; }
+
     // Caption labels beside the counters (not used by any step).
     QLabel *LabelResultCntTitle = nullptr;
     QLabel *LabelPacksCntTitle = nullptr;
@@ -269,6 +282,11 @@ private:
     qz::WorkerHooks MakeWorkerHooks(bool withRecording);
     bool StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
                            bool timeCritical, std::shared_ptr<qz::ManualResetEvent> run);
+    // Additions (app/core/addition_wiring.cpp).
+    void BuildAdditions();
+    void AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &));
+
+    std::shared_ptr<qz::ProfileFeed> feed_;
 
     std::unique_ptr<qz::ThreadOwner> threads_;
     std::shared_ptr<qz::PostGate> postGate_;

@@ -29,6 +29,7 @@ void SetStart(QPushButton *button) {
 bool TFormMain::StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
                                   bool timeCritical, std::shared_ptr<qz::ManualResetEvent> run) {
     qz::WorkerRun worker{run, DoneEvent, MakeWorkerHooks(proc == &qz::ResultThreadProc)};
+    AddFeedHooks(worker.hooks, proc);
     return threads_->start(qz::ThreadParams{stackBytes, timeCritical}, std::move(run),
                            [proc, worker] { proc(worker); });
 }

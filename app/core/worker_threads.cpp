@@ -40,6 +40,11 @@ void Call(const std::function<void()> &f) {
         f();
 }
 
+void HandOver(const WorkerHooks &hooks, const std::uint8_t *packet) {
+    if (hooks.packetReceived)
+        hooks.packetReceived(packet);
+}
+
 } // namespace
 
 bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *failedSocket) {
@@ -128,6 +133,7 @@ int ResultThreadProc(const WorkerRun &run) {
             break;
         }
         ResultPacket.publish(packet.data());
+        HandOver(run.hooks, packet.data());
         if (run.hooks.resultFetched)
             run.hooks.resultFetched(packet.data());
         AcquiredCount.fetch_add(1);
@@ -175,8 +181,10 @@ int UdpResultThreadProc(const WorkerRun &run) {
     std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
     EnterMode(kModeUdp);
     while (runEvent->wait(kLoopTest)) {
-        if (QZ417_UDP_GetResult(socket, packet.data()) == 1)
+        if (QZ417_UDP_GetResult(socket, packet.data()) == 1) {
             ResultPacket.publish(packet.data());
+            HandOver(run.hooks, packet.data());
+        }
     }
     runEvent.reset();
     run.doneEvent->set();

@@ -19,6 +19,9 @@ struct WorkerHooks {
     std::function<void()> imageFetched;   // after every successful image fetch
     std::function<void()> recordingStart; // result worker, at its start
     std::function<void(const std::uint8_t *)> resultFetched; // after a fetch, before the count
+    // Every profile packet a result worker receives (TCP or UDP), right after
+    // it is published; must not block (app/feed hands it on by value).
+    std::function<void(const std::uint8_t *)> packetReceived;
 };
 
 // The events one thread was started with. Each thread keeps its own copies,

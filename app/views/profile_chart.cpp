@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
+#include <QMouseEvent>
 #include <QPixmap>
+#include <QResizeEvent>
 #include <QToolTip>
 
 #include "views/point_label.h"
@@ -34,6 +36,8 @@ ProfileChart::ProfileChart(QWidget *parent, const QString &seriesName) : QCustom
     yAxis->setLabel(QStringLiteral("Z, mm"));
     xAxis->setRange(kInitialXMin, kInitialXMax);
     yAxis->setRange(kInitialZMin, kInitialZMax);
+    homeX_ = xAxis->range();
+    homeZ_ = yAxis->range();
 
     // The points get a buffered layer of their own, so a new profile repaints
     // only them and not the axes, grid and labels.
@@ -50,6 +54,38 @@ ProfileChart::ProfileChart(QWidget *parent, const QString &seriesName) : QCustom
     series_->setScatterStyle(QCPScatterStyle(RedDot()));
     series_->setAdaptiveSampling(false);
     points_.reserve(kProfilePoints);
+    packetIndices_.reserve(kProfilePoints);
+    sorting_.reserve(kProfilePoints);
+
+    // Zoom with the wheel, pan by dragging; the readout lives on a layer of
+    // its own above the points, so following the mouse repaints only it.
+    setInteractions(QCP::iRangeDrag | QCP::iRangeZoom);
+    addLayer(QStringLiteral("readout"), pointsLayer_, limAbove);
+    readoutLayer_ = layer(QStringLiteral("readout"));
+    readoutLayer_->setMode(QCPLayer::lmBuffered);
+    readoutMarker_ = new QCPItemTracer(this);
+    readoutMarker_->setLayer(readoutLayer_);
+    readoutMarker_->setStyle(QCPItemTracer::tsCircle);
+    readoutMarker_->setSize(9);
+    readoutMarker_->setPen(QPen(Qt::blue));
+    readoutMarker_->position->setType(QCPItemPosition::ptPlotCoords);
+    readoutMarker_->setVisible(false);
+    readoutLabel_ = new QCPItemText(this);
+    readoutLabel_->setLayer(readoutLayer_);
+    readoutLabel_->setClipToAxisRect(false);
+    readoutLabel_->position->setType(QCPItemPosition::ptAxisRectRatio);
+    readoutLabel_->position->setCoords(0.01, 0.01);
+    readoutLabel_->setPositionAlignment(Qt::AlignLeft | Qt::AlignTop);
+    readoutLabel_->setBrush(QBrush(QColor(255, 255, 255, 220)));
+    readoutLabel_->setPadding(QMargins(3, 1, 3, 1));
+    readoutLabel_->setVisible(false);
+    resetButton_ = new QToolButton(this);
+    resetButton_->setObjectName(seriesName + QStringLiteral("ResetZoom"));
+    resetButton_->setText(QStringLiteral("Reset zoom"));
+    resetButton_->setToolTip(QStringLiteral("Back to the axes of the device (or double click)"));
+    resetButton_->setFocusPolicy(Qt::NoFocus);
+    resetButton_->adjustSize();
+    connect(resetButton_, &QToolButton::clicked, this, &ProfileChart::ResetZoom);
 
     repaintTimer_.setSingleShot(true);
     connect(&repaintTimer_, &QTimer::timeout, this, &ProfileChart::RepaintPoints);
@@ -84,19 +120,33 @@ void ProfileChart::SetAxisRanges(double xMin, double xMax, double zMin, double z
         zMax = zMin + 1;
     xAxis->setRange(xMin, xMax);
     yAxis->setRange(zMin, zMax);
+    homeX_ = xAxis->range();
+    homeZ_ = yAxis->range();
+    replot(rpQueuedReplot);
+}
+
+void ProfileChart::ResetZoom() {
+    xAxis->setRange(homeX_);
+    yAxis->setRange(homeZ_);
     replot(rpQueuedReplot);
 }
 
 void ProfileChart::PlotProfile(const std::uint8_t *packet, const ProfileScale &scale) {
     const ProfilePacket view(packet);
-    points_.resize(0);
+    sorting_.resize(0);
     for (int i = 0; i < kProfilePoints; ++i) {
         const ProfilePoint p = DecodePoint(view.point(i), scale);
         if (p.valid)
-            points_.append(QCPGraphData(static_cast<double>(p.x), static_cast<double>(p.z)));
+            sorting_.append({static_cast<double>(p.x), static_cast<double>(p.z), i});
     }
-    std::stable_sort(points_.begin(), points_.end(),
-                     [](const QCPGraphData &a, const QCPGraphData &b) { return a.key < b.key; });
+    std::stable_sort(sorting_.begin(), sorting_.end(),
+                     [](const Indexed &a, const Indexed &b) { return a.key < b.key; });
+    points_.resize(0);
+    packetIndices_.resize(0);
+    for (const Indexed &p : sorting_) {
+        points_.append(QCPGraphData(p.key, p.value));
+        packetIndices_.append(p.index);
+    }
     series_->data()->set(points_, true);
     plottedSequence_.reset();
     ScheduleRepaint();
@@ -140,8 +190,77 @@ int ProfileChart::PointAt(const QPointF &position) const {
     return best;
 }
 
+int ProfileChart::NearestPoint(const QPointF &position) const {
+    int best = -1;
+    double bestDistance = 0;
+    int index = 0;
+    for (auto it = series_->data()->constBegin(); it != series_->data()->constEnd();
+         ++it, ++index) {
+        const double dx = xAxis->coordToPixel(it->key) - position.x();
+        const double dy = yAxis->coordToPixel(it->value) - position.y();
+        const double d = dx * dx + dy * dy;
+        if (best < 0 || d < bestDistance) {
+            bestDistance = d;
+            best = index;
+        }
+    }
+    return best;
+}
+
+int ProfileChart::PacketIndex(int index) const {
+    if (index < 0 || index >= packetIndices_.size() || index >= pointCount())
+        return -1;
+    return packetIndices_[index];
+}
+
+void ProfileChart::ShowReadout(const QPointF &position) {
+    const int index = axisRect()->rect().contains(position.toPoint()) ? NearestPoint(position) : -1;
+    if (index < 0) {
+        HideReadout();
+        return;
+    }
+    const auto it = series_->data()->constBegin() + index;
+    readoutMarker_->position->setCoords(it->key, it->value);
+    readoutLabel_->setText(QStringLiteral("#%1  X %2 mm  Z %3 mm")
+                               .arg(PacketIndex(index))
+                               .arg(it->key, 0, 'f', 3)
+                               .arg(it->value, 0, 'f', 3));
+    readoutMarker_->setVisible(true);
+    readoutLabel_->setVisible(true);
+    readoutLayer_->replot();
+}
+
+void ProfileChart::HideReadout() {
+    if (!readoutLabel_->visible())
+        return;
+    readoutMarker_->setVisible(false);
+    readoutLabel_->setVisible(false);
+    readoutLayer_->replot();
+}
+
+QString ProfileChart::readoutText() const {
+    return readoutLabel_->visible() ? readoutLabel_->text() : QString();
+}
+
+void ProfileChart::mouseDoubleClickEvent(QMouseEvent *event) {
+    QCustomPlot::mouseDoubleClickEvent(event);
+    if (event->button() == Qt::LeftButton)
+        ResetZoom();
+}
+
+void ProfileChart::leaveEvent(QEvent *event) {
+    QCustomPlot::leaveEvent(event);
+    HideReadout();
+}
+
+void ProfileChart::resizeEvent(QResizeEvent *event) {
+    QCustomPlot::resizeEvent(event);
+    resetButton_->move(width() - resetButton_->width() - 4, 4);
+}
+
 void ProfileChart::mouseMoveEvent(QMouseEvent *event) {
     QCustomPlot::mouseMoveEvent(event);
+    ShowReadout(event->position());
     // The label is made only for the point under the mouse, never per tick.
     const int index = PointAt(event->position());
     if (index >= 0)

@@ -4,6 +4,11 @@
 // buffered layer of their own and are drawn as a 2x2 red pixmap without
 // outline, nothing is antialiased, the axes never rescale, and the repaint
 // is capped at the screen's rate however often the points change.
+//
+// The user may zoom (mouse wheel) and pan (drag); a double click or the
+// "Reset zoom" button returns to the axes last set by SetAxisRanges (the
+// device description's). The point nearest the cursor is read out with its
+// index in the packet and its X and Z.
 #pragma once
 
 #include <cstdint>
@@ -11,6 +16,7 @@
 
 #include <QElapsedTimer>
 #include <QTimer>
+#include <QToolButton>
 #include <QVector>
 #include <qcustomplot.h>
 
@@ -45,6 +51,23 @@ public:
     // Index of the point nearest to a widget position within a few pixels, or -1.
     int PointAt(const QPointF &position) const;
 
+    // Zoom and readout.
+    // Back to the axes of the last SetAxisRanges (or the initial ones).
+    void ResetZoom();
+    QCPRange homeXRange() const { return homeX_; }
+    QCPRange homeZRange() const { return homeZ_; }
+    QToolButton *resetZoomButton() const { return resetButton_; }
+    // Index (in X order) of the point nearest to a widget position, however
+    // far, or -1 when there is none.
+    int NearestPoint(const QPointF &position) const;
+    // Index in the packet (0..1023) of the point i (in X order), or -1.
+    int PacketIndex(int index) const;
+    // Shows the readout of the point nearest to the position (or hides it).
+    void ShowReadout(const QPointF &position);
+    void HideReadout();
+    // The readout text ("" while hidden): "#<index>  X <x> mm  Z <z> mm".
+    QString readoutText() const;
+
     // Repaints after a point change are at least this far apart: at most
     // ~71 a second, so that a late timer still leaves more than 60.
     static constexpr int kRepaintIntervalMs = 14;
@@ -55,6 +78,9 @@ public:
 
 protected:
     void mouseMoveEvent(QMouseEvent *event) override;
+    void mouseDoubleClickEvent(QMouseEvent *event) override;
+    void leaveEvent(QEvent *event) override;
+    void resizeEvent(QResizeEvent *event) override;
 
 private:
     void ScheduleRepaint();
@@ -64,6 +90,17 @@ private:
     QCPLayer *pointsLayer_ = nullptr;
     QCPTextElement *title_ = nullptr;
     QVector<QCPGraphData> points_;
+    QVector<int> packetIndices_; // packet index of each point, in X order
+    struct Indexed {
+        double key, value;
+        int index;
+    };
+    QVector<Indexed> sorting_;
+    QCPRange homeX_, homeZ_;
+    QToolButton *resetButton_ = nullptr;
+    QCPLayer *readoutLayer_ = nullptr;
+    QCPItemTracer *readoutMarker_ = nullptr;
+    QCPItemText *readoutLabel_ = nullptr;
     QTimer repaintTimer_;
     QElapsedTimer sinceRepaint_;
     int repaints_ = 0;

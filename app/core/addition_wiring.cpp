@@ -1,0 +1,56 @@
+// Wiring of what was added beside the window's own pages: the profile feed
+// and the hooks through which the result workers hand it every packet, the
+// "Surface" page after the other left pages, and the stream-health row under
+// the counters of the "UDP" page. The pieces themselves live in app/feed,
+// app/surface and app/health.
+#include <QTabWidget>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "core/worker_threads.h"
+#include "feed/profile_feed.h"
+#include "health/stream_health.h"
+#include "health/stream_health_labels.h"
+#include "surface/surface_view.h"
+#include "views/profile_packet.h"
+
+namespace {
+
+// The "UDP" page's counter rows (see form_main.cpp): a third row below them.
+constexpr int kHealthRow = 520 + 40;
+constexpr int kCaptionWidth = 142;
+constexpr int kValueWidth = 52;
+constexpr int kSecondColumn = 4 + kCaptionWidth + 2 + kValueWidth + 4;
+
+} // namespace
+
+void TFormMain::BuildAdditions() {
+    feed_ = qz::ProfileFeed::Create();
+
+    TabSheetSurface = new QWidget(PageControlQZ417);
+    TabSheetSurface->setObjectName(QStringLiteral("TabSheetSurface"));
+    PageControlQZ417->addTab(TabSheetSurface, QStringLiteral("Surface"));
+    SurfaceView = new qz::SurfaceView(TabSheetSurface, feed_, [] { return qz::CurrentScale(); });
+    SurfaceView->setObjectName(QStringLiteral("SurfaceView"));
+    SurfaceView->setGeometry(0, 0, 646, 580);
+
+    UdpStreamHealth = new qz::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
+                                                 kValueWidth, kSecondColumn);
+}
+
+void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &)) {
+    std::shared_ptr<qz::ProfileFeed> feed = feed_;
+    if (proc == &qz::ResultThreadProc) {
+        hooks.packetReceived = [feed](const std::uint8_t *packet) {
+            feed->PushNow(packet, qz::FeedSource::TcpResult);
+        };
+    } else if (proc == &qz::UdpResultThreadProc) {
+        // Counted from this Start on.
+        auto health = std::make_shared<qz::StreamHealth>();
+        UdpStreamHealth->Track(health);
+        hooks.packetReceived = [feed, health](const std::uint8_t *packet) {
+            feed->PushNow(packet, qz::FeedSource::Udp);
+            health->Observe(qz::ProfilePacket(packet).packetCount());
+        };
+    }
+}
