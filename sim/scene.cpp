@@ -8,7 +8,7 @@ namespace qzsim {
 
 namespace {
 constexpr double kBeltSpeed = 120; // mm/s
-constexpr double kBeltLoop = 600;  // mm until the objects come round again
+constexpr double kBeltLoop = 800;  // mm until the objects come round again
 constexpr double kBeltDepth = 0.7; // belt surface at this share of the range
 } // namespace
 
@@ -47,6 +47,19 @@ double Scene::objectHeight(double x, double s) const {
     const double x0 = -40 * xScale_, x1 = 70 * xScale_;
     if (s >= 400 && s <= 480 && x >= x0 && x <= x1)
         h = std::max(h, (10 + 40 * (x - x0) / (x1 - x0)) * hScale_);
+    // Three more boxes of different heights, partly side by side, so that a
+    // height map of the passing belt shows steps, edges and shadows.
+    struct Box {
+        double s0, s1, x0, x1, height;
+    };
+    static constexpr Box kBoxes[] = {
+        {540, 620, 10, 80, 70},   // tall
+        {560, 700, -90, -40, 15}, // flat and long
+        {660, 760, -20, 45, 30},  // medium
+    };
+    for (const Box &b : kBoxes)
+        if (s >= b.s0 && s <= b.s1 && x >= b.x0 * xScale_ && x <= b.x1 * xScale_)
+            h = std::max(h, b.height * hScale_);
     return h;
 }
 

@@ -1,6 +1,6 @@
 // The synthetic scene in front of the emulated scanner: a conveyor belt seen
-// under a small mounting tilt, carrying a box, a ball and a wedge that pass
-// through the laser plane over and over. Pure geometry in millimetres; the
+// under a small mounting tilt, carrying boxes of different heights, a ball
+// and a wedge that pass through the laser plane over and over. Pure geometry in millimetres; the
 // camera model maps it to image columns and rows.
 #pragma once
 

@@ -80,6 +80,25 @@ TEST_F(MeasurementTest, SameIndexSameProfileAndObjectsChangeTheProfile) {
     EXPECT_GT(closer, 50);
 }
 
+TEST_F(MeasurementTest, BoxesOfDifferentHeightsPassSideBySide) {
+    const ConfigFields f = factoryFields();
+    const Measurement belt = measure(scene, f, desc, 7, kBareBelt);
+    // 580 mm of belt later: a tall box on the right, a flat one on the left.
+    const Measurement boxes = measure(scene, f, desc, 7, 580.0 / 120.0);
+    auto riseMm = [&](int from, int to) { // largest rise over a range of points
+        double best = 0;
+        for (int i = from; i < to; ++i)
+            if (belt.points[i].z != desc.errorValue && boxes.points[i].z != desc.errorValue)
+                best = std::max(best, double(belt.points[i].z - boxes.points[i].z) * desc.rangeZ /
+                                          desc.discreteValue);
+        return best;
+    };
+    const double left = riseMm(0, kPointCount / 2);
+    const double right = riseMm(kPointCount / 2, kPointCount);
+    EXPECT_NEAR(left, 15, 4);
+    EXPECT_NEAR(right, 70, 4);
+}
+
 TEST_F(MeasurementTest, LaserLevelAndIntegrationChangeTheInvalidShare) {
     ConfigFields f = factoryFields();
     const int normal = measure(scene, f, desc, 3, kBareBelt).validPoints;

@@ -3,6 +3,7 @@
 #include <QtTest>
 
 #include <array>
+#include <cmath>
 #include <cstdint>
 
 #include "views/profile_chart.h"
@@ -135,6 +136,80 @@ private slots:
         const QPointF at(chart.xAxis->coordToPixel(115.0), chart.yAxis->coordToPixel(125.0));
         QCOMPARE(chart.PointAt(at), 0);
         QCOMPARE(chart.PointAt(at + QPointF(20, 0)), -1);
+    }
+
+    void wheelZoomsDragPansAndDoubleClickOrButtonResets() {
+        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        chart.resize(636, 508);
+        chart.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chart));
+        chart.SetAxisRanges(-120.75, 120.75, 0, 262.5);
+        chart.replot();
+        QCOMPARE(chart.homeXRange(), QCPRange(-120.75, 120.75));
+        const QPoint centre = chart.axisRect()->rect().center();
+
+        // Wheel forward: both axes narrower, around the cursor.
+        QWheelEvent wheel(QPointF(centre), QPointF(chart.mapToGlobal(centre)), QPoint(),
+                          QPoint(0, 120), Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(&chart, &wheel);
+        QVERIFY(chart.xAxis->range().size() < 241.5 * 0.95);
+        QVERIFY(chart.yAxis->range().size() < 262.5 * 0.95);
+        const QCPRange zoomed = chart.xAxis->range();
+
+        // Drag: the view moves, its size stays.
+        QTest::mousePress(&chart, Qt::LeftButton, Qt::NoModifier, centre);
+        QTest::mouseMove(&chart, centre + QPoint(60, 0));
+        QMouseEvent move(QEvent::MouseMove, QPointF(centre + QPoint(60, 0)),
+                         QPointF(chart.mapToGlobal(centre + QPoint(60, 0))), Qt::NoButton,
+                         Qt::LeftButton, Qt::NoModifier);
+        QApplication::sendEvent(&chart, &move);
+        QTest::mouseRelease(&chart, Qt::LeftButton, Qt::NoModifier, centre + QPoint(60, 0));
+        QVERIFY(chart.xAxis->range().lower < zoomed.lower - 1);
+        QVERIFY(std::abs(chart.xAxis->range().size() - zoomed.size()) < 1e-6);
+
+        // A double click returns to the device's axes.
+        QTest::mouseDClick(&chart, Qt::LeftButton, Qt::NoModifier, centre);
+        QCOMPARE(chart.xAxis->range(), QCPRange(-120.75, 120.75));
+        QCOMPARE(chart.yAxis->range(), QCPRange(0, 262.5));
+
+        // So does the button; a new device description moves the home.
+        QApplication::sendEvent(&chart, &wheel);
+        QVERIFY(chart.xAxis->range().size() < 241.5);
+        chart.resetZoomButton()->click();
+        QCOMPARE(chart.xAxis->range(), QCPRange(-120.75, 120.75));
+        chart.SetAxisRanges(-60, 60, 0, 131.25);
+        QApplication::sendEvent(&chart, &wheel);
+        chart.ResetZoom();
+        QCOMPARE(chart.xAxis->range(), QCPRange(-60, 60));
+        QCOMPARE(chart.yAxis->range(), QCPRange(0, 131.25));
+        // The button sits inside the chart, at its top right.
+        QVERIFY(chart.rect().contains(chart.resetZoomButton()->geometry()));
+    }
+
+    void readoutShowsTheNearestPointWithItsPacketIndex() {
+        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesUDP"));
+        chart.resize(636, 508);
+        chart.SetAxisRanges(-120.75, 120.75, 0, 262.5);
+        chart.replot();
+        Packet p{};
+        SetPoint(p, 10, 8192, 8192);   // (115, 125), packet index 10
+        SetPoint(p, 700, 4096, -4096); // (-57.5, 62.5), packet index 700
+        chart.PlotProfile(p.data(), qz::ProfileScale{});
+        QCOMPARE(chart.PacketIndex(0), 700); // X order
+        QCOMPARE(chart.PacketIndex(1), 10);
+        QCOMPARE(chart.PacketIndex(2), -1);
+        // Far from both points, but nearer to the second: still read out.
+        const QPointF near700(chart.xAxis->coordToPixel(-40.0), chart.yAxis->coordToPixel(80.0));
+        chart.ShowReadout(near700);
+        QCOMPARE(chart.readoutText(), QStringLiteral("#700  X -57.500 mm  Z 62.500 mm"));
+        chart.ShowReadout(
+            QPointF(chart.xAxis->coordToPixel(110.0), chart.yAxis->coordToPixel(120.0)));
+        QCOMPARE(chart.readoutText(), QStringLiteral("#10  X 115.000 mm  Z 125.000 mm"));
+        // Outside the axis rectangle: hidden.
+        chart.ShowReadout(QPointF(1, 1));
+        QCOMPARE(chart.readoutText(), QString());
+        // The point label of a tool tip stays as it was.
+        QCOMPARE(chart.PointLabel(1), QStringLiteral("115.000"));
     }
 };
 
