@@ -40,6 +40,7 @@ SurfaceHistory::SurfaceHistory(std::size_t depth, SurfaceColumns columns)
     rows_.resize(depth_);
     cells_.assign(depth_ * static_cast<std::size_t>(columns_.count),
                   std::numeric_limits<float>::quiet_NaN());
+    binned_.assign(depth_, 0);
 }
 
 std::size_t SurfaceHistory::SlotOf(std::size_t age) const {
@@ -50,8 +51,14 @@ const SurfaceRow &SurfaceHistory::Row(std::size_t age) const {
     return rows_[SlotOf(age)];
 }
 
-const float *SurfaceHistory::Cells(std::size_t age) const {
-    return cells_.data() + SlotOf(age) * static_cast<std::size_t>(columns_.count);
+const float *SurfaceHistory::Cells(std::size_t age) {
+    const std::size_t slot = SlotOf(age);
+    float *cells = cells_.data() + slot * static_cast<std::size_t>(columns_.count);
+    if (binned_[slot] == 0) {
+        BinProfile(rows_[slot].packet.data(), rows_[slot].scale, columns_, cells);
+        binned_[slot] = 1;
+    }
+    return cells;
 }
 
 void SurfaceHistory::Add(const std::uint8_t *packet, const ProfileScale &scale,
@@ -64,8 +71,7 @@ void SurfaceHistory::Add(const std::uint8_t *packet, const ProfileScale &scale,
     const ProfilePacket view(packet);
     row.measurementCount = view.measurementCount();
     row.packetCount = view.packetCount();
-    BinProfile(packet, scale, columns_,
-               cells_.data() + newest_ * static_cast<std::size_t>(columns_.count));
+    binned_[newest_] = 0;
     size_ = std::min(size_ + 1, depth_);
     ++added_;
 }
@@ -76,15 +82,19 @@ void SurfaceHistory::Resize(std::size_t depth) {
     std::vector<SurfaceRow> rows(depth);
     std::vector<float> cells(depth * static_cast<std::size_t>(columns_.count),
                              std::numeric_limits<float>::quiet_NaN());
+    std::vector<std::uint8_t> binned(depth, 0);
     const auto n = static_cast<std::size_t>(columns_.count);
     // Oldest kept goes to slot 0, newest to slot keep - 1.
     for (std::size_t i = 0; i < keep; ++i) {
         const std::size_t age = keep - 1 - i;
-        rows[i] = Row(age);
-        std::memcpy(cells.data() + i * n, Cells(age), n * sizeof(float));
+        const std::size_t slot = SlotOf(age);
+        rows[i] = rows_[slot];
+        std::memcpy(cells.data() + i * n, cells_.data() + slot * n, n * sizeof(float));
+        binned[i] = binned_[slot];
     }
     rows_ = std::move(rows);
     cells_ = std::move(cells);
+    binned_ = std::move(binned);
     depth_ = depth;
     size_ = keep;
     newest_ = keep == 0 ? depth - 1 : keep - 1;
@@ -102,11 +112,7 @@ void SurfaceHistory::SetColumns(const SurfaceColumns &columns) {
     columns_ = columns;
     cells_.assign(depth_ * static_cast<std::size_t>(columns_.count),
                   std::numeric_limits<float>::quiet_NaN());
-    for (std::size_t age = 0; age < size_; ++age) {
-        const SurfaceRow &row = Row(age);
-        BinProfile(row.packet.data(), row.scale, columns_,
-                   cells_.data() + SlotOf(age) * static_cast<std::size_t>(columns_.count));
-    }
+    binned_.assign(depth_, 0);
 }
 
 } // namespace qz

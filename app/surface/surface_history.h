@@ -2,6 +2,10 @@
 // raw bytes (to show it again at full resolution), its counters, its receive
 // time, the scale it was decoded with, and its row of the height map: Z of
 // the nearest point in each X column. Pure C++, no Qt.
+//
+// Adding a profile only copies it; its row is binned when it is first asked
+// for, so profiles that scroll out of the history before anyone looks at
+// them (a hidden view, or more than N between two redraws) cost a copy only.
 #pragma once
 
 #include <array>
@@ -48,7 +52,7 @@ public:
     // newest stay when it shrinks.
     void SetDepth(std::size_t depth);
     std::size_t depth() const { return depth_; }
-    // Re-bins every kept profile when the columns change.
+    // Every kept profile is binned again (when next asked for).
     void SetColumns(const SurfaceColumns &columns);
     const SurfaceColumns &columns() const { return columns_; }
 
@@ -57,7 +61,8 @@ public:
     std::size_t size() const { return size_; }
     // age 0 is the newest profile; age < size().
     const SurfaceRow &Row(std::size_t age) const;
-    const float *Cells(std::size_t age) const;
+    // The height-map row (columns().count cells), binned on first use.
+    const float *Cells(std::size_t age);
     // Profiles added since construction.
     std::uint64_t added() const { return added_; }
 
@@ -69,6 +74,7 @@ private:
     SurfaceColumns columns_;
     std::vector<SurfaceRow> rows_; // ring of depth_ slots
     std::vector<float> cells_;     // depth_ x columns_.count
+    std::vector<std::uint8_t> binned_; // per slot: 1 when its cells are current
     std::size_t newest_ = 0;       // slot of age 0
     std::size_t size_ = 0;
     std::uint64_t added_ = 0;

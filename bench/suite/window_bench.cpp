@@ -34,6 +34,8 @@
 #include "bench_support.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "feed/profile_feed.h"
+#include "surface/surface_view.h"
 #include "views/profile_chart.h"
 #include "views/video_panel.h"
 
@@ -148,9 +150,10 @@ public:
     QObject *tickTimer = nullptr;
     QObject *chart = nullptr;
     QObject *panel = nullptr;
+    QObject *surface = nullptr;
     bool recordTicks = false;
     std::vector<double> tickCpuMs, tickWallMs;
-    long chartPaints = 0, panelPaints = 0;
+    long chartPaints = 0, panelPaints = 0, surfacePaints = 0, ticks = 0;
 
     bool notify(QObject *receiver, QEvent *event) override {
         if (event->type() == QEvent::Paint) {
@@ -158,7 +161,11 @@ public:
                 ++chartPaints;
             else if (receiver == panel)
                 ++panelPaints;
+            else if (receiver == surface)
+                ++surfacePaints;
         }
+        if (receiver == tickTimer && event->type() == QEvent::Timer)
+            ++ticks;
         if (!recordTicks || receiver != tickTimer || event->type() != QEvent::Timer)
             return QApplication::notify(receiver, event);
         const double cpu = qzbench::ThreadCpuSeconds();
@@ -347,6 +354,10 @@ int main(int argc, char **argv) {
     app.tickTimer = form->TimerView;
     app.chart = form->ChartUDP;
     app.panel = form->PanelVideo;
+    app.surface = form->SurfaceView->mapPlot();
+    // The surface view collects only in its own rows below; the figures
+    // above are those of the window without it.
+    form->SurfaceView->SetCollecting(false);
 
     // ---- search and connect ----
     form->ButtonSearchClick();
@@ -516,6 +527,73 @@ int main(int argc, char **argv) {
            std::to_string(rssEnd - rssAfterWarmUp), std::to_string(rssAfterWarmUp) + " KiB RSS",
            "-", "< 1024", YesNo(rssEnd - rssAfterWarmUp < 1024));
     Figure("5f peak resident memory (KiB)", std::to_string(qzbench::PeakRssKiB()));
+
+    // ---- 6: the surface view at 10 kHz, N = 1000, against the same run
+    // without it (the UDP page shown, the view not collecting), in turns ----
+    {
+        struct Turn {
+            double seconds = 0, mainCpu = 0;
+            long ticks = 0, paints = 0, sent = 0, received = 0, taken = 0, dropped = 0;
+        };
+        Turn with, without;
+        form->SurfaceView->depthBox()->setValue(qz::SurfaceView::kDefaultDepth);
+        form->ButtonUDPResultClick();
+        if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 3))
+            return fail("the UDP worker did not start again");
+        const double turnSeconds = std::max(2.0, perRate / 2);
+        for (int t = 0; t < 4; ++t) {
+            const bool surface = t % 2 == 1;
+            Turn &turn = surface ? with : without;
+            form->SurfaceView->SetCollecting(surface);
+            form->PageControlQZ417->setCurrentWidget(surface ? form->TabSheetSurface
+                                                             : form->TabSheetUDP);
+            RunFor(0.3);
+            const std::uint64_t seq0 = ResultPacket.sequence();
+            const std::uint64_t taken0 = form->SurfaceView->history().added();
+            const std::uint64_t dropped0 = form->SurfaceView->dropped();
+            if (std::string a = emulator.ask("start 0 10000 " + std::to_string(udpPort));
+                a != "ok")
+                return fail(a);
+            const long ticks0 = app.ticks, paints0 = app.surfacePaints;
+            const double cpu0 = qzbench::ThreadCpuSeconds();
+            const auto start = Clock::now();
+            RunFor(turnSeconds);
+            turn.seconds += Since(start);
+            turn.mainCpu += qzbench::ThreadCpuSeconds() - cpu0;
+            turn.ticks += app.ticks - ticks0;
+            turn.paints += app.surfacePaints - paints0;
+            turn.sent += std::atol(emulator.ask("stop").c_str());
+            RunFor(0.3); // what is still queued
+            turn.received += static_cast<long>(ResultPacket.sequence() - seq0);
+            turn.taken += static_cast<long>(form->SurfaceView->history().added() - taken0);
+            turn.dropped += static_cast<long>(form->SurfaceView->dropped() - dropped0);
+        }
+        form->ButtonUDPResultClick();
+        RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
+        const double fps = static_cast<double>(with.paints) / with.seconds;
+        Figure("6 surface view, UDP 10 kHz, N = 1000: height-map frames painted per second",
+               Fixed(fps, 1), "-", "-", ">= 30", YesNo(fps >= 30));
+        const long lost = with.sent - with.taken;
+        Figure("6 surface view: profiles not reaching it (sent " + std::to_string(with.sent) +
+                   ", worker received " + std::to_string(with.received) + ", queue drops " +
+                   std::to_string(with.dropped) + ")",
+               std::to_string(lost), std::to_string(with.sent) + " sent",
+               Fixed(static_cast<double>(with.taken) / std::max(1L, with.sent), 4), "0 lost",
+               YesNo(lost == 0 && with.dropped == 0));
+        const double perTickWith = 1e3 * with.mainCpu / std::max(1L, with.ticks);
+        const double perTickWithout = 1e3 * without.mainCpu / std::max(1L, without.ticks);
+        Figure("6 window thread CPU per view tick, surface view shown (ms)", Fixed(perTickWith, 4),
+               Fixed(perTickWithout, 4) + " UDP page, no surface view",
+               Fixed(perTickWith / std::max(1e-9, perTickWithout), 2));
+        const double cpuWith = 100 * with.mainCpu / with.seconds;
+        const double cpuWithout = 100 * without.mainCpu / without.seconds;
+        Figure("6 window thread CPU, surface view shown (% of one core)", Fixed(cpuWith, 1),
+               Fixed(cpuWithout, 1) + " UDP page, no surface view",
+               Fixed(cpuWith / std::max(1e-9, cpuWithout), 2));
+        Figure("6 view ticks per second, with / without the surface view",
+               Fixed(static_cast<double>(with.ticks) / with.seconds, 0),
+               Fixed(static_cast<double>(without.ticks) / without.seconds, 0));
+    }
 
     form->close();
     form->ShutdownWorkers();
