@@ -20,19 +20,36 @@ double SurfaceColumns::CentreOf(int column) const {
 
 void BinProfile(const std::uint8_t *packet, const ProfileScale &scale,
                 const SurfaceColumns &columns, float *row) {
-    std::fill(row, row + columns.count, std::numeric_limits<float>::quiet_NaN());
-    const ProfilePacket view(packet);
+    constexpr float kNone = std::numeric_limits<float>::quiet_NaN();
+    std::fill(row, row + columns.count, kNone);
+    if (scale.discreteValue == 0 || columns.count <= 0 || !(columns.xMax > columns.xMin))
+        return;
+    // Runs for every profile shown, so it works on the raw values: the column
+    // from raw X by one multiplication, the nearest point by the smallest raw
+    // Z (Z grows with raw Z), held in the row as a float (exact for 16 bits).
+    // Only each column's winner is converted to millimetres, as DecodePoint
+    // does.
+    const double columnsPerRaw = static_cast<double>(scale.rangeXEmr) / scale.discreteValue *
+                                 columns.count / (columns.xMax - columns.xMin);
+    const double columnOfZero = -columns.xMin * columns.count / (columns.xMax - columns.xMin);
+    const std::int16_t error = scale.errorValue;
     for (int i = 0; i < kProfilePoints; ++i) {
-        const ProfilePoint p = DecodePoint(view.point(i), scale);
-        if (!p.valid)
+        const std::uint8_t *b = packet + 4 + 4 * i;
+        const auto zRaw = static_cast<std::int16_t>(b[0] | (b[1] << 8));
+        const auto xRaw = static_cast<std::int16_t>(b[2] | (b[3] << 8));
+        if (zRaw == error || xRaw == error)
             continue;
-        const int c = columns.ColumnOf(p.x);
-        if (c < 0)
+        const double at = xRaw * columnsPerRaw + columnOfZero;
+        if (!(at >= 0) || at >= columns.count)
             continue;
-        float &cell = row[c];
-        if (std::isnan(cell) || p.z < cell)
-            cell = p.z;
+        float &cell = row[static_cast<int>(at)];
+        if (!(cell <= zRaw)) // NaN or farther
+            cell = zRaw;
     }
+    const std::int16_t validX = error == 1 ? 2 : 1;
+    for (int c = 0; c < columns.count; ++c)
+        if (!std::isnan(row[c]))
+            row[c] = DecodePoint(RawPoint{static_cast<std::int16_t>(row[c]), validX}, scale).z;
 }
 
 SurfaceHistory::SurfaceHistory(std::size_t depth, SurfaceColumns columns)

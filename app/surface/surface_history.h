@@ -72,10 +72,10 @@ private:
 
     std::size_t depth_;
     SurfaceColumns columns_;
-    std::vector<SurfaceRow> rows_; // ring of depth_ slots
-    std::vector<float> cells_;     // depth_ x columns_.count
+    std::vector<SurfaceRow> rows_;     // ring of depth_ slots
+    std::vector<float> cells_;         // depth_ x columns_.count
     std::vector<std::uint8_t> binned_; // per slot: 1 when its cells are current
-    std::size_t newest_ = 0;       // slot of age 0
+    std::size_t newest_ = 0;           // slot of age 0
     std::size_t size_ = 0;
     std::uint64_t added_ = 0;
 };

@@ -190,28 +190,38 @@ void SurfaceView::Redraw() {
     const SurfaceColumns &columns = history_.columns();
     const int depth = static_cast<int>(history_.depth());
     const int rows = static_cast<int>(history_.size());
+    // No more map rows than the plot has pixel rows: several profiles share
+    // a row then, which shows the nearest surface among them, so an object
+    // seen by a single profile still shows.
+    const int shown = std::clamp(map_->axisRect()->height(), 1, depth);
     QCPColorMapData *data = colorMap_->data();
-    if (data->keySize() != columns.count || data->valueSize() != depth)
-        data->setSize(columns.count, depth);
+    if (data->keySize() != columns.count || data->valueSize() != shown)
+        data->setSize(columns.count, shown);
     data->setRange(QCPRange(columns.CentreOf(0), columns.CentreOf(columns.count - 1)),
                    QCPRange(0, std::max(1, depth - 1)));
     double zMin = std::numeric_limits<double>::infinity();
     double zMax = -zMin;
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    for (int age = 0; age < rows; ++age) {
-        const float *cells = history_.Cells(static_cast<std::size_t>(age));
+    const auto n = static_cast<std::size_t>(columns.count);
+    merged_.resize(n);
+    for (int r = 0; r < shown; ++r) {
+        const int first = static_cast<int>(static_cast<long>(r) * depth / shown);
+        const int last = std::min(rows, static_cast<int>(static_cast<long>(r + 1) * depth / shown));
+        std::fill(merged_.begin(), merged_.end(), std::numeric_limits<float>::quiet_NaN());
+        for (int age = first; age < last; ++age) {
+            const float *cells = history_.Cells(static_cast<std::size_t>(age));
+            for (std::size_t c = 0; c < n; ++c)
+                if (!(merged_[c] <= cells[c]) && !std::isnan(cells[c]))
+                    merged_[c] = cells[c];
+        }
         for (int c = 0; c < columns.count; ++c) {
-            const double z = cells[c];
-            data->setCell(c, age, z);
+            const double z = merged_[static_cast<std::size_t>(c)];
+            data->setCell(c, r, z);
             if (z < zMin)
                 zMin = z;
             if (z > zMax)
                 zMax = z;
         }
     }
-    for (int age = rows; age < depth; ++age)
-        for (int c = 0; c < columns.count; ++c)
-            data->setCell(c, age, nan);
     if (!(zMin <= zMax)) {
         zMin = 0;
         zMax = std::max(1.0, AxesOf(columnsScale_).zMax);

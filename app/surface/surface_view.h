@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include <QElapsedTimer>
 #include <QTimer>
@@ -34,7 +35,7 @@ class SurfaceView : public QWidget {
 public:
     static constexpr std::size_t kQueueCapacity = 8192;
     static constexpr int kDefaultDepth = 1000;
-    static constexpr int kColumns = 400;
+    static constexpr int kColumns = 300;
 
     // scale: the scale of the shown device, read at every drain.
     SurfaceView(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
@@ -80,6 +81,7 @@ private:
     std::shared_ptr<ProfileFeed> feed_;
     std::unique_ptr<FeedSubscription> subscription_;
     std::uint64_t droppedBefore_ = 0; // by earlier subscriptions
+    std::vector<float> merged_;       // one display row while it is merged
     std::function<ProfileScale()> scale_;
     SurfaceHistory history_;
     ProfileScale columnsScale_;

@@ -551,8 +551,7 @@ int main(int argc, char **argv) {
             const std::uint64_t seq0 = ResultPacket.sequence();
             const std::uint64_t taken0 = form->SurfaceView->history().added();
             const std::uint64_t dropped0 = form->SurfaceView->dropped();
-            if (std::string a = emulator.ask("start 0 10000 " + std::to_string(udpPort));
-                a != "ok")
+            if (std::string a = emulator.ask("start 0 10000 " + std::to_string(udpPort)); a != "ok")
                 return fail(a);
             const long ticks0 = app.ticks, paints0 = app.surfacePaints;
             const double cpu0 = qzbench::ThreadCpuSeconds();

@@ -1,0 +1,163 @@
+// qz417surface_screenshots: the "Surface" page with the emulated scanner's
+// conveyor passing (boxes of different heights, a ball, a wedge), and the
+// "UDP" chart zoomed into the edge of a box with the point readout, saved as
+// PNG files for the documentation. Not a test; run it under xvfb-run:
+//
+//   xvfb-run -a qz417surface_screenshots <output directory>
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <filesystem>
+#include <limits>
+#include <string>
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QWindow>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "core/window_fonts.h"
+#include "emulator.h"
+#include "surface/surface_view.h"
+#include "views/profile_chart.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class F> bool WaitFor(F done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Pause(int ms) {
+    WaitFor([] { return false; }, ms);
+}
+
+bool Save(TFormMain &form, const fs::path &path) {
+    const bool ok = form.grab().save(QString::fromStdString(path.string()), "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
+    return ok;
+}
+
+// The smallest Z of the points the UDP chart shows, and the X of the
+// leftmost point nearer than `below`.
+double NearestZ(const qz::ProfileChart &chart, double below, double *edgeX) {
+    double z = std::numeric_limits<double>::infinity();
+    *edgeX = std::numeric_limits<double>::quiet_NaN();
+    for (auto it = chart.series()->data()->constBegin(); it != chart.series()->data()->constEnd();
+         ++it) {
+        z = std::min(z, it->value);
+        if (it->value < below && std::isnan(*edgeX))
+            *edgeX = it->key;
+    }
+    return z;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setFont(qz::WindowFont());
+    const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
+    fs::create_directories(out);
+
+    qz::ResetAppState();
+    qzsim::EmulatorOptions options;
+    options.streamRateHz = 150; // 1000 profiles: one round of the belt (6.7 s)
+    qzsim::Emulator sim(options);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "the emulated scanner cannot start: %s\n", error.c_str());
+        return 1;
+    }
+
+    auto *form = new TFormMain;
+    FormMain = form;
+    form->show();
+    WaitFor([form] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 3000);
+
+    // The scanner's description sets the scale and the axes.
+    form->SetSearchTimeoutForTest(1000);
+    form->ButtonSearch->click();
+    if (!WaitFor([form] { return form->ButtonConnect->isEnabled() && WorkerMode == 0; }, 8000)) {
+        std::fprintf(stderr, "no scanner found\n");
+        return 1;
+    }
+
+    int failures = 0;
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
+
+    // The UDP chart zoomed into the edge of the tall box (top 70 mm above
+    // the belt at 175 mm).
+    double edgeX = 0;
+    if (!WaitFor([&] { return NearestZ(*form->ChartUDP, 120, &edgeX) < 120; }, 10000)) {
+        std::fprintf(stderr, "no box passed\n");
+        ++failures;
+    }
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
+    Pause(200);
+    NearestZ(*form->ChartUDP, 120, &edgeX);
+    qz::ProfileChart *chart = form->ChartUDP;
+    chart->xAxis->setRange(edgeX - 12, edgeX + 12);
+    chart->yAxis->setRange(95, 185);
+    chart->replot();
+    chart->ShowReadout(
+        QPointF(chart->xAxis->coordToPixel(edgeX + 0.5), chart->yAxis->coordToPixel(108)));
+    Pause(300);
+    failures += !Save(*form, out / "screenshot-zoom.png");
+    chart->ResetZoom();
+
+    // The surface: a whole round of the belt, newest at the top.
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetSurface);
+    qz::SurfaceView *surface = form->SurfaceView;
+    WaitFor([surface] { return surface->history().size() >= 1000; }, 15000);
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
+    Pause(300);
+    // Click the row that passes over the tall box, hover over its top.
+    QCustomPlot *map = surface->mapPlot();
+    int boxRow = 0;
+    {
+        // The row whose nearest point lies highest above the belt.
+        double best = std::numeric_limits<double>::infinity();
+        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
+        for (int age = 0; age < 1000; ++age) {
+            const auto &row = surface->history().Row(static_cast<std::size_t>(age));
+            qz::DecodePacket(qz::ProfilePacket(row.packet.data()), row.scale, points);
+            for (const auto &p : points)
+                if (p.valid && p.z < best) {
+                    best = p.z;
+                    boxRow = age;
+                    edgeX = p.x;
+                }
+        }
+    }
+    surface->ShowRow(boxRow);
+    surface->ShowReadoutAt(
+        QPointF(map->xAxis->coordToPixel(edgeX), map->yAxis->coordToPixel(boxRow)));
+    Pause(300);
+    failures += !Save(*form, out / "screenshot-surface.png");
+
+    form->close();
+    form->ShutdownWorkers();
+    delete form;
+    FormMain = nullptr;
+    sim.stop();
+    return failures == 0 ? 0 : 1;
+}
