@@ -100,30 +100,7 @@ int main(int argc, char *argv[]) {
     form->ButtonUDPResult->click();
     WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
 
-    // The UDP chart zoomed into the edge of the tall box (top 70 mm above
-    // the belt at 175 mm).
-    double edgeX = 0;
-    if (!WaitFor([&] { return NearestZ(*form->ChartUDP, 120, &edgeX) < 120; }, 10000)) {
-        std::fprintf(stderr, "no box passed\n");
-        ++failures;
-    }
-    form->ButtonUDPResult->click();
-    WaitFor([] { return WorkerMode == 0; }, 5000);
-    Pause(200);
-    NearestZ(*form->ChartUDP, 120, &edgeX);
-    qz::ProfileChart *chart = form->ChartUDP;
-    chart->xAxis->setRange(edgeX - 12, edgeX + 12);
-    chart->yAxis->setRange(95, 185);
-    chart->replot();
-    chart->ShowReadout(
-        QPointF(chart->xAxis->coordToPixel(edgeX + 0.5), chart->yAxis->coordToPixel(108)));
-    Pause(300);
-    failures += !Save(*form, out / "screenshot-zoom.png");
-    chart->ResetZoom();
-
     // The surface: a whole round of the belt, newest at the top.
-    form->ButtonUDPResult->click();
-    WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
     form->PageControlQZ417->setCurrentWidget(form->TabSheetSurface);
     qz::SurfaceView *surface = form->SurfaceView;
     WaitFor([surface] { return surface->history().size() >= 1000; }, 15000);
@@ -133,6 +110,7 @@ int main(int argc, char *argv[]) {
     // Click the row that passes over the tall box, hover over its top.
     QCustomPlot *map = surface->mapPlot();
     int boxRow = 0;
+    double edgeX = 0;
     {
         // The row whose nearest point lies highest above the belt.
         double best = std::numeric_limits<double>::infinity();
@@ -153,6 +131,29 @@ int main(int argc, char *argv[]) {
         QPointF(map->xAxis->coordToPixel(edgeX), map->yAxis->coordToPixel(boxRow)));
     Pause(300);
     failures += !Save(*form, out / "screenshot-surface.png");
+
+    // The UDP chart zoomed into the edge of the tall box (top 70 mm above
+    // the belt at 175 mm).
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
+    if (!WaitFor([&] { return NearestZ(*form->ChartUDP, 120, &edgeX) < 120; }, 10000)) {
+        std::fprintf(stderr, "no box passed\n");
+        ++failures;
+    }
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
+    Pause(200);
+    NearestZ(*form->ChartUDP, 120, &edgeX);
+    qz::ProfileChart *chart = form->ChartUDP;
+    chart->xAxis->setRange(edgeX - 12, edgeX + 12);
+    chart->yAxis->setRange(95, 185);
+    chart->replot();
+    chart->ShowReadout(
+        QPointF(chart->xAxis->coordToPixel(edgeX + 0.5), chart->yAxis->coordToPixel(108)));
+    Pause(300);
+    failures += !Save(*form, out / "screenshot-zoom.png");
+    chart->ResetZoom();
 
     form->close();
     form->ShutdownWorkers();
