@@ -67,6 +67,13 @@ SurfaceView::SurfaceView(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
     map_->setMouseTracking(true);
     map_->installEventFilter(this);
     colorMap_ = new QCPColorMap(map_->xAxis, map_->yAxis);
+    // The map gets a buffered layer of its own: a redraw that changes only
+    // the cells repaints only it, not the axes, the grid and the scale.
+    map_->addLayer(QStringLiteral("map"), map_->layer(QStringLiteral("main")),
+                   QCustomPlot::limAbove);
+    mapLayer_ = map_->layer(QStringLiteral("map"));
+    mapLayer_->setMode(QCPLayer::lmBuffered);
+    colorMap_->setLayer(mapLayer_);
     colorMap_->setInterpolate(false);
     colorMap_->setTightBoundary(false);
     colorScale_ = new QCPColorScale(map_);
@@ -225,17 +232,26 @@ void SurfaceView::Redraw() {
     if (!(zMin <= zMax)) {
         zMin = 0;
         zMax = std::max(1.0, AxesOf(columnsScale_).zMax);
-    } else if (zMax - zMin < 1) {
-        zMax = zMin + 1;
     }
-    colorMap_->setDataRange(QCPRange(zMin, zMax));
-    map_->yAxis->setRange(-0.5, depth - 0.5);
+    // The colour range in whole steps of 5 mm, so that it rarely changes.
+    zMin = std::floor(zMin / kColourStepMm) * kColourStepMm;
+    zMax = std::max(zMin + kColourStepMm, std::ceil(zMax / kColourStepMm) * kColourStepMm);
+    const QCPRange colours(zMin, zMax);
+    const QCPRange rowsRange(-0.5, depth - 0.5);
+    if (colours == colorMap_->dataRange() && rowsRange == map_->yAxis->range() && layerDrawn_) {
+        mapLayer_->replot();
+        return;
+    }
+    colorMap_->setDataRange(colours);
+    map_->yAxis->setRange(rowsRange);
     map_->replot(QCustomPlot::rpQueuedReplot);
+    layerDrawn_ = true;
 }
 
 void SurfaceView::showEvent(QShowEvent *event) {
     QWidget::showEvent(event);
     dirty_ = true;
+    layerDrawn_ = false;
 }
 
 int SurfaceView::AgeAt(const QPointF &position) const {

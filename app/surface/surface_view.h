@@ -36,6 +36,7 @@ public:
     static constexpr std::size_t kQueueCapacity = 8192;
     static constexpr int kDefaultDepth = 1000;
     static constexpr int kColumns = 300;
+    static constexpr double kColourStepMm = 5;
 
     // scale: the scale of the shown device, read at every drain.
     SurfaceView(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
@@ -93,6 +94,8 @@ private:
 
     QCustomPlot *map_ = nullptr;
     QCPColorMap *colorMap_ = nullptr;
+    QCPLayer *mapLayer_ = nullptr;
+    bool layerDrawn_ = false; // a full replot has drawn every layer once
     QCPColorScale *colorScale_ = nullptr;
     ProfileChart *rowChart_ = nullptr;
     QLabel *readout_ = nullptr;
