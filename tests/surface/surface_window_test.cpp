@@ -30,7 +30,6 @@ private slots:
         qz::ResetAppState();
         qzsim::EmulatorOptions options;
         options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
-        options.announceIntervalMs = 0;
         sim_ = std::make_unique<qzsim::Emulator>(options);
         std::string error;
         if (!sim_->start(&error))
@@ -88,6 +87,40 @@ private slots:
         QCOMPARE(form_->UdpStreamHealth->outOfOrderLabel()->text(), QStringLiteral("0"));
         // The spec'd counters still show the device's own packet counter.
         QCOMPARE(form_->LabelPacksUDPCnt->text(), QString::number(h.Row(0).packetCount));
+    }
+
+    void tcpResultsReachTheSurfaceToo() {
+        form_->SetSearchTimeoutForTest(700);
+        form_->ButtonSearch->click();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->ButtonConnect->isEnabled(), 8000);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 8000);
+        form_->ButtonConnect->click();
+        QCOMPARE(form_->ButtonConnect->text(), QStringLiteral("Disconnect"));
+
+        qz::SurfaceView *surface = form_->SurfaceView;
+        const std::uint64_t pushed = form_->ProfileFeed()->pushed();
+        const std::uint64_t added = surface->history().added();
+        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetResultViewer);
+        form_->ButtonResult->click();
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 5000);
+        QTest::qWait(500);
+        form_->ButtonResult->click();
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
+        surface->Drain();
+
+        // Every result the worker fetched, hidden page or not, in order.
+        const std::uint64_t n = surface->history().added() - added;
+        QVERIFY2(n > 10, qPrintable(QString::number(n)));
+        QCOMPARE(form_->ProfileFeed()->pushed() - pushed, n);
+        QCOMPARE(surface->dropped(), std::uint64_t{0});
+        const std::size_t rows = std::min<std::size_t>(surface->history().size(), n);
+        for (std::size_t age = 0; age + 1 < rows; ++age) {
+            const auto step =
+                static_cast<std::int16_t>(surface->history().Row(age).measurementCount -
+                                          surface->history().Row(age + 1).measurementCount);
+            QVERIFY2(step >= 0, qPrintable(QString::number(step)));
+        }
+        form_->ButtonConnect->click(); // disconnect
     }
 };
 
