@@ -8,9 +8,9 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "config/config_area.h"
+#include "model/config_area.h"
 #include "config/integer_text.h"
-#include "config/parameter_texts.h"
+#include "model/parameter_texts.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
 

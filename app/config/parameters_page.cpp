@@ -13,9 +13,9 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "config/angle_units.h"
-#include "config/config_area.h"
-#include "config/parameter_texts.h"
+#include "model/angle_units.h"
+#include "model/config_area.h"
+#include "model/parameter_texts.h"
 #include "core/form_main.h"
 
 namespace {

@@ -8,7 +8,7 @@
 #include <QRadioButton>
 #include <QStringList>
 
-#include "config/device_description.h"
+#include "model/device_description.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "views/profile_chart.h"

@@ -12,7 +12,7 @@
 #include "core/form_main.h"
 #include "views/counter_rates.h"
 #include "views/profile_chart.h"
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 
 namespace {
 

@@ -21,7 +21,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "config/config_area.h"
+#include "model/config_area.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "emulator.h"

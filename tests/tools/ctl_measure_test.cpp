@@ -3,7 +3,7 @@
 #include <sstream>
 
 #include "ctl_e2e_fixture.h"
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 #include "views/profile_recording.h"
 
 namespace qzctltest {

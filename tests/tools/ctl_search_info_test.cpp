@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <sstream>
 
-#include "config/device_description.h"
+#include "model/device_description.h"
 #include "ctl_e2e_fixture.h"
 #include "json_value.h"
 

@@ -3,7 +3,7 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "config/angle_units.h"
+#include "model/angle_units.h"
 #include "failure.h"
 #include "scanner_connection.h"
 

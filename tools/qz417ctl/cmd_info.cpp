@@ -4,7 +4,7 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "config/device_description.h"
+#include "model/device_description.h"
 #include "device_address.h"
 #include "failure.h"
 
