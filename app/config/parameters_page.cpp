@@ -13,10 +13,10 @@
 #include <QRadioButton>
 #include <QSlider>
 
+#include "core/form_main.h"
 #include "model/angle_units.h"
 #include "model/config_area.h"
 #include "model/parameter_texts.h"
-#include "core/form_main.h"
 
 namespace {
 

@@ -11,9 +11,9 @@
 
 #include "qz417link.h"
 
-#include "model/config_area.h"
 #include "core/manual_reset_event.h"
 #include "core/shared_buffer.h"
+#include "model/config_area.h"
 #include "model/profile_packet.h"
 
 class TFormMain;

@@ -10,9 +10,9 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "model/profile_packet.h"
 #include "views/counter_rates.h"
 #include "views/profile_chart.h"
-#include "model/profile_packet.h"
 
 namespace {
 

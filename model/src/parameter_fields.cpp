@@ -45,8 +45,7 @@ constexpr std::array<ParameterField, 24> kFields{{
     {"netMask", K::Ipv4, C::kNetMask, 4, -1, 0, 255, "IPv4 mask", "Network: Mask:"},
     {"udpAddress", K::Ipv4, C::kUdpAddress, 4, -1, 0, 255, "IPv4 address", "UDP: IP:"},
     {"udpPort", K::U16, C::kUdpPort, 2, -1, 0, 65535, "UDP port", "UDP: Port:"},
-    {"udpFrequency", K::U8, C::kUdpFrequency, 1, -1, 0, 255, "Hz, 0 = disabled",
-     "UDP: Frequency:"},
+    {"udpFrequency", K::U8, C::kUdpFrequency, 1, -1, 0, 255, "Hz, 0 = disabled", "UDP: Frequency:"},
 }};
 
 std::int64_t U16At(const ConfigArea &block, std::size_t offset) {

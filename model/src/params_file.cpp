@@ -75,7 +75,8 @@ FieldValue ValueFromJson(const ParameterField &field, const Json &json, const st
     if (json.is_boolean())
         return std::int64_t{json.get<bool>() ? 1 : 0};
     if (json.is_number_unsigned() &&
-        json.get<std::uint64_t>() > static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
+        json.get<std::uint64_t>() >
+            static_cast<std::uint64_t>(std::numeric_limits<std::int64_t>::max()))
         throw ParamsFileError(what + ": " + field.name + "=" + json.dump() + " is out of range (" +
                               std::to_string(field.min) + ".." + std::to_string(field.max) + ")");
     if (!json.is_number_integer())

@@ -86,13 +86,16 @@ TEST(ParamFields, WriteRefusesWhatDoesNotFitAndChangesNothing) {
     EXPECT_NE(FieldValueProblem(laser, std::string("1")), "");
     EXPECT_NE(FieldValueProblem(*FindParameterField("angle"), std::int64_t{-32768}), "");
     EXPECT_NE(FieldValueProblem(*FindParameterField("resultSyncEnable"), std::int64_t{2}), "");
-    for (const char *bad : {"1.2.3", "1.2.3.4.", "256.0.0.1", "1..2.3", "a.b.c.d", "1.2.3.0004", ""})
-        EXPECT_NE(FieldValueProblem(*FindParameterField("udpAddress"), std::string(bad)), "") << bad;
+    for (const char *bad :
+         {"1.2.3", "1.2.3.4.", "256.0.0.1", "1..2.3", "a.b.c.d", "1.2.3.0004", ""})
+        EXPECT_NE(FieldValueProblem(*FindParameterField("udpAddress"), std::string(bad)), "")
+            << bad;
     EXPECT_NE(FieldValueProblem(*FindParameterField("udpAddress"), std::int64_t{1}), "");
     const qz::ConfigArea before = RandomBlock(11);
     qz::ConfigArea after = before;
     EXPECT_THROW(WriteField(laser, after, std::int64_t{32}), FieldError);
-    EXPECT_THROW(WriteField(*FindParameterField("netMask"), after, std::string("1.2.3")), FieldError);
+    EXPECT_THROW(WriteField(*FindParameterField("netMask"), after, std::string("1.2.3")),
+                 FieldError);
     EXPECT_EQ(after, before);
 }
 

@@ -70,10 +70,12 @@ TEST(ParamsFile, RefusesDamagedFiles) {
     const std::string doc = SaveParamsDocument("127.0.0.1", ParamBlock{});
     EXPECT_THROW(LoadParamsDocument("", "f"), ParamsFileError);
     EXPECT_THROW(LoadParamsDocument("[1]", "f"), ParamsFileError);
-    EXPECT_THROW(LoadParamsDocument(Replace(doc, "qz417 parameter block", "other"), "f"), ParamsFileError);
+    EXPECT_THROW(LoadParamsDocument(Replace(doc, "qz417 parameter block", "other"), "f"),
+                 ParamsFileError);
     EXPECT_THROW(LoadParamsDocument(Replace(doc, "\"010: 00", "\"011: 00"), "f"), ParamsFileError);
     EXPECT_THROW(LoadParamsDocument(Replace(doc, "\"010: 00", "\"010: zz"), "f"), ParamsFileError);
-    EXPECT_THROW(LoadParamsDocument(Replace(doc, "\"laserLevel\"", "\"laser\""), "f"), ParamsFileError);
+    EXPECT_THROW(LoadParamsDocument(Replace(doc, "\"laserLevel\"", "\"laser\""), "f"),
+                 ParamsFileError);
     EXPECT_THROW(
         LoadParamsDocument(Replace(doc, "\"netMask\": \"0.0.0.0\"", "\"netMask\": 5"), "f"),
         ParamsFileError);
@@ -111,13 +113,15 @@ TEST(ParamsFile, KeepsItsTextLayout) {
     block[21] = 192;
     block[511] = 0xAB;
     const std::string doc = SaveParamsDocument("127.0.0.1", block);
-    EXPECT_EQ(doc.substr(0, 128), "{\n  \"format\": \"qz417 parameter block\",\n  \"version\": 1,\n"
-                                  "  \"address\": \"127.0.0.1\",\n  \"fields\": {\n    \"laserLevel\": "
-                                  "31,\n    \"integr");
+    EXPECT_EQ(doc.substr(0, 128),
+              "{\n  \"format\": \"qz417 parameter block\",\n  \"version\": 1,\n"
+              "  \"address\": \"127.0.0.1\",\n  \"fields\": {\n    \"laserLevel\": "
+              "31,\n    \"integr");
     EXPECT_NE(doc.find("\n    \"netAddress\": \"192.0.0.30\",\n"), std::string::npos);
     EXPECT_NE(doc.find("\n    \"udpFrequency\": 0\n  },\n  \"block\": [\n    \"000: 1f 00"),
               std::string::npos);
-    const std::string tail = "    \"1f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ab\"\n  ]\n}\n";
+    const std::string tail =
+        "    \"1f0: 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 ab\"\n  ]\n}\n";
     ASSERT_GE(doc.size(), tail.size());
     EXPECT_EQ(doc.substr(doc.size() - tail.size()), tail);
 }
@@ -126,13 +130,13 @@ TEST(ParamsFile, RefusesValuesOfTheWrongType) {
     const std::string doc = SaveParamsDocument("127.0.0.1", ParamBlock{});
     for (const char *bad : {"1.5", "\"7\"", "null", "[1]", "18446744073709551615", "-1"})
         EXPECT_THROW(
-            LoadParamsDocument(Replace(doc, "\"laserLevel\": 0", std::string("\"laserLevel\": ") + bad),
-                               "f"),
+            LoadParamsDocument(
+                Replace(doc, "\"laserLevel\": 0", std::string("\"laserLevel\": ") + bad), "f"),
             ParamsFileError)
             << bad;
     // true and false stand for 1 and 0.
-    EXPECT_EQ(LoadParamsDocument(Replace(doc, "\"resultSyncEnable\": 0", "\"resultSyncEnable\": true"),
-                                 "f")[12],
+    EXPECT_EQ(LoadParamsDocument(
+                  Replace(doc, "\"resultSyncEnable\": 0", "\"resultSyncEnable\": true"), "f")[12],
               1);
 }
 

@@ -15,8 +15,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
-#include "reliability_fixture.h"
 #include "model/profile_file.h"
+#include "reliability_fixture.h"
 
 using qzrel::MessageBoxWatch;
 using qzrel::WindowResponds;

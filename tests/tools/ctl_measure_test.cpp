@@ -3,8 +3,8 @@
 #include <sstream>
 
 #include "ctl_e2e_fixture.h"
+#include "model/profile_file.h"
 #include "model/profile_packet.h"
-#include "views/profile_recording.h"
 
 namespace qzctltest {
 namespace {

@@ -29,7 +29,7 @@ TEST(ParamFields, RefusesValuesOutsideTheRange) {
 
 TEST(ParamFields, WriteFieldRefusesWithAUsageError) {
     qz::ConfigArea area;
-    EXPECT_THROW(WriteField(*FindParamField("laserLevel"), area, std::int64_t{32}), Failure);
+    EXPECT_THROW(WriteParamField(*FindParamField("laserLevel"), area, std::int64_t{32}), Failure);
     EXPECT_EQ(area, qz::ConfigArea{});
 }
 

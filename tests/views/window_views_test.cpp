@@ -20,9 +20,9 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "emulator.h"
+#include "model/profile_file.h"
 #include "views/image_window.h"
 #include "views/profile_chart.h"
-#include "model/profile_file.h"
 #include "views/video_panel.h"
 
 namespace fs = std::filesystem;

@@ -89,7 +89,7 @@ int Set(const CommandLine &cl) {
     const ParamBlock before = scanner.readParams();
     qz::ConfigArea area(before.data());
     for (const auto &[field, value] : changes)
-        WriteField(*field, area, value);
+        WriteParamField(*field, area, value);
     ParamBlock after{};
     std::copy(area.bytes().begin(), area.bytes().end(), after.begin());
     scanner.writeParams(after);

@@ -23,7 +23,7 @@ FieldValue ParseFieldValue(const ParamField &field, const std::string &text) {
     return value;
 }
 
-void WriteField(const ParamField &field, qz::ConfigArea &block, const FieldValue &value) {
+void WriteParamField(const ParamField &field, qz::ConfigArea &block, const FieldValue &value) {
     CheckField(field, value);
     qz::WriteField(field, block, value);
 }

@@ -11,11 +11,14 @@ namespace qzctl {
 
 using ParamField = qz::ParameterField;
 using qz::FieldKind;
+using qz::FieldMeaning;
 using qz::FieldValue;
 using qz::FieldValueText;
 using qz::ReadField;
 
-inline auto ParamFields() { return qz::ParameterFields(); }
+inline auto ParamFields() {
+    return qz::ParameterFields();
+}
 // Null when unknown.
 inline const ParamField *FindParamField(const std::string &name) {
     return qz::FindParameterField(name);
@@ -26,14 +29,11 @@ void CheckField(const ParamField &field, const FieldValue &value);
 // Parses "31", "-16384" or "192.168.1.30" for the field and checks it.
 FieldValue ParseFieldValue(const ParamField &field, const std::string &text);
 // Writes a checked value into the field's own bits or bytes (UsageError otherwise).
-void WriteField(const ParamField &field, qz::ConfigArea &block, const FieldValue &value);
+void WriteParamField(const ParamField &field, qz::ConfigArea &block, const FieldValue &value);
 
-// What the value stands for: "100 us", "30.001 degrees", "disabled"; empty
-// where the number speaks for itself.
-inline std::string FieldMeaning(const ParamField &field, const FieldValue &value) {
-    return qz::FieldMeaning(field, value);
-}
 // The unit with the range: "us - 1 (0..65535)".
-inline std::string FieldUnit(const ParamField &field) { return qz::FieldUnitText(field); }
+inline std::string FieldUnit(const ParamField &field) {
+    return qz::FieldUnitText(field);
+}
 
 } // namespace qzctl
