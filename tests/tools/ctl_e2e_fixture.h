@@ -51,6 +51,19 @@ protected:
         dir_ = MakeTempDir();
     }
 
+    // A parameter write has no reply: the emulator may take it in just after
+    // qz417ctl has exited. The block of scanner k once it equals `expected`, or
+    // what it holds after 2 s.
+    Block ConfigOnceWritten(int k, const Block &expected) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        Block now = emulator_->config(k);
+        while (now != expected && std::chrono::steady_clock::now() < deadline) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            now = emulator_->config(k);
+        }
+        return now;
+    }
+
     void TearDown() override {
         emulator_.reset();
         if (!dir_.empty())
