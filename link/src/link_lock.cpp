@@ -28,9 +28,11 @@ struct DescriptorInUse {
     int closeResult = 0;
 };
 
+// Never destroyed: a thread may still leave an exchange while the process
+// runs its exit handlers.
 DescriptorInUse &InUse() {
-    static DescriptorInUse inUse;
-    return inUse;
+    static DescriptorInUse *const inUse = new DescriptorInUse;
+    return *inUse;
 }
 
 // Linux releases the descriptor even when close reports EINTR, so that
