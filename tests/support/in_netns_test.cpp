@@ -89,6 +89,21 @@ TEST(InNetns, EachRunHasItsOwnPorts) {
     EXPECT_NE(nested.output.find("bound"), std::string::npos) << nested.output;
 }
 
+TEST(InNetns, MountVariantAlsoHasMountsOfItsOwn) {
+    char own[64] = {};
+    ASSERT_GT(::readlink("/proc/self/ns/mnt", own, sizeof own - 1), 0);
+    const std::string wrapper = QZ417_IN_NETNS;
+    const CommandRun plain = RunCommand(wrapper + " /bin/readlink /proc/self/ns/mnt");
+    const CommandRun mount = RunCommand(wrapper + "-mount /bin/readlink /proc/self/ns/mnt");
+    if (plain.status == 77 || mount.status == 77)
+        GTEST_SKIP() << "no nested namespace here: " << plain.output << mount.output;
+    ASSERT_EQ(plain.status, 0) << plain.output;
+    ASSERT_EQ(mount.status, 0) << mount.output;
+    EXPECT_EQ(plain.output, std::string(own) + "\n");
+    EXPECT_NE(mount.output, std::string(own) + "\n");
+    EXPECT_EQ(mount.output.rfind("mnt:[", 0), 0u) << mount.output;
+}
+
 TEST(InNetns, WithoutUnshareItSkipsWithTheReason) {
     // No unshare on the path: the program must not run on the machine's
     // ports; in-netns says why and exits with ctest's skip status.
