@@ -46,6 +46,31 @@ constexpr int kSearchWaitMs = 5000;
 
 using qztest::MessageBoxWatch;
 
+// A UDP socket bound to a port (any address), so that nobody else can bind it.
+class PortHolder {
+public:
+    explicit PortHolder(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_ANY);
+        at.sin_port = htons(port);
+        bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
+    }
+    ~PortHolder() { release(); }
+    PortHolder(const PortHolder &) = delete;
+    PortHolder &operator=(const PortHolder &) = delete;
+    bool bound() const { return bound_; }
+    void release() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
 // A UDP socket on 127.0.0.1 sending 4100-byte profile packets to a port.
 class PacketSender {
 public:
@@ -495,13 +520,8 @@ private slots:
     // button reads "Start" again.
     void udpPortThatCannotBeBoundIsReported() {
         MessageBoxWatch watch;
-        const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
-        QVERIFY(holder >= 0);
-        sockaddr_in at{};
-        at.sin_family = AF_INET;
-        at.sin_addr.s_addr = htonl(INADDR_ANY);
-        at.sin_port = htons(6003);
-        QVERIFY(::bind(holder, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0);
+        PortHolder holder(6003);
+        QVERIFY(holder.bound());
 
         QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(watch.texts.size(), 1, 3000);
@@ -512,7 +532,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(Button("ButtonUDPResult")->text(), QStringLiteral("Start"), 3000);
         QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{0});
-        ::close(holder);
+        holder.release();
 
         // Once the port is free the same button receives.
         QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
