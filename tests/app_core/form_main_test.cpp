@@ -33,9 +33,9 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
-#include "message_box_watch.h"
 #include "core/thread_owner.h"
 #include "emulator.h"
+#include "message_box_watch.h"
 #include "views/image_window.h"
 #include "views/profile_chart.h"
 
@@ -435,7 +435,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(emulator_->commandsServed(0, 3) >= 1, 3000);
         QTest::qWait(200);
         const std::uint64_t writes = emulator_->commandsServed(0, 5);
-        const std::uint64_t images = emulator_->commandsServed(0, 2) + emulator_->commandsServed(0, 3);
+        const std::uint64_t images =
+            emulator_->commandsServed(0, 2) + emulator_->commandsServed(0, 3);
         const qz::WindowRectangle window = WindowRect;
         const std::uint8_t mode = DeviceConfig.read().windowMode();
 
@@ -504,7 +505,8 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(Text("LabelPacksUDPPerSec") != QLatin1String("0"), 4000);
         const int measurements = Text("LabelResultUDPPerSec").toInt();
         const int packets = Text("LabelPacksUDPPerSec").toInt();
-        QVERIFY2(measurements >= 2400 && measurements <= 2600, qPrintable(QString::number(measurements)));
+        QVERIFY2(measurements >= 2400 && measurements <= 2600,
+                 qPrintable(QString::number(measurements)));
         QVERIFY2(packets >= 95 && packets <= 105, qPrintable(QString::number(packets)));
         // The later rates go on as before.
         QTRY_VERIFY_WITH_TIMEOUT(Text("LabelResultUDPCnt").toInt() > 40000 + 2500 * 2, 4000);
