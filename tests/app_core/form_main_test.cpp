@@ -641,6 +641,27 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
     }
 
+    // UDP started while a search runs: the search still ends as a search
+    // (grid filled, button usable again) and the UDP page updates after it.
+    void udpStartedDuringASearch() {
+        qzsim::EmulatorOptions options;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanners cannot listen on port 417 here");
+        PacketSender sender(6003);
+        QTest::mouseClick(Button("ButtonSearch"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeSearch}, 3000);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonUDPResult")->text(), QStringLiteral("Stop"));
+        QVERIFY(UdpPageShows(sender, 201));
+        QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
+        QCOMPARE(Cell(0, 1), QStringLiteral("127.0.0.1"));
+        QVERIFY(Button("ButtonConnect")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(UdpRunsAndUpdates(sender, 202), 3000);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+        QCOMPARE(Text("LabelResultUDPCnt"), QStringLiteral("0"));
+    }
+
     // Stop and at once Start of another worker (or a search): the stopped
     // worker's labels are reset all the same, and the new one's page updates.
     void aStartRightAfterAStopResetsTheStoppedWorkersLabels() {
