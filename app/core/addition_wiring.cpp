@@ -12,7 +12,7 @@
 #include "health/stream_health.h"
 #include "health/stream_health_labels.h"
 #include "surface/surface_view.h"
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 
 namespace {
 

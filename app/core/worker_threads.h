@@ -4,6 +4,7 @@
 // hooks, which the window turns into queued calls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -22,6 +23,8 @@ struct WorkerHooks {
     // Every profile packet a result worker receives (TCP or UDP), right after
     // it is published; must not block (app/feed hands it on by value).
     std::function<void(const std::uint8_t *)> packetReceived;
+    // UDP worker: its port could not be bound (error: the system's errno).
+    std::function<void(std::uint16_t port, int error)> udpPortFailed;
 };
 
 // The events one thread was started with. Each thread keeps its own copies,
@@ -31,6 +34,10 @@ struct WorkerRun {
     std::shared_ptr<ManualResetEvent> runEvent;
     std::shared_ptr<ManualResetEvent> doneEvent;
     WorkerHooks hooks;
+    // UDP worker: its datagrams go to ResultPacket only while this is set (or
+    // when it is null). The window clears it while a TCP result worker owns
+    // ResultPacket, so the result view never shows a UDP datagram.
+    std::shared_ptr<std::atomic<bool>> publishes;
 };
 
 // Write, read and flush requests, in that order, each flag cleared before its

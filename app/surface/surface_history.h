@@ -13,7 +13,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 
 namespace qz {
 

@@ -8,7 +8,7 @@
 #include <QResizeEvent>
 #include <QToolTip>
 
-#include "views/point_label.h"
+#include "model/point_label.h"
 
 namespace qz {
 
