@@ -11,6 +11,7 @@
 # Variables: BUILD_DIR (the tree's build, fully built), SOURCE_DIR (consumer
 # sources), WORK_DIR, LIBDIR (library directory below the prefix), VERSION
 # (the project's version), PKG_CONFIG (pkg-config program).
+cmake_minimum_required(VERSION 3.25)
 set(COMPONENTS libqz417link1 libqz417link-dev qz417-tools qz417setup)
 
 function(fail)
@@ -107,6 +108,10 @@ function(check_consumer prefix build)
   check_inside("CMake package" "${SEEN_CONFIG_DIR}" ${prefix}/${LIBDIR}/cmake)
   check_inside("qz417link.pc prefix" "${SEEN_PC_PREFIX}" ${prefix})
   check_inside("qz417link.pc prefix" ${prefix} "${SEEN_PC_PREFIX}")
+  # An imported file set gives its base directory as $<BUILD_INTERFACE:dir>,
+  # which holds while the consumer builds.
+  string(REGEX REPLACE "\\$<BUILD_INTERFACE:([^>]*)>" "\\1" SEEN_CMAKE_INCLUDES
+         "${SEEN_CMAKE_INCLUDES}")
   foreach(kind CMAKE PC)
     check_inside("${kind} library" "${SEEN_${kind}_LIBRARY}" ${prefix}/${LIBDIR})
     set(found FALSE)
