@@ -119,6 +119,7 @@ for deb in $DEBS; do
     for file in copyright changelog.Debian.gz; do
         echo "$contents" | grep -q "usr/share/doc/$name/$file\$" || fail "$name has no $file"
     done
+    mkdir -p "$WORK/contents"
     dpkg-deb -x "$deb" "$WORK/contents/$name"
     unstripped=$(find "$WORK/contents/$name" -type f \( -name '*.so*' -o -path '*/bin/*' \) \
         -exec file {} + | grep -v 'ELF.*, stripped' || true)
