@@ -144,11 +144,26 @@ for page in qz417-tools/usr/share/man/man1/qz417ctl.1.gz qz417-tools/usr/share/m
     qz417-tools/usr/share/bash-completion/completions/qz417sim; do
     [ -s "$C/$page" ] || fail "no $page"
 done
+# The completions load, and (where bash-completion is installed) complete.
+COMPLETIONS=$C/qz417-tools/usr/share/bash-completion/completions
+complete_line() { # PROGRAM WORDS...: the completions of the last word
+    bash -c '. /usr/share/bash-completion/bash_completion && . "$0" || exit 1
+        program=$1; COMP_WORDS=("$@"); COMP_CWORD=$(($# - 1)); COMP_LINE="$*"
+        COMP_POINT=${#COMP_LINE}; "_$program" "$program" "${COMP_WORDS[-1]}" "${COMP_WORDS[-2]}"
+        echo "${COMPREPLY[*]}"' "$COMPLETIONS/$1" "$@"
+}
 for program in qz417ctl qz417sim; do
-    bash -c ". /usr/share/bash-completion/bash_completion 2>/dev/null || true
-        . '$C/qz417-tools/usr/share/bash-completion/completions/$program' && complete -p $program" \
-        >/dev/null || fail "the bash completion of $program does not load"
+    bash -c '. "$0" && complete -p "$1"' "$COMPLETIONS/$program" "$program" >/dev/null ||
+        fail "the bash completion of $program does not load"
 done
+if [ -f /usr/share/bash-completion/bash_completion ]; then
+    [ "$(complete_line qz417ctl params s)" = "set store save" ] ||
+        fail "qz417ctl params s completes to: $(complete_line qz417ctl params s)"
+    [ "$(complete_line qz417ctl profile 127.0.0.1 --format c)" = "csv" ] ||
+        fail "qz417ctl --format c completes to: $(complete_line qz417ctl profile 127.0.0.1 --format c)"
+    [ "$(complete_line qz417sim --cou)" = "--count" ] ||
+        fail "qz417sim --cou completes to: $(complete_line qz417sim --cou)"
+fi
 
 ROOT=$WORK/root
 if [ $DPKG_INSTALL -eq 1 ]; then
