@@ -15,7 +15,7 @@ from __future__ import annotations
 
 import struct
 from dataclasses import dataclass, field
-from typing import Union
+from typing import Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -32,10 +32,6 @@ _RAW = np.dtype("<i2")
 _F64 = np.dtype(np.float64)
 _F32 = np.dtype(np.float32)
 _U16 = np.dtype(np.uint16)
-_U64 = np.dtype(np.uint64)
-# Two quiet NaNs side by side: OR-ed onto a point's (Z, X) float32 pair, it
-# makes both NaN whatever they held.
-_NAN_PAIR = 0x7FC000007FC00000
 _COUNTERS = struct.Struct("<HH")
 
 
@@ -62,108 +58,137 @@ class Scale:
 
 
 class _ScaleTables:
-    """Per-scale arrays, made once so that a decode only runs array operations."""
+    """Per-scale arrays, made once, so that a decode is a few array operations.
 
-    __slots__ = ("factor", "divisor", "error", "zero_pairs", "nan_pairs", "clear_negative_zero")
+    The two equality flags of a point (Z, X against the error value), read as
+    one u16, are 0 for a valid point and 1, 256 or 257 for an invalid one.
+    `factors` maps that number to the point's pair of multipliers: the scale's
+    for a valid point, NaN for both coordinates of an invalid one.
+    """
+
+    __slots__ = ("error", "factors", "single", "divisor", "clear_negative_zero")
 
     def __init__(self, scale: Scale) -> None:
         d = scale.discrete_value
-        ranges = np.array([scale.range_z, scale.range_x_emr], dtype=_F64)
-        if d and d & (d - 1) == 0:
-            # Dividing by a power of two only shifts the exponent: multiplying by
-            # range / d (exact) gives the same double as range * raw / d.
-            self.factor = np.tile(ranges / d, POINTS)
+        rz, rx = scale.range_z, scale.range_x_emr
+        self.error = np.full(2 * POINTS, scale.error_value, dtype=_RAW)
+        power_of_two = d != 0 and d & (d - 1) == 0
+        # With a power-of-two discrete value, range / d is exact in float32
+        # and dividing only shifts the exponent, so the float32 product
+        # raw * (range / d), rounded once from the exact value, is the
+        # once-rounded double quotient. Otherwise the product and the division
+        # are done in double and rounded once to float32. A range of 0 takes
+        # the double path, which mends the sign of zero.
+        self.single = power_of_two and rz > 0 and rx > 0
+        if self.single:
+            table = np.full(258, complex(np.nan, np.nan), dtype=np.complex64)
+            table[0] = complex(rz / d, rx / d)
             self.divisor = None
         else:
-            self.factor = np.tile(ranges, POINTS)
-            self.divisor = np.full(2 * POINTS, float(d)) if d else None
-        self.error = np.full(2 * POINTS, scale.error_value, dtype=_RAW)
-        self.zero_pairs = np.zeros(POINTS, dtype=_U16)
-        self.nan_pairs = np.full(POINTS, _NAN_PAIR, dtype=_U64)
-        # A range of 0 times a negative raw value gives -0.0 in floating point,
+            table = np.full(258, complex(np.nan, np.nan), dtype=np.complex128)
+            table[0] = complex(rz, rx)
+            self.divisor = float(d) if d else None
+        self.factors = table
+        # A range of 0 times a negative raw value gives -0.0 in floating point
         # where the exact integer product 0 gives +0.0.
-        self.clear_negative_zero = scale.range_z == 0 or scale.range_x_emr == 0
+        self.clear_negative_zero = rz == 0 or rx == 0
 
 
-def _decode_raw(raw: npt.NDArray[np.int16], scale: Scale) -> tuple[npt.NDArray[np.float32], npt.NDArray[np.bool_]]:
+def _decode_raw(raw: npt.NDArray[np.int16], scale: Scale) -> npt.NDArray[np.float32]:
     """raw: n * 2048 raw coordinates (Z, X of each point). Returns the n * 2048
-    millimetre values, NaN for both coordinates of an invalid point, and the
-    n * 1024 validity flags."""
+    millimetre values, NaN in both coordinates of an invalid point."""
     t = scale._tables
-    n = raw.size // (2 * POINTS)
     if scale.discrete_value == 0:
-        return np.full(raw.size, np.nan, dtype=_F32), np.zeros(n * POINTS, dtype=np.bool_)
+        return np.full(raw.size, np.nan, dtype=_F32)
+    error = t.error if raw.size == t.error.size else np.resize(t.error, raw.size)
+    flags = (raw == error).view(_U16)
+    if t.single:
+        out = raw.astype(_F32)
+        out *= t.factors.take(flags).view(_F32)
+        return out
     f = raw.astype(_F64)
-    factor = t.factor if n == 1 else np.tile(t.factor, n)
-    f *= factor
+    f *= t.factors.take(flags).view(_F64)
     if t.divisor is not None:
-        f /= t.divisor if n == 1 else np.tile(t.divisor, n)
+        f /= t.divisor
     if t.clear_negative_zero:
         f += 0.0
-    out = f.astype(_F32)
-    # The two equality flags of a point read as one u16: non-zero when either
-    # coordinate carries the error value.
-    error = t.error if n == 1 else np.tile(t.error, n)
-    zero = t.zero_pairs if n == 1 else np.tile(t.zero_pairs, n)
-    bad = (raw == error).view(_U16) != zero
-    poison = bad.astype(_U64)
-    poison *= t.nan_pairs if n == 1 else np.tile(t.nan_pairs, n)
-    bits = out.view(_U64)
-    bits |= poison
-    return out, ~bad
+    return f.astype(_F32)
 
 
-@dataclass(frozen=True, eq=False)
 class Profile:
     """A decoded profile.
 
-    x and z are float32 arrays of 1024 millimetre values, NaN where the point
-    is invalid; valid says which points are; z_raw and x_raw are the raw i16
-    coordinates (read-only views of packet, the 4100 bytes the profile was
-    decoded from).
+    x and z: float32 arrays of the 1024 points in millimetres, NaN where the
+    point is invalid; valid: which points are valid; z_raw and x_raw: the raw
+    i16 coordinates; packet: the 4100 bytes it was decoded from.
     """
 
-    measurement_count: int
-    packet_count: int
-    x: npt.NDArray[np.float32]
-    z: npt.NDArray[np.float32]
-    valid: npt.NDArray[np.bool_]
-    z_raw: npt.NDArray[np.int16]
-    x_raw: npt.NDArray[np.int16]
-    scale: Scale
-    packet: bytes = field(repr=False)
+    __slots__ = ("measurement_count", "packet_count", "x", "z", "scale", "packet", "_valid")
+
+    def __init__(
+        self,
+        measurement_count: int,
+        packet_count: int,
+        x: npt.NDArray[np.float32],
+        z: npt.NDArray[np.float32],
+        scale: Scale,
+        packet: bytes,
+    ) -> None:
+        self.measurement_count = measurement_count
+        self.packet_count = packet_count
+        self.x = x
+        self.z = z
+        self.scale = scale
+        self.packet = packet
+        self._valid: Optional[npt.NDArray[np.bool_]] = None
+
+    @property
+    def valid(self) -> npt.NDArray[np.bool_]:
+        # An invalid point is NaN in both coordinates, a valid one never.
+        if self._valid is None:
+            self._valid = ~np.isnan(self.z)
+        return self._valid
 
     @property
     def valid_count(self) -> int:
         return int(np.count_nonzero(self.valid))
 
+    @property
+    def z_raw(self) -> npt.NDArray[np.int16]:
+        return np.frombuffer(self.packet, _RAW, 2 * POINTS, 4)[0::2]
+
+    @property
+    def x_raw(self) -> npt.NDArray[np.int16]:
+        return np.frombuffer(self.packet, _RAW, 2 * POINTS, 4)[1::2]
+
     def points(self) -> npt.NDArray[np.float32]:
         """The valid points as an (n, 2) array of X, Z in packet order."""
-        return np.column_stack((self.x[self.valid], self.z[self.valid]))
+        valid = self.valid
+        return np.column_stack((self.x[valid], self.z[valid]))
 
     def __len__(self) -> int:
         return POINTS
 
+    def __repr__(self) -> str:
+        return (f"Profile(measurement_count={self.measurement_count}, "
+                f"packet_count={self.packet_count}, valid_count={self.valid_count})")
+
 
 def decode(packet: BytesLike, scale: Scale = Scale()) -> Profile:
     """Decodes one 4100-byte packet with the given scale."""
-    data = packet if isinstance(packet, bytes) else bytes(packet)
+    data = packet if type(packet) is bytes else bytes(packet)
     if len(data) != PACKET_SIZE:
         raise ValueError(f"a profile packet has {PACKET_SIZE} bytes, not {len(data)}")
     measurement_count, packet_count = _COUNTERS.unpack_from(data)
     raw = np.frombuffer(data, _RAW, 2 * POINTS, 4)
-    mm, valid = _decode_raw(raw, scale)
-    return Profile(
-        measurement_count,
-        packet_count,
-        mm[1::2],
-        mm[0::2],
-        valid,
-        raw[0::2],
-        raw[1::2],
-        scale,
-        data,
-    )
+    t = scale._tables
+    if t.single:
+        # _decode_raw's usual case, inline: the call alone is a tenth of the time.
+        mm = raw.astype(_F32)
+        mm *= t.factors.take((raw == t.error).view(_U16)).view(_F32)
+    else:
+        mm = _decode_raw(raw, scale)
+    return Profile(measurement_count, packet_count, mm[1::2], mm[0::2], scale, data)
 
 
 def decode_many(
@@ -177,6 +202,5 @@ def decode_many(
     n = len(data) // PACKET_SIZE
     rows = np.frombuffer(data, dtype=np.uint8).reshape(n, PACKET_SIZE)
     raw = np.ascontiguousarray(rows[:, 4:]).view(_RAW).reshape(-1)
-    mm, valid = _decode_raw(raw, scale)
-    mm = mm.reshape(n, POINTS, 2)
-    return mm[..., 1], mm[..., 0], valid.reshape(n, POINTS)
+    mm = _decode_raw(raw, scale).reshape(n, POINTS, 2)
+    return mm[..., 1], mm[..., 0], ~np.isnan(mm[..., 0])

@@ -78,6 +78,7 @@ class TestInvalidPoints:
     "scale",
     [
         Scale(),  # the usual scanner: discrete value a power of two
+        Scale(range_x_emr=65535, range_z=1, discrete_value=32768, error_value=-1),
         Scale(range_x_emr=65535, range_z=65535, discrete_value=1, error_value=-32768),
         Scale(range_x_emr=1234, range_z=4321, discrete_value=1000, error_value=5),
         Scale(range_x_emr=230, range_z=250, discrete_value=3, error_value=0),
@@ -87,7 +88,7 @@ class TestInvalidPoints:
         Scale(range_x_emr=0, range_z=77, discrete_value=16384, error_value=1),  # -0.0 trap
         Scale(range_x_emr=60000, range_z=0, discrete_value=65535, error_value=2),
     ],
-    ids=["usual", "extremes", "decimal", "third", "rounding-trap", "zero-x-range", "zero-z-range"],
+    ids=["usual", "wide-range", "extremes", "decimal", "third", "rounding-trap", "zero-x-range", "zero-z-range"],
 )
 def test_every_raw_value_matches_the_reference_bit_for_bit(scale):
     # Every i16 value once as Z and once as X, in 64 packets of 1024 points;
@@ -99,12 +100,12 @@ def test_every_raw_value_matches_the_reference_bit_for_bit(scale):
     for coordinate, rng in ((0, scale.range_z), (1, scale.range_x_emr)):
         pairs = np.full((raws.size, 2), partner, dtype="<i2")
         pairs[:, coordinate] = raws
-        data = b"".join(
-            b"\0\0\0\0" + pairs[i : i + POINTS].tobytes() for i in range(0, raws.size, POINTS)
-        )
-        x, z, valid = decode_many(data, scale)
-        values = (z if coordinate == 0 else x).reshape(-1)
-        valid = valid.reshape(-1)
+        profiles = [
+            decode(b"\0\0\0\0" + pairs[i : i + POINTS].tobytes(), scale)
+            for i in range(0, raws.size, POINTS)
+        ]
+        values = np.concatenate([p.z if coordinate == 0 else p.x for p in profiles])
+        valid = np.concatenate([p.valid for p in profiles])
         is_error = raws == scale.error_value
         assert np.array_equal(valid, ~is_error)
         assert np.isnan(values[is_error]).all()
@@ -117,13 +118,13 @@ def test_every_raw_value_matches_the_reference_bit_for_bit(scale):
             )
 
 
-def test_decode_many_equals_decode_of_each_packet():
+@pytest.mark.parametrize("scale", [Scale(), Scale(230, 250, 1000, 0)], ids=["usual", "decimal"])
+def test_decode_many_equals_decode_of_each_packet(scale):
     rng = np.random.default_rng(417)
     data = b"".join(
         struct.pack("<HH", i, i) + rng.integers(-40, 40, 2 * POINTS).astype("<i2").tobytes()
         for i in range(5)
     )
-    scale = Scale(230, 250, 1000, 0)
     x, z, valid = decode_many(data, scale)
     for i in range(5):
         p = decode(data[i * 4100 : (i + 1) * 4100], scale)
