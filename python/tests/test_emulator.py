@@ -3,7 +3,10 @@
 from __future__ import annotations
 
 import itertools
+import subprocess
+import sys
 import time
+from pathlib import Path
 
 import numpy as np
 import pytest
@@ -138,3 +141,18 @@ class TestLifetime:
     def test_malformed_address_is_a_value_error(self):
         with pytest.raises(ValueError):
             Scanner("127.0.0")
+
+
+def test_scan_example_saves_a_profile(emulator, tmp_path):
+    example = Path(__file__).resolve().parents[2] / "examples" / "python" / "scan_example.py"
+    output = tmp_path / "profile.csv"
+    done = subprocess.run(
+        [sys.executable, str(example), "--time", "600", "--output", str(output)],
+        capture_output=True, text=True, timeout=30, check=False,
+    )
+    assert done.returncode == 0, done.stderr
+    assert "laser level 16" in done.stdout
+    lines = output.read_text().splitlines()
+    assert lines[0] == "point,x_mm,z_mm" and len(lines) > 100
+    point, x, z = lines[1].split(",")
+    assert int(point) >= 1 and -115 <= float(x) <= 115 and 0 <= float(z) <= 250
