@@ -73,9 +73,13 @@ class Scanner:
         self.close()
 
     def __del__(self) -> None:
-        # A forgotten connection is closed at the latest with its object.
+        # A forgotten connection is closed at the latest with its object
+        # (quietly: at interpreter exit the modules may be gone already).
         if getattr(self, "_socket", _NO_SOCKET) != _NO_SOCKET:
-            self.close()
+            try:
+                self.close()
+            except Exception:
+                pass
 
     @property
     def closed(self) -> bool:

@@ -60,7 +60,10 @@ class UdpStream:
 
     def __del__(self) -> None:
         if getattr(self, "_socket", _NO_SOCKET) != _NO_SOCKET:
-            self.close()
+            try:
+                self.close()
+            except Exception:
+                pass
 
     @property
     def closed(self) -> bool:
