@@ -1,8 +1,8 @@
 """The scanner's 512-byte parameter block with its fields by name.
 
-The fields (name, offset, width, bits, range, unit, caption) are not written
-down here: they come from the project's field table, generated at build time
-into _fields.json beside this module. A block is always read and written
+The fields (name, kind, offset, width, bit, range, unit, caption) are not
+written down here: they come from the project's field table (the model
+library), generated at build time into _fields.json beside this module. A block is always read and written
 whole; changing a field changes only that field's bytes or bits, so every
 byte the table does not name goes back to the scanner as it was read.
 
@@ -17,7 +17,7 @@ from __future__ import annotations
 import json
 from dataclasses import dataclass
 from importlib import resources
-from typing import Any, Dict, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
+from typing import Any, Dict, Iterator, List, Mapping, Optional, Tuple, Union
 
 from ._lib import CONFIG_SIZE
 from .errors import FieldTableMissing
@@ -28,20 +28,23 @@ FieldValue = Union[int, str]
 _TABLE = "_fields.json"
 
 
+_KINDS = {"u8": 1, "u16": 2, "i16": 2, "bit": 1, "ipv4": 4}  # kind: width in bytes
+
+
 @dataclass(frozen=True)
 class Field:
-    """One named field of the block.
+    """One named field of the block, as the field table gives it.
 
-    width is the number of bytes; bits, when given, the bit numbers of the
-    field inside its byte (lowest first). Fields of four bytes are IPv4
-    addresses, stored last octet first; their value is the dotted text.
-    Numbers are signed when the field's minimum is negative.
+    kind: "u8", "u16", "i16" (little-endian numbers), "bit" (bit number `bit`
+    of the byte at offset) or "ipv4" (four bytes, last octet first; the value
+    is the dotted text, min and max bound each octet).
     """
 
     name: str
+    kind: str
     offset: int
     width: int
-    bits: Optional[Tuple[int, ...]]
+    bit: Optional[int]
     min: int
     max: int
     unit: str
@@ -49,29 +52,26 @@ class Field:
 
     @property
     def is_address(self) -> bool:
-        return self.width == 4 and self.bits is None
-
-    @property
-    def signed(self) -> bool:
-        return self.min < 0
+        return self.kind == "ipv4"
 
     def read(self, raw: Union[bytes, bytearray]) -> FieldValue:
-        if self.is_address:
-            # Little-endian u32 whose most significant byte is the first octet.
+        if self.kind == "ipv4":
+            # A little-endian u32 whose most significant byte is the first octet.
             return ".".join(str(raw[self.offset + 3 - i]) for i in range(4))
-        value = int.from_bytes(raw[self.offset : self.offset + self.width], "little", signed=False)
-        if self.bits is not None:
-            return (value >> self.bits[0]) & ((1 << len(self.bits)) - 1)
-        if self.signed and value >= 1 << (8 * self.width - 1):
-            value -= 1 << (8 * self.width)
-        return value
+        if self.kind == "bit":
+            assert self.bit is not None
+            return (raw[self.offset] >> self.bit) & 1
+        return int.from_bytes(raw[self.offset : self.offset + self.width], "little",
+                              signed=self.kind == "i16")
 
     def check(self, value: FieldValue) -> None:
         """Raises ValueError unless value fits the field."""
-        if self.is_address:
+        if self.kind == "ipv4":
             if not isinstance(value, str):
                 raise ValueError(f"{self.name} takes a dotted IPv4 address, not {value!r}")
-            _octets(self.name, value)
+            octets = _octets(self.name, value)
+            if not all(self.min <= o <= self.max for o in octets):
+                raise ValueError(f"{self.name}: an octet of {value} is out of range ({self.min}..{self.max})")
             return
         if isinstance(value, bool) or not isinstance(value, int):
             raise ValueError(f"{self.name} takes an integer, not {value!r}")
@@ -79,21 +79,20 @@ class Field:
             raise ValueError(f"{self.name}={value} is out of range ({self.min}..{self.max})")
 
     def write(self, raw: bytearray, value: FieldValue) -> None:
-        """Checks value and stores it into its own bytes or bits of raw."""
+        """Checks value and stores it into the field's own bytes or bit of raw."""
         self.check(value)
-        if self.is_address:
+        if self.kind == "ipv4":
             for i, octet in enumerate(_octets(self.name, str(value))):
                 raw[self.offset + 3 - i] = octet
             return
         assert isinstance(value, int)
-        if self.bits is not None:
-            mask = ((1 << len(self.bits)) - 1) << self.bits[0]
-            old = int.from_bytes(raw[self.offset : self.offset + self.width], "little")
-            new = (old & ~mask) | ((value << self.bits[0]) & mask)
-            raw[self.offset : self.offset + self.width] = new.to_bytes(self.width, "little")
+        if self.kind == "bit":
+            assert self.bit is not None
+            mask = 1 << self.bit
+            raw[self.offset] = (raw[self.offset] | mask) if value else (raw[self.offset] & ~mask)
             return
-        raw[self.offset : self.offset + self.width] = (value % (1 << (8 * self.width))).to_bytes(
-            self.width, "little"
+        raw[self.offset : self.offset + self.width] = value.to_bytes(
+            self.width, "little", signed=self.kind == "i16"
         )
 
 
@@ -104,34 +103,35 @@ def _octets(name: str, text: str) -> List[int]:
     return [int(p) for p in parts]
 
 
-def _bits(entry: Mapping[str, Any]) -> Optional[Tuple[int, ...]]:
-    bits = entry.get("bits")
-    if bits is None:
-        return None
-    numbers = (bits,) if isinstance(bits, int) else tuple(int(b) for b in bits)
-    if not numbers or list(numbers) != list(range(numbers[0], numbers[0] + len(numbers))):
-        raise ValueError(f"field {entry.get('name')}: bits {bits!r} are not one run of bits")
-    return numbers
-
-
-def load_fields(entries: Sequence[Mapping[str, Any]]) -> Tuple[Field, ...]:
-    """Fields from the table's JSON entries, checked against the block's size."""
+def load_fields(table: Mapping[str, Any]) -> Tuple[Field, ...]:
+    """Fields from the field table's JSON: {"blockSize": 512, "fields": [...]}.
+    Refuses a table this package could not use correctly."""
+    if int(table["blockSize"]) != CONFIG_SIZE:
+        raise ValueError(f"the field table is for a block of {table['blockSize']} bytes, not {CONFIG_SIZE}")
     result = []
-    for entry in entries:
+    for entry in table["fields"]:
+        bit = entry.get("bit")
         f = Field(
             name=str(entry["name"]),
+            kind=str(entry["kind"]),
             offset=int(entry["offset"]),
             width=int(entry["width"]),
-            bits=_bits(entry),
+            bit=None if bit is None else int(bit),
             min=int(entry["min"]),
             max=int(entry["max"]),
             unit=str(entry.get("unit", "")),
             caption=str(entry.get("caption", "")),
         )
-        if f.width not in (1, 2, 4) or not 0 <= f.offset <= CONFIG_SIZE - f.width:
-            raise ValueError(f"field {f.name}: offset {f.offset}, width {f.width} lie outside the block")
-        if f.bits is not None and f.bits[-1] >= 8 * f.width:
-            raise ValueError(f"field {f.name}: bits {f.bits} lie outside its {f.width} bytes")
+        if _KINDS.get(f.kind) != f.width:
+            raise ValueError(f"field {f.name}: kind {f.kind!r} with width {f.width} is unknown")
+        if not 0 <= f.offset <= CONFIG_SIZE - f.width:
+            raise ValueError(f"field {f.name}: offset {f.offset} lies outside the block")
+        if (f.kind == "bit") != (f.bit is not None) or (f.bit is not None and not 0 <= f.bit <= 7):
+            raise ValueError(f"field {f.name}: bit {f.bit!r} does not fit kind {f.kind!r}")
+        limits = {"u8": (0, 255), "u16": (0, 65535), "i16": (-32768, 32767), "bit": (0, 1), "ipv4": (0, 255)}
+        low, high = limits[f.kind]
+        if not low <= f.min <= f.max <= high:
+            raise ValueError(f"field {f.name}: range {f.min}..{f.max} does not fit kind {f.kind!r}")
         result.append(f)
     names = [f.name for f in result]
     if len(set(names)) != len(names):
@@ -154,8 +154,7 @@ def fields() -> Tuple[Field, ...]:
                 f"{_TABLE} is missing from the qz417link package; it is generated by the "
                 "build (target qz417link_python) and installed with python3-qz417link"
             ) from None
-        data = json.loads(text)
-        _fields = load_fields(data["fields"] if isinstance(data, dict) else data)
+        _fields = load_fields(json.loads(text))
         _by_name = {f.name: f for f in _fields}
     return _fields
 

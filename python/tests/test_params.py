@@ -22,7 +22,7 @@ class TestTable:
     def test_fields_lie_in_the_block_and_do_not_overlap(self):
         owner = {}
         for f in fields():
-            bits = f.bits if f.bits is not None else range(8 * f.width)
+            bits = [f.bit] if f.kind == "bit" else range(8 * f.width)
             for b in bits:
                 key = (f.offset + b // 8, b % 8)
                 assert key not in owner, f"{f.name} overlaps {owner.get(key)}"
@@ -124,36 +124,47 @@ class TestRejectedValues:
 
 
 class TestLoadingTheTable:
-    ENTRY = {"name": "a", "offset": 0, "width": 1, "bits": None, "min": 0, "max": 1, "unit": "", "caption": ""}
+    ENTRY = {"name": "a", "kind": "u8", "offset": 0, "width": 1, "bit": None, "min": 0, "max": 1,
+             "unit": "", "caption": ""}
+
+    @staticmethod
+    def table(*entries, block_size=CONFIG_SIZE):
+        return {"blockSize": block_size, "fields": list(entries)}
 
     @pytest.mark.parametrize(
         "change",
-        [{"offset": 511, "width": 2}, {"width": 3}, {"bits": [8]}, {"bits": [1, 3]}],
-        ids=["past-the-end", "odd-width", "bit-outside", "gap-in-bits"],
+        [{"offset": 511, "kind": "u16", "width": 2}, {"width": 2}, {"kind": "u32", "width": 4},
+         {"kind": "bit", "bit": 8}, {"kind": "bit", "bit": None}, {"bit": 3}, {"max": 256},
+         {"kind": "i16", "width": 2, "min": -32769}],
+        ids=["past-the-end", "width-of-another-kind", "unknown-kind", "bit-outside-its-byte",
+             "bit-without-number", "number-with-bit", "range-beyond-u8", "range-beyond-i16"],
     )
-    def test_entry_outside_the_block_is_refused(self, change):
+    def test_entry_the_package_could_not_use_is_refused(self, change):
         with pytest.raises(ValueError):
-            load_fields([{**self.ENTRY, **change}])
+            load_fields(self.table({**self.ENTRY, **change}))
 
     def test_name_given_twice_is_refused(self):
         with pytest.raises(ValueError):
-            load_fields([self.ENTRY, dict(self.ENTRY, offset=1)])
+            load_fields(self.table(self.ENTRY, dict(self.ENTRY, offset=1)))
 
-    def test_multi_bit_field(self):
-        (f,) = load_fields([{**self.ENTRY, "bits": [3, 4], "max": 3}])
-        raw = bytearray(b"\xff")
-        f.write(raw, 1)
-        assert raw[0] == 0b11101111 and f.read(raw) == 1
+    def test_table_of_another_block_size_is_refused(self):
+        with pytest.raises(ValueError):
+            load_fields(self.table(self.ENTRY, block_size=256))
+
+    def test_i16_field_is_signed_on_the_wire(self):
+        (f,) = load_fields(self.table({**self.ENTRY, "kind": "i16", "width": 2, "min": -5, "max": 5}))
+        raw = bytearray(2)
+        f.write(raw, -5)
+        assert raw == b"\xfb\xff" and f.read(raw) == -5
 
 
 def _field_mask(f) -> bytes:
     mask = bytearray(CONFIG_SIZE)
-    if f.bits is None:
+    if f.kind == "bit":
+        mask[f.offset] = 1 << f.bit
+    else:
         for i in range(f.width):
             mask[f.offset + i] = 0xFF
-    else:
-        for b in f.bits:
-            mask[f.offset + b // 8] |= 1 << (b % 8)
     return bytes(mask)
 
 
