@@ -2,14 +2,16 @@
 
 from __future__ import annotations
 
+import os
 import struct
+import subprocess
 from array import array
 
 import numpy as np
 import pytest
 
 import qz417link
-from qz417link import POINTS, Scale, decode, decode_many
+from qz417link import PACKET_SIZE, POINTS, Scale, decode, decode_many
 
 
 def packet(points, measurement_count=0, packet_count=0) -> bytes:
@@ -157,3 +159,53 @@ def test_description_gives_the_scale():
     d = qz417link.Description.from_bytes(raw + bytes(235))
     assert d.serial_number == 10000 and d.firmware_version == 417
     assert d.scale() == Scale(range_x_emr=230, range_z=250, discrete_value=16384, error_value=-3)
+
+
+REFERENCE_SCALES = [
+    Scale(),
+    Scale(1234, 4321, 1000, 5),
+    Scale(45202, 45202, 13, 0),
+    Scale(0, 77, 16384, 1),
+    Scale(65535, 65535, 1, -32768),
+    Scale(230, 250, 0, 0),
+]
+
+
+@pytest.mark.parametrize("scale", REFERENCE_SCALES, ids=lambda s: "-".join(
+    str(v) for v in (s.range_x_emr, s.range_z, s.discrete_value, s.error_value)))
+def test_same_points_as_the_programs_decoding(scale):
+    """Against the C++ decoding itself (decode_reference, built with the
+    model library): every i16 value in both coordinates, and random packets
+    with the error value sprinkled in."""
+    program = os.environ.get("QZ417_DECODE_REFERENCE")
+    if not program:
+        pytest.fail("QZ417_DECODE_REFERENCE is not set: the path of decode_reference")
+    rng = np.random.default_rng(scale.discrete_value + 7)
+    sweep = np.arange(-32768, 32768, dtype=np.int32).astype("<i2")
+    raws = np.concatenate([
+        np.column_stack((sweep, sweep[::-1])).reshape(-1),
+        rng.integers(-32768, 32768, 2 * POINTS * 16).astype("<i2"),
+    ])
+    raws[rng.integers(0, raws.size, 2000)] = scale.error_value
+    packets = raws.reshape(-1, 2 * POINTS)
+    data = b"".join(struct.pack("<HH", i, i) + row.tobytes() for i, row in enumerate(packets))
+
+    done = subprocess.run(
+        [program, str(scale.range_x_emr), str(scale.range_z), str(scale.discrete_value),
+         str(scale.error_value)],
+        input=data, capture_output=True, timeout=60, check=True,
+    )
+    expected = np.frombuffer(done.stdout, dtype=[("valid", "u1"), ("x", "<f4"), ("z", "<f4")])
+    assert expected.size == packets.shape[0] * POINTS
+
+    profiles = [decode(data[i * PACKET_SIZE:(i + 1) * PACKET_SIZE], scale) for i in range(packets.shape[0])]
+    valid = np.concatenate([p.valid for p in profiles])
+    x = np.concatenate([p.x for p in profiles])
+    z = np.concatenate([p.z for p in profiles])
+    assert np.array_equal(valid, expected["valid"] == 1)
+    assert np.array_equal(x[valid].view(np.uint32), expected["x"][valid].view(np.uint32))
+    assert np.array_equal(z[valid].view(np.uint32), expected["z"][valid].view(np.uint32))
+    assert np.isnan(x[~valid]).all() and np.isnan(z[~valid]).all()
+    many_x, many_z, many_valid = decode_many(data, scale)
+    assert np.array_equal(many_x.reshape(-1).view(np.uint32)[valid], x[valid].view(np.uint32))
+    assert np.array_equal(many_valid.reshape(-1), valid)
