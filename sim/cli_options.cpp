@@ -63,6 +63,8 @@ Scanners and network:
 
 Measurements:
   --rate HZ                 measurement rate (default 1000)
+  --counter-start N         first value of the packets' measurement and
+                            packet counters, 0..65535 (default 0)
   --trigger-hz HZ           rate of the emulated sync pulses; with measurement
                             synchronisation on, one measurement per divider
                             pulses (default 100)
@@ -148,6 +150,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &args) {
          }},
         {"--announce-interval", integer(&o.announceIntervalMs, 0, 3600000)},
         {"--rate", real(&o.measurementRateHz, 0, 1e6)},
+        {"--counter-start", integer(&o.counterStart, 0, 65535)},
         {"--trigger-hz", real(&o.triggerHz, 0, 1e6)},
         {"--udp-hz", integer(&o.udpHz, 0, 255)},
         {"--stream-rate", real(&o.streamRateHz, 0, 1e6)},

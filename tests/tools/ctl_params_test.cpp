@@ -73,8 +73,8 @@ TEST_F(CtlE2E, ParamsSetChangesOnlyTheNamedFields) {
     expected[12] |= 0x08;
     expected[30] = 0x73;
     expected[31] = 0x17;
-    EXPECT_EQ(emulator_->config(0), expected);
-    EXPECT_EQ(emulator_->commandsServed(0, 5), 1u);
+    EXPECT_EQ(configOnce(0, expected), expected);
+    EXPECT_EQ(servedOnce(0, 5, 1), 1u);
 }
 
 TEST_F(CtlE2E, ParamsSetRefusesOutOfRangeValuesWithoutWriting) {
@@ -105,12 +105,12 @@ TEST_F(CtlE2E, ParamsSaveThenLoadRestoresTheBlockByteForByte) {
     emulator_->setConfig(0, PatternBlock(6));
     const CtlResult load = RunCtl({"params", "load", "127.0.0.1", file});
     ASSERT_EQ(load.status, 0) << load.err;
-    EXPECT_EQ(emulator_->config(0), saved);
+    EXPECT_EQ(configOnce(0, saved), saved);
 
     // The same file restores the other scanner too.
     const CtlResult other = RunCtl({"params", "load", "127.0.0.2", file});
     ASSERT_EQ(other.status, 0) << other.err;
-    EXPECT_EQ(emulator_->config(1), saved);
+    EXPECT_EQ(configOnce(1, saved), saved);
 }
 
 TEST_F(CtlE2E, ParamsLoadAppliesAFieldEditedInTheFile) {
@@ -130,7 +130,7 @@ TEST_F(CtlE2E, ParamsLoadAppliesAFieldEditedInTheFile) {
     ASSERT_EQ(RunCtl({"params", "load", "127.0.0.1", file}).status, 0);
     Block expected = saved;
     expected[0] = 31;
-    EXPECT_EQ(emulator_->config(0), expected);
+    EXPECT_EQ(configOnce(0, expected), expected);
 }
 
 TEST_F(CtlE2E, ParamsLoadRefusesABrokenFileWithoutWriting) {

@@ -6,13 +6,12 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "config/device_description.h"
 #include "device_address.h"
 #include "failure.h"
 #include "file_io.h"
+#include "model/device_description.h"
 #include "profile_output.h"
 #include "scanner_connection.h"
-#include "views/profile_recording.h"
 
 namespace qzctl {
 

@@ -4,34 +4,19 @@
 
 #include "command_line.h"
 #include "failure.h"
+#include "model/parameter_fields.h"
 
 namespace qzctl {
 
 Ipv4 ParseIpv4(const std::string &text) {
-    Ipv4 ip{};
-    std::size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        std::size_t end = pos;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - pos < 3)
-            ++end;
-        const bool lastOctet = i == 3;
-        const bool separatorOk =
-            lastOctet ? end == text.size() : end < text.size() && text[end] == '.';
-        if (end == pos || !separatorOk)
-            throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
-        const int v = std::stoi(text.substr(pos, end - pos));
-        if (v > 255)
-            throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
-        ip[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
-        pos = end + 1;
-    }
-    return ip;
+    const std::optional<qz::Ipv4Octets> ip = qz::ParseIpv4(text);
+    if (!ip)
+        throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
+    return *ip;
 }
 
 std::string FormatIpv4(const std::uint8_t *octets) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
-    return buf;
+    return qz::FormatIpv4(octets);
 }
 
 std::string FormatMac(const std::uint8_t *mac) {
