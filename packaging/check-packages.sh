@@ -41,7 +41,7 @@ while [ $# -gt 0 ]; do
     esac
     shift
 done
-PACKAGES="libqz417link1 libqz417link-dev qz417-tools qz417setup"
+PACKAGES="libqz417link1 libqz417link-dev qz417-tools qz417setup python3-qz417link"
 
 WORK=$(mktemp -d /tmp/qz417-packages-XXXXXX)
 SIM_PID=
@@ -54,7 +54,7 @@ cleanup() {
         kill -9 "$SIM_PID" 2>/dev/null || true
     fi
     if [ -n "$INSTALLED" ]; then
-        dpkg -P qz417setup qz417-tools libqz417link-dev libqz417link1 >/dev/null 2>&1 || true
+        dpkg -P python3-qz417link qz417setup qz417-tools libqz417link-dev libqz417link1 >/dev/null 2>&1 || true
     fi
     rm -rf "$WORK"
 }
@@ -128,7 +128,7 @@ for deb in $DEBS; do
 done
 dpkg-deb -f "$OUT"/libqz417link-dev_*.deb Depends | grep -q "libqz417link1 (= " ||
     fail "libqz417link-dev does not depend on its version of libqz417link1"
-for pkg in qz417-tools qz417setup; do
+for pkg in qz417-tools qz417setup python3-qz417link; do
     dpkg-deb -f "$OUT/${pkg}_"*.deb Depends | grep -q "libqz417link1 (>= " ||
         fail "$pkg does not depend on libqz417link1"
 done
@@ -184,6 +184,7 @@ if [ -n "$ROOT" ]; then
     # qz417link.pc finds its prefix from its own place: no sysroot needed.
     export LD_LIBRARY_PATH="$LIBDIR"
     export PKG_CONFIG_PATH="$LIBDIR/pkgconfig"
+    export PYTHONPATH="$ROOT/usr/lib/python3/dist-packages"
     unset PKG_CONFIG_SYSROOT_DIR PKG_CONFIG_LIBDIR || true
 fi
 if [ -e "$ROOT/usr/bin/qz417setup" ] && ldd "$ROOT/usr/bin/qz417setup" | grep -q "not found"; then
@@ -248,7 +249,7 @@ out=$("$WORK/examples/c/poll_profiles" 127.0.0.2 2) || fail "poll_profiles (make
 if "$WORK/examples/c/build/poll_profiles" 127.0.0.9 1 2>/dev/null; then
     fail "poll_profiles succeeded without a scanner"
 fi
-python3 "$WORK/examples/python/scan_example.py" --time 1500 --output "$WORK/profile.csv" ||
+/usr/bin/python3 "$WORK/examples/python/scan_example.py" --time 1500 --output "$WORK/profile.csv" ||
     fail "scan_example.py"
 [ "$(head -n 1 "$WORK/profile.csv")" = "point,x_mm,z_mm" ] || fail "profile.csv has no header"
 [ "$(wc -l <"$WORK/profile.csv")" -gt 10 ] || fail "profile.csv holds too few points"
