@@ -2,8 +2,9 @@
 // emulated scanner, including every failure a script has to tell apart.
 #include <random>
 
+#include <nlohmann/json.hpp>
+
 #include "ctl_e2e_fixture.h"
-#include "json_value.h"
 
 namespace qzctltest {
 namespace {
@@ -45,14 +46,14 @@ TEST_F(CtlE2E, ParamsGetJsonMatchesTheBlock) {
     emulator_->setConfig(1, b);
     const CtlResult r = RunCtl({"params", "get", "127.0.0.2", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const qzctl::JsonValue doc = qzctl::ParseJson(r.out, "stdout");
-    const qzctl::JsonValue &fields = *doc.find("fields");
-    EXPECT_EQ(fields.find("laserLevel")->find("value")->integer, 12);
-    EXPECT_EQ(fields.find("udpPort")->find("value")->integer, b[30] | (b[31] << 8));
+    const auto doc = nlohmann::json::parse(r.out);
+    const auto &fields = doc.at("fields");
+    EXPECT_EQ(fields.at("laserLevel").at("value"), 12);
+    EXPECT_EQ(fields.at("udpPort").at("value"), b[30] | (b[31] << 8));
     char ip[16];
     std::snprintf(ip, sizeof ip, "%u.%u.%u.%u", b[21], b[20], b[19], b[18]);
-    EXPECT_EQ(fields.find("netAddress")->find("value")->text, ip);
-    EXPECT_EQ(fields.find("analogPoints")->find("meaning")->text, "256 points");
+    EXPECT_EQ(fields.at("netAddress").at("value"), ip);
+    EXPECT_EQ(fields.at("analogPoints").at("meaning"), "256 points");
 }
 
 TEST_F(CtlE2E, ParamsSetChangesOnlyTheNamedFields) {
