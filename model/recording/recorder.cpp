@@ -228,7 +228,14 @@ void Recorder::Fail(const std::string &message) {
         std::this_thread::yield();
     tail_.store(head_.load());
     if (writer_) {
-        writer_->Abandon();
+        written_.store(writer_->profiles());
+        // Mark the file as ended by an error if it can still be written to;
+        // otherwise keep it as the last flush left it.
+        try {
+            writer_->Close(dropped_.load(), EndState::Failed);
+        } catch (const RecordingError &) {
+            writer_->Abandon();
+        }
         writer_.reset();
     }
     std::lock_guard lock(mu_);

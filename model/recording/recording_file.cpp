@@ -3,12 +3,14 @@
 #include "hdf5_util.h"
 #include "packet_gaps.h"
 
+#include <sys/statvfs.h>
 #include <time.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <ctime>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <limits>
 
@@ -38,6 +40,9 @@ constexpr hsize_t kBlockChunkRows = 16;
 constexpr hsize_t kMaxParameterBlocks = 1u << 20;
 constexpr std::size_t kMaxAttributeText = 4096;
 constexpr std::size_t kCounterBatch = 4096;
+constexpr unsigned kMetadataReadAttempts = 5;
+// Room kept free on the disk for the metadata that closing the file writes.
+constexpr std::uint64_t kSpaceReserve = 256 * 1024;
 
 Id CreateExtendable(hid_t file, const char *name, hid_t type, hsize_t rowSize, hsize_t chunkRows,
                     const std::string &where) {
@@ -112,7 +117,10 @@ struct RecordingWriter::Handles {
 };
 
 RecordingWriter::RecordingWriter(const std::string &path, const RecordingHeader &header)
-    : path_(path), h_(std::make_unique<Handles>()) {
+    : path_(path), directory_(std::filesystem::path(path).parent_path().string()),
+      h_(std::make_unique<Handles>()) {
+    if (directory_.empty())
+        directory_ = ".";
     h5::Quiet();
     const std::string where = "cannot create " + path;
     Id fapl = Make(H5Pcreate(H5P_FILE_ACCESS), H5Pclose, where);
@@ -144,7 +152,8 @@ RecordingWriter::RecordingWriter(const std::string &path, const RecordingHeader 
     WriteStatus(0, EndState::Open);
     if (header.parameterBlock)
         AppendParameterBlock(*header.parameterBlock, ReceiveTime::Now().wallNs);
-    Check(H5Fstart_swmr_write(f), where);
+    Check(H5Fstart_swmr_write(f), where); // flushes everything so far
+    durableBlocks_ = parameterBlocks_;
 }
 
 RecordingWriter::~RecordingWriter() {
@@ -163,38 +172,86 @@ void RecordingWriter::Append(const std::uint8_t *packets, const ReceiveTime *tim
         return;
     h5::Quiet();
     const std::string where = "cannot write " + path_;
+    // What fits goes in, then the recording stops for want of space.
+    const std::size_t fit = FittingProfiles(n);
+    if (fit < n) {
+        Append(packets, times, fit);
+        throw RecordingError(where + ": " + std::strerror(ENOSPC));
+    }
     std::vector<std::int64_t> monotonic(n), wall(n);
     for (std::size_t i = 0; i < n; ++i) {
         monotonic[i] = times[i].monotonicNs;
         wall[i] = times[i].wallNs;
     }
+    failed_ = true; // until the rows are in
     // Times first: a reader counts a profile only once its packet is there too.
     AppendRows(h_->monotonic.get(), profiles_, n, 0, H5T_NATIVE_INT64, monotonic.data(), where);
     AppendRows(h_->wall.get(), profiles_, n, 0, H5T_NATIVE_INT64, wall.data(), where);
     AppendRows(h_->packets.get(), profiles_, n, kPacketSize, H5T_NATIVE_UINT8, packets, where);
+    failed_ = false;
     profiles_ += n;
+}
+
+std::size_t RecordingWriter::FittingProfiles(std::size_t n) const {
+    // HDF5 cannot take back what it allocated when a write fails half-way, so
+    // the recording stops while there is still room to close the file cleanly.
+    struct statvfs fs{};
+    if (statvfs(directory_.c_str(), &fs) != 0)
+        return n; // no figure: rely on the write's own error
+    const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
+    // A chunk takes its whole size on disk as soon as one row of it is written.
+    const auto chunks = [](std::uint64_t rows, std::uint64_t perChunk) {
+        return (rows + perChunk - 1) / perChunk;
+    };
+    const auto needed = [&](std::uint64_t m) {
+        const std::uint64_t after = profiles_ + m;
+        return (chunks(after, kPacketChunkRows) - chunks(profiles_, kPacketChunkRows)) *
+                   kPacketChunkRows * kPacketSize +
+               2 * (chunks(after, kTimeChunkRows) - chunks(profiles_, kTimeChunkRows)) *
+                   kTimeChunkRows * sizeof(std::int64_t) +
+               kSpaceReserve;
+    };
+    if (needed(n) <= free)
+        return n;
+    std::size_t lo = 0, hi = n; // needed(lo) may fit, needed(hi) does not
+    while (hi - lo > 1) {
+        const std::size_t mid = lo + (hi - lo) / 2;
+        (needed(mid) <= free ? lo : hi) = mid;
+    }
+    return needed(lo) <= free ? lo : 0;
 }
 
 void RecordingWriter::AppendParameterBlock(const ParameterBlock &block, std::int64_t wallNs) {
     h5::Quiet();
     const std::string where = "cannot write " + path_;
     const std::uint64_t first = profiles_;
+    failed_ = true;
     AppendRows(h_->blockFirst.get(), parameterBlocks_, 1, 0, H5T_NATIVE_UINT64, &first, where);
     AppendRows(h_->blockWall.get(), parameterBlocks_, 1, 0, H5T_NATIVE_INT64, &wallNs, where);
     AppendRows(h_->blocks.get(), parameterBlocks_, 1, kParameterBlockSize, H5T_NATIVE_UINT8,
                block.data(), where);
+    failed_ = false;
     ++parameterBlocks_;
 }
 
 void RecordingWriter::Flush(std::uint64_t droppedProfiles) {
     h5::Quiet();
+    failed_ = true;
     WriteStatus(droppedProfiles, EndState::Open);
     Check(H5Fflush(h_->file.get(), H5F_SCOPE_LOCAL), "cannot write " + path_);
+    failed_ = false;
+    durableProfiles_ = profiles_;
+    durableBlocks_ = parameterBlocks_;
 }
 
 void RecordingWriter::Close(std::uint64_t droppedProfiles, EndState end) {
     h5::Quiet();
     const std::string where = "cannot write " + path_;
+    if (failed_) {
+        // After a failed write the file's tables may be ahead of its data.
+        Abandon();
+        throw RecordingError(where + ": an earlier write failed");
+    }
     WriteStatus(droppedProfiles, end);
     Check(H5Fflush(h_->file.get(), H5F_SCOPE_LOCAL), where);
     bool ok = true;
@@ -204,12 +261,27 @@ void RecordingWriter::Close(std::uint64_t droppedProfiles, EndState end) {
     ok = h_->file.close() && ok;
     if (!ok)
         h5::Fail(where);
+    durableProfiles_ = profiles_;
+    durableBlocks_ = parameterBlocks_;
 }
 
 void RecordingWriter::Abandon() noexcept {
-    if (!h_)
+    if (!h_ || !h_->file.valid())
         return;
     h5::Quiet();
+    // Rows appended since the last flush may never have reached the disk
+    // (it is full, say); the tables end where the last flush left them, so
+    // that no reader takes unwritten rows for profiles.
+    if (profiles_ != durableProfiles_ || parameterBlocks_ != durableBlocks_) {
+        const hsize_t rows[2] = {durableProfiles_, kPacketSize};
+        const hsize_t blockRows[2] = {durableBlocks_, kParameterBlockSize};
+        H5Dset_extent(h_->monotonic.get(), rows);
+        H5Dset_extent(h_->wall.get(), rows);
+        H5Dset_extent(h_->packets.get(), rows);
+        H5Dset_extent(h_->blockFirst.get(), blockRows);
+        H5Dset_extent(h_->blockWall.get(), blockRows);
+        H5Dset_extent(h_->blocks.get(), blockRows);
+    }
     for (Id *d : {&h_->packets, &h_->monotonic, &h_->wall, &h_->blocks, &h_->blockFirst,
                   &h_->blockWall, &h_->status})
         d->close();
@@ -310,10 +382,17 @@ RecordingReader::RecordingReader(const std::string &path)
     const std::string damaged = path + " is damaged or not a recording";
     // A file being written (or cut while it was) opens only for reading
     // alongside its writer; a file written by other software may not allow that.
-    hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY | H5F_ACC_SWMR_READ, H5P_DEFAULT);
+    // Reading alongside a writer retries metadata whose checksum fails (it
+    // may be half written); HDF5's default of 100 attempts with growing
+    // pauses would stall for minutes on a damaged file, a few suffice.
+    Id fapl = Make(H5Pcreate(H5P_FILE_ACCESS), H5Pclose, "cannot open " + path);
+    Check(H5Pset_metadata_read_attempts(fapl.get(), kMetadataReadAttempts), "cannot open " + path);
+    hid_t file = H5Fopen(path.c_str(), H5F_ACC_RDONLY | H5F_ACC_SWMR_READ, fapl.get());
     if (file < 0)
-        file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, H5P_DEFAULT);
-    h_->file = Make(file, H5Fclose, "cannot open " + path);
+        file = H5Fopen(path.c_str(), H5F_ACC_RDONLY, fapl.get());
+    if (file < 0)
+        throw RecordingError(path + " is damaged or truncated (" + h5::LastError() + ")");
+    h_->file = Id(file, H5Fclose);
     const hid_t f = h_->file.get();
 
     if (ReadTextAttribute(f, kAttrFormat, damaged) != kFormatName)

@@ -39,6 +39,8 @@ public:
     RecordingWriter &operator=(const RecordingWriter &) = delete;
 
     // n packets (n * 4100 bytes) and their receive times, appended in order.
+    // When the disk has room for fewer, those are appended (see profiles())
+    // and RecordingError says "No space left on device".
     void Append(const std::uint8_t *packets, const ReceiveTime *times, std::size_t n);
     // A parameter block written to the scanner; it applies from the next
     // profile appended on.
@@ -47,7 +49,8 @@ public:
     void Flush(std::uint64_t droppedProfiles);
     // Records how the recording ended, flushes and closes the file.
     void Close(std::uint64_t droppedProfiles, EndState end);
-    // Closes after a failure, keeping what the last flush made durable. Never throws.
+    // Closes after a failure, keeping what the last flush made durable (the
+    // tables are cut back to it). Never throws.
     void Abandon() noexcept;
 
     std::uint64_t profiles() const { return profiles_; }
@@ -56,10 +59,16 @@ public:
 private:
     struct Handles;
     void WriteStatus(std::uint64_t dropped, EndState end);
+    std::size_t FittingProfiles(std::size_t n) const; // of n, those the disk has room for
     std::string path_;
+    std::string directory_;
     std::unique_ptr<Handles> h_;
     std::uint64_t profiles_ = 0;
     std::uint64_t parameterBlocks_ = 0;
+    // What the last successful flush made durable.
+    std::uint64_t durableProfiles_ = 0;
+    std::uint64_t durableBlocks_ = 0;
+    bool failed_ = false; // a write failed half-way: only Abandon may close
 };
 
 // Summary of a recording, as `qz417ctl recording info` prints it.
