@@ -1,10 +1,12 @@
 // A process that records synthetic profiles until it is killed, for the
 // test that a recording cut by kill -9 stays readable.
 //
-//   recording_helper PATH RATE_HZ
+//   recording_helper PATH RATE_HZ [COUNT]
 //
 // Pushes profile i (test::MakePacket) at RATE_HZ with its receive time, on a
-// recorder that flushes every 500 ms. Prints "recording" once started.
+// recorder that flushes every 500 ms. Prints "recording" once started. With
+// COUNT, stops after that many profiles and closes the file (for the Python
+// reader's test).
 #include "recorder.h"
 #include "recording_test_support.h"
 
@@ -16,9 +18,11 @@
 
 int main(int argc, char **argv) {
     using namespace qz::recording;
-    if (argc != 3)
+    if (argc != 3 && argc != 4)
         return 2;
     const double rate = std::atof(argv[2]);
+    const std::uint64_t count = argc == 4 ? std::strtoull(argv[3], nullptr, 10)
+                                          : static_cast<std::uint64_t>(rate * 60);
     Recorder recorder;
     RecorderSettings settings;
     settings.path = argv[1];
@@ -32,10 +36,11 @@ int main(int argc, char **argv) {
     std::fflush(stdout);
     const auto start = std::chrono::steady_clock::now();
     // Bounded: the test kills it within seconds; a forgotten one ends after a minute.
-    for (std::uint64_t i = 0; i < static_cast<std::uint64_t>(rate * 60); ++i) {
+    for (std::uint64_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(start + std::chrono::duration<double>(i / rate));
         const Packet p = test::MakePacket(i);
-        recorder.Push(p.data(), ReceiveTime::Now());
+        while (!recorder.Push(p.data(), ReceiveTime::Now()) && recorder.Active())
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
     }
     recorder.Stop();
     return 0;
