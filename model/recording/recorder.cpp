@@ -82,7 +82,8 @@ bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
     }
     deadlineNs_ = 0;
     if (limits_.seconds > 0)
-        deadlineNs_ = ReceiveTime::Now().monotonicNs + static_cast<std::int64_t>(limits_.seconds * 1e9);
+        deadlineNs_ =
+            ReceiveTime::Now().monotonicNs + static_cast<std::int64_t>(limits_.seconds * 1e9);
 
     head_.store(0);
     tail_.store(0);

@@ -30,9 +30,9 @@ namespace qz::recording {
 
 // When a recording ends by itself; 0 means no limit.
 struct RecordingLimits {
-    double seconds = 0;          // from the start
-    std::uint64_t profiles = 0;  // profiles written
-    std::uint64_t bytes = 0;     // data bytes: kBytesPerProfile per profile
+    double seconds = 0;         // from the start
+    std::uint64_t profiles = 0; // profiles written
+    std::uint64_t bytes = 0;    // data bytes: kBytesPerProfile per profile
 };
 
 struct RecorderSettings {
@@ -104,9 +104,9 @@ private:
 
     // Settings of the running recording.
     RecordingLimits limits_;
-    std::uint64_t maxProfiles_ = 0; // profiles the limits allow
+    std::uint64_t maxProfiles_ = 0;             // profiles the limits allow
     StopReason countReason_ = StopReason::None; // which limit maxProfiles_ comes from
-    std::int64_t deadlineNs_ = 0;   // monotonic; 0: none
+    std::int64_t deadlineNs_ = 0;               // monotonic; 0: none
     std::chrono::milliseconds flushInterval_{500};
 
     // The ring: slot i of capacity_ holds a packet and its time.

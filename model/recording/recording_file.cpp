@@ -8,8 +8,8 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -166,8 +166,7 @@ void RecordingWriter::WriteStatus(std::uint64_t dropped, EndState end) {
           "cannot write " + path_);
 }
 
-void RecordingWriter::Append(const std::uint8_t *packets, const ReceiveTime *times,
-                             std::size_t n) {
+void RecordingWriter::Append(const std::uint8_t *packets, const ReceiveTime *times, std::size_t n) {
     if (n == 0)
         return;
     h5::Quiet();
@@ -195,7 +194,7 @@ void RecordingWriter::Append(const std::uint8_t *packets, const ReceiveTime *tim
 std::size_t RecordingWriter::FittingProfiles(std::size_t n) const {
     // HDF5 cannot take back what it allocated when a write fails half-way, so
     // the recording stops while there is still room to close the file cleanly.
-    struct statvfs fs{};
+    struct statvfs fs {};
     if (statvfs(directory_.c_str(), &fs) != 0)
         return n; // no figure: rely on the write's own error
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
@@ -497,8 +496,7 @@ void RecordingReader::Read(std::uint64_t first, std::size_t n, std::uint8_t *pac
                  packets, where);
     if (times) {
         std::vector<std::int64_t> monotonic(n), wall(n);
-        ReadRows(h_->monotonic.get(), first, n, 0, 0, 1, H5T_NATIVE_INT64, monotonic.data(),
-                 where);
+        ReadRows(h_->monotonic.get(), first, n, 0, 0, 1, H5T_NATIVE_INT64, monotonic.data(), where);
         ReadRows(h_->wall.get(), first, n, 0, 0, 1, H5T_NATIVE_INT64, wall.data(), where);
         for (std::size_t i = 0; i < n; ++i)
             times[i] = {monotonic[i], wall[i]};
@@ -520,8 +518,8 @@ std::vector<ParameterBlockEntry> RecordingReader::parameterBlocks() {
     std::vector<std::uint8_t> bytes(n * kParameterBlockSize);
     std::vector<std::uint64_t> first(n);
     std::vector<std::int64_t> wall(n);
-    ReadRows(h_->blocks.get(), 0, n, kParameterBlockSize, 0, kParameterBlockSize,
-             H5T_NATIVE_UINT8, bytes.data(), where);
+    ReadRows(h_->blocks.get(), 0, n, kParameterBlockSize, 0, kParameterBlockSize, H5T_NATIVE_UINT8,
+             bytes.data(), where);
     ReadRows(h_->blockFirst.get(), 0, n, 0, 0, 1, H5T_NATIVE_UINT64, first.data(), where);
     ReadRows(h_->blockWall.get(), 0, n, 0, 0, 1, H5T_NATIVE_INT64, wall.data(), where);
     for (hsize_t i = 0; i < n; ++i) {
@@ -577,9 +575,10 @@ RecordingSummary RecordingReader::Summary() {
     std::vector<std::uint8_t> counters(kCounterBatch * 2);
     PacketGapCounter gaps;
     for (std::uint64_t first = 0; first < profiles_; first += kCounterBatch) {
-        const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kCounterBatch, profiles_ - first));
-        ReadRows(h_->packets.get(), first, n, kPacketSize, 2, 2, H5T_NATIVE_UINT8,
-                 counters.data(), where);
+        const auto n =
+            static_cast<std::size_t>(std::min<std::uint64_t>(kCounterBatch, profiles_ - first));
+        ReadRows(h_->packets.get(), first, n, kPacketSize, 2, 2, H5T_NATIVE_UINT8, counters.data(),
+                 where);
         for (std::size_t i = 0; i < n; ++i)
             gaps.Add(static_cast<std::uint16_t>(counters[2 * i] | (counters[2 * i + 1] << 8)));
     }

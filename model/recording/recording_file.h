@@ -79,8 +79,8 @@ struct RecordingSummary {
     std::uint64_t profiles = 0;
     std::uint64_t droppedProfiles = 0;
     EndState end = EndState::Open;
-    std::uint64_t lostPackets = 0;       // gaps in packetCount
-    std::int64_t firstMonotonicNs = 0;   // 0 when empty
+    std::uint64_t lostPackets = 0;     // gaps in packetCount
+    std::int64_t firstMonotonicNs = 0; // 0 when empty
     std::int64_t lastMonotonicNs = 0;
     std::int64_t firstWallNs = 0;
     std::int64_t lastWallNs = 0;

@@ -26,21 +26,21 @@ inline constexpr char kAttrCreated[] = "created";
 inline constexpr char kAttrSoftware[] = "software";
 
 // Datasets.
-inline constexpr char kPackets[] = "packets";                          // uint8 [N, 4100]
-inline constexpr char kMonotonicNs[] = "receive_time_monotonic_ns";    // int64 [N]
-inline constexpr char kWallNs[] = "receive_time_wall_ns";              // int64 [N]
-inline constexpr char kAnnouncement[] = "announcement";                // uint8 [268], optional
-inline constexpr char kParameterBlocks[] = "parameter_blocks";         // uint8 [M, 512]
+inline constexpr char kPackets[] = "packets";                       // uint8 [N, 4100]
+inline constexpr char kMonotonicNs[] = "receive_time_monotonic_ns"; // int64 [N]
+inline constexpr char kWallNs[] = "receive_time_wall_ns";           // int64 [N]
+inline constexpr char kAnnouncement[] = "announcement";             // uint8 [268], optional
+inline constexpr char kParameterBlocks[] = "parameter_blocks";      // uint8 [M, 512]
 inline constexpr char kParameterFirstProfile[] = "parameter_block_first_profile"; // uint64 [M]
-inline constexpr char kParameterWallNs[] = "parameter_block_wall_ns";  // int64 [M]
-inline constexpr char kWriterStatus[] = "writer_status";               // uint64 [2]
+inline constexpr char kParameterWallNs[] = "parameter_block_wall_ns";             // int64 [M]
+inline constexpr char kWriterStatus[] = "writer_status";                          // uint64 [2]
 
 // writer_status[0]: profiles dropped because the writer fell behind;
 // writer_status[1]: how the recording ended.
 enum class EndState : std::uint64_t {
-    Open = 0,    // still being written, or cut short (killed, power lost)
-    Closed = 1,  // stopped by the user or a limit and closed
-    Failed = 2,  // stopped by a write error; holds what was written before it
+    Open = 0,   // still being written, or cut short (killed, power lost)
+    Closed = 1, // stopped by the user or a limit and closed
+    Failed = 2, // stopped by a write error; holds what was written before it
 };
 
 using Packet = std::array<std::uint8_t, kPacketSize>;

@@ -202,7 +202,8 @@ TEST(Recorder, FileThatCannotBeCreatedIsRefusedAtStart) {
 // Writes one line "<state> <written> <readable> <error>" to `out`.
 void RecordOntoFullDisk(int out, const std::string &mountPoint) {
     std::string line;
-    if (unshare(CLONE_NEWNS) != 0 || mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+    if (unshare(CLONE_NEWNS) != 0 ||
+        mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
         mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0) {
         line = "skip";
     } else {

@@ -21,8 +21,8 @@ int main(int argc, char **argv) {
     if (argc != 3 && argc != 4)
         return 2;
     const double rate = std::atof(argv[2]);
-    const std::uint64_t count = argc == 4 ? std::strtoull(argv[3], nullptr, 10)
-                                          : static_cast<std::uint64_t>(rate * 60);
+    const std::uint64_t count =
+        argc == 4 ? std::strtoull(argv[3], nullptr, 10) : static_cast<std::uint64_t>(rate * 60);
     Recorder recorder;
     RecorderSettings settings;
     settings.path = argv[1];

@@ -114,13 +114,11 @@ TEST(RecordingReaderBadInput, FilesThatAreNoRecordingSaySo) {
     EXPECT_NE(OpenError(dir.file("short.h5")).find("not an HDF5 file"), std::string::npos);
     EXPECT_NE(OpenError(dir.path()).find(dir.path()), std::string::npos); // a directory
 
-    const std::string foreign = WriteHdf5(dir, "foreign.h5", [](hid_t f) {
-        Dataset(f, "temperature", H5T_IEEE_F64LE, {10});
-    });
+    const std::string foreign = WriteHdf5(
+        dir, "foreign.h5", [](hid_t f) { Dataset(f, "temperature", H5T_IEEE_F64LE, {10}); });
     EXPECT_NE(OpenError(foreign).find("not a QZ417 recording"), std::string::npos);
-    const std::string otherFormat = WriteHdf5(dir, "other.h5", [](hid_t f) {
-        TextAttribute(f, kAttrFormat, "something-else");
-    });
+    const std::string otherFormat = WriteHdf5(
+        dir, "other.h5", [](hid_t f) { TextAttribute(f, kAttrFormat, "something-else"); });
     EXPECT_NE(OpenError(otherFormat).find("not a QZ417 recording"), std::string::npos);
 }
 

@@ -22,7 +22,7 @@ inline Packet MakePacket(std::uint64_t i) {
     put16(0, static_cast<std::uint16_t>(3 * i));
     put16(2, static_cast<std::uint16_t>(i));
     for (std::size_t k = 0; k < 1024; ++k) {
-        put16(4 + 4 * k, static_cast<std::uint16_t>(8000 + (k * 7 + i) % 4000)); // z
+        put16(4 + 4 * k, static_cast<std::uint16_t>(8000 + (k * 7 + i) % 4000));       // z
         put16(6 + 4 * k, static_cast<std::uint16_t>(static_cast<int>(k) * 16 - 8192)); // x
     }
     return p;
