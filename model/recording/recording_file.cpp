@@ -64,16 +64,21 @@ Id CreateFixed(hid_t file, const char *name, hid_t type, hsize_t size, const std
                 H5Dclose, where + " (" + name + ")");
 }
 
+// Texts are fixed-length strings, stored inside the checksummed object
+// header; variable-length ones would live in HDF5's global heap, which has
+// no checksum and which a damaged file can send the library into a loop with.
 void WriteTextAttribute(hid_t object, const char *name, const std::string &value,
                         const std::string &where) {
     Id type = Make(H5Tcopy(H5T_C_S1), H5Tclose, where);
-    Check(H5Tset_size(type.get(), H5T_VARIABLE), where);
+    Check(H5Tset_size(type.get(), std::max<std::size_t>(1, value.size())), where);
+    Check(H5Tset_strpad(type.get(), H5T_STR_NULLPAD), where);
     Check(H5Tset_cset(type.get(), H5T_CSET_UTF8), where);
     Id space = Make(H5Screate(H5S_SCALAR), H5Sclose, where);
     Id attr = Make(H5Acreate2(object, name, type.get(), space.get(), H5P_DEFAULT, H5P_DEFAULT),
                    H5Aclose, where);
-    const char *text = value.c_str();
-    Check(H5Awrite(attr.get(), type.get(), &text), where);
+    std::string padded = value;
+    padded.resize(std::max<std::size_t>(1, value.size()), '\0');
+    Check(H5Awrite(attr.get(), type.get(), padded.data()), where);
 }
 
 void WriteU32Attribute(hid_t object, const char *name, std::uint32_t value,

@@ -14,7 +14,7 @@ except ImportError:
 path, expected = sys.argv[1], int(sys.argv[2])
 # --- the reader, as in the document ---
 with h5py.File(path, "r", swmr=True) as f:        # swmr: also while it is written
-    assert f.attrs["format"] == "qz417-recording" and f.attrs["format_version"] <= 1
+    assert f.attrs["format"] == b"qz417-recording" and f.attrs["format_version"] <= 1
     n = min(len(f["packets"]), len(f["receive_time_monotonic_ns"]))
     packets = f["packets"][:n]                            # n x 4100 uint8
     t = f["receive_time_monotonic_ns"][:n] / 1e9          # seconds
