@@ -53,12 +53,12 @@ protected:
 TEST_F(CtlRecording, InfoSummarisesTheRecording) {
     const CtlResult r = RunCtl({"recording", "info", path_});
     ASSERT_EQ(r.status, 0) << r.err;
-    for (const char *line : {"format version: 1\n", "software: test\n", "profiles: 3\n",
-                             "duration: 0.002 s\n", "rate: 1000.0 profiles/s\n",
-                             "lost packets: 1\n", "dropped profiles: 0\n",
-                             "ended: closed normally\n", "parameter blocks: 1\n",
-                             "scale: range X 230 mm, range Z 250 mm, discrete value 16384, "
-                             "error value 0\n"})
+    for (const char *line :
+         {"format version: 1\n", "software: test\n", "profiles: 3\n", "duration: 0.002 s\n",
+          "rate: 1000.0 profiles/s\n", "lost packets: 1\n", "dropped profiles: 0\n",
+          "ended: closed normally\n", "parameter blocks: 1\n",
+          "scale: range X 230 mm, range Z 250 mm, discrete value 16384, "
+          "error value 0\n"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
 }
 
@@ -85,8 +85,7 @@ TEST_F(CtlRecording, ExportsPointsInMillimetres) {
                 "-o", pcd});
     ASSERT_EQ(r.status, 0) << r.err;
     const std::string pcdText = ReadFile(pcd);
-    EXPECT_NE(pcdText.find("POINTS 2\nDATA ascii\n28.75 0 250\n57.5 0.1 250\n"),
-              std::string::npos)
+    EXPECT_NE(pcdText.find("POINTS 2\nDATA ascii\n28.75 0 250\n57.5 0.1 250\n"), std::string::npos)
         << pcdText;
 
     const std::string txt = dir_ + "/p.txt";
@@ -114,12 +113,12 @@ TEST_F(CtlRecording, BadFilesAndRangesAreRefusedWithTheReason) {
              Case{{"recording", "export", empty, "--format", "csv", "-o", out}, "no profile"},
              Case{{"recording", "export", path_, "--format", "csv", "--first", "3", "-o", out},
                   "--first"},
-             Case{{"recording", "export", path_, "--format", "csv", "--first", "2", "--count",
-                   "2", "-o", out},
+             Case{{"recording", "export", path_, "--format", "csv", "--first", "2", "--count", "2",
+                   "-o", out},
                   "lie beyond the 3 profiles"},
              Case{{"recording", "export", path_, "--format", "xyz", "-o", out}, "unknown format"},
-             Case{{"recording", "export", path_, "--format", "ply", "--pitch", "1", "--speed",
-                   "1", "-o", out},
+             Case{{"recording", "export", path_, "--format", "ply", "--pitch", "1", "--speed", "1",
+                   "-o", out},
                   "either --pitch or --speed"},
              Case{{"recording", "replay", path_}, "unknown action"},
          }) {

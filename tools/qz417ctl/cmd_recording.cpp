@@ -156,8 +156,8 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
     if (r.profiles() == 0)
         throw UsageError(r.path() + " holds no profile");
     const std::uint64_t total = r.profiles();
-    const auto first =
-        static_cast<std::uint64_t>(cl.integer("--first", 0, 0, static_cast<std::int64_t>(total) - 1));
+    const auto first = static_cast<std::uint64_t>(
+        cl.integer("--first", 0, 0, static_cast<std::int64_t>(total) - 1));
     const std::uint64_t fallbackCount = format == Format::Txt ? 1 : total - first;
     const auto count = static_cast<std::uint64_t>(cl.integer(
         "--count", static_cast<std::int64_t>(fallbackCount), 1, static_cast<std::int64_t>(total)));

@@ -127,8 +127,8 @@ int RunStream(const Args &args) {
     if (recordPath) {
         recorder.Stop();
         const rec::RecorderStatus st = recorder.Status();
-        std::cout << "recorded=" << st.written << " dropped=" << st.dropped << " to "
-                  << *recordPath << std::endl;
+        std::cout << "recorded=" << st.written << " dropped=" << st.dropped << " to " << *recordPath
+                  << std::endl;
         if (st.state == rec::RecorderState::Failed)
             throw Failure(st.error);
     }
