@@ -203,16 +203,17 @@ std::size_t RecordingWriter::FittingProfiles(std::size_t n) const {
     if (statvfs(directory_.c_str(), &fs) != 0)
         return n; // no figure: rely on the write's own error
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-    // A chunk takes its whole size on disk as soon as one row of it is written.
-    const auto chunks = [](std::uint64_t rows, std::uint64_t perChunk) {
-        return (rows + perChunk - 1) / perChunk;
+    // A chunk takes its whole size on disk once it is written, and a partly
+    // filled one may still wait in HDF5's chunk cache: count it as not yet
+    // on the disk.
+    const auto chunks = [](std::uint64_t first, std::uint64_t end, std::uint64_t perChunk) {
+        return (end + perChunk - 1) / perChunk - first / perChunk;
     };
     const auto needed = [&](std::uint64_t m) {
         const std::uint64_t after = profiles_ + m;
-        return (chunks(after, kPacketChunkRows) - chunks(profiles_, kPacketChunkRows)) *
-                   kPacketChunkRows * kPacketSize +
-               2 * (chunks(after, kTimeChunkRows) - chunks(profiles_, kTimeChunkRows)) *
-                   kTimeChunkRows * sizeof(std::int64_t) +
+        return chunks(profiles_, after, kPacketChunkRows) * kPacketChunkRows * kPacketSize +
+               2 * chunks(profiles_, after, kTimeChunkRows) * kTimeChunkRows *
+                   sizeof(std::int64_t) +
                kSpaceReserve;
     };
     if (needed(n) <= free)
