@@ -30,7 +30,7 @@ constexpr const char *kHelp =
     "\n"
     "  --port P        local UDP port, 1..65535 (default 6003)\n"
     "  --seconds S     how long to receive, 1..86400 (default: until interrupted)\n"
-    "  --record FILE   record every packet with its receive time to FILE (HDF5,\n"
+    "  --record FILE   record every packet with its receive time to FILE (replaced; HDF5,\n"
     "                  see docs/recording-format.md; `qz417ctl recording` reads it)\n"
     "\n"
     "Exit status 1 when no packet arrived.\n";
