@@ -1,5 +1,6 @@
 // The recording file: what goes in comes out byte for byte, with its times,
 // the announcement and the parameter blocks at the profiles they apply to.
+#include "packet_gaps.h"
 #include "recording_file.h"
 #include "recording_test_support.h"
 
@@ -171,6 +172,32 @@ TEST(RecordingFile, CreatingInAMissingDirectoryFailsWithTheReason) {
         EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos)
             << e.what();
     }
+}
+
+} // namespace
+} // namespace qz::recording
+
+namespace qz::recording {
+namespace {
+
+TEST(PacketGaps, LateAndDuplicatePacketsAreNotLost) {
+    PacketGapCounter g;
+    for (std::uint16_t c : {100, 101, 103, 102, 102, 104})
+        g.Add(c);
+    // 102 was counted lost when 103 came, then arrived late and is taken
+    // back off; its copy is late again, and the count never drops below zero.
+    EXPECT_EQ(g.lost(), 0u);
+    EXPECT_EQ(g.late(), 2u);
+    EXPECT_EQ(g.duplicates(), 0u);
+    PacketGapCounter h;
+    for (std::uint16_t c : {7, 7, 8, 30000, 65535, 2})
+        h.Add(c);
+    EXPECT_EQ(h.duplicates(), 1u);
+    // 8 -> 30000 is a gap of 29991 packets; 65535 and then 2 lie more than
+    // half the counter's range past 30000, so they count as late, each taking
+    // one back off the lost count.
+    EXPECT_EQ(h.lost(), 29991u - 2u);
+    EXPECT_EQ(h.late(), 2u);
 }
 
 } // namespace
