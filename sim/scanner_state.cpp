@@ -42,9 +42,7 @@ ConfigBlock replayedConfig(const std::array<std::uint8_t, kConfigSize> &recorded
     writeAddress(b, cfg::udpAddress, readAddress(factory, cfg::udpAddress));
     return b;
 }
-} // namespace
 
-namespace {
 Announcement announcementFor(int index, const EmulatorOptions &options, const Ipv4 &address,
                              const RecordingReplay *replay) {
     if (replay && replay->announcement())
