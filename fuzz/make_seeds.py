@@ -129,3 +129,29 @@ actions += bytes([12, 0, 3, 3, 0, 0, 12, 5, 3, 2, 5, 5, 12, 9, 0])
 actions += bytes([13, 5, 7, 0, 0, 0, 0, 13, 4, 6, 0, 0, 4])
 actions += bytes([14, 0, 40, 0, 14, 2, 0, 128]) + bytes([15]) + description(modification=0x17)
 write("parameter_block_fuzzer", "edits", block() + actions)
+
+
+def recording_reader_seeds():
+    """Mode byte, then: 0 a file built with HDF5, 1 a valid recording cut
+    (24-bit length), 2 byte changes (superblock or profile, offset, value)."""
+    h = "recording_reader_fuzzer"
+    # Mode 0: newest format, the right format name, version 1 as uint32, then
+    # the datasets of a recording: name index, type code, rank, rows, row
+    # size (4100 or 512), chunked, filled.
+    ds = b""
+    for name, type_code, rank, row in ((0, 0, 2, 0), (1, 5, 1, 0), (2, 5, 1, 0), (4, 0, 2, 1),
+                                       (5, 6, 1, 0), (6, 5, 1, 0), (7, 6, 1, 0)):
+        ds += bytes([name, type_code, rank - 1]) + struct.pack("<H", 2)
+        ds += bytes([1 if row == 0 else 0, 0, 1 if row else 0, 1, 7, 1]) + bytes(range(64))
+    write(h, "built_valid", bytes([0, 1, 0, 1, 1, 0, 4, 7]) + ds)
+    write(h, "built_wrong_name", bytes([0, 1, 1, 1, 1, 0, 4, 0]))
+    write(h, "built_version_2", bytes([0, 1, 0, 1, 2, 0, 4, 7]) + ds)
+    write(h, "built_no_version", bytes([0, 0, 0, 0, 7]) + ds)
+    for n in (0, 8, 47, 48, 500, 2000, 50000, 90000):
+        write(h, "cut_%d" % n, bytes([1, (n >> 16) & 0xFF, (n >> 8) & 0xFF, n & 0xFF]))
+    write(h, "superblock_byte", bytes([2, 1, 20, 0xFF]))
+    write(h, "superblock_signature", bytes([2, 1, 3, 0x00]))
+    write(h, "profile_bytes", bytes([2, 0, 0x10, 0x00, 0x55, 0, 0x20, 0x01, 0xAA]))
+
+
+recording_reader_seeds()

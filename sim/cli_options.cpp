@@ -75,6 +75,17 @@ Measurements:
   --tilt DEG                tilt of the emulated mount, -45..45 (default 3);
                             the angle calculation (command 7) measures it
 
+Replay (instead of the synthetic scene):
+  --replay FILE             stream and answer command 1 with the profiles of a
+                            recording (qz417ctl stream --record), byte for
+                            byte; the recording's description and first
+                            parameter block are announced and served, with
+                            this scanner's own addresses
+  --replay-rate HZ          replay at this rate instead of the recorded timing
+  --replay-once             play the recording once (default: loop); the
+                            stream then stops and command 1 keeps answering
+                            with the last profile
+
 Device description (each scanner announces it):
   --type CODE               type code, 0..65535 (default 417)
   --modification BITS       option bits, 0..255 (default 0x2F: Ethernet,
@@ -194,10 +205,17 @@ CommandLine parseCommandLine(const std::vector<std::string> &args) {
              return true;
          }},
         {"--fault-scanner", integer(&o.faultScanner, 0, 253)},
+        {"--replay",
+         [&o](const std::string &v) {
+             o.replayPath = v;
+             return !v.empty();
+         }},
+        {"--replay-rate", real(&o.replayRateHz, 0.001, 1e6)},
     };
     const std::map<std::string, std::function<void()>> flags = {
         {"--allow-network", [&o] { o.allowNetwork = true; }},
         {"--quiet", [&o] { o.quiet = true; }},
+        {"--replay-once", [&o] { o.replayOnce = true; }},
         {"--malformed-announcements", [&f] { f.malformedAnnouncements = true; }},
         {"--help", [&cl] { cl.help = true; }},
         {"-h", [&cl] { cl.help = true; }},

@@ -16,9 +16,12 @@ namespace qzsim {
 struct Emulator::Impl {
     explicit Impl(EmulatorOptions o) : options(std::move(o)), log(options.quiet) {
         options.count = std::clamp(options.count, 1, kMaxScanners);
+        if (!options.replayPath.empty())
+            replay = RecordingReplay::open(options.replayPath, options.replayRateHz,
+                                           !options.replayOnce, &replayError);
         const auto start = std::chrono::steady_clock::now();
         for (int k = 0; k < options.count; ++k)
-            scanners.push_back(std::make_unique<ScannerState>(k, options, start));
+            scanners.push_back(std::make_unique<ScannerState>(k, options, start, replay));
     }
 
     ScannerState &at(int k) const {
@@ -31,6 +34,8 @@ struct Emulator::Impl {
 
     EmulatorOptions options;
     EventLog log;
+    std::shared_ptr<RecordingReplay> replay;
+    std::string replayError; // the recording to replay could not be opened
     std::vector<std::unique_ptr<ScannerState>> scanners;
     std::vector<std::unique_ptr<CommandServer>> servers;
     std::vector<std::unique_ptr<UdpStreamer>> streamers;
@@ -54,6 +59,8 @@ bool Emulator::start(std::string *error) {
         stop();
         return false;
     };
+    if (!m.options.replayPath.empty() && !m.replay)
+        return fail("cannot replay " + m.replayError);
     for (auto &s : m.scanners) {
         auto server = std::make_unique<CommandServer>(*s, m.log, m.options.tcpPort);
         std::string why;

@@ -62,7 +62,14 @@ struct EmulatorOptions {
     bool quiet = true;         // no connection lines on stderr
     DescriptionOptions description;
     FaultOptions faults;
-    int faultScanner = -1; // -1: `faults` apply to every scanner, else only to k
+    // Replay of a recording (docs/recording-format.md): the UDP stream and
+    // the replies to command 1 are the recorded packets, byte for byte; the
+    // announcement's description and the first parameter block come from the
+    // recording when it holds them (with the emulator's own addresses).
+    std::string replayPath;  // empty: the synthetic scene
+    double replayRateHz = 0; // 0: at the recorded timing
+    bool replayOnce = false; // false: loop
+    int faultScanner = -1;   // -1: `faults` apply to every scanner, else only to k
 };
 
 class Emulator {
@@ -74,6 +81,7 @@ public:
 
     // Binds every server and starts the threads. On failure returns false and
     // says why in *error (for example that port 417 needs CAP_NET_BIND_SERVICE).
+    // With a replay that cannot be opened, fails with the reason.
     bool start(std::string *error);
     void stop();
 

@@ -24,14 +24,49 @@ SceneGeometry geometryFor(const EmulatorOptions &o) {
     g.mountTiltDeg = o.mountTiltDeg;
     return g;
 }
+
+// A replayed recording's announcement, with this scanner's address.
+Announcement replayedAnnouncement(const std::array<std::uint8_t, kAnnouncementSize> &recorded,
+                                  const Ipv4 &address) {
+    Announcement a = recorded;
+    std::copy(address.octets.begin(), address.octets.end(), a.begin() + 2);
+    return a;
+}
+
+// A replayed recording's parameter block, with this scanner's own address
+// and the factory block's stream destination (loopback).
+ConfigBlock replayedConfig(const std::array<std::uint8_t, kConfigSize> &recorded,
+                           const ConfigBlock &factory, const Ipv4 &address) {
+    ConfigBlock b = recorded;
+    writeAddress(b, cfg::netAddress, address);
+    writeAddress(b, cfg::udpAddress, readAddress(factory, cfg::udpAddress));
+    return b;
+}
+
+Announcement announcementFor(int index, const EmulatorOptions &options, const Ipv4 &address,
+                             const RecordingReplay *replay) {
+    if (replay && replay->announcement())
+        return replayedAnnouncement(*replay->announcement(), address);
+    return encodeAnnouncement(
+        options.description.type, address, macFor(index),
+        encodeDescription(options.description, serialFor(options.description, index)));
+}
+
+ConfigBlock defaultsFor(int index, const EmulatorOptions &options, const Ipv4 &address,
+                        const RecordingReplay *replay) {
+    const ConfigBlock factory = defaultConfig(index, address, options.udpHz);
+    if (replay && replay->parameterBlock())
+        return replayedConfig(*replay->parameterBlock(), factory, address);
+    return factory;
+}
 } // namespace
 
-ScannerState::ScannerState(int index, const EmulatorOptions &options, Clock::time_point start)
-    : index_(index), options_(options), start_(start), address_(scannerAddress(index)),
-      announcement_(encodeAnnouncement(
-          options.description.type, address_, macFor(index),
-          encodeDescription(options.description, serialFor(options.description, index)))),
-      scene_(geometryFor(options)), defaults_(defaultConfig(index, address_, options.udpHz)),
+ScannerState::ScannerState(int index, const EmulatorOptions &options, Clock::time_point start,
+                           std::shared_ptr<RecordingReplay> replay)
+    : index_(index), options_(options), replay_(std::move(replay)), start_(start),
+      address_(scannerAddress(index)),
+      announcement_(announcementFor(index, options, address_, replay_.get())),
+      scene_(geometryFor(options)), defaults_(defaultsFor(index, options, address_, replay_.get())),
       statePath_(options.stateDir.empty() ? std::string()
                                           : stateFilePath(options.stateDir, address_)),
       config_(defaults_), stored_(defaults_), clock_(start, 0),
@@ -115,7 +150,34 @@ std::uint64_t ScannerState::measurementCount(Clock::time_point now) {
     return clock_.count(now);
 }
 
+std::uint64_t ScannerState::replayDue(Clock::time_point now) const {
+    return replay_->dueCount(secondsSinceStart(now));
+}
+
+std::uint64_t ScannerState::replayCursor() const {
+    std::lock_guard lock(mu_);
+    return replayCursor_;
+}
+
+void ScannerState::replayFollow(Clock::time_point now) {
+    const std::uint64_t due = replayDue(now);
+    std::lock_guard lock(mu_);
+    replayCursor_ = std::max(replayCursor_, due);
+}
+
+ScannerState::Clock::time_point ScannerState::replayDueTime(std::uint64_t position) const {
+    return start_ + std::chrono::duration_cast<Clock::duration>(
+                        std::chrono::duration<double>(replay_->dueTime(position)));
+}
+
 void ScannerState::profilePacket(std::uint8_t *out, Clock::time_point now) {
+    if (replay_) {
+        // The newest recorded profile by now (the first before any is due).
+        const std::uint64_t due = replayDue(now);
+        if (!replay_->packet(due > 0 ? due - 1 : 0, out))
+            std::memset(out, 0, kPacketSize);
+        return;
+    }
     std::lock_guard lock(mu_);
     currentLocked(now, nullptr);
     std::memcpy(out, packet_.data(), kPacketSize);
@@ -123,6 +185,20 @@ void ScannerState::profilePacket(std::uint8_t *out, Clock::time_point now) {
 }
 
 void ScannerState::streamPackets(std::uint8_t *buffers, int n, Clock::time_point now) {
+    if (replay_) {
+        std::uint64_t first;
+        {
+            std::lock_guard lock(mu_);
+            first = replayCursor_;
+            replayCursor_ += static_cast<std::uint64_t>(n);
+        }
+        for (int i = 0; i < n; ++i) {
+            std::uint8_t *out = buffers + static_cast<std::size_t>(i) * kPacketSize;
+            if (!replay_->packet(first + static_cast<std::uint64_t>(i), out))
+                std::memset(out, 0, kPacketSize);
+        }
+        return;
+    }
     std::lock_guard lock(mu_);
     currentLocked(now, nullptr);
     for (int i = 0; i < n; ++i) {

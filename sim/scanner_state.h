@@ -9,6 +9,7 @@
 #include "emulator.h"
 #include "measurement_clock.h"
 #include "profile_model.h"
+#include "recording_replay.h"
 #include "scene.h"
 
 #include <array>
@@ -28,7 +29,8 @@ class ScannerState {
 public:
     using Clock = std::chrono::steady_clock;
 
-    ScannerState(int index, const EmulatorOptions &options, Clock::time_point start);
+    ScannerState(int index, const EmulatorOptions &options, Clock::time_point start,
+                 std::shared_ptr<RecordingReplay> replay = nullptr);
 
     int index() const { return index_; }
     const Ipv4 &address() const { return address_; }
@@ -67,6 +69,16 @@ public:
     // Fills `n` consecutive datagrams of kPacketSize bytes each, numbering
     // them from the stream's packet counter, which advances by n.
     void streamPackets(std::uint8_t *buffers, int n, Clock::time_point now);
+    // Replay of a recording: positions due by `now` since the start, the
+    // stream's next position, and keeping the stream's position at the due one
+    // while nothing is streamed. Only when replaying() is true.
+    bool replaying() const { return replay_ != nullptr; }
+    std::uint64_t replayDue(Clock::time_point now) const;
+    std::uint64_t replayCursor() const;
+    void replayFollow(Clock::time_point now);
+    Clock::time_point replayDueTime(std::uint64_t position) const;
+    bool replayFinished(std::uint64_t position) const { return replay_->finished(position); }
+
     // Counts up whenever the parameter block changes.
     std::uint64_t configGeneration() const { return generation_.load(); }
 
@@ -82,6 +94,8 @@ private:
 
     const int index_;
     const EmulatorOptions options_;
+    const std::shared_ptr<RecordingReplay> replay_;
+    std::uint64_t replayCursor_ = 0; // guarded by mu_
     const Clock::time_point start_;
     const Ipv4 address_;
     const Announcement announcement_;

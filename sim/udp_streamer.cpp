@@ -82,6 +82,50 @@ bool UdpStreamer::permitted(const ScannerState::StreamTarget &t) {
     return false;
 }
 
+bool UdpStreamer::replayStep(const ScannerState::StreamTarget &t, std::uint8_t *buffers) {
+    const Clock::time_point now = Clock::now();
+    if (t.rateHz <= 0 || t.port == 0 || !permitted(t)) {
+        // Not streaming: the recording plays on, unsent.
+        state_.replayFollow(now);
+        return !waitStopping(now + kIdlePoll);
+    }
+    // Every recorded packet in order, none skipped: a receiver that keeps up
+    // gets the recording byte for byte.
+    const std::uint64_t cursor = state_.replayCursor();
+    const std::uint64_t due = state_.replayDue(now);
+    if (state_.replayFinished(cursor) || due <= cursor) {
+        const Clock::time_point next =
+            state_.replayFinished(cursor) ? now + kIdlePoll : state_.replayDueTime(cursor);
+        return !waitStopping(std::min(std::max(next, now + kMinSleep), now + kIdlePoll));
+    }
+    const int n = static_cast<int>(std::min<std::uint64_t>(due - cursor, kMaxBatch));
+    state_.streamPackets(buffers, n, now);
+    const sockaddr_in dest = socketAddress(t.address, t.port);
+    mmsghdr msgs[kMaxBatch];
+    iovec iovs[kMaxBatch];
+    for (int i = 0; i < n; ++i) {
+        iovs[i] = {buffers + static_cast<std::size_t>(i) * kPacketSize, kPacketSize};
+        msgs[i] = {};
+        msgs[i].msg_hdr.msg_name = const_cast<sockaddr_in *>(&dest);
+        msgs[i].msg_hdr.msg_namelen = sizeof dest;
+        msgs[i].msg_hdr.msg_iov = &iovs[i];
+        msgs[i].msg_hdr.msg_iovlen = 1;
+    }
+    int sent = 0;
+    while (sent < n) { // a full socket buffer: wait for it rather than lose the packet
+        const int r = ::sendmmsg(socket_.get(), msgs + sent, static_cast<unsigned>(n - sent), 0);
+        if (r > 0) {
+            sent += r;
+            state_.udpPacketsSent.fetch_add(static_cast<std::uint64_t>(r));
+        } else if (r < 0 && errno != EAGAIN && errno != ENOBUFS && errno != EINTR) {
+            break; // an unreachable destination: the packets are gone, as on a network
+        } else if (waitStopping(Clock::now() + kMinSleep)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 void UdpStreamer::run() {
     std::vector<std::uint8_t> buffers(kMaxBatch * kPacketSize);
     mmsghdr msgs[kMaxBatch];
@@ -92,6 +136,11 @@ void UdpStreamer::run() {
 
     while (!stopping_) {
         const ScannerState::StreamTarget t = state_.streamTarget();
+        if (state_.replaying()) {
+            if (!replayStep(t, buffers.data()))
+                break;
+            continue;
+        }
         const Clock::time_point now = Clock::now();
         if (t.rateHz <= 0 || t.port == 0 || !permitted(t)) {
             current = {};

@@ -29,6 +29,8 @@ public:
 
 private:
     void run();
+    // One step of a replayed recording's stream; false when stopping.
+    bool replayStep(const ScannerState::StreamTarget &t, std::uint8_t *buffers);
     bool waitStopping(std::chrono::steady_clock::time_point until);
     // Whether this destination may be sent to; says once why not.
     bool permitted(const ScannerState::StreamTarget &t);

@@ -129,6 +129,9 @@ TEST(CommandLine, BadInputIsRefusedWithTheOptionNamed) {
         {"--bogus"},
         {"--quiet=1"},
         {"--fault-scanner", "1"}, // only scanner 0 exists
+        {"--replay", ""},
+        {"--replay-rate", "0"},
+        {"--replay-once=1"},
     };
     for (const auto &args : bad) {
         const CommandLine cl = parseCommandLine(args);
@@ -136,6 +139,18 @@ TEST(CommandLine, BadInputIsRefusedWithTheOptionNamed) {
         EXPECT_NE(cl.error.find(args[0].substr(0, args[0].find('='))), std::string::npos)
             << cl.error;
     }
+}
+
+TEST(CommandLine, ReplayOptions) {
+    const CommandLine plain = parseCommandLine({});
+    EXPECT_TRUE(plain.options.replayPath.empty());
+    EXPECT_FALSE(plain.options.replayOnce);
+    const CommandLine cl =
+        parseCommandLine({"--replay", "line1.h5", "--replay-rate", "2500", "--replay-once"});
+    ASSERT_TRUE(cl.error.empty()) << cl.error;
+    EXPECT_EQ(cl.options.replayPath, "line1.h5");
+    EXPECT_EQ(cl.options.replayRateHz, 2500);
+    EXPECT_TRUE(cl.options.replayOnce);
 }
 
 TEST(CommandLine, HelpDocumentsEveryOption) {
@@ -163,6 +178,9 @@ TEST(CommandLine, HelpDocumentsEveryOption) {
                              "--discrete",
                              "--error-value",
                              "--firmware",
+                             "--replay",
+                             "--replay-rate",
+                             "--replay-once",
                              "--segment",
                              "--stall-after",
                              "--close-mid-reply-after",

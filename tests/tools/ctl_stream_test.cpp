@@ -12,6 +12,7 @@
 
 #include "ctl_e2e_fixture.h"
 #include "ctl_process.h"
+#include "recording_file.h"
 #include <gtest/gtest.h>
 
 namespace qzctltest {
@@ -60,7 +61,7 @@ private:
 
 TEST(CtlStream, CountsGapsInThePacketCounterAsLost) {
     const int port = FreeUdpPort();
-    const std::string record = MakeTempDir() + "/stream.bin";
+    const std::string record = MakeTempDir() + "/stream.h5";
     CtlProcess ctl(
         {"stream", "--port", std::to_string(port), "--seconds", "2", "--record", record});
     ASSERT_TRUE(ctl.waitForOutput("receiving on UDP port " + std::to_string(port), 5000));
@@ -81,8 +82,18 @@ TEST(CtlStream, CountsGapsInThePacketCounterAsLost) {
     EXPECT_NE(r.out.find("t=1."), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("s packets="), std::string::npos) << r.out;
     EXPECT_NE(r.out.find(" received=6 lost=4\n"), std::string::npos) << r.out;
-    const std::string recorded = ReadFile(record);
-    EXPECT_EQ(recorded, std::string(sent.begin(), sent.end()));
+    EXPECT_NE(r.out.find("recorded=6 dropped=0 to " + record), std::string::npos) << r.out;
+    qz::recording::RecordingReader recorded(record);
+    ASSERT_EQ(recorded.profiles(), 6u);
+    std::vector<std::uint8_t> back(6 * 4100);
+    std::vector<qz::recording::ReceiveTime> times(6);
+    recorded.Read(0, 6, back.data(), times.data());
+    EXPECT_EQ(back, sent);
+    EXPECT_GT(times[0].wallNs, 0);
+    EXPECT_LE(times[0].monotonicNs, times[5].monotonicNs);
+    EXPECT_EQ(recorded.Summary().lostPackets, 4u);
+    EXPECT_EQ(recorded.endState(), qz::recording::EndState::Closed);
+    EXPECT_EQ(recorded.software().rfind("qz417ctl ", 0), 0u);
     std::system(("rm -rf '" + record.substr(0, record.rfind('/')) + "'").c_str());
 }
 

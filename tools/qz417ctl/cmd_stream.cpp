@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "qz417link.h"
+#include "recorder.h"
 #include "stream_counter.h"
 
 namespace qzctl {
@@ -29,7 +30,8 @@ constexpr const char *kHelp =
     "\n"
     "  --port P        local UDP port, 1..65535 (default 6003)\n"
     "  --seconds S     how long to receive, 1..86400 (default: until interrupted)\n"
-    "  --record FILE   append every packet, 4100 bytes each, to FILE\n"
+    "  --record FILE   record every packet with its receive time to FILE (replaced; HDF5,\n"
+    "                  see docs/recording-format.md; `qz417ctl recording` reads it)\n"
     "\n"
     "Exit status 1 when no packet arrived.\n";
 
@@ -50,33 +52,6 @@ public:
 
 private:
     std::int32_t socket_;
-};
-
-class RecordFile {
-public:
-    explicit RecordFile(const std::string &path) : file_(std::fopen(path.c_str(), "ab")) {
-        if (file_ == nullptr)
-            throw UsageError("cannot write " + path);
-    }
-    ~RecordFile() {
-        if (file_ != nullptr)
-            std::fclose(file_);
-    }
-    RecordFile(const RecordFile &) = delete;
-    RecordFile &operator=(const RecordFile &) = delete;
-    void write(const std::uint8_t *packet, const std::string &path) {
-        if (std::fwrite(packet, 1, QZ417_PACKET_SIZE, file_) != QZ417_PACKET_SIZE)
-            throw Failure("cannot write " + path);
-    }
-    void close(const std::string &path) {
-        const int rc = std::fclose(file_);
-        file_ = nullptr;
-        if (rc != 0)
-            throw Failure("cannot write " + path);
-    }
-
-private:
-    std::FILE *file_;
 };
 
 void PrintInterval(double seconds, const StreamInterval &s) {
@@ -105,9 +80,18 @@ int RunStream(const Args &args) {
     UdpSocket socket(port);
     if (!socket.ok())
         throw Failure("cannot receive on UDP port " + std::to_string(port) + " (already in use?)");
-    std::optional<RecordFile> record;
-    if (recordPath)
-        record.emplace(*recordPath);
+    namespace rec = qz::recording;
+    // The receiving loop only hands packets over; a thread of the recorder
+    // writes them.
+    rec::Recorder recorder;
+    if (recordPath) {
+        rec::RecorderSettings settings;
+        settings.path = *recordPath;
+        settings.header.software = std::string("qz417ctl ") + QZ417_VERSION;
+        std::string error;
+        if (!recorder.Start(settings, &error))
+            throw UsageError(error);
+    }
 
     gStop = 0;
     std::signal(SIGINT, OnStopSignal);
@@ -125,8 +109,8 @@ int RunStream(const Args &args) {
         if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
             counter.add(static_cast<std::uint16_t>(packet[0] | (packet[1] << 8)),
                         static_cast<std::uint16_t>(packet[2] | (packet[3] << 8)));
-            if (record)
-                record->write(packet.data(), *recordPath);
+            if (recordPath)
+                recorder.Push(packet.data(), qz::recording::ReceiveTime::Now());
         }
         const auto now = Clock::now();
         const std::chrono::duration<double, std::milli> elapsed = now - intervalStart;
@@ -134,12 +118,20 @@ int RunStream(const Args &args) {
             const std::chrono::duration<double> sinceStart = now - start;
             PrintInterval(sinceStart.count(), counter.endInterval(elapsed.count()));
             intervalStart = now;
+            if (recordPath && recorder.Status().state == rec::RecorderState::Failed)
+                break;
         }
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
-    if (record)
-        record->close(*recordPath);
+    if (recordPath) {
+        recorder.Stop();
+        const rec::RecorderStatus st = recorder.Status();
+        std::cout << "recorded=" << st.written << " dropped=" << st.dropped << " to " << *recordPath
+                  << std::endl;
+        if (st.state == rec::RecorderState::Failed)
+            throw Failure(st.error);
+    }
 
     std::cout << "total received=" << counter.received() << " lost=" << counter.lost()
               << " duplicates=" << counter.duplicates() << " late=" << counter.late() << std::endl;

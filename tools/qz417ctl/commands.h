@@ -17,5 +17,6 @@ int RunProfile(const Args &args);
 int RunImage(const Args &args);
 int RunStream(const Args &args);
 int RunAngle(const Args &args);
+int RunRecording(const Args &args);
 
 } // namespace qzctl

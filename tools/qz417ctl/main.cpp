@@ -20,6 +20,7 @@ constexpr const char *kHelp =
     "  stream [--port P] [--seconds S] [--record FILE]\n"
     "                                              receive the UDP profile stream\n"
     "  angle ADDR                                  the calculated mounting angle\n"
+    "  recording info|export FILE                  a recording of the stream\n"
     "\n"
     "ADDR is the scanner's IPv4 address, for example 127.0.0.1.\n"
     "Exit status: 0 on success, 1 when the scanner or the network failed,\n"
@@ -32,7 +33,7 @@ int main(int argc, char **argv) {
     const std::map<std::string, int (*)(const Args &)> commands = {
         {"search", RunSearch},   {"info", RunInfo},   {"params", RunParams},
         {"profile", RunProfile}, {"image", RunImage}, {"stream", RunStream},
-        {"angle", RunAngle}};
+        {"angle", RunAngle},     {"recording", RunRecording}};
     if (argc < 2) {
         std::cerr << "qz417ctl: missing command (see qz417ctl --help)\n";
         return kExitUsage;

@@ -1,0 +1,282 @@
+#include "recorder.h"
+
+#include <algorithm>
+#include <cstring>
+#include <limits>
+
+namespace qz::recording {
+
+namespace {
+// Profiles appended in one call: a few megabytes, whole chunks of the file.
+constexpr std::size_t kMaxBatch = 1024;
+// How long the writer sleeps when the ring is empty.
+constexpr auto kIdleSleep = std::chrono::milliseconds(1);
+using Clock = std::chrono::steady_clock;
+} // namespace
+
+const char *StopReasonText(StopReason reason) {
+    switch (reason) {
+    case StopReason::None:
+        return "Recording";
+    case StopReason::Requested:
+        return "Stopped";
+    case StopReason::DurationLimit:
+        return "Duration limit reached";
+    case StopReason::CountLimit:
+        return "Profile limit reached";
+    case StopReason::SizeLimit:
+        return "Size limit reached";
+    case StopReason::Error:
+        return "Stopped by an error";
+    }
+    return "";
+}
+
+Recorder::Recorder() = default;
+
+Recorder::~Recorder() {
+    Stop();
+}
+
+bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
+    auto fail = [&](const std::string &why) {
+        if (error)
+            *error = why;
+        return false;
+    };
+    {
+        std::lock_guard lock(mu_);
+        if (state_ == RecorderState::Recording)
+            return fail("a recording is already running");
+    }
+    if (thread_.joinable())
+        thread_.join(); // a recording that ended by itself
+    if (settings.queueCapacity == 0)
+        return fail("the queue needs room for at least one profile");
+
+    try {
+        writer_ = std::make_unique<RecordingWriter>(settings.path, settings.header);
+    } catch (const RecordingError &e) {
+        return fail(e.what());
+    }
+    if (capacity_ != settings.queueCapacity) {
+        capacity_ = settings.queueCapacity;
+        // Not initialised: pages are touched only as the ring fills.
+        packets_ = std::make_unique_for_overwrite<std::uint8_t[]>(capacity_ * kPacketSize);
+        times_ = std::make_unique_for_overwrite<ReceiveTime[]>(capacity_);
+    }
+    limits_ = settings.limits;
+    flushInterval_ = std::max(settings.flushInterval, std::chrono::milliseconds(1));
+    maxProfiles_ = std::numeric_limits<std::uint64_t>::max();
+    countReason_ = StopReason::None;
+    if (limits_.profiles > 0) {
+        maxProfiles_ = limits_.profiles;
+        countReason_ = StopReason::CountLimit;
+    }
+    if (limits_.bytes > 0) {
+        const std::uint64_t fit = std::max<std::uint64_t>(1, limits_.bytes / kBytesPerProfile);
+        if (fit < maxProfiles_) {
+            maxProfiles_ = fit;
+            countReason_ = StopReason::SizeLimit;
+        }
+    }
+    deadlineNs_ = 0;
+    if (limits_.seconds > 0)
+        deadlineNs_ =
+            ReceiveTime::Now().monotonicNs + static_cast<std::int64_t>(limits_.seconds * 1e9);
+
+    head_.store(0);
+    tail_.store(0);
+    received_.store(0);
+    dropped_.store(0);
+    lost_.store(0);
+    written_.store(0);
+    stopRequested_.store(false);
+    gaps_ = PacketGapCounter();
+    {
+        std::lock_guard lock(mu_);
+        pendingBlocks_.clear();
+        state_ = RecorderState::Recording;
+        reason_ = StopReason::None;
+        path_ = settings.path;
+        error_.clear();
+        started_ = Clock::now();
+    }
+    accepting_.store(true, std::memory_order_release);
+    thread_ = std::thread([this] { Run(); });
+    return true;
+}
+
+bool Recorder::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcept {
+    if (!accepting_.load(std::memory_order_acquire))
+        return false;
+    // Announce this call before looking again, so that a writer that stops
+    // accepting waits for it to publish or leave.
+    pushing_.fetch_add(1);
+    struct Leave {
+        std::atomic<int> &n;
+        ~Leave() { n.fetch_sub(1, std::memory_order_release); }
+    } leave{pushing_};
+    if (!accepting_.load())
+        return false;
+    if (deadlineNs_ != 0 && time.monotonicNs >= deadlineNs_)
+        return false;
+    const std::uint64_t h = head_.load(std::memory_order_relaxed);
+    if (h >= maxProfiles_)
+        return false;
+    received_.fetch_add(1, std::memory_order_relaxed);
+    gaps_.Add(static_cast<std::uint16_t>(packet[2] | (packet[3] << 8)));
+    lost_.store(gaps_.lost(), std::memory_order_relaxed);
+    if (h - tail_.load(std::memory_order_acquire) >= capacity_) {
+        dropped_.fetch_add(1, std::memory_order_relaxed);
+        return false;
+    }
+    const std::size_t slot = h % capacity_;
+    std::memcpy(packets_.get() + slot * kPacketSize, packet, kPacketSize);
+    times_[slot] = time;
+    head_.store(h + 1, std::memory_order_release);
+    return true;
+}
+
+void Recorder::PushParameterBlock(const ParameterBlock &block, std::int64_t wallNs) {
+    std::lock_guard lock(mu_);
+    if (state_ != RecorderState::Recording)
+        return;
+    pendingBlocks_.push_back({block, wallNs, head_.load(std::memory_order_acquire)});
+}
+
+void Recorder::Stop() {
+    stopRequested_.store(true);
+    if (thread_.joinable())
+        thread_.join();
+}
+
+RecorderStatus Recorder::Status() const {
+    RecorderStatus s;
+    std::lock_guard lock(mu_);
+    s.state = state_;
+    s.reason = reason_;
+    s.path = path_;
+    s.error = error_;
+    if (state_ != RecorderState::Idle) {
+        const auto end = state_ == RecorderState::Recording ? Clock::now() : ended_;
+        s.elapsedSeconds = std::chrono::duration<double>(end - started_).count();
+    }
+    s.received = received_.load(std::memory_order_relaxed);
+    s.written = written_.load(std::memory_order_relaxed);
+    s.bytes = s.written * kBytesPerProfile;
+    s.lost = lost_.load(std::memory_order_relaxed);
+    s.dropped = dropped_.load(std::memory_order_relaxed);
+    return s;
+}
+
+void Recorder::WritePendingBlocks() {
+    const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
+    std::vector<PendingBlock> due;
+    {
+        std::lock_guard lock(mu_);
+        auto it = pendingBlocks_.begin();
+        while (it != pendingBlocks_.end() && it->beforeProfile <= tail)
+            ++it;
+        due.assign(pendingBlocks_.begin(), it);
+        pendingBlocks_.erase(pendingBlocks_.begin(), it);
+    }
+    for (const PendingBlock &b : due)
+        writer_->AppendParameterBlock(b.block, b.wallNs);
+}
+
+std::size_t Recorder::WriteBatch() {
+    WritePendingBlocks();
+    const std::uint64_t t = tail_.load(std::memory_order_relaxed);
+    const std::uint64_t h = head_.load(std::memory_order_acquire);
+    if (h == t)
+        return 0;
+    const std::size_t slot = t % capacity_;
+    std::uint64_t n = std::min<std::uint64_t>({h - t, capacity_ - slot, kMaxBatch});
+    {
+        // A parameter block goes in before the first profile it applies to.
+        std::lock_guard lock(mu_);
+        if (!pendingBlocks_.empty() && pendingBlocks_.front().beforeProfile > t)
+            n = std::min(n, pendingBlocks_.front().beforeProfile - t);
+    }
+    writer_->Append(packets_.get() + slot * kPacketSize, times_.get() + slot,
+                    static_cast<std::size_t>(n));
+    tail_.store(t + n, std::memory_order_release);
+    written_.store(t + n, std::memory_order_relaxed);
+    return static_cast<std::size_t>(n);
+}
+
+void Recorder::Finish(StopReason reason) {
+    accepting_.store(false);
+    // A Push that passed its check before the store publishes its packet or
+    // leaves within a few instructions.
+    while (pushing_.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
+    while (WriteBatch() > 0) {
+    }
+    WritePendingBlocks();
+    writer_->Close(dropped_.load(), EndState::Closed);
+    writer_.reset();
+    std::lock_guard lock(mu_);
+    state_ = RecorderState::Finished;
+    reason_ = reason;
+    ended_ = Clock::now();
+}
+
+void Recorder::Fail(const std::string &message) {
+    accepting_.store(false);
+    while (pushing_.load(std::memory_order_acquire) != 0)
+        std::this_thread::yield();
+    tail_.store(head_.load());
+    if (writer_) {
+        written_.store(writer_->profiles());
+        // Mark the file as ended by an error if it can still be written to;
+        // otherwise keep it as the last flush left it.
+        try {
+            writer_->Close(dropped_.load(), EndState::Failed);
+        } catch (const RecordingError &) {
+            writer_->Abandon();
+        }
+        writer_.reset();
+    }
+    std::lock_guard lock(mu_);
+    state_ = RecorderState::Failed;
+    reason_ = StopReason::Error;
+    error_ = message;
+    ended_ = Clock::now();
+}
+
+void Recorder::Run() {
+    try {
+        auto lastFlush = Clock::now();
+        for (;;) {
+            const std::size_t n = WriteBatch();
+            const auto now = Clock::now();
+            if (now - lastFlush >= flushInterval_) {
+                writer_->Flush(dropped_.load());
+                lastFlush = now;
+            }
+            if (n > 0)
+                continue;
+            if (stopRequested_.load()) {
+                Finish(StopReason::Requested);
+                return;
+            }
+            if (deadlineNs_ != 0 && ReceiveTime::Now().monotonicNs >= deadlineNs_) {
+                Finish(StopReason::DurationLimit);
+                return;
+            }
+            if (head_.load(std::memory_order_acquire) >= maxProfiles_) {
+                Finish(countReason_);
+                return;
+            }
+            std::this_thread::sleep_for(kIdleSleep);
+        }
+    } catch (const RecordingError &e) {
+        Fail(e.what());
+    } catch (const std::exception &e) {
+        Fail(std::string("recording stopped: ") + e.what());
+    }
+}
+
+} // namespace qz::recording

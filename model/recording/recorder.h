@@ -1,0 +1,142 @@
+// Recording a profile stream to a file on a writer thread of its own.
+//
+// The acquisition thread only calls Push: it copies the packet into a
+// bounded ring of preallocated slots and returns at once, never waiting for
+// the disk; when the ring is full the profile is dropped and counted. The
+// writer thread takes the packets in batches, appends them to the file and
+// flushes at least every flush interval, so that a cut file keeps all but
+// the last moments. A write error (disk full, permissions) ends the
+// recording with a message; what was written stays readable.
+//
+// Threads: Push from one thread at a time (the acquisition thread);
+// PushParameterBlock, Start, Stop and Status from any other thread.
+#pragma once
+
+#include "packet_gaps.h"
+#include "recording_file.h"
+#include "recording_format.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace qz::recording {
+
+// When a recording ends by itself; 0 means no limit.
+struct RecordingLimits {
+    double seconds = 0;         // from the start
+    std::uint64_t profiles = 0; // profiles written
+    std::uint64_t bytes = 0;    // data bytes: kBytesPerProfile per profile
+};
+
+struct RecorderSettings {
+    std::string path;
+    RecordingHeader header;
+    RecordingLimits limits;
+    // Profiles the ring holds (kPacketSize + 16 bytes each) while the
+    // writer is busy; 16384 are about 0.4 s at 40 kHz, 67 MB.
+    std::size_t queueCapacity = 16384;
+    // The longest time between two flushes; a cut file loses at most this
+    // much (plus the batch being written).
+    std::chrono::milliseconds flushInterval{500};
+};
+
+enum class RecorderState { Idle, Recording, Finished, Failed };
+enum class StopReason { None, Requested, DurationLimit, CountLimit, SizeLimit, Error };
+
+struct RecorderStatus {
+    RecorderState state = RecorderState::Idle;
+    StopReason reason = StopReason::None;
+    std::string path;
+    double elapsedSeconds = 0;
+    std::uint64_t received = 0; // profiles handed to Push while recording
+    std::uint64_t written = 0;  // profiles in the file
+    std::uint64_t bytes = 0;    // data bytes written (kBytesPerProfile each)
+    std::uint64_t lost = 0;     // packets the network lost (gaps in packetCount)
+    std::uint64_t dropped = 0;  // profiles the ring had no room for
+    std::string error;          // why the recording failed
+};
+
+// "Stopped", "Duration limit reached", ... for messages.
+const char *StopReasonText(StopReason reason);
+
+class Recorder {
+public:
+    Recorder();
+    ~Recorder(); // stops
+    Recorder(const Recorder &) = delete;
+    Recorder &operator=(const Recorder &) = delete;
+
+    // Creates the file and starts the writer thread. False with *error set
+    // when the file cannot be created or a recording is already running.
+    bool Start(const RecorderSettings &settings, std::string *error);
+
+    // Acquisition thread: one 4100-byte packet and when it was received.
+    // Never blocks and never touches the disk. Returns false when the packet
+    // was not taken: no recording running, a limit reached, or the ring full
+    // (then counted as dropped).
+    bool Push(const std::uint8_t *packet, const ReceiveTime &time) noexcept;
+
+    // A parameter block that was written to the scanner; the file notes it
+    // before the next profile pushed after this call.
+    void PushParameterBlock(const ParameterBlock &block, std::int64_t wallNs);
+
+    // Ends the recording: everything pushed so far is written, the file
+    // closed. Waits for the writer thread. Does nothing when not recording.
+    void Stop();
+
+    // Readable from any thread at any time.
+    RecorderStatus Status() const;
+    bool Active() const { return accepting_.load(std::memory_order_acquire); }
+
+private:
+    void Run();
+    void Finish(StopReason reason); // writer thread: stop accepting, wait for Push to leave
+    void Fail(const std::string &message);
+    std::size_t WriteBatch();
+    void WritePendingBlocks();
+
+    // Settings of the running recording.
+    RecordingLimits limits_;
+    std::uint64_t maxProfiles_ = 0;             // profiles the limits allow
+    StopReason countReason_ = StopReason::None; // which limit maxProfiles_ comes from
+    std::int64_t deadlineNs_ = 0;               // monotonic; 0: none
+    std::chrono::milliseconds flushInterval_{500};
+
+    // The ring: slot i of capacity_ holds a packet and its time.
+    std::size_t capacity_ = 0;
+    std::unique_ptr<std::uint8_t[]> packets_;
+    std::unique_ptr<ReceiveTime[]> times_;
+    alignas(64) std::atomic<std::uint64_t> head_{0}; // next slot Push fills
+    alignas(64) std::atomic<std::uint64_t> tail_{0}; // next slot the writer takes
+    alignas(64) std::atomic<bool> accepting_{false};
+    std::atomic<int> pushing_{0}; // Push calls between their check and publication
+    std::atomic<std::uint64_t> received_{0}, dropped_{0}, lost_{0}, written_{0};
+    std::atomic<bool> stopRequested_{false};
+    PacketGapCounter gaps_; // Push only
+
+    std::unique_ptr<RecordingWriter> writer_; // writer thread only, while running
+    std::thread thread_;
+
+    struct PendingBlock {
+        ParameterBlock block;
+        std::int64_t wallNs;
+        std::uint64_t beforeProfile; // written before this profile
+    };
+    mutable std::mutex mu_; // guards the members below
+    std::vector<PendingBlock> pendingBlocks_;
+    RecorderState state_ = RecorderState::Idle;
+    StopReason reason_ = StopReason::None;
+    std::string path_;
+    std::string error_;
+    std::chrono::steady_clock::time_point started_{};
+    std::chrono::steady_clock::time_point ended_{};
+};
+
+} // namespace qz::recording

@@ -1,0 +1,66 @@
+// The recording file: names, sizes and the version of its layout, as
+// docs/recording-format.md describes them. A reader of its own (the
+// emulator's replay) follows the same document.
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+
+namespace qz::recording {
+
+inline constexpr char kFormatName[] = "qz417-recording";
+// Raised whenever the layout changes in a way an older reader cannot follow.
+inline constexpr std::uint32_t kFormatVersion = 1;
+
+inline constexpr std::size_t kPacketSize = 4100;
+inline constexpr std::size_t kAnnouncementSize = 268;
+inline constexpr std::size_t kParameterBlockSize = 512;
+// Bytes one profile adds to the data of the file: the packet and two times.
+inline constexpr std::size_t kBytesPerProfile = kPacketSize + 2 * sizeof(std::int64_t);
+
+// Root attributes.
+inline constexpr char kAttrFormat[] = "format";
+inline constexpr char kAttrVersion[] = "format_version";
+inline constexpr char kAttrCreated[] = "created";
+inline constexpr char kAttrSoftware[] = "software";
+
+// Datasets.
+inline constexpr char kPackets[] = "packets";                       // uint8 [N, 4100]
+inline constexpr char kMonotonicNs[] = "receive_time_monotonic_ns"; // int64 [N]
+inline constexpr char kWallNs[] = "receive_time_wall_ns";           // int64 [N]
+inline constexpr char kAnnouncement[] = "announcement";             // uint8 [268], optional
+inline constexpr char kParameterBlocks[] = "parameter_blocks";      // uint8 [M, 512]
+inline constexpr char kParameterFirstProfile[] = "parameter_block_first_profile"; // uint64 [M]
+inline constexpr char kParameterWallNs[] = "parameter_block_wall_ns";             // int64 [M]
+inline constexpr char kWriterStatus[] = "writer_status";                          // uint64 [2]
+
+// writer_status[0]: profiles dropped because the writer fell behind;
+// writer_status[1]: how the recording ended.
+enum class EndState : std::uint64_t {
+    Open = 0,   // still being written, or cut short (killed, power lost)
+    Closed = 1, // stopped by the user or a limit and closed
+    Failed = 2, // stopped by a write error; holds what was written before it
+};
+
+using Packet = std::array<std::uint8_t, kPacketSize>;
+using Announcement = std::array<std::uint8_t, kAnnouncementSize>;
+using ParameterBlock = std::array<std::uint8_t, kParameterBlockSize>;
+
+// When a packet was received, in nanoseconds: CLOCK_MONOTONIC for intervals,
+// CLOCK_REALTIME (since 1970-01-01 UTC) for the date.
+struct ReceiveTime {
+    std::int64_t monotonicNs = 0;
+    std::int64_t wallNs = 0;
+    static ReceiveTime Now();
+    bool operator==(const ReceiveTime &) const = default;
+};
+
+// A parameter block and the first profile recorded while it was in force.
+struct ParameterBlockEntry {
+    ParameterBlock block{};
+    std::uint64_t firstProfile = 0;
+    std::int64_t wallNs = 0;
+};
+
+} // namespace qz::recording

@@ -1,0 +1,204 @@
+// The recording file: what goes in comes out byte for byte, with its times,
+// the announcement and the parameter blocks at the profiles they apply to.
+#include "packet_gaps.h"
+#include "recording_file.h"
+#include "recording_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace qz::recording {
+namespace {
+
+using test::MakePacket;
+using test::TempDir;
+
+ParameterBlock BlockFilledWith(std::uint8_t v) {
+    ParameterBlock b;
+    b.fill(v);
+    b[0] = 16;
+    return b;
+}
+
+TEST(RecordingFile, RoundTripKeepsEveryByteTimeAndBlock) {
+    TempDir dir;
+    const std::string path = dir.file("a.h5");
+    Announcement announcement{};
+    for (std::size_t i = 0; i < announcement.size(); ++i)
+        announcement[i] = static_cast<std::uint8_t>(i * 13);
+    RecordingHeader header{announcement, BlockFilledWith(0xA5), "test 1"};
+
+    constexpr std::size_t kProfiles = 1000; // more than one chunk, not a multiple of one
+    std::vector<std::uint8_t> packets(kProfiles * kPacketSize);
+    std::vector<ReceiveTime> times(kProfiles);
+    for (std::size_t i = 0; i < kProfiles; ++i) {
+        const Packet p = MakePacket(i);
+        std::copy(p.begin(), p.end(), packets.begin() + static_cast<long>(i * kPacketSize));
+        times[i] = {static_cast<std::int64_t>(1'000'000'000 + i * 25'000),
+                    static_cast<std::int64_t>(1'700'000'000'000'000'000 + i * 25'001)};
+    }
+    {
+        RecordingWriter w(path, header);
+        w.Append(packets.data(), times.data(), 300);
+        w.AppendParameterBlock(BlockFilledWith(0x5A), 42);
+        w.Append(packets.data() + 300 * kPacketSize, times.data() + 300, 1);
+        w.Flush(0);
+        w.Append(packets.data() + 301 * kPacketSize, times.data() + 301, kProfiles - 301);
+        w.Close(7, EndState::Closed);
+    }
+
+    RecordingReader r(path);
+    EXPECT_EQ(r.version(), kFormatVersion);
+    EXPECT_EQ(r.software(), "test 1");
+    EXPECT_EQ(r.created().size(), 20u); // 2026-12-09T03:41:53Z
+    ASSERT_EQ(r.profiles(), kProfiles);
+    ASSERT_TRUE(r.announcement().has_value());
+    EXPECT_EQ(*r.announcement(), announcement);
+    EXPECT_EQ(r.droppedProfiles(), 7u);
+    EXPECT_EQ(r.endState(), EndState::Closed);
+
+    std::vector<std::uint8_t> back(kProfiles * kPacketSize);
+    std::vector<ReceiveTime> backTimes(kProfiles);
+    r.Read(0, kProfiles, back.data(), backTimes.data());
+    EXPECT_EQ(back, packets);
+    EXPECT_EQ(backTimes, times);
+    // A range in the middle, crossing a chunk boundary.
+    std::vector<std::uint8_t> part(3 * kPacketSize);
+    r.Read(127, 3, part.data(), nullptr);
+    EXPECT_TRUE(std::equal(part.begin(), part.end(), packets.begin() + 127 * kPacketSize));
+
+    const auto blocks = r.parameterBlocks();
+    ASSERT_EQ(blocks.size(), 2u);
+    EXPECT_EQ(blocks[0].block, BlockFilledWith(0xA5));
+    EXPECT_EQ(blocks[0].firstProfile, 0u);
+    EXPECT_EQ(blocks[1].block, BlockFilledWith(0x5A));
+    EXPECT_EQ(blocks[1].firstProfile, 300u);
+    EXPECT_EQ(blocks[1].wallNs, 42);
+
+    const RecordingSummary s = r.Summary();
+    EXPECT_EQ(s.profiles, kProfiles);
+    EXPECT_EQ(s.lostPackets, 0u);
+    EXPECT_EQ(s.firstMonotonicNs, times.front().monotonicNs);
+    EXPECT_EQ(s.lastWallNs, times.back().wallNs);
+    EXPECT_EQ(s.parameterBlocks, 2u);
+}
+
+TEST(RecordingFile, ReadBeyondTheEndIsRefused) {
+    TempDir dir;
+    const std::string path = dir.file("b.h5");
+    {
+        RecordingWriter w(path, {});
+        const Packet p = MakePacket(0);
+        const ReceiveTime t{1, 2};
+        w.Append(p.data(), &t, 1);
+        w.Close(0, EndState::Closed);
+    }
+    RecordingReader r(path);
+    EXPECT_FALSE(r.announcement().has_value());
+    EXPECT_TRUE(r.parameterBlocks().empty());
+    Packet out{};
+    EXPECT_NO_THROW(r.Read(1, 0, out.data(), nullptr));
+    EXPECT_THROW(r.Read(1, 1, out.data(), nullptr), RecordingError);
+    EXPECT_THROW(r.Read(0, 2, out.data(), nullptr), RecordingError);
+    EXPECT_THROW(r.Read(~0ull, 2, out.data(), nullptr), RecordingError);
+}
+
+TEST(RecordingFile, EmptyRecordingReadsAsNoProfiles) {
+    TempDir dir;
+    const std::string path = dir.file("empty.h5");
+    RecordingWriter(path, {}).Close(0, EndState::Closed);
+    RecordingReader r(path);
+    EXPECT_EQ(r.profiles(), 0u);
+    const RecordingSummary s = r.Summary();
+    EXPECT_EQ(s.profiles, 0u);
+    EXPECT_EQ(s.lostPackets, 0u);
+    EXPECT_EQ(s.end, EndState::Closed);
+}
+
+TEST(RecordingFile, LostPacketsAreGapsInTheCounterAcrossItsWrap) {
+    TempDir dir;
+    const std::string path = dir.file("gaps.h5");
+    // Counters 65533, 65534, (65535 lost), 0, (1, 2 lost), 3, 3 (duplicate), 4.
+    const std::uint64_t counters[] = {65533, 65534, 65536, 65539, 65539, 65540};
+    {
+        RecordingWriter w(path, {});
+        for (std::uint64_t c : counters) {
+            const Packet p = MakePacket(c);
+            const ReceiveTime t{};
+            w.Append(p.data(), &t, 1);
+        }
+        w.Close(0, EndState::Closed);
+    }
+    RecordingReader r(path);
+    EXPECT_EQ(r.Summary().lostPackets, 3u);
+}
+
+TEST(RecordingFile, ReaderSeesWhatTheWriterFlushedWhileItWrites) {
+    TempDir dir;
+    const std::string path = dir.file("live.h5");
+    RecordingWriter w(path, {});
+    std::vector<Packet> packets;
+    std::vector<ReceiveTime> times(200);
+    for (int i = 0; i < 200; ++i)
+        packets.push_back(MakePacket(static_cast<std::uint64_t>(i)));
+    std::vector<std::uint8_t> flat;
+    for (const auto &p : packets)
+        flat.insert(flat.end(), p.begin(), p.end());
+    w.Append(flat.data(), times.data(), 50);
+    w.Flush(0);
+
+    RecordingReader r(path);
+    EXPECT_EQ(r.profiles(), 50u);
+    EXPECT_EQ(r.endState(), EndState::Open);
+    w.Append(flat.data() + 50 * kPacketSize, times.data() + 50, 150);
+    w.Flush(3);
+    r.Refresh();
+    ASSERT_EQ(r.profiles(), 200u);
+    EXPECT_EQ(r.droppedProfiles(), 3u);
+    Packet last{};
+    r.Read(199, 1, last.data(), nullptr);
+    EXPECT_EQ(last, packets[199]);
+    w.Close(3, EndState::Closed);
+}
+
+TEST(RecordingFile, CreatingInAMissingDirectoryFailsWithTheReason) {
+    TempDir dir;
+    try {
+        RecordingWriter w(dir.file("no/such/dir/x.h5"), {});
+        FAIL() << "created a file in a missing directory";
+    } catch (const RecordingError &e) {
+        EXPECT_NE(std::string(e.what()).find("cannot create"), std::string::npos) << e.what();
+        EXPECT_NE(std::string(e.what()).find("No such file or directory"), std::string::npos)
+            << e.what();
+    }
+}
+
+} // namespace
+} // namespace qz::recording
+
+namespace qz::recording {
+namespace {
+
+TEST(PacketGaps, LateAndDuplicatePacketsAreNotLost) {
+    PacketGapCounter g;
+    for (std::uint16_t c : {100, 101, 103, 102, 102, 104})
+        g.Add(c);
+    // 102 was counted lost when 103 came, then arrived late and is taken
+    // back off; its copy is late again, and the count never drops below zero.
+    EXPECT_EQ(g.lost(), 0u);
+    EXPECT_EQ(g.late(), 2u);
+    EXPECT_EQ(g.duplicates(), 0u);
+    PacketGapCounter h;
+    for (std::uint16_t c : {7, 7, 8, 30000, 65535, 2})
+        h.Add(c);
+    EXPECT_EQ(h.duplicates(), 1u);
+    // 8 -> 30000 is a gap of 29991 packets; 65535 and then 2 lie more than
+    // half the counter's range past 30000, so they count as late, each taking
+    // one back off the lost count.
+    EXPECT_EQ(h.lost(), 29991u - 2u);
+    EXPECT_EQ(h.late(), 2u);
+}
+
+} // namespace
+} // namespace qz::recording

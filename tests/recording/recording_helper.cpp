@@ -1,0 +1,47 @@
+// A process that records synthetic profiles until it is killed, for the
+// test that a recording cut by kill -9 stays readable.
+//
+//   recording_helper PATH RATE_HZ [COUNT]
+//
+// Pushes profile i (test::MakePacket) at RATE_HZ with its receive time, on a
+// recorder that flushes every 500 ms. Prints "recording" once started. With
+// COUNT, stops after that many profiles and closes the file (for the Python
+// reader's test).
+#include "recorder.h"
+#include "recording_test_support.h"
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+int main(int argc, char **argv) {
+    using namespace qz::recording;
+    if (argc != 3 && argc != 4)
+        return 2;
+    const double rate = std::atof(argv[2]);
+    const std::uint64_t count =
+        argc == 4 ? std::strtoull(argv[3], nullptr, 10) : static_cast<std::uint64_t>(rate * 60);
+    Recorder recorder;
+    RecorderSettings settings;
+    settings.path = argv[1];
+    settings.flushInterval = std::chrono::milliseconds(500);
+    std::string error;
+    if (!recorder.Start(settings, &error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    std::printf("recording\n");
+    std::fflush(stdout);
+    const auto start = std::chrono::steady_clock::now();
+    // Bounded: the test kills it within seconds; a forgotten one ends after a minute.
+    for (std::uint64_t i = 0; i < count; ++i) {
+        std::this_thread::sleep_until(start + std::chrono::duration<double>(i / rate));
+        const Packet p = test::MakePacket(i);
+        while (!recorder.Push(p.data(), ReceiveTime::Now()) && recorder.Active())
+            std::this_thread::sleep_for(std::chrono::microseconds(100));
+    }
+    recorder.Stop();
+    return 0;
+}
