@@ -8,7 +8,7 @@
 // reads consistently: profiles within what the file can hold, every range
 // it reports readable, the summary's counts within the profiles.
 #include "fuzz_input.h"
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 
 #include <hdf5.h>
 #include <unistd.h>

@@ -19,7 +19,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "recorder.h"
+#include "model/recording/recorder.h"
 
 namespace {
 

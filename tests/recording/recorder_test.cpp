@@ -2,7 +2,7 @@
 // in order; a full queue drops and counts instead of blocking; limits and
 // write errors end the recording and keep what was written; a process
 // killed mid-recording leaves a readable file.
-#include "recorder.h"
+#include "model/recording/recorder.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>

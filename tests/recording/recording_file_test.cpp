@@ -1,7 +1,7 @@
 // The recording file: what goes in comes out byte for byte, with its times,
 // the announcement and the parameter blocks at the profiles they apply to.
-#include "packet_gaps.h"
-#include "recording_file.h"
+#include "model/recording/packet_gaps.h"
+#include "model/recording/recording_file.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>

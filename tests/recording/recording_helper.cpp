@@ -7,7 +7,7 @@
 // recorder that flushes every 500 ms. Prints "recording" once started. With
 // COUNT, stops after that many profiles and closes the file (for the Python
 // reader's test).
-#include "recorder.h"
+#include "model/recording/recorder.h"
 #include "recording_test_support.h"
 
 #include <chrono>

@@ -1,6 +1,6 @@
 // The reader and files it must refuse: each gives a RecordingError with a
 // message that says what is wrong; none crashes.
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>

@@ -3,7 +3,7 @@
 // any packet read back tells where it belongs.
 #pragma once
 
-#include "recording_format.h"
+#include "model/recording/recording_format.h"
 
 #include <cstdint>
 #include <cstdio>

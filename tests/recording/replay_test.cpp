@@ -4,8 +4,8 @@
 // recording, and the announcement carries the recorded description.
 #include "emulator.h"
 #include "qz417link.h"
-#include "recorder.h"
-#include "recording_file.h"
+#include "model/recording/recorder.h"
+#include "model/recording/recording_file.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>

@@ -7,7 +7,7 @@
 
 #include "ctl_process.h"
 #include "profile_output.h"
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 #include <gtest/gtest.h>
 
 namespace qzctltest {

@@ -12,7 +12,7 @@
 
 #include "ctl_e2e_fixture.h"
 #include "ctl_process.h"
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 #include <gtest/gtest.h>
 
 namespace qzctltest {

@@ -15,7 +15,7 @@
 #include "model/device_description.h"
 #include "failure.h"
 #include "profile_output.h"
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 #include "model/profile_packet.h"
 
 namespace qzctl {

@@ -11,7 +11,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "qz417link.h"
-#include "recorder.h"
+#include "model/recording/recorder.h"
 #include "stream_counter.h"
 
 namespace qzctl {

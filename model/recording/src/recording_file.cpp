@@ -1,7 +1,7 @@
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 
 #include "hdf5_util.h"
-#include "packet_gaps.h"
+#include "model/recording/packet_gaps.h"
 
 #include <sys/statvfs.h>
 #include <time.h>

@@ -1,4 +1,4 @@
-#include "recorder.h"
+#include "model/recording/recorder.h"
 
 #include <algorithm>
 #include <cstring>

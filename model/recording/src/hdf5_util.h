@@ -3,7 +3,7 @@
 // outside this folder.
 #pragma once
 
-#include "recording_file.h"
+#include "model/recording/recording_file.h"
 
 #include <hdf5.h>
 

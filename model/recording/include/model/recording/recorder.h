@@ -12,9 +12,9 @@
 // PushParameterBlock, Start, Stop and Status from any other thread.
 #pragma once
 
-#include "packet_gaps.h"
-#include "recording_file.h"
-#include "recording_format.h"
+#include "model/recording/packet_gaps.h"
+#include "model/recording/recording_file.h"
+#include "model/recording/recording_format.h"
 
 #include <atomic>
 #include <chrono>

@@ -5,7 +5,7 @@
 // that names the file and the reason.
 #pragma once
 
-#include "recording_format.h"
+#include "model/recording/recording_format.h"
 
 #include <cstdint>
 #include <memory>
