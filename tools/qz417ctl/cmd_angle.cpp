@@ -11,9 +11,9 @@ namespace qzctl {
 
 namespace {
 
-constexpr const char *kUsage = "qz417ctl angle ADDR";
+constexpr const char *kUsage = "qz417ctl angle ADDR [--port PORT] [--timeout MS]";
 constexpr const char *kHelp =
-    "usage: qz417ctl angle ADDR\n"
+    "usage: qz417ctl angle ADDR [--port PORT] [--timeout MS]\n"
     "\n"
     "Asks the scanner at ADDR to calculate its mounting angle from what it measures\n"
     "and prints it in degrees with three decimals, or \"Out of range\" when the\n"
@@ -23,13 +23,15 @@ constexpr const char *kHelp =
 } // namespace
 
 int RunAngle(const Args &args) {
-    const CommandLine cl(args, {});
+    const std::vector<OptionDef> options = ConnectOptionDefs();
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
-    ScannerConnection scanner(ParseIpv4(cl.positional()[0]));
+    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    ScannerConnection scanner(ip, ReadConnectOptions(cl));
     const std::int16_t units = scanner.calcAngle();
     if (units == qz::kAngleOutOfRange)
         std::cout << "Out of range\n";

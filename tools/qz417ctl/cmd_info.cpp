@@ -17,21 +17,21 @@ constexpr const char *kHelp =
     "usage: qz417ctl info ADDR [--time MS]\n"
     "\n"
     "Listens for the announcement of the scanner at ADDR (IPv4) and prints its\n"
-    "self-description in the rows of the setup program's information page.\n"
-    "\n"
-    "  --time MS   how long to listen, 1..65535 ms (default 5000)\n";
+    "self-description in the rows of the setup program's information page.\n";
 
 } // namespace
 
 int RunInfo(const Args &args) {
-    const CommandLine cl(args, {{"--time", "", true}});
+    const std::vector<OptionDef> options = {
+        {"time", 0, "MS", "how long to listen, 1..65535 ms (default 5000)"}};
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
     const Ipv4 ip = ParseIpv4(cl.positional()[0]);
-    const int timeMs = static_cast<int>(cl.integer("--time", 5000, 1, 65535));
+    const int timeMs = static_cast<int>(cl.integer("time", 5000, 1, 65535));
     const auto record = FindScanner(ip, timeMs);
     if (!record)
         throw Failure("no scanner at " + FormatIpv4(ip.data()) + " heard within " +

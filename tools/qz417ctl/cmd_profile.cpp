@@ -1,6 +1,7 @@
 // qz417ctl profile: fetch N new profiles over the command channel and write
 // them in millimetres, as the program's profile file text, CSV or PLY.
 #include <chrono>
+#include <filesystem>
 #include <iostream>
 #include <optional>
 
@@ -21,21 +22,10 @@ namespace {
 constexpr const char *kUsage = "qz417ctl profile ADDR [--count N] [--format txt|csv|ply] [-o FILE]";
 constexpr const char *kHelp =
     "usage: qz417ctl profile ADDR [--count N] [--format txt|csv|ply] [-o FILE]\n"
-    "                        [--search MS] [--raw FILE]\n"
+    "                        [--search MS] [--raw FILE] [--port PORT] [--timeout MS]\n"
     "\n"
     "Fetches N new profiles (each with another measurement counter than the one\n"
-    "before) from the scanner at ADDR and writes them in millimetres.\n"
-    "\n"
-    "  --count N      number of profiles, 1..65535 (default 1)\n"
-    "  --format F     txt: the setup program's profile file, byte for byte (CR LF);\n"
-    "                 with -o and N > 1 one file per profile: FILE_00001.txt, ...\n"
-    "                 csv: profile,point,valid,x_mm,z_mm (1024 rows per profile)\n"
-    "                 ply: ASCII point cloud of the valid points, y = profile index\n"
-    "  -o FILE        write to FILE instead of standard output\n"
-    "  --search MS    listen this long for the scanner's announcement, which gives the\n"
-    "                 scale of its points (default 1000); 0 uses the default scale\n"
-    "                 (X range 230 mm, Z range 250 mm, discrete value 16384, error 0)\n"
-    "  --raw FILE     also write the packets as received, 4100 bytes each\n";
+    "before) from the scanner at ADDR and writes them in millimetres.\n";
 
 constexpr auto kNewProfileTimeout = std::chrono::seconds(5);
 
@@ -57,13 +47,14 @@ qz::ProfileScale ScaleOf(const Ipv4 &ip, int searchMs) {
     return scale;
 }
 
+// "dir/scan.txt" -> "dir/scan_00001.txt"; a name without extension (or a
+// dot file such as ".scan") gets the number at its end.
 std::string NumberedPath(const std::string &path, int n) {
-    const auto slash = path.find_last_of('/');
-    auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-        dot == (slash == std::string::npos ? 0 : slash + 1))
-        dot = path.size();
-    return path.substr(0, dot) + "_" + qz::ZeroPad(static_cast<unsigned>(n), 5) + path.substr(dot);
+    std::filesystem::path p(path);
+    const std::string extension = p.extension().string();
+    p.replace_filename(p.stem().string() + "_" + qz::ZeroPad(static_cast<unsigned>(n), 5) +
+                       extension);
+    return p.string();
 }
 
 std::vector<PacketBytes> FetchNewProfiles(ScannerConnection &scanner, int count) {
@@ -87,31 +78,42 @@ std::vector<PacketBytes> FetchNewProfiles(ScannerConnection &scanner, int count)
 } // namespace
 
 int RunProfile(const Args &args) {
-    const CommandLine cl(args, {{"--count", "", true},
-                                {"--format", "", true},
-                                {"--output", "-o", true},
-                                {"--search", "", true},
-                                {"--raw", "", true}});
+    std::vector<OptionDef> options = {
+        {"count", 0, "N", "number of profiles, 1..65535 (default 1)"},
+        {"format", 0, "F",
+         "txt: the setup program's profile file, byte for byte (CR LF);\n"
+         "with -o and N > 1 one file per profile: FILE_00001.txt, ...\n"
+         "csv: profile,point,valid,x_mm,z_mm (1024 rows per profile)\n"
+         "ply: ASCII point cloud of the valid points, y = profile index"},
+        {"output", 'o', "FILE", "write to FILE instead of standard output"},
+        {"search", 0, "MS",
+         "listen this long for the scanner's announcement, which gives the\n"
+         "scale of its points (default 1000); 0 uses the default scale\n"
+         "(X range 230 mm, Z range 250 mm, discrete value 16384, error 0)"},
+        {"raw", 0, "FILE", "also write the packets as received, 4100 bytes each"}};
+    for (const OptionDef &o : ConnectOptionDefs())
+        options.push_back(o);
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
     const Ipv4 ip = ParseIpv4(cl.positional()[0]);
-    const int count = static_cast<int>(cl.integer("--count", 1, 1, 65535));
-    const int searchMs = static_cast<int>(cl.integer("--search", 1000, 0, 65535));
-    const std::string format = cl.value("--format").value_or("txt");
+    const int count = static_cast<int>(cl.integer("count", 1, 1, 65535));
+    const int searchMs = static_cast<int>(cl.integer("search", 1000, 0, 65535));
+    const std::string format = cl.value("format").value_or("txt");
     if (format != "txt" && format != "csv" && format != "ply")
         throw UsageError("--format: '" + format + "' is not txt, csv or ply");
-    const auto output = cl.value("--output");
+    const auto output = cl.value("output");
 
     const qz::ProfileScale scale = ScaleOf(ip, searchMs);
     std::vector<PacketBytes> packets;
     {
-        ScannerConnection scanner(ip);
+        ScannerConnection scanner(ip, ReadConnectOptions(cl));
         packets = FetchNewProfiles(scanner, count);
     }
-    if (const auto raw = cl.value("--raw")) {
+    if (const auto raw = cl.value("raw")) {
         std::vector<std::uint8_t> bytes;
         for (const auto &p : packets)
             bytes.insert(bytes.end(), p.begin(), p.end());

@@ -25,13 +25,7 @@ constexpr const char *kHelp =
     "packet and measurement rates (from the change of the packets' counters), the\n"
     "packets received and the packets lost (gaps in the packet counter):\n"
     "  t=1.0s packets=250.0/s measurements=1000.0/s received=250 lost=0\n"
-    "and at the end one line with the totals. Stops after S seconds or on Ctrl-C.\n"
-    "\n"
-    "  --port P        local UDP port, 1..65535 (default 6003)\n"
-    "  --seconds S     how long to receive, 1..86400 (default: until interrupted)\n"
-    "  --record FILE   append every packet, 4100 bytes each, to FILE\n"
-    "\n"
-    "Exit status 1 when no packet arrived.\n";
+    "and at the end one line with the totals. Stops after S seconds or on Ctrl-C.\n";
 
 volatile std::sig_atomic_t gStop = 0;
 
@@ -91,16 +85,19 @@ void PrintInterval(double seconds, const StreamInterval &s) {
 } // namespace
 
 int RunStream(const Args &args) {
-    const CommandLine cl(args,
-                         {{"--port", "", true}, {"--seconds", "", true}, {"--record", "", true}});
+    const std::vector<OptionDef> options = {
+        {"port", 0, "P", "local UDP port, 1..65535 (default 6003)"},
+        {"seconds", 0, "S", "how long to receive, 1..86400 (default: until interrupted)"},
+        {"record", 0, "FILE", "append every packet, 4100 bytes each, to FILE"}};
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options, "Exit status 1 when no packet arrived.\n");
         return kExitOk;
     }
     cl.expectPositional(0, kUsage);
-    const int port = static_cast<int>(cl.integer("--port", 6003, 1, 65535));
-    const std::int64_t seconds = cl.integer("--seconds", 0, 1, 86400);
-    const auto recordPath = cl.value("--record");
+    const int port = static_cast<int>(cl.integer("port", 6003, 1, 65535));
+    const std::int64_t seconds = cl.integer("seconds", 0, 1, 86400);
+    const auto recordPath = cl.value("record");
 
     UdpSocket socket(port);
     if (!socket.ok())

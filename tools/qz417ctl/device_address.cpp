@@ -1,30 +1,21 @@
 #include "device_address.h"
 
-#include <cstdio>
+#include <arpa/inet.h>
 
-#include "command_line.h"
+#include <cstdio>
+#include <cstring>
+
 #include "failure.h"
 
 namespace qzctl {
 
 Ipv4 ParseIpv4(const std::string &text) {
+    in_addr address{};
+    // c_str() would end the text at an embedded NUL and accept what precedes it.
+    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &address) != 1)
+        throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
     Ipv4 ip{};
-    std::size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        std::size_t end = pos;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - pos < 3)
-            ++end;
-        const bool lastOctet = i == 3;
-        const bool separatorOk =
-            lastOctet ? end == text.size() : end < text.size() && text[end] == '.';
-        if (end == pos || !separatorOk)
-            throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
-        const int v = std::stoi(text.substr(pos, end - pos));
-        if (v > 255)
-            throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
-        ip[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
-        pos = end + 1;
-    }
+    std::memcpy(ip.data(), &address.s_addr, ip.size()); // network order: first octet first
     return ip;
 }
 
