@@ -1,4 +1,5 @@
 // qz417ctl profile, image and angle against an emulated scanner.
+#include <nlohmann/json.hpp>
 #include <png.h>
 
 #include <cstring>
@@ -105,6 +106,92 @@ TEST_F(CtlE2E, ProfileCsvAndPlyHaveTheirShapes) {
     EXPECT_GT(vertices, 0u);
 }
 
+// Header value of `key` ("HEIGHT") in a PCD file, and where its data begins.
+std::uint64_t PcdField(const std::string &file, const std::string &key, std::size_t *dataAt) {
+    std::uint64_t value = 0;
+    std::size_t at = 0;
+    while (at < file.size()) {
+        const auto nl = file.find('\n', at);
+        const std::string line = file.substr(at, nl - at);
+        at = nl + 1;
+        if (line.rfind(key + " ", 0) == 0)
+            value = std::stoull(line.substr(key.size() + 1));
+        if (line.rfind("DATA", 0) == 0)
+            break;
+    }
+    *dataAt = at;
+    return value;
+}
+
+TEST_F(CtlE2E, PcdThroughAPipeWaitsForItsCountsInATemporaryFile) {
+    // A pipe cannot be rewound to rewrite the header: the points wait in a
+    // temporary file and follow the finished header.
+    const std::string command =
+        std::string(QZ417CTL_PATH) + " profile 127.0.0.1 --count 3 --format pcd-binary --search 0";
+    std::FILE *pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string file;
+    char buffer[65536];
+    for (std::size_t n; (n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0;)
+        file.append(buffer, n);
+    EXPECT_EQ(pclose(pipe), 0);
+    std::size_t dataAt = 0;
+    EXPECT_EQ(PcdField(file, "HEIGHT", &dataAt), 3u);
+    EXPECT_EQ(PcdField(file, "POINTS", &dataAt), 3072u);
+    EXPECT_EQ(file.substr(dataAt - 12, 12), "DATA binary\n");
+    EXPECT_EQ(file.size() - dataAt, 3072u * 12u);
+}
+
+TEST_F(CtlE2E, ProfilesReceivedBeforeAFailureStayInTheFile) {
+    qzsim::FaultOptions faults;
+    faults.stallAfterCommands = 4; // four results, then silence
+    emulator_->setFaults(0, faults);
+    const std::string out = path("cut.pcd");
+    const std::string raw = path("cut.bin");
+    const CtlResult r = RunCtl({"profile", "127.0.0.1", "--count", "100", "--format", "pcd",
+                                "--search", "0", "--timeout", "300", "-o", out, "--raw", raw});
+    EXPECT_EQ(r.status, 1);
+    ExpectOneErrorLine(r, "time-out: 127.0.0.1 did not answer the profile request within 300 ms");
+    const std::string file = ReadFile(out);
+    std::size_t dataAt = 0;
+    const std::uint64_t rows = PcdField(file, "HEIGHT", &dataAt);
+    EXPECT_GE(rows, 1u);
+    EXPECT_LE(rows, 4u);
+    EXPECT_EQ(PcdField(file, "POINTS", &dataAt), rows * 1024);
+    EXPECT_EQ(CountLines(file.substr(dataAt)), rows * 1024);
+    EXPECT_EQ(ReadFile(raw).size(), rows * 4100);
+}
+
+TEST_F(CtlE2E, ProfileSummaryTellsWhatWasWritten) {
+    const std::string raw = path("s.bin");
+    CtlResult r = RunCtl({"profile", "127.0.0.1", "--count", "2", "--format", "ply-binary",
+                          "--search", "0", "-o", path("s.ply"), "--raw", raw, "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json summary = nlohmann::json::parse(r.out);
+    EXPECT_EQ(summary["address"], "127.0.0.1");
+    EXPECT_EQ(summary["format"], "ply-binary");
+    EXPECT_EQ(summary["output"], path("s.ply"));
+    EXPECT_EQ(summary["profiles"], 2);
+    EXPECT_EQ(summary["points"], 2048);
+    const std::string packets = ReadFile(raw);
+    ASSERT_EQ(packets.size(), 2u * 4100u);
+    const auto *bytes = reinterpret_cast<const std::uint8_t *>(packets.data());
+    EXPECT_EQ(summary["firstMeasurement"], qz::ProfilePacket(bytes).measurementCount());
+    EXPECT_EQ(summary["lastMeasurement"], qz::ProfilePacket(bytes + 4100).measurementCount());
+    // The vertex count of the file is the number of valid points.
+    const std::string ply = ReadFile(path("s.ply"));
+    EXPECT_NE(ply.find("\nelement vertex " + summary["validPoints"].dump() + "\n"),
+              std::string::npos);
+
+    r = RunCtl({"profile", "127.0.0.1", "--search", "0", "-o", path("t.txt")});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.out.rfind("profiles=1 points=1024 valid=", 0), 0u) << r.out;
+
+    r = RunCtl({"profile", "127.0.0.1", "--search", "0", "--json"});
+    EXPECT_EQ(r.status, 2);
+    ExpectOneErrorLine(r, "--json needs -o FILE");
+}
+
 TEST_F(CtlE2E, ProfileOfAnAbsentScannerFails) {
     const CtlResult r = RunCtl({"profile", "127.0.0.9", "--search", "0"});
     EXPECT_EQ(r.status, 1);
@@ -156,11 +243,20 @@ TEST_F(CtlE2E, AnglePrintsDegreesOrOutOfRange) {
     r = RunCtl({"angle", "127.0.0.1"});
     EXPECT_EQ(r.out, "-60.000\n");
 
+    r = RunCtl({"angle", "127.0.0.1", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(nlohmann::json::parse(r.out),
+              nlohmann::json::parse(R"({"address": "127.0.0.1", "units": -32767,
+                                        "degrees": -60.0, "outOfRange": false})"));
+
     faults.angleReply = -32768;
     emulator_->setFaults(0, faults);
     r = RunCtl({"angle", "127.0.0.1"});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(r.out, "Out of range\n");
+    r = RunCtl({"angle", "127.0.0.1", "--json"});
+    EXPECT_EQ(nlohmann::json::parse(r.out)["degrees"], nullptr);
+    EXPECT_EQ(nlohmann::json::parse(r.out)["outOfRange"], true);
     EXPECT_EQ(emulator_->commandsServed(0, 5), 0u); // nothing written
 }
 

@@ -8,13 +8,15 @@
 #include "device_address.h"
 #include "failure.h"
 
+#include <nlohmann/json.hpp>
+
 namespace qzctl {
 
 namespace {
 
-constexpr const char *kUsage = "qz417ctl info ADDR [--time MS]";
+constexpr const char *kUsage = "qz417ctl info ADDR [--time MS] [--json]";
 constexpr const char *kHelp =
-    "usage: qz417ctl info ADDR [--time MS]\n"
+    "usage: qz417ctl info ADDR [--time MS] [--json]\n"
     "\n"
     "Listens for the announcement of the scanner at ADDR (IPv4) and prints its\n"
     "self-description in the rows of the setup program's information page.\n";
@@ -23,7 +25,10 @@ constexpr const char *kHelp =
 
 int RunInfo(const Args &args) {
     const std::vector<OptionDef> options = {
-        {"time", 0, "MS", "how long to listen, 1..65535 ms (default 5000)"}};
+        {"time", 0, "MS", "how long to listen, 1..65535 ms (default 5000)"},
+        {"json", 0, "",
+         "print one JSON object: address, mac, type, each field of the\n"
+         "self-description, and \"rows\", the rows of the information page"}};
     const CommandLine cl(args, options);
     if (cl.helpRequested()) {
         std::cout << HelpText(kHelp, options);
@@ -36,7 +41,26 @@ int RunInfo(const Args &args) {
     if (!record)
         throw Failure("no scanner at " + FormatIpv4(ip.data()) + " heard within " +
                       std::to_string(timeMs) + " ms");
-    for (const std::string &row : qz::DescriptionRows(qz::DecodeDescription(record->description)))
+    const qz::DeviceDescription d = qz::DecodeDescription(record->description);
+    const std::vector<std::string> rows = qz::DescriptionRows(d);
+    if (cl.has("json")) {
+        const nlohmann::json info = {{"address", FormatIpv4(record->ip)},
+                                     {"mac", FormatMac(record->mac)},
+                                     {"type", record->type},
+                                     {"modification", d.modification},
+                                     {"serialNumber", d.serialNumber},
+                                     {"baseDistance", d.baseDistance},
+                                     {"rangeZ", d.rangeZ},
+                                     {"rangeXSmr", d.rangeXSmr},
+                                     {"rangeXEmr", d.rangeXEmr},
+                                     {"discreteValue", d.discreteValue},
+                                     {"errorValue", d.errorValue},
+                                     {"firmwareVersion", d.firmwareVersion},
+                                     {"rows", rows}};
+        std::cout << info.dump(2) << "\n";
+        return kExitOk;
+    }
+    for (const std::string &row : rows)
         std::cout << row << "\n";
     return kExitOk;
 }

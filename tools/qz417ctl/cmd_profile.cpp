@@ -17,6 +17,8 @@
 #include "scanner_connection.h"
 #include "views/profile_recording.h"
 
+#include <nlohmann/json.hpp>
+
 namespace qzctl {
 
 namespace {
@@ -100,6 +102,26 @@ template <typename Take> void FetchNewProfiles(ScannerConnection &scanner, int c
     }
 }
 
+// With -o, standard output is free for one line about what was written.
+void PrintSummary(const std::string &address, const std::string &format, const std::string &output,
+                  const ProfileTally &t, bool json) {
+    if (json) {
+        const nlohmann::json summary = {{"address", address},
+                                        {"format", format},
+                                        {"output", output},
+                                        {"profiles", t.profiles},
+                                        {"points", t.points},
+                                        {"validPoints", t.validPoints},
+                                        {"firstMeasurement", t.firstMeasurement},
+                                        {"lastMeasurement", t.lastMeasurement}};
+        std::cout << summary.dump() << "\n";
+        return;
+    }
+    std::cout << "profiles=" << t.profiles << " points=" << t.points << " valid=" << t.validPoints
+              << " measurements=" << t.firstMeasurement << ".." << t.lastMeasurement
+              << " output=" << output << "\n";
+}
+
 } // namespace
 
 int RunProfile(const Args &args) {
@@ -119,7 +141,11 @@ int RunProfile(const Args &args) {
          "listen this long for the scanner's announcement, which gives the\n"
          "scale of its points (default 1000); 0 uses the default scale\n"
          "(X range 230 mm, Z range 250 mm, discrete value 16384, error 0)"},
-        {"raw", 0, "FILE", "also write the packets as received, 4100 bytes each"}};
+        {"raw", 0, "FILE", "also write the packets as received, 4100 bytes each"},
+        {"json", 0, "",
+         "with -o: print the summary as JSON: {\"address\", \"format\",\n"
+         "\"output\", \"profiles\", \"points\", \"validPoints\",\n"
+         "\"firstMeasurement\", \"lastMeasurement\"}"}};
     for (const OptionDef &o : ConnectOptionDefs())
         options.push_back(o);
     const CommandLine cl(args, options);
@@ -137,6 +163,8 @@ int RunProfile(const Args &args) {
         throw UsageError("--format: '" + formatName +
                          "' is not txt, csv, ply, ply-binary, pcd or pcd-binary");
     const auto output = cl.value("output");
+    if (cl.has("json") && !output)
+        throw UsageError("--json needs -o FILE (without it the profiles go to standard output)");
 
     const qz::ProfileScale scale = ScaleOf(ip, searchMs);
     ScannerConnection scanner(ip, ReadConnectOptions(cl));
@@ -165,6 +193,8 @@ int RunProfile(const Args &args) {
     writer->finish();
     if (raw)
         raw->close();
+    if (output)
+        PrintSummary(scanner.address(), formatName, *output, writer->tally(), cl.has("json"));
     return kExitOk;
 }
 

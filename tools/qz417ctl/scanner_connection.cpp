@@ -141,6 +141,14 @@ void ScannerConnection::writeParams(const std::array<std::uint8_t, QZ417_CONFIG_
     errno = 0;
     if (QZ417_WriteParams(socket_, block.data()) != 1)
         fail("parameter write");
+    // Command 5 has no reply: the send succeeds as soon as the block is in
+    // the socket buffer, even when the scanner then drops the connection.
+    // Its answer to a read, which it gives only after handling the write,
+    // confirms the block arrived before success is reported.
+    std::array<std::uint8_t, QZ417_CONFIG_SIZE> readBack{};
+    errno = 0;
+    if (QZ417_ReadParams(socket_, readBack.data()) != 1)
+        fail("read-back after the parameter write");
 }
 
 void ScannerConnection::flushParams(int mode) {
