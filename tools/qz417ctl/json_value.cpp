@@ -8,6 +8,13 @@
 
 namespace qzctl {
 
+JsonValue::JsonValue() = default;
+JsonValue::~JsonValue() = default;
+JsonValue::JsonValue(const JsonValue &) = default;
+JsonValue::JsonValue(JsonValue &&) noexcept = default;
+JsonValue &JsonValue::operator=(const JsonValue &) = default;
+JsonValue &JsonValue::operator=(JsonValue &&) noexcept = default;
+
 const JsonValue *JsonValue::find(const std::string &key) const {
     for (const auto &[name, value] : members) {
         if (name == key)

@@ -21,6 +21,16 @@ struct JsonValue {
     std::vector<std::pair<std::string, JsonValue>> members; // Object, in file order
 
     const JsonValue *find(const std::string &key) const; // Object member, or null
+
+    // Defined where JsonValue is complete: a vector of pairs holding the
+    // type itself cannot be destroyed or copied inside its own definition
+    // (clang with libstdc++ refuses it).
+    JsonValue();
+    ~JsonValue();
+    JsonValue(const JsonValue &);
+    JsonValue(JsonValue &&) noexcept;
+    JsonValue &operator=(const JsonValue &);
+    JsonValue &operator=(JsonValue &&) noexcept;
 };
 
 // Throws UsageError("<what>: ...at offset N") on malformed text.
