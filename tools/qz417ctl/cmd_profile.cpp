@@ -15,7 +15,6 @@
 #include "file_io.h"
 #include "profile_writer.h"
 #include "scanner_connection.h"
-#include "views/profile_recording.h"
 
 #include <nlohmann/json.hpp>
 

@@ -106,11 +106,10 @@ public:
             output_ = std::make_unique<Output>(path);
     }
     void add(const PacketBytes &packet) override {
-        const qz::RecordedProfile profile = RecordProfile(packet, scale_);
         std::array<qz::ProfilePoint, qz::kProfilePoints> points;
         qz::DecodePacket(qz::ProfilePacket(packet.data()), scale_, points);
         count(packet, ValidCount(points));
-        const std::string text = qz::ProfileFileText(profile);
+        const std::string text = ProfileTxt(packet, scale_);
         if (numbered_)
             WriteFile(NumberedPath(path_, static_cast<int>(tally_.profiles)), text);
         else
@@ -368,8 +367,9 @@ std::unique_ptr<ProfileWriter> MakeProfileWriter(ProfileFormat format,
 std::string NumberedPath(const std::string &path, int n) {
     std::filesystem::path p(path);
     const std::string extension = p.extension().string();
-    p.replace_filename(p.stem().string() + "_" + qz::ZeroPad(static_cast<unsigned>(n), 5) +
-                       extension);
+    char number[16];
+    std::snprintf(number, sizeof number, "_%05d", n);
+    p.replace_filename(p.stem().string() + number + extension);
     return p.string();
 }
 
