@@ -5,8 +5,8 @@
 // Checks: every field decoded little-endian from its offset, the 34 rows with
 // their fixed headings, numbers that read back as the fields, and one of the
 // known texts for every option code.
-#include "config/device_description.h"
 #include "fuzz_input.h"
+#include "model/device_description.h"
 
 #include <cstring>
 #include <memory>

@@ -8,10 +8,10 @@
 // created once (offscreen). After every input the bytes the program does not
 // interpret (3-4, 13, 33-511, bit 7 of 12) must be exactly those received,
 // and each interpreted field may differ only in the ways its control allows.
-#include "config/config_area.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "fuzz_input.h"
+#include "model/config_area.h"
 
 #include <QApplication>
 #include <QCheckBox>

@@ -7,9 +7,9 @@
 // the conversion, a bounded finite result, and a profile file text of exactly
 // 1026 CR LF lines whose values read back as the decoded points.
 #include "fuzz_input.h"
-#include "views/point_label.h"
-#include "views/profile_file.h"
-#include "views/profile_packet.h"
+#include "model/point_label.h"
+#include "model/profile_file.h"
+#include "model/profile_packet.h"
 
 #include <array>
 #include <cmath>

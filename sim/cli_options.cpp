@@ -101,6 +101,9 @@ std::vector<Entry> Table(EmulatorOptions &o) {
         {Heading("\nMeasurements:"), {}},
         {{"rate", 0, "HZ", "measurement rate (default 1000)"},
          Real(&o.measurementRateHz, 0, 1e6, "rate")},
+        {{"counter-start", 0, "N",
+          "first value of the packets' measurement and\npacket counters, 0..65535 (default 0)"},
+         Integer(&o.counterStart, 0, 65535, "counter-start")},
         {{"trigger-hz", 0, "HZ",
           "rate of the emulated sync pulses; with measurement\nsynchronisation on, one "
           "measurement per divider\npulses (default 100)"},

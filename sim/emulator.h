@@ -50,6 +50,9 @@ struct EmulatorOptions {
     int announceIntervalMs = 250;     // 0: no announcements
     bool announceOffLoopback = false; // announceAddress may lie outside 127.0.0.0/8
     double measurementRateHz = 1000;
+    // Where the packets' measurement and packet counters start: a real
+    // device's counters run freely and may stand anywhere when a program starts.
+    std::uint16_t counterStart = 0;
     int udpHz = 0;             // udpFrequency of the default block (0..255)
     double streamRateHz = 0;   // >0: stream at this rate whatever the block says
     double triggerHz = 100;    // emulated sync pulses (measurement sync)

@@ -37,6 +37,7 @@ ScannerState::ScannerState(int index, const EmulatorOptions &options, Clock::tim
       config_(defaults_), stored_(defaults_), clock_(start, 0),
       faults_(options.faultScanner < 0 || options.faultScanner == index ? options.faults
                                                                         : FaultOptions{}) {
+    packetCount_ = options.counterStart;
     if (!statePath_.empty()) {
         if (auto saved = loadBlock(statePath_)) {
             config_ = *saved;
@@ -101,7 +102,8 @@ const Measurement &ScannerState::currentLocked(Clock::time_point now, std::uint6
         measurement_ = measure(scene_, fields_, options_.description, n, secondsSinceStart(now));
         measuredIndex_ = n;
         measuredGeneration_ = gen;
-        encodeProfilePacket(static_cast<std::uint16_t>(n), 0, measurement_.points, packet_.data());
+        encodeProfilePacket(static_cast<std::uint16_t>(n + options_.counterStart), 0,
+                            measurement_.points, packet_.data());
     }
     if (index)
         *index = n;

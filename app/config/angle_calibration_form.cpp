@@ -3,9 +3,9 @@
 #include <QGroupBox>
 #include <QSlider>
 
-#include "config/angle_units.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "model/angle_units.h"
 
 namespace {
 

@@ -7,10 +7,10 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "config/config_area.h"
-#include "config/parameter_texts.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "model/config_area.h"
+#include "model/parameter_texts.h"
 #include "views/image_window.h"
 
 namespace {

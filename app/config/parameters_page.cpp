@@ -13,10 +13,10 @@
 #include <QRadioButton>
 #include <QSlider>
 
-#include "config/angle_units.h"
-#include "config/config_area.h"
-#include "config/parameter_texts.h"
 #include "core/form_main.h"
+#include "model/angle_units.h"
+#include "model/config_area.h"
+#include "model/parameter_texts.h"
 
 namespace {
 

@@ -11,10 +11,10 @@
 
 #include "qz417link.h"
 
-#include "config/config_area.h"
 #include "core/manual_reset_event.h"
 #include "core/shared_buffer.h"
-#include "views/profile_packet.h"
+#include "model/config_area.h"
+#include "model/profile_packet.h"
 
 class TFormMain;
 

@@ -8,9 +8,9 @@
 #include <QRadioButton>
 #include <QStringList>
 
-#include "config/device_description.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "model/device_description.h"
 #include "views/profile_chart.h"
 
 namespace {

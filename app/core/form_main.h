@@ -268,14 +268,36 @@ private:
     // Worker plumbing (app/core/window_posts.cpp, app/core/worker_control.cpp).
     qz::WorkerHooks MakeWorkerHooks(bool withRecording);
     bool StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
-                           bool timeCritical, std::shared_ptr<qz::ManualResetEvent> run);
+                           bool timeCritical, qz::WorkerRun run);
+    // A worker told to stop whose end no tick has seen yet: waits for it to
+    // finish its pass and does what the tick does at its end.
+    void SettleStoppedWorkers();
+    // The tick's step at a worker's end: its page's labels back to "0" and,
+    // if it held the view, WorkerMode 0 and DoneEvent closed.
+    void ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz::ManualResetEvent> done);
+    // Gives the view back to a UDP worker that ran on behind a search or a
+    // TCP worker, once the view is free; true when it did (the timer runs).
+    bool ResumeUdpView();
+    void UdpPortFailed(const std::shared_ptr<qz::ManualResetEvent> &done, std::uint16_t port,
+                       int error);
+    // The next rates are taken over the counters' motion since the first
+    // packet published after this call (app/views/live_view.cpp).
+    void BeginRates();
+    // Steps 2 to 4 of the result view: plot, counters (app/views/live_view.cpp).
+    std::uint64_t ShowLastProfile(std::uint8_t mode);
 
     std::unique_ptr<qz::ThreadOwner> threads_;
     std::shared_ptr<qz::PostGate> postGate_;
-    // Run events of the TCP workers and of the UDP worker: each Stop button
-    // stops its own worker even when another thread was started meanwhile.
+    // Events of the last TCP worker (result or image) and of the last UDP
+    // worker: each Stop button stops its own worker even when another thread
+    // was started meanwhile. A done event is kept until that worker's end has
+    // been seen, so a worker that runs on behind another keeps its page.
     std::shared_ptr<qz::ManualResetEvent> tcpRunEvent_;
+    std::shared_ptr<qz::ManualResetEvent> tcpDoneEvent_;
+    std::uint8_t tcpMode_ = 0;
     std::shared_ptr<qz::ManualResetEvent> udpRunEvent_;
+    std::shared_ptr<qz::ManualResetEvent> udpDoneEvent_;
+    std::shared_ptr<std::atomic<bool>> udpPublishes_;
     std::atomic<bool> drawPosted_{false};
     std::atomic<bool> applyPosted_{false};
     bool closed_ = false;

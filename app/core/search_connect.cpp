@@ -84,6 +84,7 @@ void TFormMain::LayoutSearchGrid() {
 }
 
 void TFormMain::ButtonSearchClick() {
+    SettleStoppedWorkers();
     ButtonConnect->setEnabled(false);
     ButtonResultSave->setEnabled(false);
     ButtonSearch->setEnabled(false);
@@ -102,8 +103,12 @@ void TFormMain::ButtonSearchClick() {
     // Nothing reads the list until the search thread has replaced it.
     QZ_ClearList(DeviceList.exchange(nullptr));
 
+    // A UDP worker still running waits behind the search and gets the view
+    // back when the search has ended.
+    if (WorkerMode.load() == kModeUdp)
+        WorkerMode = kModeIdle;
     DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
-    qz::WorkerRun run{nullptr, DoneEvent, {}};
+    qz::WorkerRun run{nullptr, DoneEvent, {}, nullptr};
     if (!threads_->start(qz::ThreadParams{kSearchStackBytes, false}, nullptr,
                          [run] { qz::SearchThreadProc(run); })) {
         // No thread: the search ends at once with an empty list.
@@ -121,6 +126,10 @@ void TFormMain::SearchDuty() {
     else
         ProgressBarSearch->setValue(static_cast<int>(elapsed));
 
+    // A UDP worker running behind the search keeps its page up to date.
+    if (udpDoneEvent_ && udpDoneEvent_ != DoneEvent)
+        ShowLastProfile(kModeUdp);
+
     const std::shared_ptr<qz::ManualResetEvent> done = DoneEvent;
     if (done && !done->wait(std::chrono::milliseconds(1))) {
         StartTimerView();
@@ -130,7 +139,9 @@ void TFormMain::SearchDuty() {
     WorkerMode = 0;
     ButtonSearch->setEnabled(true);
     FillSearchGrid();
-    // The tick ends with the timer stopped.
+    // The tick ends with the timer stopped, unless a UDP worker takes the
+    // view back.
+    ResumeUdpView();
 }
 
 void TFormMain::FillSearchGrid() {
@@ -166,6 +177,7 @@ void TFormMain::ButtonConnectClick() {
         DisconnectDevice();
         return;
     }
+    SettleStoppedWorkers();
     const DeviceAnnouncement *node = NodeAt(position);
     if (node == nullptr) {
         MemoInfo->clear();
@@ -224,4 +236,9 @@ void TFormMain::DisconnectDevice() {
     LayoutSearchGrid();
     MemoInfo->clear();
     StringGridSearch->setEnabled(false);
+    // A UDP worker running on (its page is shown again) keeps being shown:
+    // at once when the view is free, else once the stopped TCP worker's end
+    // has been seen by the tick.
+    if (udpDoneEvent_ && !ResumeUdpView())
+        StartTimerView();
 }

@@ -10,7 +10,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "config/config_area.h"
+#include "model/config_area.h"
 
 namespace qz {
 

@@ -1,6 +1,7 @@
 #include "core/worker_threads.h"
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <thread>
 
@@ -166,16 +167,24 @@ int ImageThreadProc(const WorkerRun &run) {
 
 int UdpResultThreadProc(const WorkerRun &run) {
     std::shared_ptr<ManualResetEvent> runEvent = run.runEvent;
-    const std::int32_t socket = QZ417_UDP_Connect(UdpPort.load());
+    const std::uint16_t port = UdpPort.load();
+    const std::int32_t socket = QZ417_UDP_Connect(port);
     if (socket == -1) {
-        // The port cannot be bound: end at once; the window is not told.
+        // The port cannot be bound: end at once and tell the window why.
+        const int error = errno;
         run.doneEvent->set();
+        if (run.hooks.udpPortFailed)
+            run.hooks.udpPortFailed(port, error);
         return 0;
     }
     std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
-    EnterMode(kModeUdp);
+    // A search running meanwhile holds the view; the window hands the view
+    // to this worker when the search has ended.
+    if (WorkerMode.load() == kModeIdle)
+        EnterMode(kModeUdp);
     while (runEvent->wait(kLoopTest)) {
-        if (QZ417_UDP_GetResult(socket, packet.data()) == 1)
+        if (QZ417_UDP_GetResult(socket, packet.data()) == 1 &&
+            (!run.publishes || run.publishes->load()))
             ResultPacket.publish(packet.data());
     }
     runEvent.reset();

@@ -4,6 +4,7 @@
 // hooks, which the window turns into queued calls.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -19,6 +20,8 @@ struct WorkerHooks {
     std::function<void()> imageFetched;   // after every successful image fetch
     std::function<void()> recordingStart; // result worker, at its start
     std::function<void(const std::uint8_t *)> resultFetched; // after a fetch, before the count
+    // UDP worker: its port could not be bound (error: the system's errno).
+    std::function<void(std::uint16_t port, int error)> udpPortFailed;
 };
 
 // The events one thread was started with. Each thread keeps its own copies,
@@ -28,6 +31,10 @@ struct WorkerRun {
     std::shared_ptr<ManualResetEvent> runEvent;
     std::shared_ptr<ManualResetEvent> doneEvent;
     WorkerHooks hooks;
+    // UDP worker: its datagrams go to ResultPacket only while this is set (or
+    // when it is null). The window clears it while a TCP result worker owns
+    // ResultPacket, so the result view never shows a UDP datagram.
+    std::shared_ptr<std::atomic<bool>> publishes;
 };
 
 // Write, read and flush requests, in that order, each flag cleared before its

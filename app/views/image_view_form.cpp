@@ -17,6 +17,18 @@
 
 namespace {
 
+// True when a press at p belongs to the panel itself. On a framed panel
+// (Panel4, Panel1, Panel6) the grid or chart inside covers everything but
+// the frame; Qt hands a press that such a child does not take (because it
+// is disabled, or ignores presses) on to the panel, and that press must not
+// start a window selection. So only presses on the frame count there.
+bool PressOnPanelItself(const QObject *watched, const QPoint &p) {
+    const auto *frame = qobject_cast<const QFrame *>(watched);
+    if (frame == nullptr)
+        return true; // PanelVideo: the whole picture
+    return !frame->contentsRect().contains(p);
+}
+
 // Routes the mouse events of a panel to the window's three handlers, with
 // coordinates of the panel that received them.
 class PanelMouseFilter final : public QObject {
@@ -29,7 +41,8 @@ protected:
         case QEvent::MouseButtonPress: {
             const auto *m = static_cast<QMouseEvent *>(event);
             const QPoint p = m->position().toPoint();
-            form_->PanelVideoMouseDown(m->button(), p.x(), p.y());
+            if (PressOnPanelItself(watched, p))
+                form_->PanelVideoMouseDown(m->button(), p.x(), p.y());
             break;
         }
         case QEvent::MouseMove: {

@@ -10,9 +10,9 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "model/profile_packet.h"
 #include "views/counter_rates.h"
 #include "views/profile_chart.h"
-#include "views/profile_packet.h"
 
 namespace {
 
@@ -20,6 +20,12 @@ namespace {
 // one was published.
 std::array<std::uint8_t, QZ417_PACKET_SIZE> g_packet{};
 std::optional<std::uint64_t> g_packetSequence;
+
+// Set from a Start until the run's first packet: the sequence number of
+// ResultPacket at the Start. The device's counters run freely, so the first
+// rates are taken over their motion since the first packet after the Start,
+// not since 0.
+std::optional<std::uint64_t> g_ratesAfterSequence;
 
 std::uint64_t RefreshPacket() {
     if (!g_packetSequence || *g_packetSequence != ResultPacket.sequence())
@@ -57,16 +63,13 @@ bool WorkerEnded() {
 
 } // namespace
 
-void TFormMain::ResultViewDuty(std::uint8_t mode) {
+void TFormMain::BeginRates() {
+    g_ratesAfterSequence = ResultPacket.sequence();
+}
+
+std::uint64_t TFormMain::ShowLastProfile(std::uint8_t mode) {
     const bool udp = mode == kModeUdp;
     qz::ProfileChart *chart = udp ? ChartUDP : ChartResult;
-    QLabel *packsCnt = udp ? LabelPacksUDPCnt : LabelPacksCnt;
-    QLabel *resultCnt = udp ? LabelResultUDPCnt : LabelResultCnt;
-    QLabel *packsPerSec = udp ? LabelPacksUDPPerSec : LabelPacksPerSec;
-    QLabel *resultPerSec = udp ? LabelResultUDPPerSec : LabelResultPerSec;
-    QPushButton *button = udp ? ButtonUDPResult : ButtonResult;
-
-    const std::uint32_t now = qz::TickCount();
     const std::uint64_t sequence = RefreshPacket();
     // An unchanged packet under an unchanged scale would plot the same points.
     chart->PlotProfile(g_packet.data(), qz::CurrentScale(), sequence);
@@ -75,26 +78,42 @@ void TFormMain::ResultViewDuty(std::uint8_t mode) {
     MeasurementCounter = packet.measurementCount();
     if (udp)
         AcquiredCount = packet.packetCount();
-    ShowNumber(packsCnt, AcquiredCount.load());
-    ShowNumber(resultCnt, MeasurementCounter.load());
-    UpdateRates(now, packsPerSec, resultPerSec);
+    ShowNumber(udp ? LabelPacksUDPCnt : LabelPacksCnt, AcquiredCount.load());
+    ShowNumber(udp ? LabelResultUDPCnt : LabelResultCnt, MeasurementCounter.load());
+    return sequence;
+}
+
+void TFormMain::ResultViewDuty(std::uint8_t mode) {
+    const bool udp = mode == kModeUdp;
+    QLabel *packsPerSec = udp ? LabelPacksUDPPerSec : LabelPacksPerSec;
+    QLabel *resultPerSec = udp ? LabelResultUDPPerSec : LabelResultPerSec;
+    QPushButton *button = udp ? ButtonUDPResult : ButtonResult;
+
+    const std::uint32_t now = qz::TickCount();
+    const std::uint64_t sequence = ShowLastProfile(mode);
+    if (!g_ratesAfterSequence) {
+        UpdateRates(now, packsPerSec, resultPerSec);
+    } else if (sequence > *g_ratesAfterSequence) {
+        // The run's first packet: the base of its first rates.
+        g_ratesAfterSequence.reset();
+        WorkerStartTicks = now;
+        AcquiredCountMark = AcquiredCount.load();
+        MeasurementCounterMark = MeasurementCounter.load();
+    }
 
     if (!WorkerEnded()) {
         DrawImageFrame();
         StartTimerView();
         return;
     }
-    DoneEvent.reset();
-    resultPerSec->setText(QStringLiteral("0"));
-    AcquiredCount = 0;
-    ShowNumber(resultCnt, 0);
-    WorkerMode = kModeIdle;
+    ResetEndedWorker(mode, DoneEvent);
     if (button->text() == QLatin1String("Stop")) {
         // The worker ended on its own: its exchange with the device failed.
         DisconnectDevice();
         return;
     }
     DrawImageFrame();
+    ResumeUdpView();
     StartTimerView();
 }
 
@@ -107,14 +126,11 @@ void TFormMain::ImageCountersDuty() {
         StartTimerView();
         return;
     }
-    DoneEvent.reset();
-    LabelFramePerSec->setText(QStringLiteral("0"));
-    AcquiredCount = 0;
-    ShowNumber(LabelFrameCnt, 0);
-    WorkerMode = kModeIdle;
+    ResetEndedWorker(kModeImage, DoneEvent);
     if (ButtonGrabber->text() == QLatin1String("Stop")) {
         DisconnectDevice();
         return;
     }
+    ResumeUdpView();
     StartTimerView();
 }

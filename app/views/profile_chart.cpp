@@ -6,7 +6,7 @@
 #include <QPixmap>
 #include <QToolTip>
 
-#include "views/point_label.h"
+#include "model/point_label.h"
 
 namespace qz {
 

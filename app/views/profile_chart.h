@@ -14,7 +14,7 @@
 #include <QVector>
 #include <qcustomplot.h>
 
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 
 namespace qz {
 

@@ -47,7 +47,7 @@ void ProfileRecorder::Step(const std::uint8_t *packet) {
 }
 
 void ProfileRecorder::WriteAndReport() {
-    lastWrite_ = WriteProfileFile(StartDirectory, DateStamp(), profile_);
+    lastWrite_ = WriteProfileFile(StartDirectory, DateStamp(std::time(nullptr)), profile_);
     switch (lastWrite_.status) {
     case ProfileWriteResult::Status::Written:
         break;

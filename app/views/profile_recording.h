@@ -7,8 +7,8 @@
 #include <optional>
 #include <string>
 
-#include "views/profile_file.h"
-#include "views/profile_packet.h"
+#include "model/profile_file.h"
+#include "model/profile_packet.h"
 
 namespace qz {
 

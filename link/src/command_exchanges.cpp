@@ -20,7 +20,7 @@ bool SendHeader(int fd, const wire::CommandHeader &header) noexcept {
 // One request that is answered by exactly `replySize` bytes into `reply`.
 int32_t Exchange(int fd, const wire::CommandHeader &header, void *reply,
                  std::size_t replySize) noexcept {
-    LinkLockHold hold;
+    LinkLockHold hold(fd);
     if (!hold.held())
         return 0;
     return SendHeader(fd, header) && net::ReceiveExactly(fd, reply, replySize) ? 1 : 0;
@@ -66,7 +66,7 @@ QZ417LINK_API int32_t QZ417_GetResult(int32_t socket, void *packet) {
 QZ417LINK_API int32_t QZ417_GetImage(int32_t socket, void *image) {
     if (wire::IsNoConnection(socket) || image == nullptr)
         return 0;
-    LinkLockHold hold;
+    LinkLockHold hold(socket);
     if (!hold.held())
         return 0;
     return ReceiveImage(socket, static_cast<uint8_t *>(image)) ? 1 : 0;
@@ -82,7 +82,7 @@ QZ417LINK_API int32_t QZ417_ReadParams(int32_t socket, void *config) {
 QZ417LINK_API int32_t QZ417_WriteParams(int32_t socket, const void *config) {
     if (wire::IsNoConnection(socket) || config == nullptr)
         return 0;
-    LinkLockHold hold;
+    LinkLockHold hold(socket);
     if (!hold.held())
         return 0;
     // No reply follows: the scanner acknowledges nothing.

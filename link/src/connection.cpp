@@ -7,11 +7,18 @@
 #include "wire_codec.h"
 
 #include <arpa/inet.h>
-#include <cerrno>
 #include <sys/socket.h>
-#include <unistd.h>
 
 using namespace qz417::link;
+
+namespace {
+
+// How long a disconnect waits for an exchange on its socket to leave. Once
+// the socket is shut down every call of that exchange fails at once, so this
+// bound is only reached when that thread does not run at all.
+constexpr int kLeaveTimeoutMs = net::kCommandReceiveTimeoutMs;
+
+} // namespace
 
 extern "C" {
 
@@ -46,20 +53,10 @@ QZ417LINK_API int32_t QZ417_Disconnect(int32_t socket) {
     // until its time-out; shutting down first makes it return at once. The
     // result is ignored: a UDP socket has no connection to shut down.
     shutdown(socket, SHUT_RDWR);
-    // An exchange woken that way may still be between two of its calls on
-    // this descriptor; closing under it would let a new connection reuse the
-    // number and receive the rest of that exchange. Waiting for LinkLock lets
-    // it leave first (at once, as the socket is shut down). Datagram sockets
-    // are never used by an exchange and are closed without waiting.
-    int type = 0;
-    socklen_t typeSize = sizeof type;
-    if (getsockopt(socket, SOL_SOCKET, SO_TYPE, &type, &typeSize) == 0 && type == SOCK_STREAM) {
-        LinkLockHold hold;
-        return close(socket) == 0 || errno == EINTR ? 1 : 0;
-    }
-    // Linux releases the descriptor even when close reports EINTR, so that
-    // counts as closed (reporting failure would invite a second close).
-    return close(socket) == 0 || errno == EINTR ? 1 : 0;
+    // Closed at once unless an exchange is working on this very socket; then
+    // as soon as that exchange, failing now, has left it. Exchanges on other
+    // sockets are never waited for.
+    return CloseSocket(socket, kLeaveTimeoutMs) == 0 ? 1 : 0;
 }
 
 QZ417LINK_API int32_t QZ417_UDP_Disconnect(int32_t socket)

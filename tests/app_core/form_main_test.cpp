@@ -5,13 +5,17 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
+#include <cstring>
 #include <memory>
 #include <string>
 
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QElapsedTimer>
 #include <QFontInfo>
+#include <QFrame>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -29,9 +33,10 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
-#include "message_box_watch.h"
 #include "core/thread_owner.h"
 #include "emulator.h"
+#include "message_box_watch.h"
+#include "views/image_window.h"
 #include "views/profile_chart.h"
 
 namespace {
@@ -40,6 +45,61 @@ constexpr std::uint16_t kTestSearchMs = 1200;
 constexpr int kSearchWaitMs = 5000;
 
 using qztest::MessageBoxWatch;
+
+// A UDP socket bound to a port (any address), so that nobody else can bind it.
+class PortHolder {
+public:
+    explicit PortHolder(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+        sockaddr_in at{};
+        at.sin_family = AF_INET;
+        at.sin_addr.s_addr = htonl(INADDR_ANY);
+        at.sin_port = htons(port);
+        bound_ = fd_ >= 0 && ::bind(fd_, reinterpret_cast<sockaddr *>(&at), sizeof at) == 0;
+    }
+    ~PortHolder() { release(); }
+    PortHolder(const PortHolder &) = delete;
+    PortHolder &operator=(const PortHolder &) = delete;
+    bool bound() const { return bound_; }
+    void release() {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = -1;
+    }
+
+private:
+    int fd_;
+    bool bound_ = false;
+};
+
+// A UDP socket on 127.0.0.1 sending 4100-byte profile packets to a port.
+class PacketSender {
+public:
+    explicit PacketSender(std::uint16_t port) : fd_(::socket(AF_INET, SOCK_DGRAM, 0)) {
+        to_.sin_family = AF_INET;
+        to_.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to_.sin_port = htons(port);
+    }
+    ~PacketSender() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    PacketSender(const PacketSender &) = delete;
+    PacketSender &operator=(const PacketSender &) = delete;
+    bool ok() const { return fd_ >= 0; }
+    void Send(std::uint16_t measurementCount, std::uint16_t packetCount) {
+        std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
+        packet[0] = static_cast<std::uint8_t>(measurementCount);
+        packet[1] = static_cast<std::uint8_t>(measurementCount >> 8);
+        packet[2] = static_cast<std::uint8_t>(packetCount);
+        packet[3] = static_cast<std::uint8_t>(packetCount >> 8);
+        ::sendto(fd_, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to_),
+                 sizeof to_);
+    }
+
+private:
+    int fd_;
+    sockaddr_in to_{};
+};
 
 } // namespace
 
@@ -84,6 +144,9 @@ private:
     void SearchAndConnect(int scanners) {
         qzsim::EmulatorOptions options;
         options.count = scanners;
+        SearchAndConnect(options);
+    }
+    void SearchAndConnect(const qzsim::EmulatorOptions &options) {
         if (!StartEmulator(options))
             QSKIP("the emulated scanners cannot listen on port 417 here (needs root or "
                   "CAP_NET_BIND_SERVICE)");
@@ -362,6 +425,294 @@ private slots:
         QCOMPARE(Text("LabelResultUDPCnt"), QStringLiteral("0"));
         QCOMPARE(Text("LabelResultUDPPerSec"), QStringLiteral("0"));
         QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
+    }
+
+    // The grid and the charts fill their panels except a 2-pixel border. A
+    // press on them, disabled or not, never reaches the window selection:
+    // no write of the parameter block, no new picture. A press on the
+    // border itself still selects.
+    void pressesOnTheGridOrAChartAreNotWindowSelections() {
+        SearchAndConnect(1);
+        // Connecting asks for one picture; let the idle tick fetch it.
+        QTRY_COMPARE_WITH_TIMEOUT(RequestImage.load(), std::uint8_t{0}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(emulator_->commandsServed(0, 3) >= 1, 3000);
+        QTest::qWait(200);
+        const std::uint64_t writes = emulator_->commandsServed(0, 5);
+        const std::uint64_t images =
+            emulator_->commandsServed(0, 2) + emulator_->commandsServed(0, 3);
+        const qz::WindowRectangle window = WindowRect;
+        const std::uint8_t mode = DeviceConfig.read().windowMode();
+
+        auto *grid = W<QTableWidget>("StringGridSearch");
+        QVERIFY(!grid->isEnabled());
+        QWidget *cells = grid->viewport();
+        QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(100, 60));
+        QTest::mousePress(cells, Qt::LeftButton, {}, QPoint(300, 200));
+        QTest::mouseMove(cells, QPoint(400, 300));
+        QTest::mouseRelease(cells, Qt::LeftButton, {}, QPoint(400, 300));
+        QTest::mouseClick(grid->horizontalHeader()->viewport(), Qt::LeftButton, {}, QPoint(50, 5));
+        // The same grid enabled, and an empty chart.
+        grid->setEnabled(true);
+        QTest::mouseClick(cells, Qt::LeftButton, {}, QPoint(120, 80));
+        grid->setEnabled(false);
+        auto *pages = W<QTabWidget>("PageControlQZ417");
+        pages->setCurrentWidget(W<QWidget>("TabSheetResultViewer"));
+        auto *chart = W<QWidget>("ChartResult");
+        QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(200, 200));
+        chart->setEnabled(false);
+        QTest::mouseClick(chart, Qt::LeftButton, {}, QPoint(210, 210));
+        chart->setEnabled(true);
+        pages->setCurrentWidget(W<QWidget>("TabSheetSearch"));
+
+        QTest::qWait(400); // several idle ticks
+        QCOMPARE(SelectingWindow, std::uint8_t{0});
+        QCOMPARE(WindowRect, window);
+        QCOMPARE(DeviceConfig.read().windowMode(), mode);
+        QCOMPARE(RequestWriteParams.load(), std::uint8_t{0});
+        QCOMPARE(emulator_->commandsServed(0, 5), writes);
+        QCOMPARE(emulator_->commandsServed(0, 2) + emulator_->commandsServed(0, 3), images);
+
+        // The panel's own border: a click there is a selection of one point.
+        QTest::mouseClick(W<QFrame>("Panel4"), Qt::LeftButton, {}, QPoint(1, 256));
+        QCOMPARE(WindowRect, (qz::WindowRectangle{1, 256, 1, 256}));
+        QCOMPARE(DeviceConfig.read().windowMode(), std::uint8_t{3});
+        QTRY_VERIFY_WITH_TIMEOUT(emulator_->commandsServed(0, 5) > writes, 3000);
+    }
+
+    // The first rates after Start are taken over the counters' motion since
+    // the first datagram of the run, not since 0: a device whose counters
+    // stand near 40000 measuring 2500/s in 100 packets/s shows 2500 and 100.
+    void firstUdpRatesCountFromTheFirstDatagram() {
+        PacketSender sender(6003);
+        QVERIFY(sender.ok());
+        // A packet left from before the Start is not the run's first one.
+        std::array<std::uint8_t, QZ417_PACKET_SIZE> stale{};
+        stale[0] = 0x10;
+        stale[1] = 0x27; // 10000
+        ResultPacket.publish(stale.data());
+
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
+        QTest::qWait(300); // the stale packet is shown for a while
+
+        QElapsedTimer clock;
+        clock.start();
+        QTimer stream;
+        stream.setTimerType(Qt::PreciseTimer);
+        connect(&stream, &QTimer::timeout, this, [&] {
+            const qint64 ms = clock.elapsed();
+            sender.Send(static_cast<std::uint16_t>(40000 + ms * 5 / 2),
+                        static_cast<std::uint16_t>(40000 + ms / 10));
+        });
+        stream.start(5);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelPacksUDPPerSec") != QLatin1String("0"), 4000);
+        const int measurements = Text("LabelResultUDPPerSec").toInt();
+        const int packets = Text("LabelPacksUDPPerSec").toInt();
+        qInfo("first rates over UDP: %d measurements/s, %d packets/s", measurements, packets);
+        QVERIFY2(measurements >= 2400 && measurements <= 2600,
+                 qPrintable(QString::number(measurements)));
+        QVERIFY2(packets >= 95 && packets <= 105, qPrintable(QString::number(packets)));
+        // The later rates go on as before.
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelResultUDPCnt").toInt() > 40000 + 2500 * 2, 4000);
+        QTest::qWait(1100);
+        QVERIFY(Text("LabelResultUDPPerSec").toInt() >= 2400);
+        QVERIFY(Text("LabelResultUDPPerSec").toInt() <= 2600);
+        stream.stop();
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+    }
+
+    // The same over TCP: a scanner measuring 2500/s whose counter stood at
+    // 40000 shows 2500 as its first rate.
+    void firstTcpRatesCountFromTheFirstResult() {
+        qzsim::EmulatorOptions options;
+        options.measurementRateHz = 2500;
+        options.counterStart = 40000;
+        SearchAndConnect(options);
+        if (Button("ButtonConnect")->text() != QLatin1String("Disconnect"))
+            return; // skipped or failed while connecting
+        W<QTabWidget>("PageControlQZ417")->setCurrentWidget(W<QWidget>("TabSheetResultViewer"));
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelPacksPerSec") != QLatin1String("0"), 4000);
+        const int measurements = Text("LabelResultPerSec").toInt();
+        qInfo("first rates over TCP: %d measurements/s, %s packets/s", measurements,
+              qPrintable(Text("LabelPacksPerSec")));
+        QVERIFY2(measurements >= 2300 && measurements <= 2700,
+                 qPrintable(QString::number(measurements)));
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 5000);
+    }
+
+    // A port that another socket holds: the user is told why, and the
+    // button reads "Start" again.
+    void udpPortThatCannotBeBoundIsReported() {
+        MessageBoxWatch watch;
+        PortHolder holder(6003);
+        QVERIFY(holder.bound());
+
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(watch.texts.size(), 1, 3000);
+        QVERIFY2(watch.texts[0].contains(QLatin1String("6003")), qPrintable(watch.texts[0]));
+        QVERIFY2(watch.texts[0].contains(QString::fromLocal8Bit(std::strerror(EADDRINUSE))),
+                 qPrintable(watch.texts[0]));
+        QCOMPARE(watch.titles[0], QStringLiteral("QZ417-SP"));
+        QTRY_COMPARE_WITH_TIMEOUT(Button("ButtonUDPResult")->text(), QStringLiteral("Start"), 3000);
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
+        QCOMPARE(WorkerMode.load(), std::uint8_t{0});
+        holder.release();
+
+        // Once the port is free the same button receives.
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
+        QCOMPARE(Button("ButtonUDPResult")->text(), QStringLiteral("Stop"));
+        QCOMPARE(watch.texts.size(), 1);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+    }
+
+    // The UDP page shows a datagram sent now (packet counter `mark`).
+    bool UdpPageShows(PacketSender &sender, std::uint16_t mark) {
+        QElapsedTimer clock;
+        clock.start();
+        while (clock.elapsed() < 3000) {
+            sender.Send(7, mark);
+            QTest::qWait(20);
+            if (Text("LabelPacksUDPCnt") == QString::number(mark))
+                return true;
+        }
+        return false;
+    }
+    bool UdpRunsAndUpdates(PacketSender &sender, std::uint16_t mark) {
+        return WorkerMode.load() == kModeUdp && W<QTimer>("TimerView")->isActive() &&
+               Button("ButtonUDPResult")->text() == QLatin1String("Stop") &&
+               UdpPageShows(sender, mark);
+    }
+
+    // The UDP worker runs on while the user searches, connects, runs and
+    // stops a TCP worker and disconnects; its page updates after each step.
+    void udpPageKeepsUpdatingThroughSearchConnectAndDisconnect() {
+        qzsim::EmulatorOptions options;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanners cannot listen on port 417 here");
+        PacketSender sender(6003);
+        QVERIFY(sender.ok());
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
+        QVERIFY(UdpRunsAndUpdates(sender, 101));
+
+        QTest::mouseClick(Button("ButtonSearch"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeSearch}, 3000);
+        QVERIFY(UdpPageShows(sender, 102)); // also while the search runs
+        QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
+        QCOMPARE(W<QTableWidget>("StringGridSearch")->rowCount(), 1);
+        QCOMPARE(Cell(0, 1), QStringLiteral("127.0.0.1"));
+        QTRY_VERIFY_WITH_TIMEOUT(UdpRunsAndUpdates(sender, 103), 3000);
+
+        QTest::mouseClick(Button("ButtonConnect"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Disconnect"));
+        QVERIFY(UdpRunsAndUpdates(sender, 104));
+
+        // A TCP worker takes the view while it runs; its page shows the
+        // scanner's packets only, whatever arrives by UDP meanwhile.
+        W<QTabWidget>("PageControlQZ417")->setCurrentWidget(W<QWidget>("TabSheetResultViewer"));
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 3000);
+        for (int i = 0; i < 20; ++i) {
+            sender.Send(7, 105);
+            QTest::qWait(10);
+        }
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelPacksCnt").toInt() >= 20, 3000);
+        const std::uint16_t fetched = AcquiredCount.load();
+        QTRY_VERIFY_WITH_TIMEOUT(AcquiredCount.load() != fetched, 3000);
+        QVERIFY(Text("LabelResultCnt") != QLatin1String("7"));
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(Text("LabelResultCnt"), QStringLiteral("0"), 3000);
+        QCOMPARE(Text("LabelResultPerSec"), QStringLiteral("0"));
+        QTRY_VERIFY_WITH_TIMEOUT(UdpRunsAndUpdates(sender, 106), 3000);
+
+        QTest::mouseClick(Button("ButtonConnect"), Qt::LeftButton); // Disconnect
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Connect"));
+        QVERIFY(UdpRunsAndUpdates(sender, 107));
+
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+        QCOMPARE(Text("LabelResultUDPCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelResultUDPPerSec"), QStringLiteral("0"));
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
+    }
+
+    // UDP started while a search runs: the search still ends as a search
+    // (grid filled, button usable again) and the UDP page updates after it.
+    void udpStartedDuringASearch() {
+        qzsim::EmulatorOptions options;
+        if (!StartEmulator(options))
+            QSKIP("the emulated scanners cannot listen on port 417 here");
+        PacketSender sender(6003);
+        QTest::mouseClick(Button("ButtonSearch"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeSearch}, 3000);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QCOMPARE(Button("ButtonUDPResult")->text(), QStringLiteral("Stop"));
+        QVERIFY(UdpPageShows(sender, 201));
+        QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
+        QCOMPARE(Cell(0, 1), QStringLiteral("127.0.0.1"));
+        QVERIFY(Button("ButtonConnect")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(UdpRunsAndUpdates(sender, 202), 3000);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+        QCOMPARE(Text("LabelResultUDPCnt"), QStringLiteral("0"));
+    }
+
+    // Stop and at once Start of another worker (or a search): the stopped
+    // worker's labels are reset all the same, and the new one's page updates.
+    void aStartRightAfterAStopResetsTheStoppedWorkersLabels() {
+        SearchAndConnect(1);
+        QTest::mouseClick(Button("ButtonGrabber"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelFrameCnt").toInt() >= 2, 5000);
+        QTest::mouseClick(Button("ButtonGrabber"), Qt::LeftButton); // Stop
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);  // Start at once
+        QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Stop"));
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelPacksCnt").toInt() >= 3, 3000);
+        QCOMPARE(Text("LabelFrameCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelFramePerSec"), QStringLiteral("0"));
+        QVERIFY(!Button("ButtonGrabber")->isEnabled());
+
+        QTest::mouseClick(Button("ButtonResult"), Qt::LeftButton);  // Stop
+        QTest::mouseClick(Button("ButtonGrabber"), Qt::LeftButton); // Start at once
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeImage}, 3000);
+        QTRY_VERIFY_WITH_TIMEOUT(Text("LabelFrameCnt").toInt() >= 2, 5000);
+        QCOMPARE(Text("LabelResultCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelResultPerSec"), QStringLiteral("0"));
+        QTest::mouseClick(Button("ButtonGrabber"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
+        QCOMPARE(Text("LabelFrameCnt"), QStringLiteral("0"));
+        QVERIFY(W<QTimer>("TimerView")->isActive()); // the idle duty goes on
+        QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Disconnect"));
+
+        // The UDP worker stopped and at once a search, after a disconnection.
+        QTest::mouseClick(Button("ButtonConnect"), Qt::LeftButton);
+        PacketSender sender(6003);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
+        QVERIFY(UdpPageShows(sender, 300));
+        QTRY_COMPARE_WITH_TIMEOUT(Text("LabelResultUDPCnt"), QStringLiteral("7"), 3000);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton); // Stop
+        QTest::mouseClick(Button("ButtonSearch"), Qt::LeftButton);    // Search at once
+        QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
+        QCOMPARE(Text("LabelResultUDPCnt"), QStringLiteral("0"));
+        QCOMPARE(Text("LabelResultUDPPerSec"), QStringLiteral("0"));
+        QCOMPARE(WorkerMode.load(), std::uint8_t{0});
+        QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{0}, 3000);
+
+        // Stopped and started again at once: one worker, and it updates.
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(UdpRunsAndUpdates(sender, 301), 3000);
+        QCOMPARE(form_->Threads().running(), std::size_t{1});
+        QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
     }
 
     void scannerLostWhileResultsRunReturnsToSearchPage() {

@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <cerrno>
 #include <chrono>
 #include <memory>
 #include <string>
@@ -60,7 +61,7 @@ struct TestRun {
     qz::WorkerRun run;
     explicit TestRun(qz::WorkerHooks hooks)
         : run{std::make_shared<qz::ManualResetEvent>(true),
-              std::make_shared<qz::ManualResetEvent>(false), std::move(hooks)} {}
+              std::make_shared<qz::ManualResetEvent>(false), std::move(hooks), nullptr} {}
 };
 
 class WorkerProtocol : public ::testing::Test {
@@ -229,15 +230,76 @@ TEST(UdpWorker, PortThatCannotBeBoundEndsAtOnceWithoutAMode) {
     ::getsockname(holder, reinterpret_cast<sockaddr *>(&addr), &len);
     UdpPort = ntohs(addr.sin_port);
 
-    TestRun r(qz::WorkerHooks{});
+    std::atomic<int> failedPort{-1};
+    std::atomic<int> failedError{0};
+    qz::WorkerHooks hooks;
+    hooks.udpPortFailed = [&](std::uint16_t port, int error) {
+        failedPort = port;
+        failedError = error;
+    };
+    TestRun r(std::move(hooks));
     qz::ThreadOwner owner;
     ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, r.run.runEvent,
                             [run = r.run] { qz::UdpResultThreadProc(run); }));
     EXPECT_TRUE(r.run.doneEvent->wait(2s));
+    EXPECT_TRUE(owner.joinAll(2s));
     EXPECT_EQ(WorkerMode.load(), 0);
     EXPECT_TRUE(r.run.runEvent->isSet()); // not closed by a worker that never ran
-    EXPECT_TRUE(owner.joinAll(2s));
+    // The window is told which port and why.
+    EXPECT_EQ(failedPort.load(), UdpPort.load());
+    EXPECT_EQ(failedError.load(), EADDRINUSE);
     ::close(holder);
+}
+
+// Sends one 4100-byte datagram with the given measurement counter to a port on 127.0.0.1.
+void SendPacket(std::uint16_t port, std::uint16_t measurementCount) {
+    std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
+    packet[0] = static_cast<std::uint8_t>(measurementCount);
+    packet[1] = static_cast<std::uint8_t>(measurementCount >> 8);
+    const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(port);
+    ::sendto(s, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
+    ::close(s);
+}
+
+// A UDP worker started while a search holds the view leaves the mode and
+// the search's counters alone, and its datagrams reach ResultPacket only
+// while the window lets it publish.
+TEST(UdpWorker, BehindAnotherThreadKeepsOffTheModeAndPublishesOnlyWhenLet) {
+    qz::ResetAppState();
+    UdpPort = 6003;
+    WorkerMode = kModeSearch;
+    WorkerStartTicks = 1234;
+    TestRun r(qz::WorkerHooks{});
+    r.run.publishes = std::make_shared<std::atomic<bool>>(false);
+    qz::ThreadOwner owner;
+    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, r.run.runEvent,
+                            [run = r.run] { qz::UdpResultThreadProc(run); }));
+    std::this_thread::sleep_for(200ms); // the worker binds its port
+    const std::uint64_t before = ResultPacket.sequence();
+    for (int i = 0; i < 20; ++i) {
+        SendPacket(6003, 7);
+        std::this_thread::sleep_for(10ms);
+    }
+    EXPECT_EQ(ResultPacket.sequence(), before);
+    EXPECT_EQ(WorkerMode.load(), kModeSearch);
+    EXPECT_EQ(WorkerStartTicks.load(), 1234u);
+
+    *r.run.publishes = true;
+    EXPECT_TRUE(WaitFor(
+        [] {
+            SendPacket(6003, 9);
+            return ResultPacket.sequence() > 0;
+        },
+        3s));
+    r.run.runEvent->reset();
+    EXPECT_TRUE(r.run.doneEvent->wait(2s));
+    EXPECT_TRUE(owner.joinAll(2s));
+    EXPECT_EQ(WorkerMode.load(), kModeSearch);
+    qz::ResetAppState();
 }
 
 } // namespace

@@ -21,10 +21,10 @@
 #include <QTest>
 #include <QTimer>
 
-#include "config/config_area.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "emulator.h"
+#include "model/config_area.h"
 
 namespace {
 

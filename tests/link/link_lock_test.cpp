@@ -1,5 +1,6 @@
 // LinkLock and threads: exchanges never interleave, invalid calls never wait
-// for the lock, a disconnect wakes a pending exchange, signals do not fail one.
+// for the lock, a disconnect wakes a pending exchange and never waits for an
+// exchange on another socket, signals do not fail one.
 #include "loopback_peers.h"
 #include "scanner_fixture.h"
 
@@ -7,6 +8,7 @@
 
 #include <atomic>
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
 #include <future>
 #include <pthread.h>
@@ -187,6 +189,35 @@ TEST(LinkLock, DisconnectWakesAnExchangePendingInAnotherThread) {
     ASSERT_EQ(pending.wait_for(1s), std::future_status::ready) << "still waiting for its time-out";
     EXPECT_EQ(pending.get(), 0);
     EXPECT_LT(MillisecondsSince(start), 1000);
+}
+
+TEST(LinkLock, DisconnectNeverWaitsForAnExchangeOnAnotherSocket) {
+    FakeScannerOptions silentOptions = At("127.0.0.67");
+    silentOptions.silent = true;
+    QZ417_START_SCANNER(silent, silentOptions);
+    QZ417_START_SCANNER(other, At("127.0.0.68"));
+    Connection silentLink(*silent);
+    Connection otherLink(*other);
+    ASSERT_TRUE(silentLink.ok());
+    ASSERT_TRUE(otherLink.ok());
+
+    std::vector<uint8_t> config(wire::kConfigSize);
+    auto pending = std::async(std::launch::async,
+                              [&] { return QZ417_ReadParams(silentLink.fd(), config.data()); });
+    ASSERT_TRUE(silent->waitForRequests(1, 2s));
+    std::this_thread::sleep_for(20ms); // let it settle into its receive
+
+    const int32_t otherFd = otherLink.fd();
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(otherLink.close(), 1);
+    EXPECT_LT(MillisecondsSince(start), 50) << "waited for the exchange on the silent scanner";
+    EXPECT_EQ(fcntl(otherFd, F_GETFD), -1) << "not closed on return";
+    EXPECT_EQ(pending.wait_for(0ms), std::future_status::timeout)
+        << "the exchange on the other socket was disturbed";
+
+    EXPECT_EQ(silentLink.close(), 1);
+    ASSERT_EQ(pending.wait_for(1s), std::future_status::ready);
+    EXPECT_EQ(pending.get(), 0);
 }
 
 void IgnoreSignal(int) {}

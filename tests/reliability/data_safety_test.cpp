@@ -15,8 +15,8 @@
 #include <QDir>
 #include <QTemporaryDir>
 
+#include "model/profile_file.h"
 #include "reliability_fixture.h"
-#include "views/profile_file.h"
 
 using qzrel::MessageBoxWatch;
 using qzrel::WindowResponds;
@@ -190,7 +190,7 @@ private slots:
         SmallDisk mount(start);
         if (!mount.mounted())
             QSKIP(mount.reason().c_str());
-        const std::string date = qz::DateStamp();
+        const std::string date = qz::DateStamp(std::time(nullptr));
 
         int written = 0;
         if (disk == QStringLiteral("full")) {

@@ -71,7 +71,9 @@ TEST(CommandLine, EveryOptionReachesItsField) {
                                              "--fault-scanner",
                                              "2",
                                              "--port",
-                                             "4170"});
+                                             "4170",
+                                             "--counter-start",
+                                             "40000"});
     ASSERT_TRUE(cl.error.empty()) << cl.error;
     const EmulatorOptions &o = cl.options;
     EXPECT_EQ(o.count, 3);
@@ -80,6 +82,7 @@ TEST(CommandLine, EveryOptionReachesItsField) {
     EXPECT_TRUE(o.announceOffLoopback);
     EXPECT_EQ(o.announceIntervalMs, 100);
     EXPECT_EQ(o.measurementRateHz, 500);
+    EXPECT_EQ(o.counterStart, 40000);
     EXPECT_EQ(o.udpHz, 20);
     EXPECT_EQ(o.streamRateHz, 100000);
     EXPECT_EQ(o.triggerHz, 50);
@@ -114,6 +117,8 @@ TEST(CommandLine, BadInputIsRefusedWithTheOptionNamed) {
         {"--count", "255"},
         {"--count", "3x"},
         {"--udp-hz", "256"},
+        {"--counter-start", "65536"},
+        {"--counter-start", "-1"},
         {"--serial", "16777216"},
         {"--error-value", "32768"},
         {"--announce-to", "host"},

@@ -30,6 +30,30 @@ TEST(MeasurementClock, RateChangesContinueFromTheCurrentCount) {
     EXPECT_EQ(c.count(t0 + 100s), 2020u);
 }
 
+// The counters in the packets start where the options say, as a device's
+// free-running counters stand anywhere; the clock itself still counts from 0.
+TEST(ScannerState, PacketCountersStartAtTheGivenValueAndWrap) {
+    EmulatorOptions o;
+    o.counterStart = 65530;
+    o.measurementRateHz = 1000;
+    const Clock::time_point t0 = Clock::now();
+    ScannerState s(0, o, t0);
+    std::uint8_t packet[kPacketSize];
+    s.profilePacket(packet, t0);
+    EXPECT_EQ(packet[0] | packet[1] << 8, 65530);
+    EXPECT_EQ(packet[2] | packet[3] << 8, 65530);
+    s.profilePacket(packet, t0 + 20ms);
+    const std::uint64_t n = s.measurementCount(t0 + 20ms); // about 20, from 0
+    EXPECT_GE(n, 10u);
+    EXPECT_LE(n, 20u);
+    EXPECT_EQ(packet[0] | packet[1] << 8, static_cast<int>((65530 + n) % 65536)); // wrapped
+
+    std::uint8_t stream[2 * kPacketSize];
+    s.streamPackets(stream, 2, t0 + 20ms);
+    EXPECT_EQ(stream[2] | stream[3] << 8, 65530);
+    EXPECT_EQ(stream[kPacketSize + 2] | stream[kPacketSize + 3] << 8, 65531);
+}
+
 TEST(ScannerState, StoreKeepsTheBlockAndDefaultsRestoreTheFactoryBlock) {
     EmulatorOptions o;
     ScannerState s(1, o, Clock::now());

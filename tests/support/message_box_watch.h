@@ -15,12 +15,14 @@ public:
         connect(&timer_, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 texts << box->text();
+                titles << box->windowTitle();
                 box->done(QMessageBox::Ok);
             }
         });
         timer_.start(20);
     }
     QStringList texts;
+    QStringList titles;
 
 private:
     QTimer timer_;

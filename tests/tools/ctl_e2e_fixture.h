@@ -59,6 +59,29 @@ protected:
 
     std::string path(const std::string &name) const { return dir_ + "/" + name; }
 
+    // The block of scanner `index` once it equals `expected`, or as it is after
+    // 2 s. A written block is not answered, so qz417ctl may exit before the
+    // emulator's thread has applied it.
+    Block configOnce(int index, const Block &expected) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        Block now = emulator_->config(index);
+        while (now != expected && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            now = emulator_->config(index);
+        }
+        return now;
+    }
+    // The same for the count of commands `code` that scanner `index` served.
+    std::uint64_t servedOnce(int index, int code, std::uint64_t expected) const {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+        std::uint64_t now = emulator_->commandsServed(index, code);
+        while (now != expected && std::chrono::steady_clock::now() < end) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            now = emulator_->commandsServed(index, code);
+        }
+        return now;
+    }
+
     // stderr of a failed run: exactly one line starting with "qz417ctl: ".
     static void ExpectOneErrorLine(const CtlResult &r, const std::string &part) {
         EXPECT_EQ(r.err.rfind("qz417ctl: ", 0), 0u) << r.err;

@@ -6,8 +6,8 @@
 #include <sstream>
 
 #include "ctl_e2e_fixture.h"
-#include "views/profile_packet.h"
-#include "views/profile_recording.h"
+#include "model/profile_file.h"
+#include "model/profile_packet.h"
 
 namespace qzctltest {
 namespace {

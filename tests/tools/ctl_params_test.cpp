@@ -3,7 +3,7 @@
 #include <random>
 
 #include "ctl_e2e_fixture.h"
-#include "json_value.h"
+#include <nlohmann/json.hpp>
 
 namespace qzctltest {
 namespace {
@@ -45,14 +45,14 @@ TEST_F(CtlE2E, ParamsGetJsonMatchesTheBlock) {
     emulator_->setConfig(1, b);
     const CtlResult r = RunCtl({"params", "get", "127.0.0.2", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const qzctl::JsonValue doc = qzctl::ParseJson(r.out, "stdout");
-    const qzctl::JsonValue &fields = *doc.find("fields");
-    EXPECT_EQ(fields.find("laserLevel")->find("value")->integer, 12);
-    EXPECT_EQ(fields.find("udpPort")->find("value")->integer, b[30] | (b[31] << 8));
+    const nlohmann::json doc = nlohmann::json::parse(r.out);
+    const nlohmann::json &fields = doc.at("fields");
+    EXPECT_EQ(fields.at("laserLevel").at("value"), 12);
+    EXPECT_EQ(fields.at("udpPort").at("value"), b[30] | (b[31] << 8));
     char ip[16];
     std::snprintf(ip, sizeof ip, "%u.%u.%u.%u", b[21], b[20], b[19], b[18]);
-    EXPECT_EQ(fields.find("netAddress")->find("value")->text, ip);
-    EXPECT_EQ(fields.find("analogPoints")->find("meaning")->text, "256 points");
+    EXPECT_EQ(fields.at("netAddress").at("value"), ip);
+    EXPECT_EQ(fields.at("analogPoints").at("meaning"), "256 points");
 }
 
 TEST_F(CtlE2E, ParamsSetChangesOnlyTheNamedFields) {
@@ -73,8 +73,8 @@ TEST_F(CtlE2E, ParamsSetChangesOnlyTheNamedFields) {
     expected[12] |= 0x08;
     expected[30] = 0x73;
     expected[31] = 0x17;
-    EXPECT_EQ(emulator_->config(0), expected);
-    EXPECT_EQ(emulator_->commandsServed(0, 5), 1u);
+    EXPECT_EQ(configOnce(0, expected), expected);
+    EXPECT_EQ(servedOnce(0, 5, 1), 1u);
 }
 
 TEST_F(CtlE2E, ParamsSetRefusesOutOfRangeValuesWithoutWriting) {
@@ -105,12 +105,12 @@ TEST_F(CtlE2E, ParamsSaveThenLoadRestoresTheBlockByteForByte) {
     emulator_->setConfig(0, PatternBlock(6));
     const CtlResult load = RunCtl({"params", "load", "127.0.0.1", file});
     ASSERT_EQ(load.status, 0) << load.err;
-    EXPECT_EQ(emulator_->config(0), saved);
+    EXPECT_EQ(configOnce(0, saved), saved);
 
     // The same file restores the other scanner too.
     const CtlResult other = RunCtl({"params", "load", "127.0.0.2", file});
     ASSERT_EQ(other.status, 0) << other.err;
-    EXPECT_EQ(emulator_->config(1), saved);
+    EXPECT_EQ(configOnce(1, saved), saved);
 }
 
 TEST_F(CtlE2E, ParamsLoadAppliesAFieldEditedInTheFile) {
@@ -130,7 +130,7 @@ TEST_F(CtlE2E, ParamsLoadAppliesAFieldEditedInTheFile) {
     ASSERT_EQ(RunCtl({"params", "load", "127.0.0.1", file}).status, 0);
     Block expected = saved;
     expected[0] = 31;
-    EXPECT_EQ(emulator_->config(0), expected);
+    EXPECT_EQ(configOnce(0, expected), expected);
 }
 
 TEST_F(CtlE2E, ParamsLoadRefusesABrokenFileWithoutWriting) {

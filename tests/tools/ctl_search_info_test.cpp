@@ -3,9 +3,10 @@
 #include <algorithm>
 #include <sstream>
 
-#include "config/device_description.h"
+#include <nlohmann/json.hpp>
+
 #include "ctl_e2e_fixture.h"
-#include "json_value.h"
+#include "model/device_description.h"
 
 #include <nlohmann/json.hpp>
 
@@ -43,20 +44,20 @@ TEST_F(CtlE2E, SearchListsEveryScannerWithItsDescription) {
 TEST_F(CtlE2E, SearchJsonCarriesAddressMacAndFields) {
     const CtlResult r = RunCtl({"search", "--time=600", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const qzctl::JsonValue list = qzctl::ParseJson(r.out, "stdout");
-    ASSERT_EQ(list.items.size(), 2u);
+    const auto list = nlohmann::json::parse(r.out);
+    ASSERT_EQ(list.size(), 2u);
     for (int k = 0; k < 2; ++k) {
         const auto a = emulator_->announcement(k);
-        const auto &item = list.items[static_cast<std::size_t>(k)];
-        EXPECT_EQ(item.find("address")->text, emulator_->address(k));
+        const auto &item = list.at(static_cast<std::size_t>(k));
+        EXPECT_EQ(item.at("address"), emulator_->address(k));
         char mac[18];
         std::snprintf(mac, sizeof mac, "%02X-%02X-%02X-%02X-%02X-%02X", a[6], a[7], a[8], a[9],
                       a[10], a[11]);
-        EXPECT_EQ(item.find("mac")->text, mac);
-        EXPECT_EQ(item.find("type")->integer, 417);
-        EXPECT_EQ(item.find("rangeXEmr")->integer, 300);
-        EXPECT_EQ(item.find("baseDistance")->integer, 80);
-        EXPECT_EQ(item.find("modification")->integer, 0x2F);
+        EXPECT_EQ(item.at("mac"), mac);
+        EXPECT_EQ(item.at("type"), 417);
+        EXPECT_EQ(item.at("rangeXEmr"), 300);
+        EXPECT_EQ(item.at("baseDistance"), 80);
+        EXPECT_EQ(item.at("modification"), 0x2F);
     }
 }
 

@@ -41,7 +41,9 @@ TEST(ProfileOutput, FloatTextIsShortestRoundTrip) {
 }
 
 TEST(ProfileOutput, RecordedProfileStoresInvalidPointsAsZero) {
-    const qz::RecordedProfile r = RecordProfile(MakePacket(77), qz::ProfileScale{});
+    const PacketBytes packet = MakePacket(77);
+    const qz::RecordedProfile r =
+        qz::RecordProfile(qz::ProfilePacket(packet.data()), qz::ProfileScale{});
     EXPECT_EQ(r.number, 77);
     EXPECT_EQ(r.points[0].x, 0.0f); // zRaw 0: invalid
     EXPECT_EQ(r.points[0].z, 0.0f);

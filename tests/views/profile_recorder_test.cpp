@@ -93,7 +93,7 @@ TEST_F(ProfileRecorderTest, TheFirstPassOfARunCountsAsNew) {
     ASSERT_EQ(Files().size(), 1u);
     EXPECT_EQ(Files()[0].filename(), "00001.txt");
     EXPECT_EQ(Files()[0].parent_path().parent_path(), start_ / "Profiles");
-    EXPECT_EQ(Files()[0].parent_path().filename(), qz::DateStamp());
+    EXPECT_EQ(Files()[0].parent_path().filename(), qz::DateStamp(std::time(nullptr)));
     EXPECT_EQ(recorder_.profile().number, 40);
     EXPECT_EQ(recorder_.profile().points[0], (qz::RecordedPoint{115.0f, 250.0f}));
     EXPECT_TRUE(recorder_.armed());

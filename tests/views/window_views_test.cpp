@@ -20,9 +20,9 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "emulator.h"
+#include "model/profile_file.h"
 #include "views/image_window.h"
 #include "views/profile_chart.h"
-#include "views/profile_file.h"
 #include "views/video_panel.h"
 
 namespace fs = std::filesystem;
@@ -56,7 +56,7 @@ private:
     bool workerPausedDuringBox_ = false;
     QTimer boxCloser_;
 
-    fs::path Day() const { return start_ / "Profiles" / qz::DateStamp(); }
+    fs::path Day() const { return start_ / "Profiles" / qz::DateStamp(std::time(nullptr)); }
 
     void Connect() {
         if (form_->ButtonConnect->text() == QLatin1String("Disconnect"))

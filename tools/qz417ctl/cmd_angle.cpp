@@ -3,9 +3,8 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "config/angle_units.h"
 #include "failure.h"
-
+#include "model/angle_units.h"
 #include "scanner_connection.h"
 #include <nlohmann/json.hpp>
 

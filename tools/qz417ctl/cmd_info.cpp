@@ -4,9 +4,9 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "config/device_description.h"
 #include "device_address.h"
 #include "failure.h"
+#include "model/device_description.h"
 
 #include <nlohmann/json.hpp>
 

@@ -8,13 +8,18 @@
 #include "commands.h"
 #include "failure.h"
 #include "file_io.h"
+#include "model/params_file.h"
 #include "param_fields.h"
-#include "params_file.h"
 #include "scanner_connection.h"
 
 namespace qzctl {
 
 namespace {
+
+using qz::FieldsJson;
+using qz::ParamBlock;
+using qz::SaveParamsDocument;
+static_assert(sizeof(ParamBlock) == QZ417_CONFIG_SIZE);
 
 constexpr const char *kHelp =
     "usage: qz417ctl params get ADDR [--json]\n"
@@ -85,7 +90,7 @@ int Set(const CommandLine &cl) {
     const ParamBlock before = scanner.readParams();
     qz::ConfigArea area(before.data());
     for (const auto &[field, value] : changes)
-        WriteField(*field, area, value);
+        WriteParamField(*field, area, value);
     ParamBlock after{};
     std::copy(area.bytes().begin(), area.bytes().end(), after.begin());
     scanner.writeParams(after);
@@ -112,7 +117,12 @@ int Load(const CommandLine &cl) {
     cl.expectPositional(3, "qz417ctl params load ADDR FILE");
     const Ipv4 ip = ParseIpv4(cl.positional()[1]);
     const std::string &path = cl.positional()[2];
-    const ParamBlock block = LoadParamsDocument(ReadTextFile(path), path);
+    ParamBlock block{};
+    try {
+        block = qz::LoadParamsDocument(ReadTextFile(path), path);
+    } catch (const qz::ParamsFileError &e) {
+        throw UsageError(e.what());
+    }
     ScannerConnection scanner(ip, ReadConnectOptions(cl));
     scanner.writeParams(block);
     return kExitOk;

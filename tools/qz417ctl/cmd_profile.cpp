@@ -9,10 +9,10 @@
 
 #include "command_line.h"
 #include "commands.h"
-#include "config/device_description.h"
 #include "device_address.h"
 #include "failure.h"
 #include "file_io.h"
+#include "model/device_description.h"
 #include "profile_writer.h"
 #include "scanner_connection.h"
 

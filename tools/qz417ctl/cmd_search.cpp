@@ -4,12 +4,13 @@
 #include <cstdio>
 #include <iostream>
 
+#include <nlohmann/json.hpp>
+
 #include "command_line.h"
 #include "commands.h"
-#include "config/device_description.h"
 #include "device_address.h"
 #include "failure.h"
-#include "json_value.h"
+#include "model/device_description.h"
 
 namespace qzctl {
 
@@ -61,8 +62,9 @@ void PrintJson(const std::vector<Row> &rows) {
     std::cout << "[\n";
     for (std::size_t i = 0; i < rows.size(); ++i) {
         const Row &r = rows[i];
-        std::cout << "  {\"address\": " << JsonQuote(r.address) << ", \"mac\": " << JsonQuote(r.mac)
-                  << ", \"type\": " << r.type << ", \"modification\": " << int{r.d.modification}
+        std::cout << "  {\"address\": " << nlohmann::json(r.address).dump()
+                  << ", \"mac\": " << nlohmann::json(r.mac).dump() << ", \"type\": " << r.type
+                  << ", \"modification\": " << int{r.d.modification}
                   << ", \"serialNumber\": " << r.d.serialNumber
                   << ", \"baseDistance\": " << r.d.baseDistance << ", \"rangeZ\": " << r.d.rangeZ
                   << ", \"rangeXSmr\": " << r.d.rangeXSmr << ", \"rangeXEmr\": " << r.d.rangeXEmr

@@ -1,28 +1,21 @@
 #include "device_address.h"
 
-#include <arpa/inet.h>
-
 #include <cstdio>
-#include <cstring>
 
 #include "failure.h"
+#include "model/parameter_fields.h"
 
 namespace qzctl {
 
 Ipv4 ParseIpv4(const std::string &text) {
-    in_addr address{};
-    // c_str() would end the text at an embedded NUL and accept what precedes it.
-    if (text.find('\0') != std::string::npos || inet_pton(AF_INET, text.c_str(), &address) != 1)
+    const std::optional<qz::Ipv4Octets> ip = qz::ParseIpv4(text);
+    if (!ip)
         throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
-    Ipv4 ip{};
-    std::memcpy(ip.data(), &address.s_addr, ip.size()); // network order: first octet first
-    return ip;
+    return *ip;
 }
 
 std::string FormatIpv4(const std::uint8_t *octets) {
-    char buf[16];
-    std::snprintf(buf, sizeof buf, "%u.%u.%u.%u", octets[0], octets[1], octets[2], octets[3]);
-    return buf;
+    return qz::FormatIpv4(octets);
 }
 
 std::string FormatMac(const std::uint8_t *mac) {

@@ -4,22 +4,8 @@
 
 namespace qzctl {
 
-qz::RecordedProfile RecordProfile(const PacketBytes &packet, const qz::ProfileScale &scale) {
-    const qz::ProfilePacket view(packet.data());
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-    qz::DecodePacket(view, scale, points);
-    qz::RecordedProfile profile;
-    profile.number = view.measurementCount();
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
-        const auto &p = points[static_cast<std::size_t>(i)];
-        profile.points[static_cast<std::size_t>(i)] =
-            p.valid ? qz::RecordedPoint{p.x, p.z} : qz::RecordedPoint{0.0f, 0.0f};
-    }
-    return profile;
-}
-
 std::string ProfileTxt(const PacketBytes &packet, const qz::ProfileScale &scale) {
-    return qz::ProfileFileText(RecordProfile(packet, scale));
+    return qz::ProfileFileText(qz::RecordProfile(qz::ProfilePacket(packet.data()), scale));
 }
 
 std::string FloatText(float value) {

@@ -1,5 +1,6 @@
-// The three output formats of "profile": the program's own profile file text,
-// CSV (one row per point) and an ASCII PLY point cloud (valid points only).
+// The three output formats of "profile": the program's own profile file text
+// (written by the model, model/profile_file.h), CSV (one row per point) and an
+// ASCII PLY point cloud (valid points only).
 #pragma once
 
 #include <array>
@@ -7,19 +8,16 @@
 #include <string>
 #include <vector>
 
+#include "model/profile_file.h"
+#include "model/profile_packet.h"
 #include "qz417link.h"
-#include "views/profile_packet.h"
-#include "views/profile_recording.h"
 
 namespace qzctl {
 
 using PacketBytes = std::array<std::uint8_t, QZ417_PACKET_SIZE>;
 
-// The profile as the recorder stores it: its measurementCount and the
-// decoded points, an invalid point as (0, 0).
-qz::RecordedProfile RecordProfile(const PacketBytes &packet, const qz::ProfileScale &scale);
-
-// Byte for byte the text of the program's profile file for one packet.
+// Byte for byte the text of the program's profile file for one packet
+// (the model's RecordProfile and ProfileFileText).
 std::string ProfileTxt(const PacketBytes &packet, const qz::ProfileScale &scale);
 
 // Header "profile,point,valid,x_mm,z_mm"; one row per point (1024 per

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
 """Writes profile_golden.txt: the profile file expected for the packet that
-tests/views/profile_file_test.cpp builds (MakeGoldenPacket), computed here
+tests/model/profile_file_test.cpp builds (MakeGoldenPacket), computed here
 independently of the program's own formatting code."""
 import struct
 from decimal import Decimal, ROUND_HALF_EVEN

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "config/device_description.h"
+#include "model/device_description.h"
 
 namespace {
 

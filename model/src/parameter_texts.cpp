@@ -1,4 +1,4 @@
-#include "config/parameter_texts.h"
+#include "model/parameter_texts.h"
 
 namespace qz {
 

@@ -1,5 +1,6 @@
 // The profile text file: its name, its format byte for byte, and writing it.
-// Pure code; the recorder decides what to tell the user about the result.
+// Pure code: writing takes the directory from its caller; the recorder
+// decides what to tell the user about the result.
 //
 // Format: every line ends with CR LF. Line 1 is the column header, line 2
 // "Profile nember: <measurementCount>", then one line per point:
@@ -9,9 +10,10 @@
 
 #include <array>
 #include <cstdint>
+#include <ctime>
 #include <string>
 
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 
 namespace qz {
 
@@ -34,7 +36,8 @@ struct RecordedProfile {
 // Decodes a fetched packet into a recorded profile.
 RecordedProfile RecordProfile(const ProfilePacket &packet, const ProfileScale &scale);
 
-std::string DateStamp();                         // local date as YYYYMMDD
+// The local date of `now` as YYYYMMDD (the name of the day's directory).
+std::string DateStamp(std::time_t now);
 std::string ZeroPad(unsigned number, int width); // "00042"
 // A value as the profile file writes it: 12.3456 -> "12.346". Rounded to at
 // most six significant digits and three decimals; a value with more than six

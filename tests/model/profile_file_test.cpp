@@ -15,7 +15,7 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include "views/profile_file.h"
+#include "model/profile_file.h"
 
 namespace fs = std::filesystem;
 
@@ -31,7 +31,7 @@ void WriteFile(const fs::path &path, const std::string &text) {
     out << text;
 }
 
-// The packet that tests/views/data/make_profile_golden.py describes.
+// The packet that tests/model/data/make_profile_golden.py describes.
 std::array<std::uint8_t, qz::kProfilePacketSize> MakeGoldenPacket() {
     std::array<std::uint8_t, qz::kProfilePacketSize> bytes{};
     bytes[0] = 0xFF;
@@ -59,7 +59,7 @@ qz::RecordedProfile GoldenProfile() {
 }
 
 std::string Golden() {
-    return ReadFile(fs::path(QZ417_VIEWS_TEST_DATA) / "profile_golden.txt");
+    return ReadFile(fs::path(QZ417_MODEL_TEST_DATA) / "profile_golden.txt");
 }
 
 struct ValueCase {
@@ -95,7 +95,7 @@ TEST(ZeroPad, PadsToTheWidthOnly) {
 }
 
 TEST(DateStamp, IsTheLocalDateAsYYYYMMDD) {
-    const std::string stamp = qz::DateStamp();
+    const std::string stamp = qz::DateStamp(std::time(nullptr));
     ASSERT_EQ(stamp.size(), 8u);
     for (char c : stamp)
         EXPECT_TRUE(c >= '0' && c <= '9') << stamp;

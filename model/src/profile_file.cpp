@@ -1,4 +1,4 @@
-#include "views/profile_file.h"
+#include "model/profile_file.h"
 
 #include <cerrno>
 #include <charconv>
@@ -90,8 +90,7 @@ RecordedProfile RecordProfile(const ProfilePacket &packet, const ProfileScale &s
     return profile;
 }
 
-std::string DateStamp() {
-    const std::time_t now = std::time(nullptr);
+std::string DateStamp(std::time_t now) {
     std::tm local{};
     ::localtime_r(&now, &local);
     return std::to_string(local.tm_year + 1900) +

@@ -1,4 +1,4 @@
-#include "config/config_area.h"
+#include "model/config_area.h"
 
 #include <functional>
 #include <limits>

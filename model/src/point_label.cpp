@@ -1,4 +1,4 @@
-#include "views/point_label.h"
+#include "model/point_label.h"
 
 #include <charconv>
 #include <cmath>

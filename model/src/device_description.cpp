@@ -1,4 +1,4 @@
-#include "config/device_description.h"
+#include "model/device_description.h"
 
 namespace qz {
 

@@ -1,4 +1,4 @@
-#include "config/angle_units.h"
+#include "model/angle_units.h"
 
 #include <gtest/gtest.h>
 

@@ -4,8 +4,8 @@
 
 #include <gtest/gtest.h>
 
-#include "views/point_label.h"
-#include "views/profile_packet.h"
+#include "model/point_label.h"
+#include "model/profile_packet.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "views/profile_packet.h"
+#include "model/profile_packet.h"
 
 namespace qz {
 
