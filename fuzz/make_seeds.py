@@ -4,6 +4,7 @@
 The seeds are small well-formed and deliberately broken inputs in each
 harness's input layout; run again after changing a layout.
 """
+import json
 import os
 import struct
 
@@ -155,3 +156,34 @@ def recording_reader_seeds():
 
 
 recording_reader_seeds()
+
+
+def params_document(b, fields=None, version=1, lines=None):
+    """The parameter file of qz417ctl params save, with the given named fields."""
+    hex_lines = ["%03x:%s" % (i * 16, "".join(" %02x" % v for v in b[i * 16:i * 16 + 16]))
+                 for i in range(32)]
+    if lines is not None:
+        hex_lines = lines(hex_lines)
+    if fields is None:
+        fields = {"laserLevel": b[0], "integration": struct.unpack("<H", b[1:3])[0],
+                  "angle": struct.unpack("<h", b[10:12])[0],
+                  "netAddress": "%d.%d.%d.%d" % tuple(b[21:17:-1]),
+                  "udpPort": struct.unpack("<H", b[30:32])[0], "udpFrequency": b[32]}
+    return (json.dumps({"format": "qz417 parameter block", "version": version,
+                        "address": "127.0.0.1", "fields": fields, "block": hex_lines},
+                       indent=2) + "\n").encode()
+
+
+typical = block()
+write("params_file_fuzzer", "typical", params_document(typical))
+write("params_file_fuzzer", "edited_field",
+      params_document(typical, fields={"laserLevel": 20, "udpAddress": "127.0.0.1"}))
+write("params_file_fuzzer", "out_of_range_edit", params_document(typical, fields={"laserLevel": 99}))
+write("params_file_fuzzer", "unknown_field", params_document(typical, fields={"colour": 1}))
+write("params_file_fuzzer", "no_fields", params_document(typical, fields={}))
+write("params_file_fuzzer", "short_block", params_document(typical, lines=lambda l: l[:31]))
+write("params_file_fuzzer", "bad_hex",
+      params_document(typical, lines=lambda l: l[:5] + [l[5].replace(" ", " g", 1)] + l[6:]))
+write("params_file_fuzzer", "version_2", params_document(typical, version=2))
+write("params_file_fuzzer", "nested", b"[" * 200 + b"]" * 200)
+write("params_file_fuzzer", "escapes", b'{"format": "qz417 \\u0070arameter block\\n", "x": "\\ud800"}')

@@ -8,6 +8,7 @@
 #include "udp_streamer.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <stdexcept>
 #include <vector>
 
@@ -61,6 +62,13 @@ bool Emulator::start(std::string *error) {
     };
     if (!m.options.replayPath.empty() && !m.replay)
         return fail("cannot replay " + m.replayError);
+    if (!m.options.stateDir.empty()) {
+        // Checked here, not at the first store: a store that cannot be kept
+        // would otherwise only show as a warning long after the start.
+        std::error_code ec;
+        if (!std::filesystem::is_directory(m.options.stateDir, ec))
+            return fail("state directory " + m.options.stateDir + " is not a directory");
+    }
     for (auto &s : m.scanners) {
         auto server = std::make_unique<CommandServer>(*s, m.log, m.options.tcpPort);
         std::string why;

@@ -3,12 +3,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 
 namespace qzsim {
 
 std::string stateFilePath(const std::string &dir, const Ipv4 &address) {
-    return dir + "/scanner-" + address.text() + ".cfg";
+    return (std::filesystem::path(dir) / ("scanner-" + address.text() + ".cfg")).string();
 }
 
 std::optional<ConfigBlock> loadBlock(const std::string &path) {

@@ -1,6 +1,9 @@
 #include "model/parameter_fields.h"
 
+#include <arpa/inet.h>
+
 #include <cstdio>
+#include <cstring>
 
 #include "model/angle_units.h"
 
@@ -177,23 +180,15 @@ std::string FieldUnitText(const ParameterField &field) {
 }
 
 std::optional<Ipv4Octets> ParseIpv4(std::string_view text) {
+    // inet_pton: four decimal numbers 0..255 without leading zeros, nothing
+    // else. A NUL inside the text would end it early for inet_pton.
+    if (text.find('\0') != std::string_view::npos)
+        return std::nullopt;
+    in_addr address{};
+    if (inet_pton(AF_INET, std::string(text).c_str(), &address) != 1)
+        return std::nullopt;
     Ipv4Octets ip{};
-    std::size_t pos = 0;
-    for (int i = 0; i < 4; ++i) {
-        std::size_t end = pos;
-        int v = 0;
-        while (end < text.size() && text[end] >= '0' && text[end] <= '9' && end - pos < 3) {
-            v = v * 10 + (text[end] - '0');
-            ++end;
-        }
-        const bool lastOctet = i == 3;
-        const bool separatorOk =
-            lastOctet ? end == text.size() : end < text.size() && text[end] == '.';
-        if (end == pos || !separatorOk || v > 255)
-            return std::nullopt;
-        ip[static_cast<std::size_t>(i)] = static_cast<std::uint8_t>(v);
-        pos = end + 1;
-    }
+    std::memcpy(ip.data(), &address.s_addr, ip.size()); // network order: first octet first
     return ip;
 }
 

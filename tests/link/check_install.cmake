@@ -12,7 +12,7 @@
 # sources), WORK_DIR, LIBDIR (library directory below the prefix), VERSION
 # (the project's version), PKG_CONFIG (pkg-config program).
 cmake_minimum_required(VERSION 3.25)
-set(COMPONENTS libqz417link1 libqz417link-dev qz417-tools qz417setup)
+set(COMPONENTS libqz417link1 libqz417link-dev qz417-tools qz417setup python3-qz417link)
 
 function(fail)
   string(JOIN "" text ${ARGN})

@@ -128,6 +128,9 @@ TEST(CommandLine, BadInputIsRefusedWithTheOptionNamed) {
         {"--rate"},
         {"--bogus"},
         {"--quiet=1"},
+        {"--tilt", "45.5"},
+        {"--angle-reply", "-32769"},
+        {"--firmware", "4294967296"},
         {"--fault-scanner", "1"}, // only scanner 0 exists
         {"--replay", ""},
         {"--replay-rate", "0"},
@@ -151,6 +154,40 @@ TEST(CommandLine, ReplayOptions) {
     EXPECT_EQ(cl.options.replayPath, "line1.h5");
     EXPECT_EQ(cl.options.replayRateHz, 2500);
     EXPECT_TRUE(cl.options.replayOnce);
+}
+
+TEST(CommandLine, NumbersAreDecimalUnlessWrittenInHex) {
+    // Read with strtol's base 0, "010" was eight scanners and "08" a fault.
+    CommandLine cl = parseCommandLine({"--count", "010", "--udp-hz", "08", "--modification", "0x2F",
+                                       "--error-value", "-0x10", "--tilt", "007.5"});
+    ASSERT_TRUE(cl.error.empty()) << cl.error;
+    EXPECT_EQ(cl.options.count, 10);
+    EXPECT_EQ(cl.options.udpHz, 8);
+    EXPECT_EQ(cl.options.description.modification, 0x2F);
+    EXPECT_EQ(cl.options.description.errorValue, -16);
+    EXPECT_EQ(cl.options.mountTiltDeg, 7.5);
+    // Spaces, signs twice and hex reals were let through by strtol/strtod.
+    for (const auto &args : std::vector<std::vector<std::string>>{{"--count", " 3"},
+                                                                  {"--count", "+-3"},
+                                                                  {"--rate", "0x10"},
+                                                                  {"--rate", "inf"},
+                                                                  {"--tilt", " 1"}}) {
+        cl = parseCommandLine(args);
+        EXPECT_FALSE(cl.error.empty()) << args[0] << " " << args[1];
+    }
+}
+
+TEST(CommandLine, FaultLinesSayWhatIsWrong) {
+    EXPECT_EQ(parseCommandLine({"--count", "255"}).error, "--count: 255 is out of range (1..254)");
+    EXPECT_EQ(parseCommandLine({"--count", "3x"}).error,
+              "--count: '3x' is not a valid integer value");
+    EXPECT_EQ(parseCommandLine({"--cou", "3"}).error, "unknown option '--cou'");
+    EXPECT_EQ(parseCommandLine({"--rate"}).error, "option --rate needs a value");
+    EXPECT_EQ(parseCommandLine({"3"}).error, "unexpected argument '3'");
+    EXPECT_EQ(parseCommandLine({"--announce-to", "1.2.3.4:0"}).error,
+              "--announce-to port: 0 is out of range (1..65535)");
+    // --help is seen after a fault, so that main prints the help.
+    EXPECT_TRUE(parseCommandLine({"--bogus", "--help"}).help);
 }
 
 TEST(CommandLine, HelpDocumentsEveryOption) {

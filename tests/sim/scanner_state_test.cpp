@@ -1,5 +1,6 @@
 // One scanner's state without sockets: stored and factory blocks, the state
 // file, the measurement counter with and without synchronisation.
+#include "emulator.h"
 #include "measurement_clock.h"
 #include "scanner_state.h"
 #include "state_file.h"
@@ -116,6 +117,16 @@ TEST(ScannerState, StoreReportsAnUnwritableStateDirectory) {
     std::string warning;
     EXPECT_EQ(s.flush(0, &warning)[0], 0);
     EXPECT_NE(warning.find("/nonexistent/qz417sim"), std::string::npos);
+}
+
+TEST(ScannerState, EmulatorRefusesToStartWithoutItsStateDirectory) {
+    // Checked before any port is bound: runs anywhere.
+    EmulatorOptions o;
+    o.stateDir = "/nonexistent/qz417sim";
+    Emulator emulator(o);
+    std::string error;
+    EXPECT_FALSE(emulator.start(&error));
+    EXPECT_NE(error.find("/nonexistent/qz417sim is not a directory"), std::string::npos) << error;
 }
 
 TEST(ScannerState, MeasurementSyncCountsTriggerPulsesOverTheDivider) {

@@ -9,35 +9,47 @@ namespace qzctl {
 namespace {
 
 const std::vector<OptionDef> kSpecs = {
-    {"--time", "", true}, {"--json", "", false}, {"--output", "-o", true}};
+    {"time", 0, "MS", "listening time"}, {"json", 0, "", "JSON"}, {"output", 'o', "FILE", "file"}};
 
 TEST(CommandLine, SplitsPositionalWordsFlagsAndValues) {
     const CommandLine cl({"127.0.0.1", "--time", "500", "--json", "-o", "f.txt", "x"}, kSpecs);
     EXPECT_EQ(cl.positional(), (std::vector<std::string>{"127.0.0.1", "x"}));
-    EXPECT_EQ(cl.value("--time"), "500");
-    EXPECT_TRUE(cl.has("--json"));
-    EXPECT_EQ(cl.value("--output"), "f.txt");
+    EXPECT_EQ(cl.value("time"), "500");
+    EXPECT_TRUE(cl.has("json"));
+    EXPECT_EQ(cl.value("output"), "f.txt");
     EXPECT_FALSE(cl.helpRequested());
 }
 
-TEST(CommandLine, TakesInlineValuesAndNegativeNumbersAsWords) {
-    const CommandLine cl({"--time=750", "-5", "--", "--json"}, kSpecs);
-    EXPECT_EQ(cl.integer("--time", 1, 0, 1000), 750);
+TEST(CommandLine, TakesInlineValuesAndWordsAfterTheDoubleDash) {
+    const CommandLine cl({"--time=750", "--", "-5", "--json"}, kSpecs);
+    EXPECT_EQ(cl.integer("time", 1, 0, 1000), 750);
     EXPECT_EQ(cl.positional(), (std::vector<std::string>{"-5", "--json"}));
-    EXPECT_FALSE(cl.has("--json"));
+    EXPECT_FALSE(cl.has("json"));
 }
 
-TEST(CommandLine, RecognisesHelp) {
+TEST(CommandLine, NumbersMeanWhatTheySayInEveryBase) {
+    // strtol's base 0 would read 010 as eight; the tools read ten.
+    EXPECT_EQ(CommandLine({"--time", "010"}, kSpecs).integer("time", 1, 0, 65535), 10);
+    EXPECT_EQ(CommandLine({"--time=0x1F4"}, kSpecs).integer("time", 1, 0, 65535), 500);
+    EXPECT_EQ(CommandLine({}, kSpecs).integer("time", 5000, 1, 65535), 5000);
+    EXPECT_THROW(CommandLine({"--time", "08.5"}, kSpecs).integer("time", 1, 0, 65535), Failure);
+}
+
+TEST(CommandLine, HelpWinsOverOtherFaults) {
     EXPECT_TRUE(CommandLine({"--help"}, kSpecs).helpRequested());
     EXPECT_TRUE(CommandLine({"x", "-h"}, kSpecs).helpRequested());
+    EXPECT_TRUE(CommandLine({"--colour", "--help"}, kSpecs).helpRequested());
 }
 
 TEST(CommandLine, RejectsUnknownOptionsAndMissingValues) {
     EXPECT_THROW(CommandLine({"--colour"}, kSpecs), Failure);
     EXPECT_THROW(CommandLine({"--time"}, kSpecs), Failure);
     EXPECT_THROW(CommandLine({"--json=1"}, kSpecs), Failure);
+    EXPECT_THROW(CommandLine({"--tim", "5"}, kSpecs), Failure); // abbreviations are not names
+    EXPECT_THROW(CommandLine({"-5"}, kSpecs), Failure);
     try {
         CommandLine({"--colour"}, kSpecs);
+        FAIL() << "no exception";
     } catch (const Failure &f) {
         EXPECT_EQ(f.exitCode(), kExitUsage);
         EXPECT_STREQ(f.what(), "unknown option '--colour' (see --help)");
@@ -51,9 +63,18 @@ TEST(CommandLine, CountsPositionalWords) {
     EXPECT_THROW(cl.expectPositional(3, "u"), Failure);
 }
 
+TEST(CommandLine, HelpTextListsTheTableBetweenIntroAndEnd) {
+    const std::string help = HelpText("usage: x\n", kSpecs, "The end.\n");
+    EXPECT_EQ(help.rfind("usage: x\n\nOptions:\n", 0), 0u);
+    for (const char *part : {"--time MS", "--json", "-o, --output FILE", "-h, --help"})
+        EXPECT_NE(help.find(part), std::string::npos) << part;
+    EXPECT_EQ(help.substr(help.size() - 10), "\nThe end.\n");
+}
+
 TEST(ParseInteger, AcceptsTheRangeAndNamesTheFault) {
     EXPECT_EQ(ParseInteger("-32767", -32767, 32767, "angle"), -32767);
     EXPECT_EQ(ParseInteger("31", 0, 31, "laserLevel"), 31);
+    EXPECT_EQ(ParseInteger("031", 0, 31, "laserLevel"), 31);
     try {
         ParseInteger("32", 0, 31, "laserLevel");
         FAIL() << "no exception";
@@ -73,9 +94,13 @@ TEST(ParseInteger, AcceptsTheRangeAndNamesTheFault) {
 TEST(Ipv4, ParsesDottedAddresses) {
     EXPECT_EQ(ParseIpv4("127.0.0.1"), (Ipv4{127, 0, 0, 1}));
     EXPECT_EQ(ParseIpv4("255.255.255.0"), (Ipv4{255, 255, 255, 0}));
-    for (const char *bad : {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "a.b.c.d", "1..2.3", "1.2.3.4 ",
-                            "01234.1.1.1", "-1.2.3.4"})
+    EXPECT_EQ(ParseIpv4("0.0.0.0"), (Ipv4{0, 0, 0, 0}));
+    for (const char *bad :
+         {"", "1.2.3", "1.2.3.4.5", "256.1.1.1", "a.b.c.d", "1..2.3", "1.2.3.4 ", " 1.2.3.4",
+          "01234.1.1.1", "-1.2.3.4", "127.0.0.01", "0x7f.0.0.1", "127.1", "::1", "localhost"})
         EXPECT_THROW(ParseIpv4(bad), Failure) << bad;
+    // c_str() would stop at the NUL and leave a valid address.
+    EXPECT_THROW(ParseIpv4(std::string("127.0.0.1\0junk", 14)), Failure);
 }
 
 TEST(Ipv4, BuildsTheRecordToConnectWith) {

@@ -46,8 +46,8 @@ TEST_F(CtlE2E, ParamsGetJsonMatchesTheBlock) {
     emulator_->setConfig(1, b);
     const CtlResult r = RunCtl({"params", "get", "127.0.0.2", "--json"});
     ASSERT_EQ(r.status, 0) << r.err;
-    const auto doc = nlohmann::json::parse(r.out);
-    const auto &fields = doc.at("fields");
+    const nlohmann::json doc = nlohmann::json::parse(r.out);
+    const nlohmann::json &fields = doc.at("fields");
     EXPECT_EQ(fields.at("laserLevel").at("value"), 12);
     EXPECT_EQ(fields.at("udpPort").at("value"), b[30] | (b[31] << 8));
     char ip[16];
@@ -186,6 +186,30 @@ TEST_F(CtlE2E, ParamsOfAScannerThatClosesMidReplyFail) {
     const CtlResult r = RunCtl({"params", "get", "127.0.0.2"}, 20000);
     EXPECT_EQ(r.status, 1);
     ExpectOneErrorLine(r, "127.0.0.2 closed the connection during the parameter read");
+}
+
+TEST_F(CtlE2E, AWriteTheScannerDroppedIsNotReportedAsDone) {
+    // The read before the write is served, then the connection is reset
+    // instead of taking the block. Command 5 has no reply, so only the
+    // read-back shows that nothing arrived.
+    const Block before = emulator_->config(0);
+    qzsim::FaultOptions faults;
+    faults.resetAfterCommands = 1;
+    emulator_->setFaults(0, faults);
+    const CtlResult r = RunCtl({"params", "set", "127.0.0.1", "laserLevel=5"}, 20000);
+    EXPECT_EQ(r.status, 1);
+    ExpectOneErrorLine(r, "read-back after the parameter write");
+    EXPECT_EQ(emulator_->config(0), before);
+
+    // Without the fault the read-back confirms, and the block is in place
+    // when qz417ctl exits.
+    emulator_->setFaults(0, qzsim::FaultOptions{});
+    for (int i = 0; i < 5; ++i) {
+        const CtlResult ok =
+            RunCtl({"params", "set", "127.0.0.1", "laserLevel=" + std::to_string(10 + i)}, 20000);
+        ASSERT_EQ(ok.status, 0) << ok.err;
+        EXPECT_EQ(emulator_->config(0)[0], 10 + i);
+    }
 }
 
 } // namespace

@@ -8,6 +8,8 @@
 #include "ctl_e2e_fixture.h"
 #include "model/device_description.h"
 
+#include <nlohmann/json.hpp>
+
 namespace qzctltest {
 namespace {
 
@@ -84,6 +86,21 @@ TEST_F(CtlE2E, InfoPrintsTheRowsOfTheInformationPage) {
     EXPECT_EQ(Lines(r.out)[0], "DEVICE MODIFICATION");
 }
 
+TEST_F(CtlE2E, InfoJsonCarriesTheFieldsAndTheRows) {
+    const CtlResult r = RunCtl({"info", "127.0.0.2", "--time", "600", "--json"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    const nlohmann::json info = nlohmann::json::parse(r.out);
+    const auto a = emulator_->announcement(1);
+    const qz::DeviceDescription d = qz::DecodeDescription(a.data() + 12);
+    EXPECT_EQ(info["address"], "127.0.0.2");
+    EXPECT_EQ(info["type"], 417);
+    EXPECT_EQ(info["serialNumber"], d.serialNumber);
+    EXPECT_EQ(info["rangeZ"], 500); // the fixture's scale, not the default
+    EXPECT_EQ(info["discreteValue"], 16000);
+    EXPECT_EQ(info["errorValue"], d.errorValue);
+    EXPECT_EQ(info["rows"].get<std::vector<std::string>>(), qz::DescriptionRows(d));
+}
+
 TEST_F(CtlE2E, InfoOfAnAddressNobodyAnnouncesFails) {
     const CtlResult r = RunCtl({"info", "127.0.0.9", "--time", "400"});
     EXPECT_EQ(r.status, 1);
@@ -119,10 +136,14 @@ TEST(CtlCommandLine, WrongCommandLinesFailWithOneLine) {
         {{}, "missing command"},
         {{"frobnicate"}, "unknown command 'frobnicate'"},
         {{"search", "--colour"}, "unknown option '--colour'"},
+        {{"search", "--tim", "5"}, "unknown option '--tim'"},
+        {{"search", "--time", "0x"}, "--time: '0x' is not a valid integer value"},
+        {{"angle", "127.0.0.1", "--port"}, "option --port needs a value"},
         {{"angle"}, "missing argument; usage: qz417ctl angle ADDR"},
         {{"angle", "127.0.0.1", "x"}, "unexpected argument 'x'"},
         {{"params", "fetch", "127.0.0.1"}, "unknown action 'fetch'"},
-        {{"profile", "127.0.0.1", "--format", "xyz"}, "'xyz' is not txt, csv or ply"},
+        {{"profile", "127.0.0.1", "--format", "xyz"},
+         "'xyz' is not txt, csv, ply, ply-binary, pcd or pcd-binary"},
         {{"profile", "127.0.0.1", "--count", "0"}, "--count: 0 is out of range (1..65535)"},
         {{"image", "127.0.0.1"}, "missing -o FILE.png"},
         {{"stream", "--port", "0"}, "--port: 0 is out of range (1..65535)"},

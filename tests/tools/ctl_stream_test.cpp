@@ -8,7 +8,11 @@
 #include <array>
 #include <chrono>
 #include <cstring>
+#include <ctime>
+#include <sstream>
 #include <thread>
+
+#include <nlohmann/json.hpp>
 
 #include "ctl_e2e_fixture.h"
 #include "ctl_process.h"
@@ -95,6 +99,65 @@ TEST(CtlStream, CountsGapsInThePacketCounterAsLost) {
     EXPECT_EQ(recorded.endState(), qz::recording::EndState::Closed);
     EXPECT_EQ(recorded.software().rfind("qz417ctl ", 0), 0u);
     std::system(("rm -rf '" + record.substr(0, record.rfind('/')) + "'").c_str());
+}
+
+TEST(CtlStream, CsvRowsAndJsonLinesComeAsPacketsArrive) {
+    const int port = FreeUdpPort();
+    const std::string dir = MakeTempDir();
+    const std::string csvPath = dir + "/stream.csv";
+    const auto before = std::chrono::system_clock::now();
+    CtlProcess ctl(
+        {"stream", "--port", std::to_string(port), "--seconds", "3", "--csv", csvPath, "--json"});
+    // With --json the first line goes to stderr: stdout stays JSON.
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    Sender sender(port);
+    sender.send(Packet(4, 1));
+    sender.send(Packet(8, 2));
+    // The rows are in the file within a second, while the stream still runs.
+    bool seen = false;
+    for (int i = 0; i < 40 && !seen; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        seen = ReadFile(csvPath).find(",8,2\n") != std::string::npos;
+    }
+    EXPECT_TRUE(seen);
+    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    sender.send(Packet(16, 4));
+    const CtlResult r = ctl.finish(10000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    const auto after = std::chrono::system_clock::now();
+
+    std::istringstream lines(r.out);
+    std::vector<nlohmann::json> objects;
+    for (std::string line; std::getline(lines, line);)
+        objects.push_back(nlohmann::json::parse(line));
+    ASSERT_GE(objects.size(), 3u) << r.out; // two or more seconds, then the totals
+    EXPECT_TRUE(objects[0].contains("packetsPerSecond")) << objects[0];
+    EXPECT_EQ(objects.back(),
+              nlohmann::json::parse(R"({"received": 3, "lost": 1, "duplicates": 0, "late": 0})"));
+    EXPECT_NE(r.err.find("receiving on UDP port"), std::string::npos);
+
+    const std::string csv = ReadFile(csvPath);
+    std::istringstream rows(csv);
+    std::string header, row;
+    std::getline(rows, header);
+    EXPECT_EQ(header, "received_utc,elapsed_s,measurement_count,packet_count");
+    std::vector<double> elapsed;
+    for (const char *tail : {",4,1", ",8,2", ",16,4"}) {
+        ASSERT_TRUE(std::getline(rows, row));
+        EXPECT_EQ(row.substr(row.size() - std::strlen(tail)), tail) << row;
+        // 2026-12-09T04:01:02.123456Z: within the run, on the wall clock.
+        std::tm utc{};
+        ASSERT_NE(strptime(row.c_str(), "%Y-%m-%dT%H:%M:%S", &utc), nullptr) << row;
+        const auto at = std::chrono::system_clock::from_time_t(timegm(&utc));
+        EXPECT_GE(at, std::chrono::floor<std::chrono::seconds>(before)) << row;
+        EXPECT_LE(at, after) << row;
+        elapsed.push_back(std::stod(row.substr(row.find(',') + 1)));
+    }
+    EXPECT_FALSE(std::getline(rows, row)) << row;
+    EXPECT_GT(elapsed[0], 0.1); // sent 300 ms after the start
+    EXPECT_LE(elapsed[0], elapsed[1]);
+    EXPECT_GT(elapsed[2] - elapsed[1], 0.15); // sent 200 ms or more later
+    std::system(("rm -rf '" + dir + "'").c_str());
 }
 
 TEST(CtlStream, WrapAroundAndDuplicatesAreNotLosses) {

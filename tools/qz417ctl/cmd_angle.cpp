@@ -6,14 +6,15 @@
 #include "failure.h"
 #include "model/angle_units.h"
 #include "scanner_connection.h"
+#include <nlohmann/json.hpp>
 
 namespace qzctl {
 
 namespace {
 
-constexpr const char *kUsage = "qz417ctl angle ADDR";
+constexpr const char *kUsage = "qz417ctl angle ADDR [--json] [--port PORT] [--timeout MS]";
 constexpr const char *kHelp =
-    "usage: qz417ctl angle ADDR\n"
+    "usage: qz417ctl angle ADDR [--json] [--port PORT] [--timeout MS]\n"
     "\n"
     "Asks the scanner at ADDR to calculate its mounting angle from what it measures\n"
     "and prints it in degrees with three decimals, or \"Out of range\" when the\n"
@@ -23,15 +24,31 @@ constexpr const char *kHelp =
 } // namespace
 
 int RunAngle(const Args &args) {
-    const CommandLine cl(args, {});
+    std::vector<OptionDef> options = {
+        {"json", 0, "",
+         "print {\"address\", \"units\" (the scanner's reply), \"degrees\"\n"
+         "(null when out of range), \"outOfRange\"}"}};
+    for (const OptionDef &o : ConnectOptionDefs())
+        options.push_back(o);
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
-    ScannerConnection scanner(ParseIpv4(cl.positional()[0]));
+    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    ScannerConnection scanner(ip, ReadConnectOptions(cl));
     const std::int16_t units = scanner.calcAngle();
-    if (units == qz::kAngleOutOfRange)
+    if (cl.has("json")) {
+        nlohmann::json angle = {{"address", scanner.address()},
+                                {"units", units},
+                                {"degrees", nullptr},
+                                {"outOfRange", units == qz::kAngleOutOfRange}};
+        // The same three decimals as the text, as a number.
+        if (units != qz::kAngleOutOfRange)
+            angle["degrees"] = std::stod(qz::FormatDegrees(qz::AngleDegrees(units)));
+        std::cout << angle.dump() << "\n";
+    } else if (units == qz::kAngleOutOfRange)
         std::cout << "Out of range\n";
     else
         std::cout << qz::FormatDegrees(qz::AngleDegrees(units)) << "\n";

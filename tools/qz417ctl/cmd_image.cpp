@@ -14,29 +14,30 @@ namespace {
 
 constexpr const char *kUsage = "qz417ctl image ADDR -o FILE.png";
 constexpr const char *kHelp =
-    "usage: qz417ctl image ADDR -o FILE.png\n"
+    "usage: qz417ctl image ADDR -o FILE.png [--port PORT] [--timeout MS]\n"
     "\n"
     "Fetches the camera image (640 x 512 brightness values) of the scanner at ADDR\n"
-    "and writes it as a greyscale PNG.\n"
-    "\n"
-    "  -o FILE   the PNG file to write (required)\n";
+    "and writes it as a greyscale PNG (deflate-compressed).\n";
 
 } // namespace
 
 int RunImage(const Args &args) {
-    const CommandLine cl(args, {{"--output", "-o", true}});
+    std::vector<OptionDef> options = {{"output", 'o', "FILE", "the PNG file to write (required)"}};
+    for (const OptionDef &o : ConnectOptionDefs())
+        options.push_back(o);
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
     const Ipv4 ip = ParseIpv4(cl.positional()[0]);
-    const auto output = cl.value("--output");
+    const auto output = cl.value("output");
     if (!output)
         throw UsageError("missing -o FILE.png; usage: " + std::string(kUsage));
     std::vector<std::uint8_t> image;
     {
-        ScannerConnection scanner(ip);
+        ScannerConnection scanner(ip, ReadConnectOptions(cl));
         image = scanner.getImage();
     }
     WriteFile(*output, EncodeGreyPng(image.data(), QZ417_IMAGE_WIDTH, QZ417_IMAGE_HEIGHT));

@@ -8,35 +8,59 @@
 #include "failure.h"
 #include "model/device_description.h"
 
+#include <nlohmann/json.hpp>
+
 namespace qzctl {
 
 namespace {
 
-constexpr const char *kUsage = "qz417ctl info ADDR [--time MS]";
+constexpr const char *kUsage = "qz417ctl info ADDR [--time MS] [--json]";
 constexpr const char *kHelp =
-    "usage: qz417ctl info ADDR [--time MS]\n"
+    "usage: qz417ctl info ADDR [--time MS] [--json]\n"
     "\n"
     "Listens for the announcement of the scanner at ADDR (IPv4) and prints its\n"
-    "self-description in the rows of the setup program's information page.\n"
-    "\n"
-    "  --time MS   how long to listen, 1..65535 ms (default 5000)\n";
+    "self-description in the rows of the setup program's information page.\n";
 
 } // namespace
 
 int RunInfo(const Args &args) {
-    const CommandLine cl(args, {{"--time", "", true}});
+    const std::vector<OptionDef> options = {
+        {"time", 0, "MS", "how long to listen, 1..65535 ms (default 5000)"},
+        {"json", 0, "",
+         "print one JSON object: address, mac, type, each field of the\n"
+         "self-description, and \"rows\", the rows of the information page"}};
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
     const Ipv4 ip = ParseIpv4(cl.positional()[0]);
-    const int timeMs = static_cast<int>(cl.integer("--time", 5000, 1, 65535));
+    const int timeMs = static_cast<int>(cl.integer("time", 5000, 1, 65535));
     const auto record = FindScanner(ip, timeMs);
     if (!record)
         throw Failure("no scanner at " + FormatIpv4(ip.data()) + " heard within " +
                       std::to_string(timeMs) + " ms");
-    for (const std::string &row : qz::DescriptionRows(qz::DecodeDescription(record->description)))
+    const qz::DeviceDescription d = qz::DecodeDescription(record->description);
+    const std::vector<std::string> rows = qz::DescriptionRows(d);
+    if (cl.has("json")) {
+        const nlohmann::json info = {{"address", FormatIpv4(record->ip)},
+                                     {"mac", FormatMac(record->mac)},
+                                     {"type", record->type},
+                                     {"modification", d.modification},
+                                     {"serialNumber", d.serialNumber},
+                                     {"baseDistance", d.baseDistance},
+                                     {"rangeZ", d.rangeZ},
+                                     {"rangeXSmr", d.rangeXSmr},
+                                     {"rangeXEmr", d.rangeXEmr},
+                                     {"discreteValue", d.discreteValue},
+                                     {"errorValue", d.errorValue},
+                                     {"firmwareVersion", d.firmwareVersion},
+                                     {"rows", rows}};
+        std::cout << info.dump(2) << "\n";
+        return kExitOk;
+    }
+    for (const std::string &row : rows)
         std::cout << row << "\n";
     return kExitOk;
 }

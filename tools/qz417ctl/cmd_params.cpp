@@ -36,9 +36,10 @@ constexpr const char *kHelp =
     "  defaults  make the scanner return to its default block\n"
     "  save      write the block to FILE: JSON with the named fields and all 512 bytes\n"
     "  load      write the block of FILE to the scanner (fields edited in the file are\n"
-    "            applied on top of its bytes)\n"
-    "\n"
+    "            applied on top of its bytes)\n";
+constexpr const char *kHelpEnd =
     "Addresses (netAddress, netMask, udpAddress) are written dotted: udpAddress=127.0.0.1.\n"
+    "Numbers are decimal (010 is ten), or hexadecimal after 0x.\n"
     "Run 'qz417ctl params get ADDR' for the names, units and ranges.\n";
 
 void PrintFields(const ParamBlock &block) {
@@ -59,9 +60,9 @@ void PrintFields(const ParamBlock &block) {
 int Get(const CommandLine &cl) {
     cl.expectPositional(2, "qz417ctl params get ADDR [--json]");
     const Ipv4 ip = ParseIpv4(cl.positional()[1]);
-    ScannerConnection scanner(ip);
+    ScannerConnection scanner(ip, ReadConnectOptions(cl));
     const ParamBlock block = scanner.readParams();
-    if (cl.has("--json"))
+    if (cl.has("json"))
         std::cout << FieldsJson(scanner.address(), block);
     else
         PrintFields(block);
@@ -85,7 +86,7 @@ int Set(const CommandLine &cl) {
             throw UsageError("unknown parameter '" + name + "' (see 'qz417ctl params get ADDR')");
         changes.emplace_back(field, ParseFieldValue(*field, words[i].substr(eq + 1)));
     }
-    ScannerConnection scanner(ip);
+    ScannerConnection scanner(ip, ReadConnectOptions(cl));
     const ParamBlock before = scanner.readParams();
     qz::ConfigArea area(before.data());
     for (const auto &[field, value] : changes)
@@ -99,14 +100,14 @@ int Set(const CommandLine &cl) {
 int Flush(const CommandLine &cl, int mode) {
     cl.expectPositional(2, mode == QZ417_FLUSH_STORE ? "qz417ctl params store ADDR"
                                                      : "qz417ctl params defaults ADDR");
-    ScannerConnection scanner(ParseIpv4(cl.positional()[1]));
+    ScannerConnection scanner(ParseIpv4(cl.positional()[1]), ReadConnectOptions(cl));
     scanner.flushParams(mode);
     return kExitOk;
 }
 
 int Save(const CommandLine &cl) {
     cl.expectPositional(3, "qz417ctl params save ADDR FILE");
-    ScannerConnection scanner(ParseIpv4(cl.positional()[1]));
+    ScannerConnection scanner(ParseIpv4(cl.positional()[1]), ReadConnectOptions(cl));
     const ParamBlock block = scanner.readParams();
     WriteFile(cl.positional()[2], SaveParamsDocument(scanner.address(), block));
     return kExitOk;
@@ -122,7 +123,7 @@ int Load(const CommandLine &cl) {
     } catch (const qz::ParamsFileError &e) {
         throw UsageError(e.what());
     }
-    ScannerConnection scanner(ip);
+    ScannerConnection scanner(ip, ReadConnectOptions(cl));
     scanner.writeParams(block);
     return kExitOk;
 }
@@ -130,16 +131,19 @@ int Load(const CommandLine &cl) {
 } // namespace
 
 int RunParams(const Args &args) {
-    const CommandLine cl(args, {{"--json", "", false}});
+    std::vector<OptionDef> options = {{"json", 0, "", "params get: print JSON instead of a table"}};
+    for (const OptionDef &o : ConnectOptionDefs())
+        options.push_back(o);
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options, kHelpEnd);
         return kExitOk;
     }
     if (cl.positional().empty())
         throw UsageError("missing action; usage: qz417ctl params get|set|store|defaults|save|load "
                          "ADDR ...");
     const std::string &action = cl.positional()[0];
-    if (action != "get" && cl.has("--json"))
+    if (action != "get" && cl.has("json"))
         throw UsageError("option --json belongs to 'params get'");
     if (action == "get")
         return Get(cl);

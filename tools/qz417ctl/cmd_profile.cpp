@@ -1,6 +1,9 @@
 // qz417ctl profile: fetch N new profiles over the command channel and write
 // them in millimetres, as the program's profile file text, CSV or PLY.
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
 #include <optional>
 
@@ -10,31 +13,24 @@
 #include "failure.h"
 #include "file_io.h"
 #include "model/device_description.h"
-#include "profile_output.h"
+#include "profile_writer.h"
 #include "scanner_connection.h"
+
+#include <nlohmann/json.hpp>
 
 namespace qzctl {
 
 namespace {
 
-constexpr const char *kUsage = "qz417ctl profile ADDR [--count N] [--format txt|csv|ply] [-o FILE]";
+constexpr const char *kUsage = "qz417ctl profile ADDR [--count N] [--format F] [-o FILE]";
 constexpr const char *kHelp =
-    "usage: qz417ctl profile ADDR [--count N] [--format txt|csv|ply] [-o FILE]\n"
-    "                        [--search MS] [--raw FILE]\n"
+    "usage: qz417ctl profile ADDR [--count N] [--format F] [-o FILE]\n"
+    "                        [--search MS] [--raw FILE] [--port PORT] [--timeout MS]\n"
     "\n"
     "Fetches N new profiles (each with another measurement counter than the one\n"
-    "before) from the scanner at ADDR and writes them in millimetres.\n"
-    "\n"
-    "  --count N      number of profiles, 1..65535 (default 1)\n"
-    "  --format F     txt: the setup program's profile file, byte for byte (CR LF);\n"
-    "                 with -o and N > 1 one file per profile: FILE_00001.txt, ...\n"
-    "                 csv: profile,point,valid,x_mm,z_mm (1024 rows per profile)\n"
-    "                 ply: ASCII point cloud of the valid points, y = profile index\n"
-    "  -o FILE        write to FILE instead of standard output\n"
-    "  --search MS    listen this long for the scanner's announcement, which gives the\n"
-    "                 scale of its points (default 1000); 0 uses the default scale\n"
-    "                 (X range 230 mm, Z range 250 mm, discrete value 16384, error 0)\n"
-    "  --raw FILE     also write the packets as received, 4100 bytes each\n";
+    "before) from the scanner at ADDR and writes them in millimetres, each as it\n"
+    "arrives. When the scanner fails part-way, the files keep the profiles\n"
+    "received so far (with headers that say so) and the exit status is 1.\n";
 
 constexpr auto kNewProfileTimeout = std::chrono::seconds(5);
 
@@ -56,86 +52,148 @@ qz::ProfileScale ScaleOf(const Ipv4 &ip, int searchMs) {
     return scale;
 }
 
-std::string NumberedPath(const std::string &path, int n) {
-    const auto slash = path.find_last_of('/');
-    auto dot = path.find_last_of('.');
-    if (dot == std::string::npos || (slash != std::string::npos && dot < slash) ||
-        dot == (slash == std::string::npos ? 0 : slash + 1))
-        dot = path.size();
-    return path.substr(0, dot) + "_" + qz::ZeroPad(static_cast<unsigned>(n), 5) + path.substr(dot);
-}
+// Appends every packet as received, 4100 bytes each.
+class RawFile {
+public:
+    explicit RawFile(const std::string &path) : path_(path), file_(std::fopen(path.c_str(), "wb")) {
+        if (file_ == nullptr)
+            throw UsageError("cannot write " + path + ": " + std::strerror(errno));
+    }
+    ~RawFile() {
+        if (file_ != nullptr)
+            std::fclose(file_);
+    }
+    RawFile(const RawFile &) = delete;
+    RawFile &operator=(const RawFile &) = delete;
+    void add(const PacketBytes &packet) {
+        if (std::fwrite(packet.data(), 1, packet.size(), file_) != packet.size())
+            throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
+    }
+    void close() {
+        const int rc = std::fclose(file_);
+        file_ = nullptr;
+        if (rc != 0)
+            throw Failure("cannot write " + path_ + ": " + std::strerror(errno));
+    }
 
-std::vector<PacketBytes> FetchNewProfiles(ScannerConnection &scanner, int count) {
-    std::vector<PacketBytes> packets;
+private:
+    std::string path_;
+    std::FILE *file_;
+};
+
+// Fetches `count` new profiles and hands each to `take` as it arrives: a
+// profile counts when its measurement counter differs from the one before.
+template <typename Take> void FetchNewProfiles(ScannerConnection &scanner, int count, Take take) {
     std::optional<std::uint16_t> previous;
+    int taken = 0;
     auto deadline = std::chrono::steady_clock::now() + kNewProfileTimeout;
-    while (static_cast<int>(packets.size()) < count) {
+    while (taken < count) {
         const PacketBytes packet = scanner.getResult();
         const auto counter = static_cast<std::uint16_t>(packet[0] | (packet[1] << 8));
         if (!previous || *previous != counter) {
-            packets.push_back(packet);
+            take(packet);
+            ++taken;
             deadline = std::chrono::steady_clock::now() + kNewProfileTimeout;
         } else if (std::chrono::steady_clock::now() > deadline) {
             throw Failure("time-out: " + scanner.address() + " measured no new profile within 5 s");
         }
         previous = counter;
     }
-    return packets;
+}
+
+// With -o, standard output is free for one line about what was written.
+void PrintSummary(const std::string &address, const std::string &format, const std::string &output,
+                  const ProfileTally &t, bool json) {
+    if (json) {
+        const nlohmann::json summary = {{"address", address},
+                                        {"format", format},
+                                        {"output", output},
+                                        {"profiles", t.profiles},
+                                        {"points", t.points},
+                                        {"validPoints", t.validPoints},
+                                        {"firstMeasurement", t.firstMeasurement},
+                                        {"lastMeasurement", t.lastMeasurement}};
+        std::cout << summary.dump() << "\n";
+        return;
+    }
+    std::cout << "profiles=" << t.profiles << " points=" << t.points << " valid=" << t.validPoints
+              << " measurements=" << t.firstMeasurement << ".." << t.lastMeasurement
+              << " output=" << output << "\n";
 }
 
 } // namespace
 
 int RunProfile(const Args &args) {
-    const CommandLine cl(args, {{"--count", "", true},
-                                {"--format", "", true},
-                                {"--output", "-o", true},
-                                {"--search", "", true},
-                                {"--raw", "", true}});
+    std::vector<OptionDef> options = {
+        {"count", 0, "N", "number of profiles, 1..65535 (default 1)"},
+        {"format", 0, "F",
+         "txt: the setup program's profile file, byte for byte (CR LF);\n"
+         "with -o and N > 1 one file per profile: FILE_00001.txt, ...\n"
+         "csv: profile,point,valid,x_mm,z_mm (1024 rows per profile)\n"
+         "ply, ply-binary: point cloud of the valid points (ASCII or\n"
+         "binary little-endian), y = profile index\n"
+         "pcd, pcd-binary: PCL's point cloud (v0.7, ASCII or binary),\n"
+         "organised: 1024 points wide, one row per profile, NaN where\n"
+         "the scanner measured no point"},
+        {"output", 'o', "FILE", "write to FILE instead of standard output"},
+        {"search", 0, "MS",
+         "listen this long for the scanner's announcement, which gives the\n"
+         "scale of its points (default 1000); 0 uses the default scale\n"
+         "(X range 230 mm, Z range 250 mm, discrete value 16384, error 0)"},
+        {"raw", 0, "FILE", "also write the packets as received, 4100 bytes each"},
+        {"json", 0, "",
+         "with -o: print the summary as JSON: {\"address\", \"format\",\n"
+         "\"output\", \"profiles\", \"points\", \"validPoints\",\n"
+         "\"firstMeasurement\", \"lastMeasurement\"}"}};
+    for (const OptionDef &o : ConnectOptionDefs())
+        options.push_back(o);
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options);
         return kExitOk;
     }
     cl.expectPositional(1, kUsage);
     const Ipv4 ip = ParseIpv4(cl.positional()[0]);
-    const int count = static_cast<int>(cl.integer("--count", 1, 1, 65535));
-    const int searchMs = static_cast<int>(cl.integer("--search", 1000, 0, 65535));
-    const std::string format = cl.value("--format").value_or("txt");
-    if (format != "txt" && format != "csv" && format != "ply")
-        throw UsageError("--format: '" + format + "' is not txt, csv or ply");
-    const auto output = cl.value("--output");
+    const int count = static_cast<int>(cl.integer("count", 1, 1, 65535));
+    const int searchMs = static_cast<int>(cl.integer("search", 1000, 0, 65535));
+    const std::string formatName = cl.value("format").value_or("txt");
+    const std::optional<ProfileFormat> format = ParseProfileFormat(formatName);
+    if (!format)
+        throw UsageError("--format: '" + formatName +
+                         "' is not txt, csv, ply, ply-binary, pcd or pcd-binary");
+    const auto output = cl.value("output");
+    if (cl.has("json") && !output)
+        throw UsageError("--json needs -o FILE (without it the profiles go to standard output)");
 
     const qz::ProfileScale scale = ScaleOf(ip, searchMs);
-    std::vector<PacketBytes> packets;
-    {
-        ScannerConnection scanner(ip);
-        packets = FetchNewProfiles(scanner, count);
+    ScannerConnection scanner(ip, ReadConnectOptions(cl));
+    std::optional<RawFile> raw;
+    if (const auto rawPath = cl.value("raw"))
+        raw.emplace(*rawPath);
+    const std::unique_ptr<ProfileWriter> writer = MakeProfileWriter(*format, output, count, scale);
+    try {
+        FetchNewProfiles(scanner, count, [&](const PacketBytes &packet) {
+            if (raw)
+                raw->add(packet);
+            writer->add(packet);
+        });
+    } catch (const Failure &) {
+        // Keep what arrived: the files are completed with the profiles
+        // received so far (their headers say how many), then the failure
+        // is reported.
+        try {
+            writer->finish();
+            if (raw)
+                raw->close();
+        } catch (const Failure &) {
+        }
+        throw;
     }
-    if (const auto raw = cl.value("--raw")) {
-        std::vector<std::uint8_t> bytes;
-        for (const auto &p : packets)
-            bytes.insert(bytes.end(), p.begin(), p.end());
-        WriteFile(*raw, bytes);
-    }
-
-    if (format == "txt" && output && count > 1) {
-        for (int i = 0; i < count; ++i)
-            WriteFile(NumberedPath(*output, i + 1),
-                      ProfileTxt(packets[static_cast<std::size_t>(i)], scale));
-        return kExitOk;
-    }
-    std::string text;
-    if (format == "txt") {
-        for (const auto &p : packets)
-            text += ProfileTxt(p, scale);
-    } else if (format == "csv") {
-        text = ProfilesCsv(packets, scale);
-    } else {
-        text = ProfilesPly(packets, scale);
-    }
+    writer->finish();
+    if (raw)
+        raw->close();
     if (output)
-        WriteFile(*output, text);
-    else
-        std::cout << text << std::flush;
+        PrintSummary(scanner.address(), formatName, *output, writer->tally(), cl.has("json"));
     return kExitOk;
 }
 

@@ -138,8 +138,8 @@ void ForEachPoint(rec::RecordingReader &r, std::uint64_t first, std::uint64_t co
 }
 
 int Export(rec::RecordingReader &r, const CommandLine &cl) {
-    const auto formatName = cl.value("--format");
-    const auto out = cl.value("--output");
+    const auto formatName = cl.value("format");
+    const auto out = cl.value("output");
     if (!formatName || !out)
         throw UsageError("export needs --format and -o (see qz417ctl recording --help)");
     Format format;
@@ -157,15 +157,15 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
         throw UsageError(r.path() + " holds no profile");
     const std::uint64_t total = r.profiles();
     const auto first = static_cast<std::uint64_t>(
-        cl.integer("--first", 0, 0, static_cast<std::int64_t>(total) - 1));
+        cl.integer("first", 0, 0, static_cast<std::int64_t>(total) - 1));
     const std::uint64_t fallbackCount = format == Format::Txt ? 1 : total - first;
     const auto count = static_cast<std::uint64_t>(cl.integer(
-        "--count", static_cast<std::int64_t>(fallbackCount), 1, static_cast<std::int64_t>(total)));
+        "count", static_cast<std::int64_t>(fallbackCount), 1, static_cast<std::int64_t>(total)));
     if (count > total - first)
         throw UsageError("profiles " + std::to_string(first) + " to " +
                          std::to_string(first + count - 1) + " lie beyond the " +
                          std::to_string(total) + " profiles of " + r.path());
-    if (cl.has("--pitch") && cl.has("--speed"))
+    if (cl.has("pitch") && cl.has("speed"))
         throw UsageError("give either --pitch or --speed, not both");
     const auto number = [&](const char *name, double fallback) {
         const auto v = cl.value(name);
@@ -174,12 +174,12 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
         char *end = nullptr;
         const double d = std::strtod(v->c_str(), &end);
         if (end == v->c_str() || *end != '\0' || !std::isfinite(d))
-            throw UsageError(std::string("invalid value '") + *v + "' for " + name);
+            throw UsageError(std::string("invalid value '") + *v + "' for --" + name);
         return d;
     };
-    const double pitch = number("--pitch", 1.0);
+    const double pitch = number("pitch", 1.0);
     const std::optional<double> speed =
-        cl.has("--speed") ? std::optional<double>(number("--speed", 0)) : std::nullopt;
+        cl.has("speed") ? std::optional<double>(number("speed", 0)) : std::nullopt;
     const qz::ProfileScale scale = ScaleOf(r);
 
     if (format == Format::Txt) {
@@ -237,12 +237,14 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
 } // namespace
 
 int RunRecording(const Args &args) {
-    const CommandLine cl(args, {{"--format", "", true},
-                                {"--output", "-o", true},
-                                {"--first", "", true},
-                                {"--count", "", true},
-                                {"--pitch", "", true},
-                                {"--speed", "", true}});
+    const std::vector<OptionDef> options = {
+        {"format", 0, "F", "csv, ply, pcd or txt (export)"},
+        {"output", 'o', "OUT", "the file to write (export)"},
+        {"first", 0, "I", "the first profile to export (default 0)"},
+        {"count", 0, "N", "how many profiles to export (default: all)"},
+        {"pitch", 0, "MM", "y step per profile in mm (default 1)"},
+        {"speed", 0, "MM_PER_S", "y from the time times this speed instead"}};
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
         std::cout << kHelp;
         return kExitOk;

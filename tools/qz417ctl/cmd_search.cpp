@@ -21,13 +21,7 @@ constexpr const char *kHelp =
     "usage: qz417ctl search [--time MS] [--type N] [--json]\n"
     "\n"
     "Listens for scanner announcements on UDP port 6001 and lists every scanner heard:\n"
-    "its address, MAC, type code and each field of its self-description.\n"
-    "\n"
-    "  --time MS   listening time in milliseconds, 1..65535 (default 5000)\n"
-    "  --type N    only scanners of this type code, -1 for every type (default 417)\n"
-    "  --json      print a JSON array instead of a table\n"
-    "\n"
-    "Exit status 1 when no scanner was heard.\n";
+    "its address, MAC, type code and each field of its self-description.\n";
 
 struct Row {
     std::string address, mac;
@@ -85,14 +79,18 @@ void PrintJson(const std::vector<Row> &rows) {
 } // namespace
 
 int RunSearch(const Args &args) {
-    const CommandLine cl(args, {{"--time", "", true}, {"--type", "", true}, {"--json", "", false}});
+    const std::vector<OptionDef> options = {
+        {"time", 0, "MS", "listening time in milliseconds, 1..65535 (default 5000)"},
+        {"type", 0, "N", "only scanners of this type code, -1 for every type (default 417)"},
+        {"json", 0, "", "print a JSON array instead of a table"}};
+    const CommandLine cl(args, options);
     if (cl.helpRequested()) {
-        std::cout << kHelp;
+        std::cout << HelpText(kHelp, options, "Exit status 1 when no scanner was heard.\n");
         return kExitOk;
     }
     cl.expectPositional(0, kUsage);
-    const int timeMs = static_cast<int>(cl.integer("--time", 5000, 1, 65535));
-    const int type = static_cast<int>(cl.integer("--type", QZ417_TYPE_CODE, -1, 65535));
+    const int timeMs = static_cast<int>(cl.integer("time", 5000, 1, 65535));
+    const int type = static_cast<int>(cl.integer("type", QZ417_TYPE_CODE, -1, 65535));
 
     std::vector<Row> rows;
     for (const DeviceAnnouncement &a : SearchScanners(type == -1 ? 0xFFFF : type, timeMs))
@@ -100,7 +98,7 @@ int RunSearch(const Args &args) {
             {FormatIpv4(a.ip), FormatMac(a.mac), a.type, qz::DecodeDescription(a.description)});
     if (rows.empty())
         throw Failure("no scanner heard on UDP port 6001 within " + std::to_string(timeMs) + " ms");
-    if (cl.has("--json"))
+    if (cl.has("json"))
         PrintJson(rows);
     else
         PrintTable(rows);

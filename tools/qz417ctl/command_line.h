@@ -1,30 +1,30 @@
-// Parsing of one subcommand's arguments: positional words, options with and
-// without a value ("--time 500", "--time=500", "-o FILE"), and "--help".
+// One subcommand's arguments, read with the shared parser (cli/): positional
+// words, options from a table ("--time 500", "--time=500", "-o FILE"), --help,
+// and the help text written from the same table.
 #pragma once
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "qzcli.h"
+
 namespace qzctl {
 
-struct OptionDef {
-    std::string name;       // "--time"
-    std::string shortName;  // "-o", or empty
-    bool takesValue = true; // false: a flag such as "--json"
-};
+// {name without dashes, short letter or 0, value name (empty: a flag), help}
+using OptionDef = qzcli::Option;
 
 class CommandLine {
 public:
-    // Throws UsageError for an unknown option or a missing value.
+    // Throws UsageError for an unknown option, a missing value or a value
+    // given to a flag, unless --help was given anywhere.
     CommandLine(const std::vector<std::string> &args, const std::vector<OptionDef> &defs);
 
-    bool helpRequested() const { return help_; }
-    const std::vector<std::string> &positional() const { return positional_; }
-    bool has(const std::string &name) const { return values_.count(name) != 0; }
-    std::optional<std::string> value(const std::string &name) const;
+    bool helpRequested() const { return line_.helpRequested(); }
+    const std::vector<std::string> &positional() const { return line_.positional(); }
+    bool has(const std::string &name) const { return line_.has(name); }
+    std::optional<std::string> value(const std::string &name) const { return line_.value(name); }
     // The value of an integer option within [min, max], or fallback when absent.
     std::int64_t integer(const std::string &name, std::int64_t fallback, std::int64_t min,
                          std::int64_t max) const;
@@ -32,13 +32,16 @@ public:
     void expectPositional(std::size_t count, const std::string &usage) const;
 
 private:
-    bool help_ = false;
-    std::vector<std::string> positional_;
-    std::map<std::string, std::string> values_;
+    qzcli::ParsedLine line_;
 };
 
-// A decimal integer (optional leading '-') within [min, max]; `what` names the
-// value in the error line.
+// A subcommand's help: the text before the options, the options of the
+// table, and the text after them.
+std::string HelpText(const std::string &intro, const std::vector<OptionDef> &defs,
+                     const std::string &outro = "");
+
+// An integer within [min, max] by the shared number rule (decimal, leading
+// zeros too; hexadecimal after 0x); `what` names the value in the error line.
 std::int64_t ParseInteger(const std::string &text, std::int64_t min, std::int64_t max,
                           const std::string &what);
 

@@ -2,7 +2,6 @@
 
 #include <cstdio>
 
-#include "command_line.h"
 #include "failure.h"
 #include "model/parameter_fields.h"
 

@@ -14,8 +14,8 @@ namespace qzctl {
 
 using Ipv4 = std::array<std::uint8_t, 4>;
 
-// "127.0.0.1" -> {127, 0, 0, 1}. Four decimal numbers 0..255, nothing else;
-// throws UsageError otherwise.
+// "127.0.0.1" -> {127, 0, 0, 1}, read by inet_pton: four decimal numbers
+// 0..255 without leading zeros, nothing else; throws UsageError otherwise.
 Ipv4 ParseIpv4(const std::string &text);
 std::string FormatIpv4(const std::uint8_t *octets);
 // Six bytes as upper-case hexadecimal pairs joined by '-': 00-1A-2B-3C-4D-5E.

@@ -1,22 +1,15 @@
 #include "png_writer.h"
 
-#include <algorithm>
+#include <zlib.h>
+
 #include <array>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
 
 namespace qzctl {
 
 namespace {
-
-std::array<std::uint32_t, 256> MakeCrcTable() {
-    std::array<std::uint32_t, 256> table{};
-    for (std::uint32_t n = 0; n < 256; ++n) {
-        std::uint32_t c = n;
-        for (int k = 0; k < 8; ++k)
-            c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-        table[n] = c;
-    }
-    return table;
-}
 
 void PutU32(std::vector<std::uint8_t> &out, std::uint32_t v) {
     out.push_back(static_cast<std::uint8_t>(v >> 24));
@@ -31,61 +24,98 @@ void PutChunk(std::vector<std::uint8_t> &out, const char *type,
     const std::size_t typeAt = out.size();
     out.insert(out.end(), type, type + 4);
     out.insert(out.end(), data.begin(), data.end());
-    PutU32(out, Crc32(out.data() + typeAt, 4 + data.size()));
+    const uLong crc = crc32(0L, out.data() + typeAt, static_cast<uInt>(4 + data.size()));
+    PutU32(out, static_cast<std::uint32_t>(crc));
+}
+
+int Paeth(int a, int b, int c) {
+    const int p = a + b - c;
+    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
+    if (pa <= pb && pa <= pc)
+        return a;
+    return pb <= pc ? b : c;
+}
+
+// Filters 0..4 (none, sub, up, average, Paeth) of one row into out[0..w];
+// `prior` is the row above (zeros for the first row). One byte per pixel,
+// so "left" is the previous byte.
+void FilterRow(int type, const std::uint8_t *row, const std::uint8_t *prior, std::size_t w,
+               std::uint8_t *out) {
+    out[0] = static_cast<std::uint8_t>(type);
+    for (std::size_t i = 0; i < w; ++i) {
+        const int x = row[i];
+        const int a = i > 0 ? row[i - 1] : 0;
+        const int b = prior[i];
+        const int c = i > 0 ? prior[i - 1] : 0;
+        int predicted = 0;
+        switch (type) {
+        case 1:
+            predicted = a;
+            break;
+        case 2:
+            predicted = b;
+            break;
+        case 3:
+            predicted = (a + b) / 2;
+            break;
+        case 4:
+            predicted = Paeth(a, b, c);
+            break;
+        default:
+            break;
+        }
+        out[i + 1] = static_cast<std::uint8_t>(x - predicted);
+    }
+}
+
+// The sum of the filtered bytes taken as signed values: the smaller, the
+// better deflate usually does.
+std::uint64_t Cost(const std::uint8_t *filtered, std::size_t w) {
+    std::uint64_t sum = 0;
+    for (std::size_t i = 1; i <= w; ++i)
+        sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int8_t>(filtered[i])));
+    return sum;
 }
 
 } // namespace
 
-std::uint32_t Crc32(const std::uint8_t *data, std::size_t size, std::uint32_t crc) {
-    static const std::array<std::uint32_t, 256> table = MakeCrcTable();
-    std::uint32_t c = crc ^ 0xFFFFFFFFu;
-    for (std::size_t i = 0; i < size; ++i)
-        c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
-    return c ^ 0xFFFFFFFFu;
-}
-
-std::uint32_t Adler32(const std::uint8_t *data, std::size_t size, std::uint32_t adler) {
-    constexpr std::uint32_t kMod = 65521;
-    std::uint32_t a = adler & 0xFFFF;
-    std::uint32_t b = adler >> 16;
-    for (std::size_t i = 0; i < size; ++i) {
-        a = (a + data[i]) % kMod;
-        b = (b + a) % kMod;
-    }
-    return (b << 16) | a;
-}
-
 std::vector<std::uint8_t> EncodeGreyPng(const std::uint8_t *pixels, int width, int height) {
+    if (width <= 0 || height <= 0)
+        throw std::invalid_argument("a PNG needs at least one pixel");
     const auto w = static_cast<std::size_t>(width);
     const auto h = static_cast<std::size_t>(height);
 
-    // Filter type 0 (none) in front of every row.
-    std::vector<std::uint8_t> raw;
-    raw.reserve(h * (w + 1));
+    std::vector<std::uint8_t> filtered(h * (w + 1));
+    const std::vector<std::uint8_t> zeros(w, 0);
+    std::array<std::vector<std::uint8_t>, 5> trial;
+    for (auto &t : trial)
+        t.resize(w + 1);
     for (std::size_t row = 0; row < h; ++row) {
-        raw.push_back(0);
-        raw.insert(raw.end(), pixels + row * w, pixels + (row + 1) * w);
+        const std::uint8_t *current = pixels + row * w;
+        const std::uint8_t *prior = row > 0 ? pixels + (row - 1) * w : zeros.data();
+        std::size_t best = 0;
+        std::uint64_t bestCost = UINT64_MAX;
+        for (std::size_t type = 0; type < trial.size(); ++type) {
+            FilterRow(static_cast<int>(type), current, prior, w, trial[type].data());
+            const std::uint64_t cost = Cost(trial[type].data(), w);
+            if (cost < bestCost) {
+                bestCost = cost;
+                best = type;
+            }
+        }
+        std::copy(trial[best].begin(), trial[best].end(),
+                  filtered.begin() + static_cast<std::ptrdiff_t>(row * (w + 1)));
     }
 
-    // zlib stream: header (deflate, 32K window, no preset dictionary, check
-    // bits so that the 16-bit header is a multiple of 31), stored blocks of at
-    // most 65535 bytes, Adler-32 of the uncompressed data.
-    std::vector<std::uint8_t> z = {0x78, 0x01};
-    constexpr std::size_t kMaxStored = 65535;
-    std::size_t at = 0;
-    do {
-        const std::size_t len = std::min(kMaxStored, raw.size() - at);
-        const bool final = at + len == raw.size();
-        z.push_back(final ? 1 : 0);
-        z.push_back(static_cast<std::uint8_t>(len & 0xFF));
-        z.push_back(static_cast<std::uint8_t>(len >> 8));
-        z.push_back(static_cast<std::uint8_t>(~len & 0xFF));
-        z.push_back(static_cast<std::uint8_t>((~len >> 8) & 0xFF));
-        z.insert(z.end(), raw.begin() + static_cast<std::ptrdiff_t>(at),
-                 raw.begin() + static_cast<std::ptrdiff_t>(at + len));
-        at += len;
-    } while (at < raw.size());
-    PutU32(z, Adler32(raw.data(), raw.size()));
+    uLongf size = compressBound(static_cast<uLong>(filtered.size()));
+    std::vector<std::uint8_t> z(size);
+    const int rc = compress2(z.data(), &size, filtered.data(), static_cast<uLong>(filtered.size()),
+                             Z_BEST_COMPRESSION);
+    if (rc == Z_MEM_ERROR)
+        throw std::bad_alloc();
+    if (rc != Z_OK) // not reached: the buffer has compressBound's size
+        throw std::runtime_error("zlib could not compress the image");
+    z.resize(size);
 
     std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
     std::vector<std::uint8_t> ihdr;
@@ -94,7 +124,7 @@ std::vector<std::uint8_t> EncodeGreyPng(const std::uint8_t *pixels, int width, i
     ihdr.push_back(8); // bit depth
     ihdr.push_back(0); // colour type: greyscale
     ihdr.push_back(0); // compression: deflate
-    ihdr.push_back(0); // filter method 0
+    ihdr.push_back(0); // filter method 0 (adaptive, five filter types)
     ihdr.push_back(0); // no interlace
     PutChunk(png, "IHDR", ihdr);
     PutChunk(png, "IDAT", z);

@@ -8,13 +8,29 @@
 #include <string>
 #include <vector>
 
+#include "command_line.h"
 #include "device_address.h"
 
 namespace qzctl {
 
+// Where and how patiently to talk to a scanner: --port and --timeout.
+struct ConnectOptions {
+    int port = QZ417_TCP_PORT; // the command channel's TCP port
+    int timeoutMs = 4000;      // per receive (the library's own time-out), and for the connect
+};
+
+// The table entries of --port and --timeout, for every subcommand that
+// connects, and reading them back.
+std::vector<OptionDef> ConnectOptionDefs();
+ConnectOptions ReadConnectOptions(const CommandLine &cl);
+
 class ScannerConnection {
 public:
-    explicit ScannerConnection(const Ipv4 &ip);
+    // Port 417 connects through the library (QZ417_Connect); another port
+    // with a socket of this program's own, which the library's exchanges
+    // then use like one of theirs. A --timeout other than the library's
+    // replaces the receive time-out of the socket.
+    explicit ScannerConnection(const Ipv4 &ip, const ConnectOptions &options = {});
     ~ScannerConnection();
     ScannerConnection(const ScannerConnection &) = delete;
     ScannerConnection &operator=(const ScannerConnection &) = delete;
@@ -32,6 +48,7 @@ private:
     [[noreturn]] void fail(const std::string &what) const;
 
     std::string address_;
+    int timeoutMs_;
     std::int32_t socket_ = -1;
 };
 
