@@ -24,10 +24,11 @@ constexpr int kCaptionWidth = 142;
 constexpr int kValueWidth = 52;
 constexpr int kSecondColumn = 4 + kCaptionWidth + 2 + kValueWidth + 4;
 
-// The "Parameters" page's four block buttons end at 560 (parameters_page.cpp):
-// one more row below them, as wide as the page's groups.
-constexpr int kParamsFileRow = 562;
-constexpr int kParamsFileHeight = 22;
+// The "Parameters" page's four block buttons fill rows 512 to 559
+// (parameters_page.cpp) and the page is 581 high: one more row of buttons
+// below them, as wide as the page's groups, in the 20 rows left.
+constexpr int kParamsFileRow = 560;
+constexpr int kParamsFileHeight = 20;
 
 } // namespace
 

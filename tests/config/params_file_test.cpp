@@ -185,7 +185,10 @@ private slots:
         QCOMPARE(load->text(), QStringLiteral("Load from file"));
         const QRect page = f().TabSheetParameters->rect();
         for (QPushButton *b : {save, load}) {
-            QVERIFY2(page.contains(b->geometry()), qPrintable(b->objectName()));
+            QVERIFY2(page.contains(b->geometry()),
+                     qPrintable(QStringLiteral("%1 outside the page of height %2")
+                                    .arg(b->objectName())
+                                    .arg(page.height())));
             for (QPushButton *old :
                  {f().ButtonReadCfg, f().ButtonWriteCfg, f().ButtonFlushCfg, f().ButtonDefaultCfg})
                 QVERIFY(!b->geometry().intersects(old->geometry()));
