@@ -1,6 +1,7 @@
 // Parameter files from the "Parameters" page, end to end: the window and
 // qz417ctl against an emulated scanner on 127.0.0.1 (TCP 417, UDP 6001).
 #include <array>
+#include <cstdio>
 #include <memory>
 #include <random>
 #include <string>
@@ -274,6 +275,34 @@ private slots:
         QCOMPARE(f().EditUDPPort->text(), QString::number(port));
         settle();
         QVERIFY(emu_->config(0) == expected.bytes());
+    }
+
+    // A file that differs only in a byte no field names moves no control:
+    // the load's own request writes it to the scanner.
+    void unnamedByteWrittenByLoad() {
+        const Block shown = ScannerBlock(rng_);
+        showFromScanner(shown);
+        const QString file = path("unnamed.json");
+        QVERIFY(files().SaveTo(file));
+        Block expected = shown;
+        expected[300] = static_cast<std::uint8_t>(shown[300] ^ 0x5a);
+        auto doc = nlohmann::ordered_json::parse(ReadAll(file));
+        std::string line = doc["block"][18].get<std::string>(); // bytes 0x120..0x12f
+        char hex[3];
+        std::snprintf(hex, sizeof hex, "%02x", expected[300]);
+        line.replace(4 + 3 * 12 + 1, 2, hex);
+        doc["block"][18] = line;
+        WriteAll(file, doc.dump(2));
+
+        const auto before = writes();
+        qztest::MessageBoxWatch boxes;
+        clickLoad(file);
+        QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('\n')));
+        QVERIFY(WindowBlock() == expected);
+        QVERIFY(QTest::qWaitFor([&] { return writes() > before; }, kWaitMs));
+        settle();
+        QCOMPARE(writes(), before + 1);
+        QVERIFY(emu_->config(0) == expected);
     }
 
     // A file that is no valid parameter file: one message captioned
