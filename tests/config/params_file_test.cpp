@@ -313,6 +313,8 @@ private slots:
         QTest::addColumn<QString>("expected"); // part of the message
         QTest::newRow("other scanner type") << "other.json"
                                             << "not a parameter file";
+        QTest::newRow("newer version") << "version.json"
+                                       << "version 2";
         QTest::newRow("field out of range") << "range.json"
                                             << "laserLevel";
         QTest::newRow("unknown field") << "unknown.json"
@@ -348,6 +350,9 @@ private slots:
         QFile::remove(file);
         if (name == "other.json") {
             doc["format"] = "qz418 parameter block";
+            WriteAll(file, doc.dump(2));
+        } else if (name == "version.json") {
+            doc["version"] = 2;
             WriteAll(file, doc.dump(2));
         } else if (name == "range.json") {
             doc["fields"]["laserLevel"] = 32;
