@@ -13,7 +13,8 @@
 //   app/config/parameters_page.cpp  the "Parameters" page, its change steps, ApplyConfigToControls
 //   app/config/angle_calibration_form.cpp  the angle group's handlers
 //   app/core/addition_wiring.cpp    the pages and rows added beside the window's
-//                                   own (surface view, stream health) and the
+//                                   own (surface view, stream health, parameter
+//                                   files) and the
 //                                   profile feed's hooks
 // State that only one concern uses lives in that concern's file, not here.
 #pragma once
@@ -42,6 +43,7 @@ class QTimer;
 
 namespace qz {
 class ManualResetEvent;
+class ParamsFileButtons;
 class PostGate;
 class ProfileChart;
 class ProfileFeed;
@@ -226,6 +228,8 @@ public:
     QWidget *TabSheetSurface = nullptr;
     qz::SurfaceView *SurfaceView = nullptr;
     qz::StreamHealthLabels *UdpStreamHealth = nullptr;
+    // "Save to file" / "Load from file" of the "Parameters" page (app/config).
+    qz::ParamsFileButtons *ParamsFile = nullptr;
     // Every profile the result workers receive (app/feed); subscribe here.
     const std::shared_ptr<qz::ProfileFeed> &ProfileFeed() const { return feed_; }
 

@@ -115,6 +115,14 @@ ParamBlock LoadParamsDocument(const std::string &text, const std::string &what) 
     const auto format = doc.find("format");
     if (format == doc.end() || !format->is_string() || format->get<std::string>() != kFormat)
         throw ParamsFileError(what + ": not a parameter file (\"format\" missing or different)");
+    // A later layout may mean something else by the same keys: refused
+    // rather than half understood. A file without a version (written by hand)
+    // is read as this layout.
+    const auto version = doc.find("version");
+    if (version != doc.end() &&
+        !(version->is_number_integer() && version->get<std::int64_t>() == 1))
+        throw ParamsFileError(what + ": parameter file version " + version->dump() +
+                              " is not supported (only 1)");
     const auto lines = doc.find("block");
     if (lines == doc.end() || !lines->is_array() || lines->size() != kLines)
         throw ParamsFileError(what + ": \"block\" must hold 32 lines of 16 bytes");

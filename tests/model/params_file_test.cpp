@@ -80,6 +80,12 @@ TEST(ParamsFile, RefusesDamagedFiles) {
         LoadParamsDocument(Replace(doc, "\"netMask\": \"0.0.0.0\"", "\"netMask\": 5"), "f"),
         ParamsFileError);
     EXPECT_THROW(LoadParamsDocument(doc.substr(0, doc.size() / 2), "f"), ParamsFileError);
+    EXPECT_THROW(LoadParamsDocument(Replace(doc, "\"version\": 1", "\"version\": 2"), "f"),
+                 ParamsFileError);
+    EXPECT_THROW(LoadParamsDocument(Replace(doc, "\"version\": 1", "\"version\": \"1\""), "f"),
+                 ParamsFileError);
+    // Without a version the file reads as this layout.
+    EXPECT_EQ(LoadParamsDocument(Replace(doc, "\"version\": 1,", ""), "f"), ParamBlock{});
     try {
         LoadParamsDocument("{", "saved.json");
         FAIL() << "no exception";

@@ -27,7 +27,8 @@ public:
 
 std::string SaveParamsDocument(const std::string &address, const ParamBlock &block);
 // Throws ParamsFileError naming `what` (the file name) when the document is
-// malformed, a field is unknown or an edited field does not fit its field.
+// malformed, of another format or layout version, a field is unknown or an
+// edited field does not fit its field.
 ParamBlock LoadParamsDocument(const std::string &text, const std::string &what);
 
 // The fields alone, as "qz417ctl params get --json" prints them: value, unit,
