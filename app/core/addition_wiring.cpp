@@ -1,9 +1,14 @@
 // Wiring of what was added beside the window's own pages: the profile feed
 // and the hooks through which the result workers hand it every packet, the
 // "Surface" page after the other left pages, and the stream-health row under
-// the counters of the "UDP" page. The pieces themselves live in app/feed,
-// app/surface and app/health.
+// the counters of the "UDP" page, the Record controls of the "Result viewer"
+// and "UDP" pages. The pieces themselves live in app/feed, app/surface,
+// app/health and app/recording.
+#include <algorithm>
+#include <cstring>
+
 #include <QTabWidget>
+#include <QTableWidget>
 
 #include "core/app_state.h"
 #include "core/form_main.h"
@@ -11,8 +16,9 @@
 #include "feed/profile_feed.h"
 #include "health/stream_health.h"
 #include "health/stream_health_labels.h"
-#include "surface/surface_view.h"
 #include "model/profile_packet.h"
+#include "recording/record_controls.h"
+#include "surface/surface_view.h"
 
 namespace {
 
@@ -21,6 +27,11 @@ constexpr int kHealthRow = 520 + 40;
 constexpr int kCaptionWidth = 142;
 constexpr int kValueWidth = 52;
 constexpr int kSecondColumn = 4 + kCaptionWidth + 2 + kValueWidth + 4;
+// The Record button under the pages' rightmost button, its status at its left
+// (right of the counters).
+constexpr int kRecordTop = 522 + 25 + 4;
+constexpr int kRecordButtonX = 556;
+constexpr int kRecordStatusX = kSecondColumn + kCaptionWidth + 2 + kValueWidth + 4;
 
 } // namespace
 
@@ -36,6 +47,29 @@ void TFormMain::BuildAdditions() {
 
     UdpStreamHealth = new qz::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
                                                  kValueWidth, kSecondColumn);
+
+    // A recording notes the announcement of the device chosen in the search
+    // list and the parameter block last read or written.
+    auto header = [this] {
+        qz::recording::RecordingHeader h;
+        const int row = std::max(0, StringGridSearch->currentRow());
+        const DeviceAnnouncement *node = DeviceList.load();
+        for (int i = 0; node != nullptr && i < row; ++i)
+            node = node->next;
+        if (node != nullptr)
+            h.announcement =
+                qz::AnnouncementBytes(node->type, node->ip, node->mac, node->description);
+        const qz::ConfigArea config = DeviceConfig.read();
+        qz::recording::ParameterBlock block{};
+        std::memcpy(block.data(), config.data(), block.size());
+        h.parameterBlock = block;
+        return h;
+    };
+    ResultRecord =
+        new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX, kRecordButtonX,
+                               kRecordTop, feed_, qz::FeedSource::TcpResult, header);
+    UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
+                                       kRecordTop, feed_, qz::FeedSource::Udp, header);
 }
 
 void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &)) {

@@ -45,6 +45,7 @@ class ManualResetEvent;
 class PostGate;
 class ProfileChart;
 class ProfileFeed;
+class RecordControls;
 class StreamHealthLabels;
 class SurfaceView;
 class ThreadOwner;
@@ -226,6 +227,9 @@ public:
     QWidget *TabSheetSurface = nullptr;
     qz::SurfaceView *SurfaceView = nullptr;
     qz::StreamHealthLabels *UdpStreamHealth = nullptr;
+    // Record buttons of the "Result viewer" and "UDP" pages (app/recording).
+    qz::RecordControls *ResultRecord = nullptr;
+    qz::RecordControls *UdpRecord = nullptr;
     // Every profile the result workers receive (app/feed); subscribe here.
     const std::shared_ptr<qz::ProfileFeed> &ProfileFeed() const { return feed_; }
 
