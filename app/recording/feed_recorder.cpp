@@ -28,6 +28,8 @@ bool FeedRecorder::Start(const std::shared_ptr<ProfileFeed> &feed, FeedSource so
         return false; // the subscription ends here, unused
     subscription_ = std::move(subscription);
     source_ = source;
+    skipRepeats_ = source == FeedSource::TcpResult;
+    haveLast_ = false;
     feedDropped_ = 0;
     stop_ = false;
     running_ = true;
@@ -39,10 +41,16 @@ bool FeedRecorder::DrainOnce() {
     FeedPacket packet;
     if (!subscription_->Pop(packet))
         return false;
-    if (packet.source == source_) {
-        recording::ReceiveTime time{packet.time.monotonicNs, packet.time.wallNs};
-        recorder_.Push(packet.bytes.data(), time);
+    if (packet.source != source_)
+        return true;
+    if (skipRepeats_) {
+        if (haveLast_ && packet.bytes == last_)
+            return true;
+        last_ = packet.bytes;
+        haveLast_ = true;
     }
+    const recording::ReceiveTime time{packet.time.monotonicNs, packet.time.wallNs};
+    recorder_.Push(packet.bytes.data(), time);
     return true;
 }
 

@@ -9,6 +9,7 @@
 // ring both show as dropped.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -28,6 +29,10 @@ public:
     FeedRecorder &operator=(const FeedRecorder &) = delete;
 
     // Subscribes to `feed` (profiles of `source` only) and starts recording.
+    // The TCP result worker asks for the current result as fast as it can,
+    // so it receives the same packet many times over: from that source a
+    // packet equal byte for byte to the one before it is a repeat of the
+    // same measurement and is not recorded again.
     // False with *error set when the file cannot be created, the feed has no
     // room for another subscriber, or a recording is running.
     bool Start(const std::shared_ptr<ProfileFeed> &feed, FeedSource source,
@@ -55,6 +60,9 @@ private:
     recording::Recorder recorder_;
     std::unique_ptr<FeedSubscription> subscription_;
     FeedSource source_ = FeedSource::Udp;
+    bool skipRepeats_ = false;
+    bool haveLast_ = false;
+    std::array<std::uint8_t, kFeedPacketSize> last_{}; // drain thread only
     std::atomic<bool> running_{false};
     std::atomic<bool> stop_{false};
     std::atomic<std::uint64_t> feedDropped_{0}; // of the last subscription, kept after Stop

@@ -2,6 +2,7 @@
 
 #include <QComboBox>
 #include <QDateTime>
+
 #include <QDialog>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -15,6 +16,7 @@
 #include <QPushButton>
 #include <QSpinBox>
 #include <QStandardPaths>
+#include <algorithm>
 
 namespace qz {
 
@@ -105,7 +107,10 @@ RecordControls::RecordControls(QWidget *page, const char *name, int statusX, int
     status_->setObjectName(QString::fromLatin1(name) + QStringLiteral("Status"));
     status_->setGeometry(statusX, top - 2, buttonX - statusX - 4, 29);
     QFont small = status_->font();
-    small.setPointSizeF(small.pointSizeF() * 0.85);
+    if (small.pixelSize() > 0)
+        small.setPixelSize(std::max(8, small.pixelSize() * 85 / 100));
+    else
+        small.setPointSizeF(small.pointSizeF() * 0.85);
     status_->setFont(small);
     status_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     connect(button_, &QPushButton::clicked, this, &RecordControls::ButtonClick);

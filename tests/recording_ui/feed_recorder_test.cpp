@@ -100,6 +100,31 @@ TEST(FeedRecorder, RecordsEveryProfileOfItsSourceInOrder) {
     }
 }
 
+TEST(FeedRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
+    auto feed = qz::ProfileFeed::Create();
+    TempPath file("repeats.qzrec");
+    qz::FeedRecorder recorder;
+    rec::RecorderSettings settings;
+    settings.path = file.str();
+    std::string error;
+    ASSERT_TRUE(recorder.Start(feed, qz::FeedSource::TcpResult, settings, &error)) << error;
+    // Profiles 0, 0, 0, 1, 1, 2, 0 (a later, equal profile is a new one), 3.
+    const std::uint32_t sequence[] = {0, 0, 0, 1, 1, 2, 0, 3};
+    for (std::uint32_t n : sequence)
+        feed->PushNow(PacketNumber(n).data(), qz::FeedSource::TcpResult);
+    feed->PushNow(PacketNumber(7).data(), qz::FeedSource::Udp); // not this page's
+    recorder.Stop();
+    rec::RecordingReader reader(file.str());
+    ASSERT_EQ(reader.profiles(), 5u);
+    std::vector<std::uint8_t> packets(5 * qz::kFeedPacketSize);
+    reader.Read(0, 5, packets.data(), nullptr);
+    const std::uint32_t expected[] = {0, 1, 2, 0, 3};
+    for (std::size_t i = 0; i < 5; ++i) {
+        const auto p = PacketNumber(expected[i]);
+        EXPECT_TRUE(std::equal(p.begin(), p.end(), packets.begin() + i * qz::kFeedPacketSize)) << i;
+    }
+}
+
 TEST(FeedRecorder, AFullQueueCountsDropsAndNeverBlocksTheProducer) {
     auto feed = qz::ProfileFeed::Create();
     TempPath file("drops.qzrec");
