@@ -2,8 +2,8 @@
 // and the hooks through which the result workers hand it every packet, the
 // "Surface" page after the other left pages, and the stream-health row under
 // the counters of the "UDP" page, the Record controls of the "Result viewer"
-// and "UDP" pages. The pieces themselves live in app/feed, app/surface,
-// app/health and app/recording.
+// and "UDP" pages, the "Playback" page after "Surface". The pieces themselves live in app/feed,
+// app/surface, app/health and app/recording.
 #include <algorithm>
 #include <cstring>
 
@@ -17,6 +17,7 @@
 #include "health/stream_health.h"
 #include "health/stream_health_labels.h"
 #include "model/profile_packet.h"
+#include "recording/playback_page.h"
 #include "recording/record_controls.h"
 #include "surface/surface_view.h"
 
@@ -68,6 +69,14 @@ void TFormMain::BuildAdditions() {
     ResultRecord =
         new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX, kRecordButtonX,
                                kRecordTop, feed_, qz::FeedSource::TcpResult, header);
+    TabSheetPlayback = new QWidget(PageControlQZ417);
+    TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
+    PageControlQZ417->addTab(TabSheetPlayback, QStringLiteral("Playback"));
+    PlaybackView = new qz::PlaybackPage(
+        TabSheetPlayback, feed_, [this](const std::uint8_t *d) { ShowDeviceDescription(d); });
+    PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
+    PlaybackView->setGeometry(0, 0, 646, 580);
+
     UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
                                        kRecordTop, feed_, qz::FeedSource::Udp, header);
 }

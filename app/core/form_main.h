@@ -45,6 +45,7 @@ class ManualResetEvent;
 class PostGate;
 class ProfileChart;
 class ProfileFeed;
+class PlaybackPage;
 class RecordControls;
 class StreamHealthLabels;
 class SurfaceView;
@@ -230,6 +231,9 @@ public:
     // Record buttons of the "Result viewer" and "UDP" pages (app/recording).
     qz::RecordControls *ResultRecord = nullptr;
     qz::RecordControls *UdpRecord = nullptr;
+    // The "Playback" page after "Surface" (app/recording).
+    QWidget *TabSheetPlayback = nullptr;
+    qz::PlaybackPage *PlaybackView = nullptr;
     // Every profile the result workers receive (app/feed); subscribe here.
     const std::shared_ptr<qz::ProfileFeed> &ProfileFeed() const { return feed_; }
 
