@@ -52,7 +52,7 @@ PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
     chart_->setObjectName(QStringLiteral("ChartPlayback"));
     chart_->setGeometry(kBevel, kBevel, kPanelWidth - 2 * kBevel, kPanelHeight - 2 * kBevel);
 
-    constexpr int kRow1 = kPanelHeight + 8;
+    constexpr int kRow1 = kPanelHeight + 4;
     MakeLabel(this, "LabelPlaybackCntTitle", QStringLiteral("Profiles counter:"), 4, kRow1, 110);
     counter_ = MakeLabel(this, "LabelPlaybackCnt", QStringLiteral("0"), 116, kRow1, 60);
     MakeLabel(this, "LabelPlaybackPerSecTitle", QStringLiteral("Profiles per sec.:"), 180, kRow1,
@@ -64,10 +64,10 @@ PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
 
     slider_ = new QSlider(Qt::Horizontal, this);
     slider_->setObjectName(QStringLiteral("SliderPlayback"));
-    slider_->setGeometry(4, kRow1 + 18, 632, 18);
+    slider_->setGeometry(4, kRow1 + 17, 632, 16);
     slider_->setEnabled(false);
 
-    constexpr int kRow3 = kRow1 + 38;
+    constexpr int kRow3 = kRow1 + 34;
     open_ = MakeButton(this, "ButtonPlaybackOpen", QStringLiteral("Open..."), 4, kRow3, 76);
     play_ = MakeButton(this, "ButtonPlaybackPlay", QStringLiteral("Play"), 84, kRow3, 64);
     back_ = MakeButton(this, "ButtonPlaybackBack", QStringLiteral("<"), 152, kRow3, 30);
@@ -111,7 +111,7 @@ void PlaybackPage::OpenClick() {
     const QString path = QFileDialog::getOpenFileName(
         this, QStringLiteral("Open a recording"),
         QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
-        QStringLiteral("Recordings (*.qzrec *.h5);;All files (*)"));
+        QStringLiteral("Recordings (*.h5 *.qzrec);;All files (*)"));
     if (!path.isEmpty())
         OpenRecording(path);
 }

@@ -40,7 +40,7 @@ bool AskRecording(QWidget *parent, QString *path, recording::RecordingLimits *li
     auto *pathEdit = new QLineEdit(&dialog);
     const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
     pathEdit->setText(QDir(documents).filePath(
-        QStringLiteral("profiles-%1.qzrec")
+        QStringLiteral("profiles-%1.h5")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))));
     pathEdit->setMinimumWidth(360);
     auto *browse = new QPushButton(QStringLiteral("Browse..."), &dialog);
@@ -51,7 +51,7 @@ bool AskRecording(QWidget *parent, QString *path, recording::RecordingLimits *li
     QObject::connect(browse, &QPushButton::clicked, &dialog, [&dialog, pathEdit] {
         const QString chosen = QFileDialog::getSaveFileName(
             &dialog, QStringLiteral("Record profiles to"), pathEdit->text(),
-            QStringLiteral("Recordings (*.qzrec *.h5);;All files (*)"));
+            QStringLiteral("Recordings (*.h5 *.qzrec);;All files (*)"));
         if (!chosen.isEmpty())
             pathEdit->setText(chosen);
     });

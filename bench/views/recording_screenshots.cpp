@@ -1,6 +1,7 @@
 // qz417recording_screenshots: the Record control of the "Result viewer" and
-// "UDP" pages while recording from an emulated scanner on loopback, saved as
-// PNG files for the documentation. Not a test; run it under xvfb-run in a
+// "UDP" pages while recording from an emulated scanner on loopback, and the
+// "Playback" page replaying that recording, saved as PNG files for the
+// documentation. Not a test; run it under xvfb-run in a
 // network namespace of its own:
 //
 //   xvfb-run -a qz417recording_screenshots <output directory>
@@ -9,6 +10,7 @@
 #include <string>
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QLabel>
 #include <QPushButton>
@@ -19,6 +21,7 @@
 #include "core/form_main.h"
 #include "core/window_fonts.h"
 #include "emulator.h"
+#include "recording/playback_page.h"
 #include "recording/record_controls.h"
 
 namespace fs = std::filesystem;
@@ -101,6 +104,20 @@ int main(int argc, char *argv[]) {
     form->UdpRecord->StopRecording();
     form->ButtonUDPResult->click();
     WaitFor([] { return WorkerMode == 0; }, 5000);
+
+    // The recording just made, played back at 2x and paused half-way.
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetPlayback);
+    qz::PlaybackPage *playback = form->PlaybackView;
+    if (playback->OpenRecording(QString::fromStdString((work / "udp.qzrec").string()))) {
+        playback->speedBox()->setCurrentIndex(1);
+        playback->playButton()->click();
+        Pause(1200);
+        playback->playButton()->click();
+        Pause(300);
+        failures += !Save(*form, out / "screenshot-playback.png");
+    } else {
+        ++failures;
+    }
 
     form->close();
     form->ShutdownWorkers();
