@@ -183,6 +183,11 @@ void Player::Run() {
             shown_ = static_cast<std::int64_t>(first + i);
             next_ = first + i + 1;
         }
+        // Between batches the window thread gets its turn (Current, Step,
+        // Seek), also when playing as fast as possible.
+        lock.unlock();
+        std::this_thread::yield();
+        lock.lock();
     }
 }
 
