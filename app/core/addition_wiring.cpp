@@ -1,10 +1,15 @@
 // Wiring of what was added beside the window's own pages: the profile feed
 // and the hooks through which the result workers hand it every packet, the
 // "Surface" page after the other left pages, the stream-health row under
-// the counters of the "UDP" page and the parameter-file buttons under the
-// block's four buttons. The pieces themselves live in app/feed, app/surface,
-// app/health and app/config.
+// the counters of the "UDP" page, the parameter-file buttons under the
+// block's four buttons, the Record controls of the "Result viewer" and "UDP"
+// pages and the "Playback" page after "Surface". The pieces themselves live
+// in app/feed, app/surface, app/health, app/config and app/recording.
+#include <algorithm>
+#include <cstring>
+
 #include <QTabWidget>
+#include <QTableWidget>
 
 #include "config/params_file_buttons.h"
 #include "core/app_state.h"
@@ -14,6 +19,8 @@
 #include "health/stream_health.h"
 #include "health/stream_health_labels.h"
 #include "model/profile_packet.h"
+#include "recording/playback_page.h"
+#include "recording/record_controls.h"
 #include "surface/surface_view.h"
 
 namespace {
@@ -23,6 +30,11 @@ constexpr int kHealthRow = 520 + 40;
 constexpr int kCaptionWidth = 142;
 constexpr int kValueWidth = 52;
 constexpr int kSecondColumn = 4 + kCaptionWidth + 2 + kValueWidth + 4;
+// The Record button under the pages' rightmost button, its status at its left
+// (right of the counters).
+constexpr int kRecordTop = 522 + 25 + 4;
+constexpr int kRecordButtonX = 556;
+constexpr int kRecordStatusX = kSecondColumn + kCaptionWidth + 2 + kValueWidth + 4;
 
 // The "Parameters" page's four block buttons fill rows 512 to 559
 // (parameters_page.cpp) and the page is 581 high: one more row of buttons
@@ -47,6 +59,37 @@ void TFormMain::BuildAdditions() {
 
     ParamsFile = new qz::ParamsFileButtons(this, TabSheetParameters, 4, kParamsFileRow, 273,
                                            kParamsFileHeight);
+
+    // A recording notes the announcement of the device chosen in the search
+    // list and the parameter block last read or written.
+    auto header = [this] {
+        qz::recording::RecordingHeader h;
+        const int row = std::max(0, StringGridSearch->currentRow());
+        const DeviceAnnouncement *node = DeviceList.load();
+        for (int i = 0; node != nullptr && i < row; ++i)
+            node = node->next;
+        if (node != nullptr)
+            h.announcement =
+                qz::AnnouncementBytes(node->type, node->ip, node->mac, node->description);
+        const qz::ConfigArea config = DeviceConfig.read();
+        qz::recording::ParameterBlock block{};
+        std::memcpy(block.data(), config.data(), block.size());
+        h.parameterBlock = block;
+        return h;
+    };
+    ResultRecord =
+        new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX, kRecordButtonX,
+                               kRecordTop, feed_, qz::FeedSource::TcpResult, header);
+    TabSheetPlayback = new QWidget(PageControlQZ417);
+    TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
+    PageControlQZ417->addTab(TabSheetPlayback, QStringLiteral("Playback"));
+    PlaybackView = new qz::PlaybackPage(
+        TabSheetPlayback, feed_, [this](const std::uint8_t *d) { ShowDeviceDescription(d); });
+    PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
+    PlaybackView->setGeometry(0, 0, 646, 580);
+
+    UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
+                                       kRecordTop, feed_, qz::FeedSource::Udp, header);
 }
 
 void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &)) {

@@ -47,6 +47,8 @@ class ParamsFileButtons;
 class PostGate;
 class ProfileChart;
 class ProfileFeed;
+class PlaybackPage;
+class RecordControls;
 class StreamHealthLabels;
 class SurfaceView;
 class ThreadOwner;
@@ -230,6 +232,12 @@ public:
     qz::StreamHealthLabels *UdpStreamHealth = nullptr;
     // "Save to file" / "Load from file" of the "Parameters" page (app/config).
     qz::ParamsFileButtons *ParamsFile = nullptr;
+    // Record buttons of the "Result viewer" and "UDP" pages (app/recording).
+    qz::RecordControls *ResultRecord = nullptr;
+    qz::RecordControls *UdpRecord = nullptr;
+    // The "Playback" page after "Surface" (app/recording).
+    QWidget *TabSheetPlayback = nullptr;
+    qz::PlaybackPage *PlaybackView = nullptr;
     // Every profile the result workers receive (app/feed); subscribe here.
     const std::shared_ptr<qz::ProfileFeed> &ProfileFeed() const { return feed_; }
 

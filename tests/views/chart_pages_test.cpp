@@ -85,19 +85,22 @@ private slots:
 
     void addedPagesComeAfterTheWindowsOwn() {
         QTabWidget *tabs = form_->PageControlQZ417;
-        QCOMPARE(tabs->count(), 5);
+        QCOMPARE(tabs->count(), 6);
         QCOMPARE(tabs->indexOf(form_->TabSheetSearch), 0);
         QCOMPARE(tabs->indexOf(form_->TabSheetResultViewer), 1);
         QCOMPARE(tabs->indexOf(form_->TabSheetImageGrabber), 2);
         QCOMPARE(tabs->indexOf(form_->TabSheetUDP), 3);
         QCOMPARE(tabs->indexOf(form_->TabSheetSurface), 4);
         QCOMPARE(tabs->tabText(4), QStringLiteral("Surface"));
+        QCOMPARE(tabs->indexOf(form_->TabSheetPlayback), 5);
+        QCOMPARE(tabs->tabText(5), QStringLiteral("Playback"));
         // Not connected: the window's own visible pages, and the surface.
         QVERIFY(tabs->isTabVisible(0));
         QVERIFY(!tabs->isTabVisible(1));
         QVERIFY(!tabs->isTabVisible(2));
         QVERIFY(tabs->isTabVisible(3));
         QVERIFY(tabs->isTabVisible(4));
+        QVERIFY(tabs->isTabVisible(5));
         // The health row lies below the counters, inside the page.
         tabs->setCurrentWidget(form_->TabSheetUDP);
         QCoreApplication::processEvents();

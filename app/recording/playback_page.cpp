@@ -1,0 +1,204 @@
+#include "recording/playback_page.h"
+
+#include <QComboBox>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSignalBlocker>
+#include <QSlider>
+#include <QStandardPaths>
+
+#include "model/device_description.h"
+#include "views/profile_chart.h"
+
+namespace qz {
+
+namespace {
+
+constexpr int kPanelWidth = 640;
+constexpr int kPanelHeight = 512;
+constexpr int kBevel = 2;
+constexpr int kRefreshMs = 16;
+
+QLabel *MakeLabel(QWidget *parent, const char *name, const QString &text, int x, int y, int w) {
+    auto *label = new QLabel(text, parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setGeometry(x, y, w, 16);
+    return label;
+}
+
+QPushButton *MakeButton(QWidget *parent, const char *name, const QString &text, int x, int y,
+                        int w) {
+    auto *button = new QPushButton(text, parent);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setGeometry(x, y, w, 25);
+    return button;
+}
+
+} // namespace
+
+PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
+                           std::function<void(const std::uint8_t *)> showDescription)
+    : QWidget(parent), player_(std::move(feed)), showDescription_(std::move(showDescription)) {
+    auto *panel = new QFrame(this);
+    panel->setObjectName(QStringLiteral("PanelPlayback"));
+    panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    panel->setLineWidth(kBevel);
+    panel->setGeometry(0, 0, kPanelWidth, kPanelHeight);
+    chart_ = new ProfileChart(panel, QStringLiteral("SeriesPlayback"));
+    chart_->setObjectName(QStringLiteral("ChartPlayback"));
+    chart_->setGeometry(kBevel, kBevel, kPanelWidth - 2 * kBevel, kPanelHeight - 2 * kBevel);
+
+    constexpr int kRow1 = kPanelHeight + 4;
+    MakeLabel(this, "LabelPlaybackCntTitle", QStringLiteral("Profiles counter:"), 4, kRow1, 110);
+    counter_ = MakeLabel(this, "LabelPlaybackCnt", QStringLiteral("0"), 116, kRow1, 60);
+    MakeLabel(this, "LabelPlaybackPerSecTitle", QStringLiteral("Profiles per sec.:"), 180, kRow1,
+              110);
+    rate_ = MakeLabel(this, "LabelPlaybackPerSec", QStringLiteral("0"), 292, kRow1, 60);
+    position_ =
+        MakeLabel(this, "LabelPlaybackPosition", QStringLiteral("No recording"), 356, kRow1, 280);
+    position_->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+
+    slider_ = new QSlider(Qt::Horizontal, this);
+    slider_->setObjectName(QStringLiteral("SliderPlayback"));
+    slider_->setGeometry(4, kRow1 + 17, 632, 16);
+    slider_->setEnabled(false);
+
+    constexpr int kRow3 = kRow1 + 34;
+    open_ = MakeButton(this, "ButtonPlaybackOpen", QStringLiteral("Open..."), 4, kRow3, 76);
+    play_ = MakeButton(this, "ButtonPlaybackPlay", QStringLiteral("Play"), 84, kRow3, 64);
+    back_ = MakeButton(this, "ButtonPlaybackBack", QStringLiteral("<"), 152, kRow3, 30);
+    forward_ = MakeButton(this, "ButtonPlaybackForward", QStringLiteral(">"), 186, kRow3, 30);
+    speed_ = new QComboBox(this);
+    speed_->setObjectName(QStringLiteral("ComboBoxPlaybackSpeed"));
+    speed_->addItems({QStringLiteral("Real time"), QStringLiteral("2x"), QStringLiteral("10x"),
+                      QStringLiteral("As fast as possible")});
+    speed_->setGeometry(222, kRow3 + 1, 140, 23);
+    file_ = MakeLabel(this, "LabelPlaybackFile", QString(), 368, kRow3 + 4, 268);
+    for (QWidget *w : {static_cast<QWidget *>(play_), static_cast<QWidget *>(back_),
+                       static_cast<QWidget *>(forward_)})
+        w->setEnabled(false);
+
+    connect(open_, &QPushButton::clicked, this, &PlaybackPage::OpenClick);
+    connect(play_, &QPushButton::clicked, this, &PlaybackPage::PlayClick);
+    connect(back_, &QPushButton::clicked, this, [this] {
+        player_.Step(-1);
+        Refresh();
+    });
+    connect(forward_, &QPushButton::clicked, this, [this] {
+        player_.Step(1);
+        Refresh();
+    });
+    connect(slider_, &QSlider::valueChanged, this, [this](int value) {
+        if (slider_->isSliderDown() || !player_.Playing()) {
+            player_.Seek(static_cast<std::uint64_t>(value));
+            Refresh();
+        }
+    });
+    connect(speed_, &QComboBox::currentIndexChanged, this, &PlaybackPage::SpeedChanged);
+    timer_.setInterval(kRefreshMs);
+    connect(&timer_, &QTimer::timeout, this, &PlaybackPage::Refresh);
+}
+
+PlaybackPage::~PlaybackPage() {
+    player_.Close();
+}
+
+void PlaybackPage::OpenClick() {
+    const QString path = QFileDialog::getOpenFileName(
+        this, QStringLiteral("Open a recording"),
+        QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation),
+        QStringLiteral("Recordings (*.h5 *.qzrec);;All files (*)"));
+    if (!path.isEmpty())
+        OpenRecording(path);
+}
+
+bool PlaybackPage::OpenRecording(const QString &path) {
+    std::string error;
+    if (!player_.Open(QFile::encodeName(path).toStdString(), &error)) {
+        auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Playback"),
+                                    QStringLiteral("The recording could not be opened: %1")
+                                        .arg(QString::fromStdString(error)),
+                                    QMessageBox::Ok, window());
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->open();
+        return false;
+    }
+    player_.SetSpeed(std::array<double, 4>{
+        1, 2, 10, 0}[static_cast<std::size_t>(std::clamp(speed_->currentIndex(), 0, 3))]);
+    file_->setText(QFileInfo(path).fileName());
+    file_->setToolTip(path);
+    const ProfileScale scale = player_.scale();
+    if (const auto &a = player_.announcement()) {
+        const DeviceDescription d = DecodeDescription(a->data() + 12);
+        chart_->SetTitle(d.serialNumber);
+        if (showDescription_)
+            showDescription_(a->data() + 12);
+    }
+    const double xHalf = scale.rangeXEmr * 1.05 * 0.5;
+    chart_->SetAxisRanges(-xHalf, xHalf, 0.0, scale.rangeZ * 1.05);
+    {
+        const QSignalBlocker block(slider_);
+        slider_->setRange(0, static_cast<int>(std::max<std::uint64_t>(player_.profiles(), 1) - 1));
+        slider_->setValue(0);
+    }
+    const bool any = player_.profiles() > 0;
+    slider_->setEnabled(any);
+    play_->setEnabled(any);
+    back_->setEnabled(any);
+    forward_->setEnabled(any);
+    play_->setText(QStringLiteral("Play"));
+    drawn_ = -1;
+    plotted_ = 0;
+    rateMark_ = 0;
+    rateClock_.start();
+    if (any)
+        player_.Step(1); // the first profile
+    timer_.start();
+    Refresh();
+    return true;
+}
+
+void PlaybackPage::PlayClick() {
+    if (player_.Playing())
+        player_.Pause();
+    else
+        player_.Play();
+    Refresh();
+}
+
+void PlaybackPage::SpeedChanged(int index) {
+    static constexpr double kSpeeds[] = {1, 2, 10, 0};
+    player_.SetSpeed(kSpeeds[std::clamp(index, 0, 3)]);
+}
+
+void PlaybackPage::Refresh() {
+    if (!player_.IsOpen())
+        return;
+    std::array<std::uint8_t, kProfilePacketSize> packet;
+    std::int64_t index = -1;
+    if (player_.Current(packet, &index) && index != drawn_) {
+        chart_->PlotProfile(packet.data(), player_.scale());
+        drawn_ = index;
+        ++plotted_;
+    }
+    const std::uint64_t pushed = player_.pushed();
+    counter_->setText(QString::number(pushed));
+    if (rateClock_.elapsed() >= 1000) {
+        const double seconds = static_cast<double>(rateClock_.restart()) / 1000.0;
+        rate_->setText(QString::number(
+            static_cast<std::uint64_t>(static_cast<double>(pushed - rateMark_) / seconds)));
+        rateMark_ = pushed;
+    }
+    position_->setText(QStringLiteral("Profile %1 of %2").arg(index + 1).arg(player_.profiles()));
+    if (!slider_->isSliderDown() && index >= 0) {
+        const QSignalBlocker block(slider_);
+        slider_->setValue(static_cast<int>(index));
+    }
+    play_->setText(player_.Playing() ? QStringLiteral("Pause") : QStringLiteral("Play"));
+}
+
+} // namespace qz

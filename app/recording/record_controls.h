@@ -1,0 +1,72 @@
+// The Record button and its status beside the existing controls of a page
+// ("Result viewer", "UDP"): records every profile the page's worker receives
+// through the profile feed, with a limit by duration, count or size.
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+
+#include "feed/profile_feed.h"
+#include "recording/feed_recorder.h"
+
+class QLabel;
+class QPushButton;
+class QWidget;
+
+namespace qz {
+
+class RecordControls : public QObject {
+    Q_OBJECT
+
+public:
+    // What the file notes before its first profile: the announcement and
+    // the parameter block in force.
+    using HeaderSource = std::function<recording::RecordingHeader()>;
+
+    static constexpr int kRefreshMs = 250;
+
+    // Puts the button at (buttonX, top) and the status at its left, from
+    // statusX, on `page`.
+    RecordControls(QWidget *page, const char *name, int statusX, int buttonX, int top,
+                   std::shared_ptr<ProfileFeed> feed, FeedSource source, HeaderSource header);
+    ~RecordControls() override;
+
+    // Starts recording to `path`; false (and a message) when it cannot.
+    bool StartRecording(const QString &path, const recording::RecordingLimits &limits);
+    void StopRecording();
+    bool Recording() const;
+    recording::RecorderStatus Status() const { return recorder_.Status(); }
+
+    QPushButton *button() const { return button_; }
+    QLabel *statusLabel() const { return status_; }
+    // The last error or end message shown to the user (empty if none).
+    const QString &lastMessage() const { return lastMessage_; }
+
+    // The status text of a recording: elapsed time, profiles, size, lost and
+    // dropped profiles.
+    static QString StatusText(const recording::RecorderStatus &status);
+
+signals:
+    void messageShown(const QString &text);
+
+private:
+    void ButtonClick();
+    void Refresh();
+    void ShowMessage(const QString &text);
+
+    QPushButton *button_ = nullptr;
+    QLabel *status_ = nullptr;
+    std::shared_ptr<ProfileFeed> feed_;
+    FeedSource source_;
+    HeaderSource header_;
+    FeedRecorder recorder_;
+    QTimer timer_;
+    bool running_ = false; // as the button shows it
+    QString lastMessage_;
+};
+
+} // namespace qz

@@ -1,0 +1,129 @@
+// qz417recording_screenshots: the Record control of the "Result viewer" and
+// "UDP" pages while recording from an emulated scanner on loopback, and the
+// "Playback" page replaying that recording, saved as PNG files for the
+// documentation. Not a test; run it under xvfb-run in a
+// network namespace of its own:
+//
+//   xvfb-run -a qz417recording_screenshots <output directory>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QWindow>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "core/window_fonts.h"
+#include "emulator.h"
+#include "recording/playback_page.h"
+#include "recording/record_controls.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+template <class F> bool WaitFor(F done, int ms) {
+    QElapsedTimer clock;
+    clock.start();
+    while (!done()) {
+        if (clock.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+void Pause(int ms) {
+    WaitFor([] { return false; }, ms);
+}
+
+bool Save(QWidget &form, const fs::path &path) {
+    const bool ok = form.grab().save(QString::fromStdString(path.string()), "PNG");
+    std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
+    return ok;
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setFont(qz::WindowFont());
+    const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
+    fs::create_directories(out);
+
+    qz::ResetAppState();
+    qzsim::EmulatorOptions options;
+    options.streamRateHz = 1000;
+    qzsim::Emulator sim(options);
+    std::string error;
+    if (!sim.start(&error)) {
+        std::fprintf(stderr, "the emulated scanner cannot start: %s\n", error.c_str());
+        return 1;
+    }
+    const fs::path work = fs::temp_directory_path() / "qz417-recording-screenshots";
+    fs::create_directories(work);
+    fs::current_path(work);
+
+    auto *form = new TFormMain;
+    FormMain = form;
+    form->show();
+    WaitFor([form] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 3000);
+    form->SetSearchTimeoutForTest(1000);
+    form->ButtonSearch->click();
+    if (!WaitFor([form] { return form->ButtonConnect->isEnabled() && WorkerMode == 0; }, 8000)) {
+        std::fprintf(stderr, "no scanner found\n");
+        return 1;
+    }
+    form->ButtonConnect->click();
+
+    int failures = 0;
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetResultViewer);
+    form->ResultRecord->StartRecording(QString::fromStdString((work / "result.qzrec").string()),
+                                       {});
+    form->ButtonResult->click();
+    WaitFor([form] { return form->LabelResultPerSec->text() != QLatin1String("0"); }, 5000);
+    Pause(2300);
+    failures += !Save(*form, out / "screenshot-recording-result.png");
+    form->ResultRecord->StopRecording();
+    form->ButtonResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
+
+    form->ButtonConnect->click(); // disconnect: the UDP page returns
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
+    form->UdpRecord->StartRecording(QString::fromStdString((work / "udp.qzrec").string()), {});
+    form->ButtonUDPResult->click();
+    WaitFor([form] { return form->LabelPacksUDPPerSec->text() != QLatin1String("0"); }, 5000);
+    Pause(2300);
+    failures += !Save(*form, out / "screenshot-recording.png");
+    form->UdpRecord->StopRecording();
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
+
+    // The recording just made, played back at 2x and paused half-way.
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetPlayback);
+    qz::PlaybackPage *playback = form->PlaybackView;
+    if (playback->OpenRecording(QString::fromStdString((work / "udp.qzrec").string()))) {
+        playback->speedBox()->setCurrentIndex(1);
+        playback->playButton()->click();
+        Pause(1200);
+        playback->playButton()->click();
+        Pause(300);
+        failures += !Save(*form, out / "screenshot-playback.png");
+    } else {
+        ++failures;
+    }
+
+    form->close();
+    form->ShutdownWorkers();
+    delete form;
+    FormMain = nullptr;
+    sim.stop();
+    fs::remove_all(work);
+    return failures == 0 ? 0 : 1;
+}

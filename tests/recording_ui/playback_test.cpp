@@ -1,0 +1,214 @@
+// The "Playback" page of the window, offscreen and with no scanner: opening
+// a recording shows its device description on the "Information" page and
+// its first profile; step, seek and the slider move to the right profile;
+// playing pushes every profile into the profile feed in order, paced at the
+// chosen speed, and the chart follows.
+#include <QtTest>
+
+#include <QComboBox>
+#include <QElapsedTimer>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QSlider>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include <memory>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "feed/profile_feed.h"
+#include "model/profile_packet.h"
+#include "model/recording/recording_file.h"
+#include "recording/playback_page.h"
+#include "views/profile_chart.h"
+
+namespace rec = qz::recording;
+
+namespace {
+
+constexpr std::uint32_t kProfiles = 2000;
+constexpr std::int64_t kPeriodNs = 1'000'000; // recorded at 1 kHz
+
+// Profile i: packetCount i, a line of points.
+rec::Packet MakePacket(std::uint32_t i) {
+    rec::Packet p{};
+    p[0] = static_cast<std::uint8_t>(i & 0xFF);
+    p[1] = static_cast<std::uint8_t>(i >> 8);
+    p[2] = static_cast<std::uint8_t>(i & 0xFF);
+    p[3] = static_cast<std::uint8_t>(i >> 8);
+    for (int k = 0; k < 1024; ++k) {
+        const auto x = static_cast<std::uint16_t>(k * 16);
+        const auto z = static_cast<std::uint16_t>(4000 + (i % 100) * 10);
+        std::uint8_t *q = p.data() + 4 + 4 * k;
+        q[0] = static_cast<std::uint8_t>(x & 0xFF);
+        q[1] = static_cast<std::uint8_t>(x >> 8);
+        q[2] = static_cast<std::uint8_t>(z & 0xFF);
+        q[3] = static_cast<std::uint8_t>(z >> 8);
+    }
+    return p;
+}
+
+void WriteRecording(const std::string &path) {
+    rec::Announcement a{};
+    a[0] = 417 & 0xFF;
+    a[1] = 417 >> 8;
+    std::uint8_t *d = a.data() + 12; // the description
+    d[0] = 0x02;                     // Ethernet
+    d[1] = 0x39;                     // serial number 12345
+    d[2] = 0x30;
+    d[4] = 80;    // base distance
+    d[6] = 250;   // range Z
+    d[8] = 140;   // range X (SMR)
+    d[10] = 230;  // range X (EMR)
+    d[12] = 0x00; // discrete value 16384
+    d[13] = 0x40;
+    rec::RecordingHeader header{a, std::nullopt, "playback test"};
+    rec::RecordingWriter writer(path, header);
+    std::vector<std::uint8_t> packets;
+    std::vector<rec::ReceiveTime> times;
+    for (std::uint32_t i = 0; i < kProfiles; ++i) {
+        const rec::Packet p = MakePacket(i);
+        packets.insert(packets.end(), p.begin(), p.end());
+        times.push_back({1'000'000'000 + i * kPeriodNs, 1'700'000'000'000'000'000 + i * kPeriodNs});
+    }
+    writer.Append(packets.data(), times.data(), kProfiles);
+    writer.Close(0, rec::EndState::Closed);
+}
+
+std::uint16_t ShownCount(qz::PlaybackPage *page) {
+    std::array<std::uint8_t, qz::kProfilePacketSize> packet;
+    std::int64_t index = -1;
+    if (!page->player().Current(packet, &index))
+        return 0xFFFF;
+    return qz::ProfilePacket(packet.data()).packetCount();
+}
+
+} // namespace
+
+class PlaybackTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<TFormMain> form_;
+    QTemporaryDir dir_;
+    QString path_;
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        path_ = dir_.filePath(QStringLiteral("play.qzrec"));
+        WriteRecording(QFile::encodeName(path_).toStdString());
+        qz::ResetAppState();
+        form_ = std::make_unique<TFormMain>();
+        FormMain = form_.get();
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetPlayback);
+    }
+
+    void cleanupTestCase() {
+        if (form_) {
+            form_->close();
+            form_->ShutdownWorkers();
+        }
+        form_.reset();
+        FormMain = nullptr;
+    }
+
+    void openingShowsTheDescriptionAndTheFirstProfile() {
+        qz::PlaybackPage *page = form_->PlaybackView;
+        QVERIFY(!page->playButton()->isEnabled());
+        QVERIFY(!page->OpenRecording(dir_.filePath(QStringLiteral("missing.qzrec"))));
+        QVERIFY(page->OpenRecording(path_));
+        QCOMPARE(page->player().profiles(), std::uint64_t{kProfiles});
+        QVERIFY(form_->MemoInfo->toPlainText().contains(QStringLiteral("12345")));
+        QCOMPARE(qz::CurrentScale().rangeXEmr, std::uint16_t{230});
+        QCOMPARE(page->player().shown(), std::int64_t{0});
+        QCOMPARE(ShownCount(page), std::uint16_t{0});
+        QVERIFY(page->plotted() >= 1);
+        QVERIFY(page->chart()->pointCount() > 0);
+        QCOMPARE(page->positionLabel()->text(), QStringLiteral("Profile 1 of 2000"));
+        QVERIFY(page->playButton()->isEnabled());
+    }
+
+    void stepSeekAndTheSliderShowTheRightProfile() {
+        qz::PlaybackPage *page = form_->PlaybackView;
+        page->stepForwardButton()->click();
+        QCOMPARE(ShownCount(page), std::uint16_t{1});
+        page->stepBackButton()->click();
+        page->stepBackButton()->click(); // stays at the first
+        QCOMPARE(page->player().shown(), std::int64_t{0});
+        page->slider()->setValue(1500);
+        QCOMPARE(page->player().shown(), std::int64_t{1500});
+        QCOMPARE(ShownCount(page), std::uint16_t{1500});
+        page->stepForwardButton()->click();
+        QCOMPARE(ShownCount(page), std::uint16_t{1501});
+        QCOMPARE(page->slider()->value(), 1501);
+        QCOMPARE(page->positionLabel()->text(), QStringLiteral("Profile 1502 of 2000"));
+        page->player().Seek(999999); // beyond the end: the last
+        QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
+        for (int i = 0; i < 3; ++i)
+            page->stepForwardButton()->click();
+        QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
+    }
+
+    void realTimeIsPaced() {
+        qz::PlaybackPage *page = form_->PlaybackView;
+        page->speedBox()->setCurrentIndex(0);
+        page->player().Seek(0);
+        page->playButton()->click(); // 2 s of recording
+        QVERIFY(page->player().Playing());
+        QCOMPARE(page->playButton()->text(), QStringLiteral("Pause"));
+        QTest::qWait(300);
+        // Paced by the recorded times: far from the end after 0.3 s.
+        QVERIFY2(page->player().shown() < 1500,
+                 qPrintable(QString::number(page->player().shown())));
+        page->playButton()->click();
+        QVERIFY(!page->player().Playing());
+        const std::int64_t paused = page->player().shown();
+        QTest::qWait(100);
+        QCOMPARE(page->player().shown(), paused);
+    }
+
+    void playingPushesEveryProfileInOrderAndTheChartFollows() {
+        qz::PlaybackPage *page = form_->PlaybackView;
+        auto witness = form_->ProfileFeed()->Subscribe(1 << 13);
+        QVERIFY(witness);
+        page->speedBox()->setCurrentIndex(3); // as fast as possible
+        page->player().Seek(0);
+        qz::FeedPacket packet;
+        while (witness->Pop(packet)) {
+        } // the sought profile
+        const std::uint64_t plotted = page->plotted();
+        QElapsedTimer clock;
+        clock.start();
+        page->playButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!page->player().Playing(), 20000);
+        const double seconds = static_cast<double>(clock.elapsed()) / 1000.0;
+        qInfo("played %u profiles recorded at 1 kHz in %.3f s: %.1f times real time", kProfiles,
+              seconds, 2.0 / seconds);
+        QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
+        std::uint32_t next = 1;
+        while (witness->Pop(packet)) {
+            QCOMPARE(packet.source, qz::FeedSource::Playback);
+            QCOMPARE(qz::ProfilePacket(packet.bytes.data()).packetCount(),
+                     static_cast<std::uint16_t>(next));
+            QCOMPARE(packet.time.monotonicNs, 1'000'000'000 + next * kPeriodNs);
+            ++next;
+        }
+        QCOMPARE(witness->dropped(), std::uint64_t{0});
+        QCOMPARE(next, kProfiles);
+        QTest::qWait(50);
+        QVERIFY(page->plotted() > plotted);
+        QCOMPARE(ShownCount(page), static_cast<std::uint16_t>(kProfiles - 1));
+        // Play at the end starts over.
+        page->playButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!page->player().Playing(), 20000);
+        QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
+    }
+};
+
+QTEST_MAIN(PlaybackTest)
+#include "playback_test.moc"

@@ -1,0 +1,169 @@
+// The whole window against an emulated scanner streaming 2000 profiles a
+// second: the "UDP" page's Record control writes every profile the worker
+// receives, in order and byte for byte; a limit ends the recording while
+// acquisition runs on; a file that cannot be created gives a message and
+// leaves acquisition running.
+#include <QtTest>
+
+#include <memory>
+#include <vector>
+
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTemporaryDir>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "emulator.h"
+#include "feed/profile_feed.h"
+#include "model/profile_packet.h"
+#include "model/recording/recording_file.h"
+#include "recording/record_controls.h"
+
+namespace rec = qz::recording;
+
+class RecordWindowTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<qzsim::Emulator> sim_;
+    std::unique_ptr<TFormMain> form_;
+    QTemporaryDir dir_;
+
+    void StartUdp() {
+        form_->ButtonUDPResult->click();
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 5000);
+    }
+    void StopUdp() {
+        form_->ButtonUDPResult->click();
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
+    }
+    static void CloseMessages() {
+        for (QWidget *w : QApplication::topLevelWidgets())
+            if (auto *box = qobject_cast<QMessageBox *>(w))
+                box->close();
+    }
+
+private slots:
+    void initTestCase() {
+        QVERIFY(dir_.isValid());
+        qz::ResetAppState();
+        qzsim::EmulatorOptions options;
+        options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
+        sim_ = std::make_unique<qzsim::Emulator>(options);
+        std::string error;
+        if (!sim_->start(&error))
+            QSKIP(qPrintable(QStringLiteral("the emulated scanner cannot start here: ") +
+                             QString::fromStdString(error)));
+        form_ = std::make_unique<TFormMain>();
+        FormMain = form_.get();
+        form_->show();
+        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetUDP);
+    }
+
+    void cleanupTestCase() {
+        CloseMessages();
+        if (form_) {
+            form_->close();
+            form_->ShutdownWorkers();
+        }
+        form_.reset();
+        FormMain = nullptr;
+        if (sim_)
+            sim_->stop();
+    }
+
+    void recordsEveryReceivedProfileInOrder() {
+        qz::RecordControls *controls = form_->UdpRecord;
+        QVERIFY(controls != nullptr);
+        // An independent subscriber sees what the worker received.
+        auto witness = form_->ProfileFeed()->Subscribe(1 << 16);
+        QVERIFY(witness);
+        const QString path = dir_.filePath(QStringLiteral("udp.qzrec"));
+        QVERIFY(controls->StartRecording(path, {}));
+        QCOMPARE(controls->button()->text(), QStringLiteral("Stop rec."));
+        StartUdp();
+        QTest::qWait(1500);
+        QVERIFY(controls->statusLabel()->text().contains(QStringLiteral("prof.")));
+        StopUdp();
+        QTest::qWait(100);
+        controls->button()->click(); // stops the recording
+        QTRY_VERIFY_WITH_TIMEOUT(!controls->Recording(), 5000);
+        QCOMPARE(controls->button()->text(), QStringLiteral("Record"));
+
+        std::vector<qz::FeedPacket> received;
+        qz::FeedPacket packet;
+        while (witness->Pop(packet))
+            if (packet.source == qz::FeedSource::Udp)
+                received.push_back(packet);
+        QCOMPARE(witness->dropped(), std::uint64_t{0});
+        QVERIFY2(received.size() > 1000, qPrintable(QString::number(received.size())));
+
+        const rec::RecorderStatus s = controls->Status();
+        QCOMPARE(s.dropped, std::uint64_t{0});
+        rec::RecordingReader reader(QFile::encodeName(path).toStdString());
+        QCOMPARE(reader.profiles(), std::uint64_t{received.size()});
+        QVERIFY(reader.parameterBlocks().size() == 1); // the block in force at the start
+        std::vector<std::uint8_t> bytes(received.size() * qz::kFeedPacketSize);
+        std::vector<rec::ReceiveTime> times(received.size());
+        reader.Read(0, received.size(), bytes.data(), times.data());
+        std::uint64_t gaps = 0;
+        for (std::size_t i = 0; i < received.size(); ++i) {
+            QVERIFY2(
+                std::equal(received[i].bytes.begin(), received[i].bytes.end(),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(i * qz::kFeedPacketSize)),
+                qPrintable(QStringLiteral("profile %1 differs").arg(i)));
+            QCOMPARE(times[i].monotonicNs, received[i].time.monotonicNs);
+            if (i > 0) {
+                const auto step = static_cast<std::uint16_t>(
+                    qz::ProfilePacket(received[i].bytes.data()).packetCount() -
+                    qz::ProfilePacket(received[i - 1].bytes.data()).packetCount());
+                QVERIFY2(step >= 1, "packet counters out of order");
+                gaps += step - 1u;
+            }
+        }
+        QCOMPARE(s.lost, gaps);
+        QCOMPARE(s.written, std::uint64_t{received.size()});
+    }
+
+    void aCountLimitEndsTheRecordingWhileAcquisitionRuns() {
+        qz::RecordControls *controls = form_->UdpRecord;
+        const QString path = dir_.filePath(QStringLiteral("limit.qzrec"));
+        rec::RecordingLimits limits;
+        limits.profiles = 300;
+        QVERIFY(controls->StartRecording(path, limits));
+        StartUdp();
+        QTRY_VERIFY_WITH_TIMEOUT(!controls->Recording(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(controls->button()->text(), QStringLiteral("Record"), 2000);
+        QCOMPARE(controls->Status().reason, rec::StopReason::CountLimit);
+        QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
+        const std::uint64_t pushed = form_->ProfileFeed()->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->ProfileFeed()->pushed() > pushed + 100, 5000);
+        StopUdp();
+        rec::RecordingReader reader(QFile::encodeName(path).toStdString());
+        QCOMPARE(reader.profiles(), std::uint64_t{300});
+        QVERIFY(!controls->lastMessage().isEmpty());
+    }
+
+    void anUnwritablePathGivesAMessageAndAcquisitionRunsOn() {
+        qz::RecordControls *controls = form_->UdpRecord;
+        StartUdp();
+        QSignalSpy messages(controls, &qz::RecordControls::messageShown);
+        QVERIFY(!controls->StartRecording(QStringLiteral("/nonexistent-qz417-dir/x.qzrec"), {}));
+        QCOMPARE(messages.count(), 1);
+        QVERIFY(controls->lastMessage().contains(QStringLiteral("could not start")));
+        QCOMPARE(controls->button()->text(), QStringLiteral("Record"));
+        const std::uint64_t pushed = form_->ProfileFeed()->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->ProfileFeed()->pushed() > pushed + 100, 5000);
+        QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
+        CloseMessages();
+        StopUdp();
+        QCOMPARE(form_->ProfileFeed()->subscriberCount(), 1); // the surface page's own
+    }
+};
+
+QTEST_MAIN(RecordWindowTest)
+#include "record_window_test.moc"
