@@ -357,10 +357,19 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(form_->LabelPacksUDPPerSec->text().toInt() > 0, 4000);
         form_->ButtonUDPResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, kTimeoutMs);
-        // The last tick showed the packet counter of the last datagram.
+        // The last tick showed the packet counter of the last datagram it saw.
+        // A datagram may still be published between that tick's display and
+        // its check for the worker's end, so the label may trail the last
+        // datagram by the few that arrived in that moment, never lead it.
         std::array<std::uint8_t, QZ417_PACKET_SIZE> copy{};
         const qz::ProfilePacket last = CurrentPacket(copy);
-        QCOMPARE(form_->LabelPacksUDPCnt->text(), QString::number(last.packetCount()));
+        bool ok = false;
+        const int shown = form_->LabelPacksUDPCnt->text().toInt(&ok);
+        QVERIFY(ok);
+        const int behind = (int(last.packetCount()) - shown + 65536) % 65536;
+        QVERIFY2(behind <= 3, qPrintable(QStringLiteral("label %1, last datagram %2")
+                                             .arg(shown)
+                                             .arg(last.packetCount())));
         QCOMPARE(form_->LabelResultUDPCnt->text(), QStringLiteral("0"));
         QCOMPARE(form_->LabelResultUDPPerSec->text(), QStringLiteral("0"));
         QVERIFY(form_->ChartUDP->pointCount() > 0);
