@@ -23,33 +23,12 @@
 #include "emulator.h"
 #include "recording/playback_page.h"
 #include "recording/record_controls.h"
+#include "screenshot_support.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-template <class F> bool WaitFor(F done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-void Pause(int ms) {
-    WaitFor([] { return false; }, ms);
-}
-
-bool Save(QWidget &form, const fs::path &path) {
-    const bool ok = form.grab().save(QString::fromStdString(path.string()), "PNG");
-    std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
-    return ok;
-}
-
-} // namespace
+using qzshot::Pause;
+using qzshot::Save;
+using qzshot::WaitFor;
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);

@@ -22,33 +22,16 @@
 #include "core/form_main.h"
 #include "core/window_fonts.h"
 #include "emulator.h"
+#include "screenshot_support.h"
 #include "surface/surface_view.h"
 #include "views/profile_chart.h"
 
 namespace fs = std::filesystem;
+using qzshot::Pause;
+using qzshot::Save;
+using qzshot::WaitFor;
 
 namespace {
-
-template <class F> bool WaitFor(F done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-void Pause(int ms) {
-    WaitFor([] { return false; }, ms);
-}
-
-bool Save(TFormMain &form, const fs::path &path) {
-    const bool ok = form.grab().save(QString::fromStdString(path.string()), "PNG");
-    std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
-    return ok;
-}
 
 // The smallest Z of the points the UDP chart shows, and the X of the
 // leftmost point nearer than `below`.

@@ -19,36 +19,14 @@
 #include "core/form_main.h"
 #include "core/window_fonts.h"
 #include "emulator.h"
+#include "screenshot_support.h"
 #include "views/profile_chart.h"
 #include "views/video_panel.h"
 
 namespace fs = std::filesystem;
-
-namespace {
-
-// Runs the event loop until done() holds or the time is up.
-template <class F> bool WaitFor(F done, int ms) {
-    QElapsedTimer clock;
-    clock.start();
-    while (!done()) {
-        if (clock.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
-
-void Pause(int ms) {
-    WaitFor([] { return false; }, ms);
-}
-
-bool Save(TFormMain &form, const fs::path &path) {
-    const bool ok = form.grab().save(QString::fromStdString(path.string()), "PNG");
-    std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
-    return ok;
-}
-
-} // namespace
+using qzshot::Pause;
+using qzshot::Save;
+using qzshot::WaitFor;
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
