@@ -85,7 +85,7 @@ private slots:
         form_->UdpStreamHealth->Refresh();
         QCOMPARE(form_->UdpStreamHealth->lostLabel()->text(), QString::number(gaps));
         QCOMPARE(form_->UdpStreamHealth->outOfOrderLabel()->text(), QStringLiteral("0"));
-        // The spec'd counters still show the device's own packet counter.
+        // The page's own counters still show the device's own packet counter.
         QCOMPARE(form_->LabelPacksUDPCnt->text(), QString::number(h.Row(0).packetCount));
     }
 
