@@ -14,6 +14,7 @@
 #include "config/params_file_buttons.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "core/worker_threads.h"
 #include "feed/profile_feed.h"
 #include "health/stream_health.h"
@@ -45,20 +46,23 @@ constexpr int kParamsFileHeight = 20;
 } // namespace
 
 void TFormMain::BuildAdditions() {
-    feed_ = qz::ProfileFeed::Create();
+    additions_ = std::make_unique<qz::WindowAdditions>();
+    qz::WindowAdditions &a = *additions_;
+    a.feed = qz::ProfileFeed::Create();
 
-    TabSheetSurface = new QWidget(PageControlQZ417);
-    TabSheetSurface->setObjectName(QStringLiteral("TabSheetSurface"));
-    PageControlQZ417->addTab(TabSheetSurface, QStringLiteral("Surface"));
-    SurfaceView = new qz::SurfaceView(TabSheetSurface, feed_, [] { return qz::CurrentScale(); });
-    SurfaceView->setObjectName(QStringLiteral("SurfaceView"));
-    SurfaceView->setGeometry(0, 0, 646, 580);
+    a.TabSheetSurface = new QWidget(PageControlQZ417);
+    a.TabSheetSurface->setObjectName(QStringLiteral("TabSheetSurface"));
+    PageControlQZ417->addTab(a.TabSheetSurface, QStringLiteral("Surface"));
+    a.SurfaceView =
+        new qz::SurfaceView(a.TabSheetSurface, a.feed, [] { return qz::CurrentScale(); });
+    a.SurfaceView->setObjectName(QStringLiteral("SurfaceView"));
+    a.SurfaceView->setGeometry(0, 0, 646, 580);
 
-    UdpStreamHealth = new qz::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
-                                                 kValueWidth, kSecondColumn);
+    a.UdpStreamHealth = new qz::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
+                                                   kValueWidth, kSecondColumn);
 
-    ParamsFile = new qz::ParamsFileButtons(this, TabSheetParameters, 4, kParamsFileRow, 273,
-                                           kParamsFileHeight);
+    a.ParamsFile = new qz::ParamsFileButtons(this, TabSheetParameters, 4, kParamsFileRow, 273,
+                                             kParamsFileHeight);
 
     // A recording notes the announcement of the device chosen in the search
     // list and the parameter block last read or written.
@@ -77,23 +81,23 @@ void TFormMain::BuildAdditions() {
         h.parameterBlock = block;
         return h;
     };
-    ResultRecord =
+    a.ResultRecord =
         new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX, kRecordButtonX,
-                               kRecordTop, feed_, qz::FeedSource::TcpResult, header);
-    TabSheetPlayback = new QWidget(PageControlQZ417);
-    TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
-    PageControlQZ417->addTab(TabSheetPlayback, QStringLiteral("Playback"));
-    PlaybackView = new qz::PlaybackPage(
-        TabSheetPlayback, feed_, [this](const std::uint8_t *d) { ShowDeviceDescription(d); });
-    PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
-    PlaybackView->setGeometry(0, 0, 646, 580);
+                               kRecordTop, a.feed, qz::FeedSource::TcpResult, header);
+    a.TabSheetPlayback = new QWidget(PageControlQZ417);
+    a.TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
+    PageControlQZ417->addTab(a.TabSheetPlayback, QStringLiteral("Playback"));
+    a.PlaybackView = new qz::PlaybackPage(
+        a.TabSheetPlayback, a.feed, [this](const std::uint8_t *d) { ShowDeviceDescription(d); });
+    a.PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
+    a.PlaybackView->setGeometry(0, 0, 646, 580);
 
-    UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
-                                       kRecordTop, feed_, qz::FeedSource::Udp, header);
+    a.UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
+                                         kRecordTop, a.feed, qz::FeedSource::Udp, header);
 }
 
 void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &)) {
-    std::shared_ptr<qz::ProfileFeed> feed = feed_;
+    std::shared_ptr<qz::ProfileFeed> feed = additions_->feed;
     if (proc == &qz::ResultThreadProc) {
         hooks.packetReceived = [feed](const std::uint8_t *packet) {
             feed->PushNow(packet, qz::FeedSource::TcpResult);
@@ -101,7 +105,7 @@ void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::Worke
     } else if (proc == &qz::UdpResultThreadProc) {
         // Counted from this Start on.
         auto health = std::make_shared<qz::StreamHealth>();
-        UdpStreamHealth->Track(health);
+        additions_->UdpStreamHealth->Track(health);
         hooks.packetReceived = [feed, health](const std::uint8_t *packet) {
             feed->PushNow(packet, qz::FeedSource::Udp);
             health->Observe(qz::ProfilePacket(packet).packetCount());

@@ -1,6 +1,7 @@
 // Creation of the main window (the layout of the left pages and the
 // information page, then the creation steps in their order) and its close.
 #include "core/form_main.h"
+#include "core/window_additions.h"
 
 #include <filesystem>
 

@@ -42,15 +42,10 @@ class QTabWidget;
 class QTimer;
 
 namespace qz {
+struct WindowAdditions;
 class ManualResetEvent;
-class ParamsFileButtons;
 class PostGate;
 class ProfileChart;
-class ProfileFeed;
-class PlaybackPage;
-class RecordControls;
-class StreamHealthLabels;
-class SurfaceView;
 class ThreadOwner;
 class VideoPanel;
 struct DeviceDescription;
@@ -226,20 +221,8 @@ public:
 
     QTimer *TimerView = nullptr;
 
-    // Added beside the window's own pages (app/surface, app/health).
-    QWidget *TabSheetSurface = nullptr;
-    qz::SurfaceView *SurfaceView = nullptr;
-    qz::StreamHealthLabels *UdpStreamHealth = nullptr;
-    // "Save to file" / "Load from file" of the "Parameters" page (app/config).
-    qz::ParamsFileButtons *ParamsFile = nullptr;
-    // Record buttons of the "Result viewer" and "UDP" pages (app/recording).
-    qz::RecordControls *ResultRecord = nullptr;
-    qz::RecordControls *UdpRecord = nullptr;
-    // The "Playback" page after "Surface" (app/recording).
-    QWidget *TabSheetPlayback = nullptr;
-    qz::PlaybackPage *PlaybackView = nullptr;
-    // Every profile the result workers receive (app/feed); subscribe here.
-    const std::shared_ptr<qz::ProfileFeed> &ProfileFeed() const { return feed_; }
+    // The pieces added beside the window's own pages (core/window_additions.h).
+    qz::WindowAdditions &Additions() { return *additions_; }
 
     // Caption labels beside the counters (not used by any step).
     QLabel *LabelResultCntTitle = nullptr;
@@ -314,7 +297,7 @@ private:
     void BuildAdditions();
     void AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &));
 
-    std::shared_ptr<qz::ProfileFeed> feed_;
+    std::unique_ptr<qz::WindowAdditions> additions_;
 
     std::unique_ptr<qz::ThreadOwner> threads_;
     std::shared_ptr<qz::PostGate> postGate_;

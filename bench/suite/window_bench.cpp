@@ -34,6 +34,7 @@
 #include "bench_support.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "feed/profile_feed.h"
 #include "surface/surface_view.h"
 #include "views/profile_chart.h"
@@ -354,10 +355,10 @@ int main(int argc, char **argv) {
     app.tickTimer = form->TimerView;
     app.chart = form->ChartUDP;
     app.panel = form->PanelVideo;
-    app.surface = form->SurfaceView->mapPlot();
+    app.surface = form->Additions().SurfaceView->mapPlot();
     // The surface view collects only in its own rows below; the figures
     // above are those of the window without it.
-    form->SurfaceView->SetCollecting(false);
+    form->Additions().SurfaceView->SetCollecting(false);
 
     // ---- search and connect ----
     form->ButtonSearchClick();
@@ -536,7 +537,7 @@ int main(int argc, char **argv) {
             long ticks = 0, paints = 0, sent = 0, received = 0, taken = 0, dropped = 0;
         };
         Turn with, without;
-        form->SurfaceView->depthBox()->setValue(qz::SurfaceView::kDefaultDepth);
+        form->Additions().SurfaceView->depthBox()->setValue(qz::SurfaceView::kDefaultDepth);
         form->ButtonUDPResultClick();
         if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 3))
             return fail("the UDP worker did not start again");
@@ -544,13 +545,13 @@ int main(int argc, char **argv) {
         for (int t = 0; t < 4; ++t) {
             const bool surface = t % 2 == 1;
             Turn &turn = surface ? with : without;
-            form->SurfaceView->SetCollecting(surface);
-            form->PageControlQZ417->setCurrentWidget(surface ? form->TabSheetSurface
+            form->Additions().SurfaceView->SetCollecting(surface);
+            form->PageControlQZ417->setCurrentWidget(surface ? form->Additions().TabSheetSurface
                                                              : form->TabSheetUDP);
             RunFor(0.3);
             const std::uint64_t seq0 = ResultPacket.sequence();
-            const std::uint64_t taken0 = form->SurfaceView->history().added();
-            const std::uint64_t dropped0 = form->SurfaceView->dropped();
+            const std::uint64_t taken0 = form->Additions().SurfaceView->history().added();
+            const std::uint64_t dropped0 = form->Additions().SurfaceView->dropped();
             if (std::string a = emulator.ask("start 0 10000 " + std::to_string(udpPort)); a != "ok")
                 return fail(a);
             const long ticks0 = app.ticks, paints0 = app.surfacePaints;
@@ -564,8 +565,8 @@ int main(int argc, char **argv) {
             turn.sent += std::atol(emulator.ask("stop").c_str());
             RunFor(0.3); // what is still queued
             turn.received += static_cast<long>(ResultPacket.sequence() - seq0);
-            turn.taken += static_cast<long>(form->SurfaceView->history().added() - taken0);
-            turn.dropped += static_cast<long>(form->SurfaceView->dropped() - dropped0);
+            turn.taken += static_cast<long>(form->Additions().SurfaceView->history().added() - taken0);
+            turn.dropped += static_cast<long>(form->Additions().SurfaceView->dropped() - dropped0);
         }
         form->ButtonUDPResultClick();
         RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);

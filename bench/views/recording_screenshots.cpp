@@ -19,6 +19,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "core/window_fonts.h"
 #include "emulator.h"
 #include "recording/playback_page.h"
@@ -63,30 +64,30 @@ int main(int argc, char *argv[]) {
 
     int failures = 0;
     form->PageControlQZ417->setCurrentWidget(form->TabSheetResultViewer);
-    form->ResultRecord->StartRecording(QString::fromStdString((work / "result.qzrec").string()),
+    form->Additions().ResultRecord->StartRecording(QString::fromStdString((work / "result.qzrec").string()),
                                        {});
     form->ButtonResult->click();
     WaitFor([form] { return form->LabelResultPerSec->text() != QLatin1String("0"); }, 5000);
     Pause(2300);
     failures += !Save(*form, out / "screenshot-recording-result.png");
-    form->ResultRecord->StopRecording();
+    form->Additions().ResultRecord->StopRecording();
     form->ButtonResult->click();
     WaitFor([] { return WorkerMode == 0; }, 5000);
 
     form->ButtonConnect->click(); // disconnect: the UDP page returns
     form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
-    form->UdpRecord->StartRecording(QString::fromStdString((work / "udp.qzrec").string()), {});
+    form->Additions().UdpRecord->StartRecording(QString::fromStdString((work / "udp.qzrec").string()), {});
     form->ButtonUDPResult->click();
     WaitFor([form] { return form->LabelPacksUDPPerSec->text() != QLatin1String("0"); }, 5000);
     Pause(2300);
     failures += !Save(*form, out / "screenshot-recording.png");
-    form->UdpRecord->StopRecording();
+    form->Additions().UdpRecord->StopRecording();
     form->ButtonUDPResult->click();
     WaitFor([] { return WorkerMode == 0; }, 5000);
 
     // The recording just made, played back at 2x and paused half-way.
-    form->PageControlQZ417->setCurrentWidget(form->TabSheetPlayback);
-    qz::PlaybackPage *playback = form->PlaybackView;
+    form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetPlayback);
+    qz::PlaybackPage *playback = form->Additions().PlaybackView;
     if (playback->OpenRecording(QString::fromStdString((work / "udp.qzrec").string()))) {
         playback->speedBox()->setCurrentIndex(1);
         playback->playButton()->click();

@@ -20,6 +20,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "core/window_fonts.h"
 #include "emulator.h"
 #include "screenshot_support.h"
@@ -84,8 +85,8 @@ int main(int argc, char *argv[]) {
     WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
 
     // The surface: a whole round of the belt, newest at the top.
-    form->PageControlQZ417->setCurrentWidget(form->TabSheetSurface);
-    qz::SurfaceView *surface = form->SurfaceView;
+    form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetSurface);
+    qz::SurfaceView *surface = form->Additions().SurfaceView;
     WaitFor([surface] { return surface->history().size() >= 1000; }, 15000);
     form->ButtonUDPResult->click();
     WaitFor([] { return WorkerMode == 0; }, 5000);

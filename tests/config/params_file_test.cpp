@@ -22,6 +22,7 @@
 #include "config/params_file_buttons.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "emulator.h"
 #include "message_box_watch.h"
 #include "model/config_area.h"
@@ -82,7 +83,7 @@ private:
     std::mt19937 rng_{417};
 
     TFormMain &f() { return *form_; }
-    qz::ParamsFileButtons &files() { return *form_->ParamsFile; }
+    qz::ParamsFileButtons &files() { return *form_->Additions().ParamsFile; }
     std::uint64_t writes() const { return emu_->commandsServed(0, 5); }
     QString path(const char *name) const { return dir_.filePath(QString::fromLatin1(name)); }
 

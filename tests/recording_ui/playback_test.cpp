@@ -18,6 +18,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "feed/profile_feed.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
@@ -105,7 +106,7 @@ private slots:
         FormMain = form_.get();
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetPlayback);
+        form_->PageControlQZ417->setCurrentWidget(form_->Additions().TabSheetPlayback);
     }
 
     void cleanupTestCase() {
@@ -118,7 +119,7 @@ private slots:
     }
 
     void openingShowsTheDescriptionAndTheFirstProfile() {
-        qz::PlaybackPage *page = form_->PlaybackView;
+        qz::PlaybackPage *page = form_->Additions().PlaybackView;
         QVERIFY(!page->playButton()->isEnabled());
         QVERIFY(!page->OpenRecording(dir_.filePath(QStringLiteral("missing.qzrec"))));
         QVERIFY(page->OpenRecording(path_));
@@ -134,7 +135,7 @@ private slots:
     }
 
     void stepSeekAndTheSliderShowTheRightProfile() {
-        qz::PlaybackPage *page = form_->PlaybackView;
+        qz::PlaybackPage *page = form_->Additions().PlaybackView;
         page->stepForwardButton()->click();
         QCOMPARE(ShownCount(page), std::uint16_t{1});
         page->stepBackButton()->click();
@@ -155,7 +156,7 @@ private slots:
     }
 
     void realTimeIsPaced() {
-        qz::PlaybackPage *page = form_->PlaybackView;
+        qz::PlaybackPage *page = form_->Additions().PlaybackView;
         page->speedBox()->setCurrentIndex(0);
         page->player().Seek(0);
         page->playButton()->click(); // 2 s of recording
@@ -173,8 +174,8 @@ private slots:
     }
 
     void playingPushesEveryProfileInOrderAndTheChartFollows() {
-        qz::PlaybackPage *page = form_->PlaybackView;
-        auto witness = form_->ProfileFeed()->Subscribe(1 << 13);
+        qz::PlaybackPage *page = form_->Additions().PlaybackView;
+        auto witness = form_->Additions().feed->Subscribe(1 << 13);
         QVERIFY(witness);
         page->speedBox()->setCurrentIndex(3); // as fast as possible
         page->player().Seek(0);

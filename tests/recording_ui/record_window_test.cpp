@@ -16,6 +16,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "emulator.h"
 #include "feed/profile_feed.h"
 #include "model/profile_packet.h"
@@ -77,10 +78,10 @@ private slots:
     }
 
     void recordsEveryReceivedProfileInOrder() {
-        qz::RecordControls *controls = form_->UdpRecord;
+        qz::RecordControls *controls = form_->Additions().UdpRecord;
         QVERIFY(controls != nullptr);
         // An independent subscriber sees what the worker received.
-        auto witness = form_->ProfileFeed()->Subscribe(1 << 16);
+        auto witness = form_->Additions().feed->Subscribe(1 << 16);
         QVERIFY(witness);
         const QString path = dir_.filePath(QStringLiteral("udp.qzrec"));
         QVERIFY(controls->StartRecording(path, {}));
@@ -130,7 +131,7 @@ private slots:
     }
 
     void aCountLimitEndsTheRecordingWhileAcquisitionRuns() {
-        qz::RecordControls *controls = form_->UdpRecord;
+        qz::RecordControls *controls = form_->Additions().UdpRecord;
         const QString path = dir_.filePath(QStringLiteral("limit.qzrec"));
         rec::RecordingLimits limits;
         limits.profiles = 300;
@@ -140,8 +141,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(controls->button()->text(), QStringLiteral("Record"), 2000);
         QCOMPARE(controls->Status().reason, rec::StopReason::CountLimit);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
-        const std::uint64_t pushed = form_->ProfileFeed()->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(form_->ProfileFeed()->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = form_->Additions().feed->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->Additions().feed->pushed() > pushed + 100, 5000);
         StopUdp();
         rec::RecordingReader reader(QFile::encodeName(path).toStdString());
         QCOMPARE(reader.profiles(), std::uint64_t{300});
@@ -149,19 +150,19 @@ private slots:
     }
 
     void anUnwritablePathGivesAMessageAndAcquisitionRunsOn() {
-        qz::RecordControls *controls = form_->UdpRecord;
+        qz::RecordControls *controls = form_->Additions().UdpRecord;
         StartUdp();
         QSignalSpy messages(controls, &qz::RecordControls::messageShown);
         QVERIFY(!controls->StartRecording(QStringLiteral("/nonexistent-qz417-dir/x.qzrec"), {}));
         QCOMPARE(messages.count(), 1);
         QVERIFY(controls->lastMessage().contains(QStringLiteral("could not start")));
         QCOMPARE(controls->button()->text(), QStringLiteral("Record"));
-        const std::uint64_t pushed = form_->ProfileFeed()->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(form_->ProfileFeed()->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = form_->Additions().feed->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(form_->Additions().feed->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
         CloseMessages();
         StopUdp();
-        QCOMPARE(form_->ProfileFeed()->subscriberCount(), 1); // the surface page's own
+        QCOMPARE(form_->Additions().feed->subscriberCount(), 1); // the surface page's own
     }
 };
 

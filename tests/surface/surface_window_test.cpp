@@ -13,6 +13,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "emulator.h"
 #include "feed/profile_feed.h"
 #include "health/stream_health_labels.h"
@@ -53,8 +54,8 @@ private slots:
     }
 
     void everyStreamedProfileReachesTheSurfaceInOrder() {
-        qz::SurfaceView *surface = form_->SurfaceView;
-        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetSurface);
+        qz::SurfaceView *surface = form_->Additions().SurfaceView;
+        form_->PageControlQZ417->setCurrentWidget(form_->Additions().TabSheetSurface);
         surface->depthBox()->setValue(10000);
         const std::uint64_t before = surface->history().added();
         form_->ButtonUDPResult->click();
@@ -69,7 +70,7 @@ private slots:
         const std::uint64_t received = h.added() - before;
         QVERIFY2(received > 1000, qPrintable(QString::number(received)));
         QCOMPARE(surface->dropped(), std::uint64_t{0});
-        QCOMPARE(form_->ProfileFeed()->pushed(), received);
+        QCOMPARE(form_->Additions().feed->pushed(), received);
         QVERIFY(surface->redraws() > 0);
 
         // Order kept: packet counters rise row by row; every gap between two
@@ -82,9 +83,9 @@ private slots:
             QVERIFY2(step >= 1 && step < 100, qPrintable(QString::number(step)));
             gaps += step - 1u;
         }
-        form_->UdpStreamHealth->Refresh();
-        QCOMPARE(form_->UdpStreamHealth->lostLabel()->text(), QString::number(gaps));
-        QCOMPARE(form_->UdpStreamHealth->outOfOrderLabel()->text(), QStringLiteral("0"));
+        form_->Additions().UdpStreamHealth->Refresh();
+        QCOMPARE(form_->Additions().UdpStreamHealth->lostLabel()->text(), QString::number(gaps));
+        QCOMPARE(form_->Additions().UdpStreamHealth->outOfOrderLabel()->text(), QStringLiteral("0"));
         // The page's own counters still show the device's own packet counter.
         QCOMPARE(form_->LabelPacksUDPCnt->text(), QString::number(h.Row(0).packetCount));
     }
@@ -97,8 +98,8 @@ private slots:
         form_->ButtonConnect->click();
         QCOMPARE(form_->ButtonConnect->text(), QStringLiteral("Disconnect"));
 
-        qz::SurfaceView *surface = form_->SurfaceView;
-        const std::uint64_t pushed = form_->ProfileFeed()->pushed();
+        qz::SurfaceView *surface = form_->Additions().SurfaceView;
+        const std::uint64_t pushed = form_->Additions().feed->pushed();
         const std::uint64_t added = surface->history().added();
         form_->PageControlQZ417->setCurrentWidget(form_->TabSheetResultViewer);
         form_->ButtonResult->click();
@@ -111,7 +112,7 @@ private slots:
         // Every result the worker fetched, hidden page or not, in order.
         const std::uint64_t n = surface->history().added() - added;
         QVERIFY2(n > 10, qPrintable(QString::number(n)));
-        QCOMPARE(form_->ProfileFeed()->pushed() - pushed, n);
+        QCOMPARE(form_->Additions().feed->pushed() - pushed, n);
         QCOMPARE(surface->dropped(), std::uint64_t{0});
         const std::size_t rows = std::min<std::size_t>(surface->history().size(), n);
         for (std::size_t age = 0; age + 1 < rows; ++age) {

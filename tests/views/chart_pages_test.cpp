@@ -10,6 +10,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "views/image_window.h"
 #include "views/profile_chart.h"
 
@@ -90,9 +91,9 @@ private slots:
         QCOMPARE(tabs->indexOf(form_->TabSheetResultViewer), 1);
         QCOMPARE(tabs->indexOf(form_->TabSheetImageGrabber), 2);
         QCOMPARE(tabs->indexOf(form_->TabSheetUDP), 3);
-        QCOMPARE(tabs->indexOf(form_->TabSheetSurface), 4);
+        QCOMPARE(tabs->indexOf(form_->Additions().TabSheetSurface), 4);
         QCOMPARE(tabs->tabText(4), QStringLiteral("Surface"));
-        QCOMPARE(tabs->indexOf(form_->TabSheetPlayback), 5);
+        QCOMPARE(tabs->indexOf(form_->Additions().TabSheetPlayback), 5);
         QCOMPARE(tabs->tabText(5), QStringLiteral("Playback"));
         // Not connected: the window's own visible pages, and the surface.
         QVERIFY(tabs->isTabVisible(0));

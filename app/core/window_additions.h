@@ -1,0 +1,38 @@
+// The pieces added beside the window's own pages, as TFormMain holds them:
+// created and wired by TFormMain::BuildAdditions (addition_wiring.cpp); each
+// lives in its own folder (app/feed, app/surface, app/health, app/config,
+// app/recording). Widgets are owned by their Qt parents.
+#pragma once
+
+#include <memory>
+
+class QWidget;
+
+namespace qz {
+
+class ParamsFileButtons;
+class PlaybackPage;
+class ProfileFeed;
+class RecordControls;
+class StreamHealthLabels;
+class SurfaceView;
+
+struct WindowAdditions {
+    // Every profile the result workers receive (app/feed); subscribe here.
+    std::shared_ptr<qz::ProfileFeed> feed;
+    // The "Surface" page after the window's own pages (app/surface).
+    QWidget *TabSheetSurface = nullptr;
+    qz::SurfaceView *SurfaceView = nullptr;
+    // The stream-health row of the "UDP" page (app/health).
+    qz::StreamHealthLabels *UdpStreamHealth = nullptr;
+    // "Save to file" / "Load from file" of the "Parameters" page (app/config).
+    qz::ParamsFileButtons *ParamsFile = nullptr;
+    // Record buttons of the "Result viewer" and "UDP" pages (app/recording).
+    qz::RecordControls *ResultRecord = nullptr;
+    qz::RecordControls *UdpRecord = nullptr;
+    // The "Playback" page after "Surface" (app/recording).
+    QWidget *TabSheetPlayback = nullptr;
+    qz::PlaybackPage *PlaybackView = nullptr;
+};
+
+} // namespace qz
