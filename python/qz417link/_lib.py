@@ -10,8 +10,9 @@ from __future__ import annotations
 
 import ctypes
 import os
+from types import TracebackType
 import threading
-from typing import Any, Callable, Optional, Tuple
+from typing import Any, Callable, Optional, Tuple, Type, TypeVar
 
 from .errors import LibraryNotFound
 
@@ -100,3 +101,45 @@ def c_buffer(buffer: Any) -> Any:
     """A writable buffer (bytearray, C-contiguous NumPy array) as a ctypes array
     over the same memory, to be passed for a void * argument without a copy."""
     return (ctypes.c_char * memoryview(buffer).nbytes).from_buffer(buffer)
+
+
+# A socket handle that is none (what the library returns for a failure).
+NO_SOCKET = -1
+
+
+_Owner = TypeVar("_Owner", bound="SocketOwner")
+
+
+class SocketOwner:
+    """What Scanner and UdpStream share: one socket of the library, closed by
+    close() (defined by each), by leaving a with-block, or at the latest with
+    the object."""
+
+    _socket: int = NO_SOCKET
+
+    def close(self) -> None:
+        raise NotImplementedError
+
+    def __enter__(self: _Owner) -> _Owner:
+        return self
+
+    def __exit__(
+        self,
+        exc_type: Optional[Type[BaseException]],
+        exc: Optional[BaseException],
+        tb: Optional[TracebackType],
+    ) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        # A forgotten socket is closed at the latest with its object
+        # (quietly: at interpreter exit the modules may be gone already).
+        if getattr(self, "_socket", NO_SOCKET) != NO_SOCKET:
+            try:
+                self.close()
+            except Exception:
+                pass
+
+    @property
+    def closed(self) -> bool:
+        return self._socket == NO_SOCKET

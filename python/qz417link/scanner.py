@@ -6,8 +6,7 @@ import enum
 import os
 import struct
 import threading
-from types import TracebackType
-from typing import Optional, Type, Union
+from typing import Optional, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -21,7 +20,7 @@ from .profile import Profile, Scale, decode
 __all__ = ["Scanner", "FlushMode", "ANGLE_OUT_OF_RANGE", "angle_degrees"]
 
 ANGLE_OUT_OF_RANGE = -32768
-_NO_SOCKET = -1
+_NO_SOCKET = _lib.NO_SOCKET
 
 
 class FlushMode(enum.IntEnum):
@@ -34,7 +33,7 @@ def angle_degrees(units: int) -> float:
     return units * 60.0 / 32767
 
 
-class Scanner:
+class Scanner(_lib.SocketOwner):
     """A command connection to the scanner at an IPv4 address (or a Device
     from search(), whose scale then decodes the profiles).
 
@@ -60,30 +59,6 @@ class Scanner:
             reason = f": {os.strerror(err)}" if err else ""
             raise ConnectionFailed(f"no scanner answers at {self.address}, TCP port 417{reason}")
         self._socket = fd
-
-    def __enter__(self) -> "Scanner":
-        return self
-
-    def __exit__(
-        self,
-        exc_type: Optional[Type[BaseException]],
-        exc: Optional[BaseException],
-        tb: Optional[TracebackType],
-    ) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        # A forgotten connection is closed at the latest with its object
-        # (quietly: at interpreter exit the modules may be gone already).
-        if getattr(self, "_socket", _NO_SOCKET) != _NO_SOCKET:
-            try:
-                self.close()
-            except Exception:
-                pass
-
-    @property
-    def closed(self) -> bool:
-        return self._socket == _NO_SOCKET
 
     def close(self) -> None:
         """Closes the connection; closing twice does nothing."""

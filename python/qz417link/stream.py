@@ -4,8 +4,7 @@ from __future__ import annotations
 
 import os
 import time
-from types import TracebackType
-from typing import Iterator, Optional, Type
+from typing import Iterator, Optional
 
 from . import _lib
 from .errors import Closed, StreamUnavailable, Timeout
@@ -14,10 +13,10 @@ from .profile import Profile, Scale, decode
 __all__ = ["UdpStream", "DEFAULT_PORT"]
 
 DEFAULT_PORT = 6003
-_NO_SOCKET = -1
+_NO_SOCKET = _lib.NO_SOCKET
 
 
-class UdpStream:
+class UdpStream(_lib.SocketOwner):
     """Receives 4100-byte profile packets on a local UDP port.
 
     Iterating yields decoded profiles; each step waits at most `timeout`
@@ -46,28 +45,6 @@ class UdpStream:
             reason = f": {os.strerror(err)}" if err else ""
             raise StreamUnavailable(f"cannot receive on UDP port {port}{reason}")
         self._socket = fd
-
-    def __enter__(self) -> "UdpStream":
-        return self
-
-    def __exit__(
-        self,
-        exc_type: Optional[Type[BaseException]],
-        exc: Optional[BaseException],
-        tb: Optional[TracebackType],
-    ) -> None:
-        self.close()
-
-    def __del__(self) -> None:
-        if getattr(self, "_socket", _NO_SOCKET) != _NO_SOCKET:
-            try:
-                self.close()
-            except Exception:
-                pass
-
-    @property
-    def closed(self) -> bool:
-        return self._socket == _NO_SOCKET
 
     def close(self) -> None:
         fd, self._socket = self._socket, _NO_SOCKET
