@@ -200,7 +200,8 @@ TEST(Recorder, FileThatCannotBeCreatedIsRefusedAtStart) {
 // 2 MiB tmpfs until the disk is full, then checks that the recorder failed
 // with the system's reason and that the file holds what was written.
 // Writes one line "<state> <written> <readable> <error>" to `out`.
-void RecordOntoFullDisk(int out, const std::string &mountPoint) {
+void RecordOntoFullDisk(int out, const std::string &mountPoint,
+                        std::chrono::milliseconds flushInterval) {
     std::string line;
     if (unshare(CLONE_NEWNS) != 0 ||
         mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
@@ -210,7 +211,7 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint) {
         Recorder rec;
         RecorderSettings s;
         s.path = mountPoint + "/full.h5";
-        s.flushInterval = 20ms;
+        s.flushInterval = flushInterval;
         std::string error;
         if (!rec.Start(s, &error)) {
             line = "start-failed " + error;
@@ -219,6 +220,7 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint) {
                 const Packet p = MakePacket(i);
                 while (!rec.Push(p.data(), {}) && rec.Active())
                     std::this_thread::sleep_for(100us);
+                std::this_thread::sleep_for(300us);
             }
             const RecorderStatus st = WaitEnded(rec);
             rec.Stop();
@@ -242,7 +244,17 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint) {
     (void)!write(out, line.data(), line.size());
 }
 
-TEST(Recorder, FullDiskStopsWithTheReasonAndKeepsWhatWasWritten) {
+// Once with flushes every 20 ms, and once with the default interval, so that
+// the disk is full before the first flush.
+class FullDisk : public ::testing::TestWithParam<std::chrono::milliseconds> {};
+
+INSTANTIATE_TEST_SUITE_P(Recorder, FullDisk,
+                         ::testing::Values(20ms, RecorderSettings{}.flushInterval),
+                         [](const auto &info) {
+                             return "FlushEvery" + std::to_string(info.param.count()) + "ms";
+                         });
+
+TEST_P(FullDisk, StopsWithTheReasonAndKeepsWhatWasWritten) {
     TempDir dir;
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
@@ -250,7 +262,7 @@ TEST(Recorder, FullDiskStopsWithTheReasonAndKeepsWhatWasWritten) {
     ASSERT_GE(child, 0);
     if (child == 0) {
         close(fds[0]);
-        RecordOntoFullDisk(fds[1], dir.path());
+        RecordOntoFullDisk(fds[1], dir.path(), GetParam());
         _exit(0);
     }
     close(fds[1]);

@@ -203,17 +203,19 @@ std::size_t RecordingWriter::FittingProfiles(std::size_t n) const {
     if (statvfs(directory_.c_str(), &fs) != 0)
         return n; // no figure: rely on the write's own error
     const std::uint64_t free = static_cast<std::uint64_t>(fs.f_bavail) * fs.f_frsize;
-    // A chunk takes its whole size on disk once it is written, and a partly
-    // filled one may still wait in HDF5's chunk cache: count it as not yet
-    // on the disk.
+    // A chunk takes its whole size on disk once it is written. The chunk
+    // that holds the last row written may still wait in HDF5's chunk cache,
+    // partly filled or just completed (it is written when a later chunk
+    // takes its place, or at the next flush): count it, and every chunk the
+    // new rows touch, as not yet on the disk.
     const auto chunks = [](std::uint64_t first, std::uint64_t end, std::uint64_t perChunk) {
         return (end + perChunk - 1) / perChunk - first / perChunk;
     };
+    const std::uint64_t lastRow = profiles_ == 0 ? 0 : profiles_ - 1;
     const auto needed = [&](std::uint64_t m) {
         const std::uint64_t after = profiles_ + m;
-        return chunks(profiles_, after, kPacketChunkRows) * kPacketChunkRows * kPacketSize +
-               2 * chunks(profiles_, after, kTimeChunkRows) * kTimeChunkRows *
-                   sizeof(std::int64_t) +
+        return chunks(lastRow, after, kPacketChunkRows) * kPacketChunkRows * kPacketSize +
+               2 * chunks(lastRow, after, kTimeChunkRows) * kTimeChunkRows * sizeof(std::int64_t) +
                kSpaceReserve;
     };
     if (needed(n) <= free)
