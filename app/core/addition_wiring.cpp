@@ -3,17 +3,21 @@
 // "Surface" page after the other left pages, the stream-health row under
 // the counters of the "UDP" page, the parameter-file buttons under the
 // block's four buttons, the Record controls of the "Result viewer" and "UDP"
-// pages and the "Playback" page after "Surface". The pieces themselves live
-// in app/feed, app/surface, app/health, app/config and app/recording.
+// pages and the "Playback" page after "Surface", and the note a running
+// recording takes of each parameter block written to the scanner. The pieces
+// themselves live in app/feed, app/surface, app/health, app/config and
+// app/recording.
 #include <algorithm>
 #include <cstring>
 
+#include <QMetaObject>
 #include <QTabWidget>
 #include <QTableWidget>
 
 #include "config/params_file_buttons.h"
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/post_gate.h"
 #include "core/window_additions.h"
 #include "core/worker_threads.h"
 #include "feed/profile_feed.h"
@@ -96,7 +100,32 @@ void TFormMain::BuildAdditions() {
                                          kRecordTop, a.feed, qz::FeedSource::Udp, header);
 }
 
+void qz::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
+                                   std::int64_t wallNs) {
+    qz::recording::ParameterBlock copy{};
+    std::memcpy(copy.data(), block, copy.size());
+    for (qz::RecordControls *record : {additions.ResultRecord, additions.UdpRecord})
+        if (record != nullptr)
+            record->NoteParameterBlock(copy, wallNs);
+}
+
 void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &)) {
+    // A block the worker wrote goes to the window thread by value, with the
+    // time it was written, for a running recording to note.
+    std::shared_ptr<qz::PostGate> gate = postGate_;
+    hooks.configWritten = [gate](const std::uint8_t *block) {
+        qz::recording::ParameterBlock copy{};
+        std::memcpy(copy.data(), block, copy.size());
+        const std::int64_t wallNs = qz::recording::ReceiveTime::Now().wallNs;
+        gate->with([&](TFormMain &f) {
+            QMetaObject::invokeMethod(
+                &f,
+                [&f, copy, wallNs] {
+                    qz::NoteParameterBlockWritten(f.Additions(), copy.data(), wallNs);
+                },
+                Qt::QueuedConnection);
+        });
+    };
     std::shared_ptr<qz::ProfileFeed> feed = additions_->feed;
     if (proc == &qz::ResultThreadProc) {
         hooks.packetReceived = [feed](const std::uint8_t *packet) {

@@ -1,11 +1,13 @@
 // The view timer's tick: its frame, the dispatch on WorkerMode, and the idle
 // duty that services parameter requests while no worker runs.
+#include <chrono>
 #include <vector>
 
 #include <QTimer>
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_additions.h"
 #include "core/worker_threads.h"
 
 namespace {
@@ -52,7 +54,12 @@ void TFormMain::TimerViewTimer() {
 void TFormMain::IdleDuty() {
     std::int32_t failed = -1;
     bool fetched = false;
-    const bool ok = qz::ServiceRequests([this] { ApplyConfigToControls(); }, &failed) &&
+    const auto written = [this](const std::uint8_t *block) {
+        const auto wall = std::chrono::system_clock::now().time_since_epoch();
+        qz::NoteParameterBlockWritten(
+            Additions(), block, std::chrono::duration_cast<std::chrono::nanoseconds>(wall).count());
+    };
+    const bool ok = qz::ServiceRequests([this] { ApplyConfigToControls(); }, &failed, written) &&
                     qz::FetchRequestedImage(IdleImage(), &fetched, &failed);
     if (!ok) {
         QZ417_Disconnect(DeviceSocket.exchange(-1));

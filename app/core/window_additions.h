@@ -4,6 +4,7 @@
 // app/recording). Widgets are owned by their Qt parents.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 
 class QWidget;
@@ -34,5 +35,10 @@ struct WindowAdditions {
     QWidget *TabSheetPlayback = nullptr;
     qz::PlaybackPage *PlaybackView = nullptr;
 };
+
+// A parameter block (QZ417_CONFIG_SIZE bytes) was written to the scanner at
+// wall-clock time wallNs: a running recording notes it. Window thread only.
+void NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
+                               std::int64_t wallNs);
 
 } // namespace qz

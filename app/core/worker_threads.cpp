@@ -48,7 +48,8 @@ void HandOver(const WorkerHooks &hooks, const std::uint8_t *packet) {
 
 } // namespace
 
-bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *failedSocket) {
+bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *failedSocket,
+                     const std::function<void(const std::uint8_t *)> &configWritten) {
     if (RequestWriteParams.exchange(0) != 0) {
         const ConfigArea copy = DeviceConfig.read();
         const std::int32_t socket = DeviceSocket.load();
@@ -56,6 +57,8 @@ bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *fail
             *failedSocket = socket;
             return false;
         }
+        if (configWritten)
+            configWritten(copy.data());
     }
     if (RequestReadParams.exchange(0) != 0) {
         if (!ReadConfig(failedSocket))
@@ -117,7 +120,7 @@ int ResultThreadProc(const WorkerRun &run) {
     EnterMode(kModeResult);
     while (runEvent->wait(kLoopTest)) {
         std::int32_t failed = -1;
-        if (!ServiceRequests(run.hooks.configRead, &failed)) {
+        if (!ServiceRequests(run.hooks.configRead, &failed, run.hooks.configWritten)) {
             DropConnection(failed);
             break;
         }
@@ -153,7 +156,7 @@ int ImageThreadProc(const WorkerRun &run) {
         // Every pass fetches a new image anyway.
         RequestImage = 0;
         std::int32_t failed = -1;
-        if (!ServiceRequests(run.hooks.configRead, &failed)) {
+        if (!ServiceRequests(run.hooks.configRead, &failed, run.hooks.configWritten)) {
             DropConnection(failed);
             break;
         }

@@ -25,6 +25,9 @@ struct WorkerHooks {
     std::function<void(const std::uint8_t *)> packetReceived;
     // UDP worker: its port could not be bound (error: the system's errno).
     std::function<void(std::uint16_t port, int error)> udpPortFailed;
+    // After every successful write of the parameter block: the block written
+    // (QZ417_CONFIG_SIZE bytes). Must not block.
+    std::function<void(const std::uint8_t *)> configWritten;
 };
 
 // The events one thread was started with. Each thread keeps its own copies,
@@ -41,10 +44,12 @@ struct WorkerRun {
 };
 
 // Write, read and flush requests, in that order, each flag cleared before its
-// transfer. configRead runs after each successful read. Returns false at the
-// first library call that fails, with the handle it was given in
-// *failedSocket; the caller closes the connection.
-bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *failedSocket);
+// transfer. configRead runs after each successful read, configWritten after
+// each successful write. Returns false at the first library call that fails,
+// with the handle it was given in *failedSocket; the caller closes the
+// connection.
+bool ServiceRequests(const std::function<void()> &configRead, std::int32_t *failedSocket,
+                     const std::function<void(const std::uint8_t *)> &configWritten = {});
 
 // If RequestImage is set: clears it, pauses 100 ms and fetches one image
 // into scratch, publishing it to ImageBuffer on success. Returns false when

@@ -122,6 +122,12 @@ RecordControls::~RecordControls() {
     recorder_.Stop();
 }
 
+void RecordControls::NoteParameterBlock(const recording::ParameterBlock &block,
+                                        std::int64_t wallNs) {
+    if (Recording())
+        recorder_.PushParameterBlock(block, wallNs);
+}
+
 bool RecordControls::Recording() const {
     return recorder_.Status().state == recording::RecorderState::Recording;
 }

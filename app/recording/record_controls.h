@@ -39,6 +39,10 @@ public:
     bool StartRecording(const QString &path, const recording::RecordingLimits &limits);
     void StopRecording();
     bool Recording() const;
+    // A parameter block written to the scanner at wallNs: the running
+    // recording notes it before the profiles that follow. Ignored when not
+    // recording.
+    void NoteParameterBlock(const recording::ParameterBlock &block, std::int64_t wallNs);
     recording::RecorderStatus Status() const { return recorder_.Status(); }
 
     QPushButton *button() const { return button_; }
