@@ -26,7 +26,7 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "core/window_additions.h"
-#include "emulator.h"
+#include "emulated_window.h"
 #include "feed/profile_feed.h"
 #include "model/recording/recording_file.h"
 #include "recording/record_controls.h"
@@ -37,12 +37,11 @@ class RecordParamsDiskTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<qzsim::Emulator> sim_;
-    std::unique_ptr<TFormMain> form_;
+    qztest::EmulatedWindow window_;
     QTemporaryDir dir_;
 
-    TFormMain &f() { return *form_; }
-    bool connected() { return f().ButtonConnect->text() == QLatin1String("Disconnect"); }
+    TFormMain &f() { return window_.form(); }
+    qzsim::Emulator &sim() { return window_.sim(); }
 
     void startWorker(QPushButton *button, std::uint8_t mode) {
         button->click();
@@ -52,51 +51,24 @@ private:
         button->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
     }
-    static void CloseMessages() {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w))
-                box->close();
-    }
     static std::string Native(const QString &path) { return QFile::encodeName(path).toStdString(); }
 
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        qz::ResetAppState();
         qzsim::EmulatorOptions options;
         options.count = 1;
         options.announceIntervalMs = 100;
         options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
-        sim_ = std::make_unique<qzsim::Emulator>(options);
-        std::string error;
-        if (!sim_->start(&error))
-            QSKIP(qPrintable(QStringLiteral("the emulated scanner cannot start here: ") +
-                             QString::fromStdString(error)));
-        form_ = std::make_unique<TFormMain>();
-        FormMain = form_.get();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        f().SetSearchTimeoutForTest(700);
-        f().ButtonSearch->click();
-        QVERIFY2(QTest::qWaitFor([this] { return f().ButtonConnect->isEnabled(); }, 5000),
-                 "the search found no emulated scanner");
-        f().ButtonConnect->click();
-        QVERIFY2(connected(), "the window did not connect to the emulated scanner");
+        const std::string error = window_.start(options);
+        if (!window_.scannerStarted())
+            QSKIP(error.c_str());
+        QVERIFY2(error.empty(), error.c_str());
+        const std::string failed = window_.connect();
+        QVERIFY2(failed.empty(), failed.c_str());
     }
 
-    void cleanupTestCase() {
-        CloseMessages();
-        if (form_) {
-            if (connected())
-                f().ButtonConnect->click();
-            form_->close();
-            form_->ShutdownWorkers();
-        }
-        form_.reset();
-        FormMain = nullptr;
-        if (sim_)
-            sim_->stop();
-    }
+    void cleanupTestCase() { window_.stop(); }
 
     void aBlockWrittenWhileRecordingIsNoted() {
         qz::RecordControls *controls = f().Additions().ResultRecord;
@@ -123,12 +95,12 @@ private slots:
         std::vector<rec::ParameterBlock> written;
         for (std::uint8_t value : {std::uint8_t{0x5A}, std::uint8_t{0xA5}}) {
             DeviceConfig.edit([value](qz::ConfigArea &c) { c.data()[500] = value; });
-            const auto writes = sim_->commandsServed(0, 5);
+            const auto writes = sim().commandsServed(0, 5);
             RequestWriteParams = 1;
-            QTRY_VERIFY_WITH_TIMEOUT(sim_->commandsServed(0, 5) > writes, 5000);
-            QCOMPARE(sim_->config(0)[500], value);
+            QTRY_VERIFY_WITH_TIMEOUT(sim().commandsServed(0, 5) > writes, 5000);
+            QCOMPARE(sim().config(0)[500], value);
             rec::ParameterBlock b{};
-            std::memcpy(b.data(), sim_->config(0).data(), b.size());
+            std::memcpy(b.data(), sim().config(0).data(), b.size());
             written.push_back(b);
             const std::uint64_t count = controls->Status().written;
             QTRY_VERIFY_WITH_TIMEOUT(controls->Status().written > count + 20, 5000);
@@ -198,7 +170,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f().Additions().feed->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
         stopWorker(f().ButtonUDPResult);
-        CloseMessages();
+        qztest::EmulatedWindow::CloseMessageBoxes();
 
         // The file holds the first profiles the worker received, byte for byte.
         rec::RecordingReader reader(Native(path));

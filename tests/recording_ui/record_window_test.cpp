@@ -17,7 +17,7 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "core/window_additions.h"
-#include "emulator.h"
+#include "emulated_window.h"
 #include "feed/profile_feed.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
@@ -29,59 +29,39 @@ class RecordWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<qzsim::Emulator> sim_;
-    std::unique_ptr<TFormMain> form_;
+    qztest::EmulatedWindow window_;
+
+    TFormMain &f() { return window_.form(); }
     QTemporaryDir dir_;
 
     void StartUdp() {
-        form_->ButtonUDPResult->click();
+        f().ButtonUDPResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 5000);
     }
     void StopUdp() {
-        form_->ButtonUDPResult->click();
+        f().ButtonUDPResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
-    }
-    static void CloseMessages() {
-        for (QWidget *w : QApplication::topLevelWidgets())
-            if (auto *box = qobject_cast<QMessageBox *>(w))
-                box->close();
     }
 
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        qz::ResetAppState();
         qzsim::EmulatorOptions options;
         options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
-        sim_ = std::make_unique<qzsim::Emulator>(options);
-        std::string error;
-        if (!sim_->start(&error))
-            QSKIP(qPrintable(QStringLiteral("the emulated scanner cannot start here: ") +
-                             QString::fromStdString(error)));
-        form_ = std::make_unique<TFormMain>();
-        FormMain = form_.get();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
-        form_->PageControlQZ417->setCurrentWidget(form_->TabSheetUDP);
+        const std::string error = window_.start(options);
+        if (!window_.scannerStarted())
+            QSKIP(error.c_str());
+        QVERIFY2(error.empty(), error.c_str());
+        f().PageControlQZ417->setCurrentWidget(f().TabSheetUDP);
     }
 
-    void cleanupTestCase() {
-        CloseMessages();
-        if (form_) {
-            form_->close();
-            form_->ShutdownWorkers();
-        }
-        form_.reset();
-        FormMain = nullptr;
-        if (sim_)
-            sim_->stop();
-    }
+    void cleanupTestCase() { window_.stop(); }
 
     void recordsEveryReceivedProfileInOrder() {
-        qz::RecordControls *controls = form_->Additions().UdpRecord;
+        qz::RecordControls *controls = f().Additions().UdpRecord;
         QVERIFY(controls != nullptr);
         // An independent subscriber sees what the worker received.
-        auto witness = form_->Additions().feed->Subscribe(1 << 16);
+        auto witness = f().Additions().feed->Subscribe(1 << 16);
         QVERIFY(witness);
         const QString path = dir_.filePath(QStringLiteral("udp.qzrec"));
         QVERIFY(controls->StartRecording(path, {}));
@@ -131,7 +111,7 @@ private slots:
     }
 
     void aCountLimitEndsTheRecordingWhileAcquisitionRuns() {
-        qz::RecordControls *controls = form_->Additions().UdpRecord;
+        qz::RecordControls *controls = f().Additions().UdpRecord;
         const QString path = dir_.filePath(QStringLiteral("limit.qzrec"));
         rec::RecordingLimits limits;
         limits.profiles = 300;
@@ -141,8 +121,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(controls->button()->text(), QStringLiteral("Record"), 2000);
         QCOMPARE(controls->Status().reason, rec::StopReason::CountLimit);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
-        const std::uint64_t pushed = form_->Additions().feed->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(form_->Additions().feed->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = f().Additions().feed->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().feed->pushed() > pushed + 100, 5000);
         StopUdp();
         rec::RecordingReader reader(QFile::encodeName(path).toStdString());
         QCOMPARE(reader.profiles(), std::uint64_t{300});
@@ -150,19 +130,19 @@ private slots:
     }
 
     void anUnwritablePathGivesAMessageAndAcquisitionRunsOn() {
-        qz::RecordControls *controls = form_->Additions().UdpRecord;
+        qz::RecordControls *controls = f().Additions().UdpRecord;
         StartUdp();
         QSignalSpy messages(controls, &qz::RecordControls::messageShown);
         QVERIFY(!controls->StartRecording(QStringLiteral("/nonexistent-qz417-dir/x.qzrec"), {}));
         QCOMPARE(messages.count(), 1);
         QVERIFY(controls->lastMessage().contains(QStringLiteral("could not start")));
         QCOMPARE(controls->button()->text(), QStringLiteral("Record"));
-        const std::uint64_t pushed = form_->Additions().feed->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(form_->Additions().feed->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = f().Additions().feed->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().feed->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
-        CloseMessages();
+        qztest::EmulatedWindow::CloseMessageBoxes();
         StopUdp();
-        QCOMPARE(form_->Additions().feed->subscriberCount(), 1); // the surface page's own
+        QCOMPARE(f().Additions().feed->subscriberCount(), 1); // the surface page's own
     }
 };
 
