@@ -18,6 +18,7 @@
 #include <sstream>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
@@ -302,6 +303,32 @@ TEST_F(RecordingExport, AWriteErrorIsAnErrorAndLeavesTheOlderFileAsItWas) {
     struct stat st {};
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
+}
+
+TEST_F(RecordingExport, ALinkedFileIsReplacedBehindItsLinkAndAPipeIsWrittenInPlace) {
+    const std::string real = dir_.file("real.csv");
+    const std::string link = dir_.file("link.csv");
+    { std::ofstream(real) << "older export\n"; }
+    std::filesystem::create_symlink("real.csv", link);
+    ExportRecording(*reader_, Request(ExportFormat::Csv, 0, 1), link);
+    EXPECT_TRUE(std::filesystem::is_symlink(link));
+    const std::string expected = "profile,point,time_s,x_mm,z_mm\n"
+                                 "0,2,0.000000000,25,300\n0,3,0.000000000,-50,150\n";
+    EXPECT_EQ(ReadAll(real), expected);
+    EXPECT_EQ(Leftovers(dir_), (std::vector<std::string>{"link.csv", "real.csv"}));
+
+    // As /dev/stdout into a pipe: the same bytes through the pipe.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    ExportRecording(*reader_, Request(ExportFormat::Csv, 0, 1),
+                    "/proc/self/fd/" + std::to_string(fds[1]));
+    ::close(fds[1]);
+    std::string piped;
+    char buffer[4096];
+    for (ssize_t n; (n = ::read(fds[0], buffer, sizeof buffer)) > 0;)
+        piped.append(buffer, static_cast<std::size_t>(n));
+    ::close(fds[0]);
+    EXPECT_EQ(piped, expected);
 }
 
 TEST_F(RecordingExport, ProgressCoversTheWorkAndACancelLeavesNothing) {

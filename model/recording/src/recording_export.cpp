@@ -9,8 +9,8 @@
 #include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
-#include <filesystem>
 #include <limits>
 #include <random>
 #include <string_view>
@@ -38,20 +38,25 @@ std::string ErrnoText(int error) {
 class ExportFile {
 public:
     explicit ExportFile(const std::string &path) : path_(path) {
-        std::string target = path;
         struct stat st {};
-        if (::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-            // Write where the link points, as opening the name would.
-            std::error_code ec;
-            const auto resolved = std::filesystem::weakly_canonical(path, ec);
-            if (!ec)
-                target = resolved.string();
-        }
-        const bool exists = ::stat(target.c_str(), &st) == 0;
+        const bool exists = ::stat(path.c_str(), &st) == 0;
         if (exists && S_ISDIR(st.st_mode))
             Fail(EISDIR);
-        if (exists && !S_ISREG(st.st_mode)) {
-            fd_ = ::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+        struct stat own {};
+        const bool symlink = ::lstat(path.c_str(), &own) == 0 && S_ISLNK(own.st_mode);
+        std::string target = path;
+        if (exists && S_ISREG(st.st_mode) && symlink) {
+            // A link to a file: the finished file replaces the file, the link stays.
+            if (char *real = ::realpath(path.c_str(), nullptr)) {
+                target = real;
+                std::free(real);
+            } else {
+                target.clear();
+            }
+        }
+        // A device, a pipe (/dev/stdout), a dangling link: written in place.
+        if ((exists && !S_ISREG(st.st_mode)) || (!exists && symlink) || target.empty()) {
+            fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
             if (fd_ < 0)
                 Fail(errno);
             return;
