@@ -138,6 +138,10 @@ ExportDialog::ExportDialog(QWidget *parent, const ExportSource &source)
     connect(path_, &QLineEdit::textEdited, this, [this] { pathEdited_ = true; });
     connect(format_, &QComboBox::currentIndexChanged, this, &ExportDialog::FormatChanged);
     connect(pitchButton_, &QRadioButton::toggled, this, [this] { FormatChanged(); });
+    connect(first_, &QSpinBox::valueChanged, this, [this] {
+        if (format() == ExportFormat::ProfileText)
+            UpdateDefaultPath();
+    });
     FormatChanged();
 }
 
@@ -160,11 +164,15 @@ void ExportDialog::FormatChanged() {
     speedButton_->setEnabled(cloud);
     pitch_->setEnabled(cloud && pitchButton_->isChecked());
     speed_->setEnabled(cloud && speedButton_->isChecked());
-    if (!pathEdited_) {
-        ExportSource now = source_;
-        now.shown = first_->value() - 1;
-        path_->setText(DefaultPath(now, f));
-    }
+    UpdateDefaultPath();
+}
+
+void ExportDialog::UpdateDefaultPath() {
+    if (pathEdited_)
+        return;
+    ExportSource now = source_;
+    now.shown = first_->value() - 1; // the profile text is named after its profile
+    path_->setText(DefaultPath(now, format()));
 }
 
 void ExportDialog::Browse() {

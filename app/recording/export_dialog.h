@@ -61,6 +61,7 @@ public:
 private:
     recording::ExportFormat format() const;
     void FormatChanged();
+    void UpdateDefaultPath(); // unless the user chose the file
     void Browse();
 
     ExportSource source_;

@@ -1,5 +1,8 @@
 #include "recording/export_job.h"
 
+#include <pthread.h>
+#include <signal.h>
+
 #include <exception>
 
 #include "model/recording/recording_file.h"
@@ -25,6 +28,12 @@ bool ExportJob::Start(const std::string &recordingPath, const recording::ExportR
     done_ = 0;
     total_ = 0;
     thread_ = std::thread([this, recordingPath, request, outputPath] {
+        // Writing into a pipe whose reader went away fails with EPIPE
+        // instead of ending the program.
+        sigset_t pipe;
+        sigemptyset(&pipe);
+        sigaddset(&pipe, SIGPIPE);
+        pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
         ExportOutcome outcome;
         outcome.outputPath = outputPath;
         try {

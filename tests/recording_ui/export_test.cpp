@@ -242,6 +242,9 @@ private slots:
         QVERIFY(dialog->pitchBox()->isEnabled());
         QVERIFY(dialog->pathEdit()->text().endsWith(QStringLiteral("line1.ply")));
         dialog->formatBox()->setCurrentIndex(3);
+        dialog->firstBox()->setValue(50); // the offered name follows the profile
+        QCOMPARE(dialog->pathEdit()->text(), dir_.filePath(QStringLiteral("line1_00050.txt")));
+        dialog->firstBox()->setValue(42);
 
         const QString out = dir_.filePath(QStringLiteral("shown.txt"));
         dialog->pathEdit()->setText(out);
@@ -379,6 +382,21 @@ private slots:
         QVERIFY(controls()->lastMessage().contains(QStringLiteral("cancelled")));
         QVERIFY(controls()->button()->isEnabled());
         QTRY_VERIFY(controls()->progressDialog() == nullptr);
+
+        // A reader that goes away: the export fails, the program lives on.
+        rec::ExportRequest csv;
+        csv.count = kProfiles;
+        QVERIFY(controls()->StartExport(csv, fifo));
+        const int gone = ::open(QFile::encodeName(fifo).constData(), O_RDONLY | O_NONBLOCK);
+        QVERIFY(gone >= 0);
+        // Past the opening: the first profiles were read.
+        QTRY_VERIFY(controls()->progressDialog() && controls()->progressDialog()->value() > 0);
+        ::close(gone);
+        QVERIFY(WaitForOutcome(before + 2));
+        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Failed);
+        const QStringList messages = TakeMessages(form_.get());
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("Broken pipe")), qPrintable(messages[0]));
 
         // What the other cases wrote and nothing else: no part of a file.
         QVERIFY(QFile::remove(fifo));
