@@ -235,6 +235,16 @@ TEST_F(RecordingExport, RangesAtBothEndsPassAndBeyondAreRefusedBeforeAnyFileExis
         EXPECT_FALSE(std::filesystem::exists(out)) << says;
     }
 
+    // Never onto the recording itself, under any name.
+    const std::string alias = dir_.file("alias.h5");
+    std::filesystem::create_hard_link(path_, alias);
+    for (const std::string &self : {path_, alias}) {
+        EXPECT_EQ(FailureOf(Request(ExportFormat::Csv, 0, 1), self), ExportError::Kind::Request);
+        EXPECT_NE(message_.find("is the recording itself"), std::string::npos) << message_;
+    }
+    EXPECT_EQ(RecordingReader(path_).profiles(), kProfiles);
+    std::filesystem::remove(alias);
+
     const std::string empty = dir_.file("empty.h5");
     RecordingWriter(empty, {}).Close(0, EndState::Closed);
     RecordingReader emptyReader(empty);

@@ -372,6 +372,13 @@ ExportResult ExportRecording(RecordingReader &reader, const ExportRequest &reque
     const std::string problem = ExportRequestProblem(request, reader.profiles(), reader.path());
     if (!problem.empty())
         throw ExportError(ExportError::Kind::Request, problem);
+    // Written onto its own recording, the export would replace what it reads.
+    struct stat in {};
+    struct stat existing {};
+    if (::stat(reader.path().c_str(), &in) == 0 && ::stat(outputPath.c_str(), &existing) == 0 &&
+        in.st_dev == existing.st_dev && in.st_ino == existing.st_ino)
+        throw ExportError(ExportError::Kind::Request,
+                          outputPath + " is the recording itself: choose another file");
     const ProfileScale scale = RecordedScale(reader.announcement());
     ExportFile out(outputPath);
     ExportResult result;
