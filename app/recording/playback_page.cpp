@@ -12,6 +12,7 @@
 #include <QStandardPaths>
 
 #include "model/device_description.h"
+#include "recording/export_controls.h"
 #include "views/profile_chart.h"
 
 namespace qz {
@@ -77,7 +78,10 @@ PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
     speed_->addItems({QStringLiteral("Real time"), QStringLiteral("2x"), QStringLiteral("10x"),
                       QStringLiteral("As fast as possible")});
     speed_->setGeometry(222, kRow3 + 1, 140, 23);
-    file_ = MakeLabel(this, "LabelPlaybackFile", QString(), 368, kRow3 + 4, 268);
+    file_ = MakeLabel(this, "LabelPlaybackFile", QString(), 368, kRow3 + 4, 188);
+    export_ = new ExportControls(this, QRect(560, kRow3, 76, 25), [this] {
+        return ExportSource{recordingPath_, player_.profiles(), player_.shown()};
+    });
     for (QWidget *w : {static_cast<QWidget *>(play_), static_cast<QWidget *>(back_),
                        static_cast<QWidget *>(forward_)})
         w->setEnabled(false);
@@ -118,7 +122,10 @@ void PlaybackPage::OpenClick() {
 
 bool PlaybackPage::OpenRecording(const QString &path) {
     std::string error;
-    if (!player_.Open(QFile::encodeName(path).toStdString(), &error)) {
+    const bool opened = player_.Open(QFile::encodeName(path).toStdString(), &error);
+    recordingPath_ = opened ? path : QString();
+    export_->Update();
+    if (!opened) {
         auto *box = new QMessageBox(QMessageBox::Warning, QStringLiteral("Playback"),
                                     QStringLiteral("The recording could not be opened: %1")
                                         .arg(QString::fromStdString(error)),

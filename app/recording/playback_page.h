@@ -1,6 +1,7 @@
 // The "Playback" page: a recording shown through the same chart class as
 // the live pages, with its counters and rates, and played into the profile
-// feed (so the "Surface" page shows it too), with no scanner connected.
+// feed (so the "Surface" page shows it too), with no scanner connected;
+// "Export..." writes profiles of it to a file.
 #pragma once
 
 #include <QElapsedTimer>
@@ -21,6 +22,7 @@ class QSlider;
 
 namespace qz {
 
+class ExportControls;
 class ProfileChart;
 
 class PlaybackPage : public QWidget {
@@ -44,6 +46,8 @@ public:
     QLabel *positionLabel() const { return position_; }
     QLabel *counterLabel() const { return counter_; }
     QLabel *rateLabel() const { return rate_; }
+    // "Export...": profiles of the open recording to a file.
+    ExportControls *exportControls() const { return export_; }
     // Charts drawn since the recording was opened.
     std::uint64_t plotted() const { return plotted_; }
 
@@ -68,6 +72,8 @@ private:
     QPushButton *forward_ = nullptr;
     QSlider *slider_ = nullptr;
     QComboBox *speed_ = nullptr;
+    ExportControls *export_ = nullptr;
+    QString recordingPath_; // the file open, for the export
     QTimer timer_;
     std::int64_t drawn_ = -1;
     std::uint64_t plotted_ = 0;

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <vector>
 
-#include "model/device_description.h"
+#include "model/recording/recording_export.h"
 
 namespace qz {
 
@@ -36,14 +36,7 @@ bool Player::Open(const std::string &path, std::string *error) {
     }
     profiles_ = reader_->profiles();
     announcement_ = reader_->announcement();
-    scale_ = ProfileScale{};
-    if (announcement_) {
-        const DeviceDescription d = DecodeDescription(announcement_->data() + 12);
-        scale_.rangeXEmr = d.rangeXEmr;
-        scale_.rangeZ = d.rangeZ;
-        scale_.discreteValue = d.discreteValue;
-        scale_.errorValue = d.errorValue;
-    }
+    scale_ = recording::RecordedScale(announcement_);
     next_ = 0;
     haveCurrent_ = false;
     shown_ = -1;

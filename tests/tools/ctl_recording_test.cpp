@@ -1,13 +1,14 @@
 // qz417ctl recording info|export on recordings written here: the summary,
 // the points of CSV, PLY and PCD in millimetres with the recorded scale, the
 // profile file of one profile, and the refusals of bad files and ranges.
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "ctl_process.h"
-#include "profile_output.h"
 #include "model/recording/recording_file.h"
+#include "profile_output.h"
 #include <gtest/gtest.h>
 
 namespace qzctltest {
@@ -126,6 +127,27 @@ TEST_F(CtlRecording, BadFilesAndRangesAreRefusedWithTheReason) {
         EXPECT_EQ(r.status, 2) << c.says << ": " << r.err;
         EXPECT_NE(r.err.find(c.says), std::string::npos) << r.err;
     }
+}
+
+TEST_F(CtlRecording, AnOutputThatCannotBeWrittenFailsAndLeavesNoFile) {
+    const std::string out = dir_ + "/missing/p.csv";
+    CtlResult r = RunCtl({"recording", "export", path_, "--format", "csv", "-o", out});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("cannot write " + out + ": No such file or directory"), std::string::npos)
+        << r.err;
+    r = RunCtl({"recording", "export", path_, "--format", "ply", "-o", dir_});
+    EXPECT_EQ(r.status, 2);
+    EXPECT_NE(r.err.find("Is a directory"), std::string::npos) << r.err;
+    // Only the recording: no part of an export was left.
+    std::vector<std::string> names;
+    for (const auto &e : std::filesystem::directory_iterator(dir_))
+        names.push_back(e.path().filename().string());
+    EXPECT_EQ(names, std::vector<std::string>{"r.h5"});
+    // Standard output as the file.
+    r = RunCtl(
+        {"recording", "export", path_, "--format", "pcd", "--count", "1", "-o", "/dev/stdout"});
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("POINTS 1\nDATA ascii\n28.75 0 250\n"), std::string::npos) << r.out;
 }
 
 } // namespace

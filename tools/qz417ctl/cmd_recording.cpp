@@ -1,22 +1,18 @@
 // qz417ctl recording info|export: what a recording holds, and profiles of it
 // as CSV, PLY or PCD point clouds, or as the program's own profile file.
-#include <algorithm>
-#include <array>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
-#include <fstream>
 #include <iostream>
-#include <optional>
+#include <string>
 #include <vector>
 
 #include "command_line.h"
 #include "commands.h"
-#include "model/device_description.h"
 #include "failure.h"
-#include "profile_output.h"
+#include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
-#include "model/profile_packet.h"
 
 namespace qzctl {
 
@@ -46,19 +42,6 @@ constexpr const char *kHelp =
     "  txt    the program's own profile file for one profile (--first I)\n"
     "\n"
     "Exit status 2 for a file that is no readable recording or a range beyond it.\n";
-
-// The scale of the points: the recorded announcement's description.
-qz::ProfileScale ScaleOf(const rec::RecordingReader &r) {
-    qz::ProfileScale scale; // the program's initial scale
-    if (const auto &a = r.announcement()) {
-        const qz::DeviceDescription d = qz::DecodeDescription(a->data() + 12);
-        scale.rangeXEmr = d.rangeXEmr;
-        scale.rangeZ = d.rangeZ;
-        scale.discreteValue = d.discreteValue;
-        scale.errorValue = d.errorValue;
-    }
-    return scale;
-}
 
 std::string WallText(std::int64_t ns) {
     const std::time_t s = static_cast<std::time_t>(ns / 1000000000);
@@ -101,7 +84,7 @@ int Info(rec::RecordingReader &r) {
     std::cout << "lost packets: " << s.lostPackets << "\n"
               << "dropped profiles: " << s.droppedProfiles << "\n"
               << "ended: " << EndText(s.end) << "\n";
-    const qz::ProfileScale scale = ScaleOf(r);
+    const qz::ProfileScale scale = rec::RecordedScale(r.announcement());
     std::cout << "announcement: " << (s.hasAnnouncement ? "yes" : "no") << "\n"
               << "scale: range X " << scale.rangeXEmr << " mm, range Z " << scale.rangeZ
               << " mm, discrete value " << scale.discreteValue << ", error value "
@@ -110,61 +93,35 @@ int Info(rec::RecordingReader &r) {
     return kExitOk;
 }
 
-enum class Format { Csv, Ply, Pcd, Txt };
-
-// Visits the valid points of profiles [first, first + count) in batches.
-template <typename Visit>
-void ForEachPoint(rec::RecordingReader &r, std::uint64_t first, std::uint64_t count,
-                  const qz::ProfileScale &scale, Visit &&visit) {
-    constexpr std::uint64_t kBatch = 256;
-    std::vector<std::uint8_t> packets(kBatch * rec::kPacketSize);
-    std::vector<rec::ReceiveTime> times(kBatch);
-    rec::ReceiveTime origin;
-    if (r.profiles() > 0)
-        r.Read(0, 1, nullptr, &origin);
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-    for (std::uint64_t at = first; at < first + count; at += kBatch) {
-        const auto n = static_cast<std::size_t>(std::min(kBatch, first + count - at));
-        r.Read(at, n, packets.data(), times.data());
-        for (std::size_t i = 0; i < n; ++i) {
-            qz::DecodePacket(qz::ProfilePacket(packets.data() + i * rec::kPacketSize), scale,
-                             points);
-            const double t = (times[i].monotonicNs - origin.monotonicNs) * 1e-9;
-            for (int k = 0; k < qz::kProfilePoints; ++k)
-                if (points[static_cast<std::size_t>(k)].valid)
-                    visit(at + i, k, t, points[static_cast<std::size_t>(k)]);
-        }
-    }
-}
-
 int Export(rec::RecordingReader &r, const CommandLine &cl) {
     const auto formatName = cl.value("format");
     const auto out = cl.value("output");
     if (!formatName || !out)
         throw UsageError("export needs --format and -o (see qz417ctl recording --help)");
-    Format format;
+    rec::ExportRequest request;
     if (*formatName == "csv")
-        format = Format::Csv;
+        request.format = rec::ExportFormat::Csv;
     else if (*formatName == "ply")
-        format = Format::Ply;
+        request.format = rec::ExportFormat::Ply;
     else if (*formatName == "pcd")
-        format = Format::Pcd;
+        request.format = rec::ExportFormat::Pcd;
     else if (*formatName == "txt")
-        format = Format::Txt;
+        request.format = rec::ExportFormat::ProfileText;
     else
         throw UsageError("unknown format '" + *formatName + "' (csv, ply, pcd or txt)");
-    if (r.profiles() == 0)
-        throw UsageError(r.path() + " holds no profile");
+    const bool txt = request.format == rec::ExportFormat::ProfileText;
     const std::uint64_t total = r.profiles();
-    const auto first = static_cast<std::uint64_t>(
-        cl.integer("first", 0, 0, static_cast<std::int64_t>(total) - 1));
-    const std::uint64_t fallbackCount = format == Format::Txt ? 1 : total - first;
-    const auto count = static_cast<std::uint64_t>(cl.integer(
+    if (total == 0)
+        throw UsageError(rec::ExportRangeProblem(0, 0, 1, r.path()));
+    request.first =
+        static_cast<std::uint64_t>(cl.integer("first", 0, 0, static_cast<std::int64_t>(total) - 1));
+    const std::uint64_t fallbackCount = txt ? 1 : total - request.first;
+    request.count = static_cast<std::uint64_t>(cl.integer(
         "count", static_cast<std::int64_t>(fallbackCount), 1, static_cast<std::int64_t>(total)));
-    if (count > total - first)
-        throw UsageError("profiles " + std::to_string(first) + " to " +
-                         std::to_string(first + count - 1) + " lie beyond the " +
-                         std::to_string(total) + " profiles of " + r.path());
+    if (const std::string problem =
+            rec::ExportRangeProblem(total, request.first, request.count, r.path());
+        !problem.empty())
+        throw UsageError(problem);
     if (cl.has("pitch") && cl.has("speed"))
         throw UsageError("give either --pitch or --speed, not both");
     const auto number = [&](const char *name, double fallback) {
@@ -177,60 +134,17 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
             throw UsageError(std::string("invalid value '") + *v + "' for --" + name);
         return d;
     };
-    const double pitch = number("pitch", 1.0);
-    const std::optional<double> speed =
-        cl.has("speed") ? std::optional<double>(number("speed", 0)) : std::nullopt;
-    const qz::ProfileScale scale = ScaleOf(r);
-
-    if (format == Format::Txt) {
-        if (count != 1)
-            throw UsageError("txt holds one profile: give --first I and no --count");
-        PacketBytes packet{};
-        r.Read(first, 1, packet.data(), nullptr);
-        std::ofstream f(*out, std::ios::binary);
-        f << ProfileTxt(packet, scale);
-        if (!f.flush())
-            throw UsageError("cannot write " + *out);
-        return kExitOk;
+    request.pitchMm = number("pitch", 1.0);
+    if (cl.has("speed"))
+        request.speedMmPerS = number("speed", 0);
+    if (txt && request.count != 1)
+        throw UsageError("txt holds one profile: give --first I and no --count");
+    try {
+        rec::ExportRecording(r, request, *out);
+    } catch (const rec::ExportError &e) {
+        // A write error leaves no part of the file behind.
+        throw UsageError(e.what());
     }
-
-    std::ofstream f(*out, std::ios::binary);
-    if (!f)
-        throw UsageError("cannot write " + *out);
-    const auto yOf = [&](std::uint64_t profile, double t) {
-        return static_cast<float>(speed ? t * *speed : static_cast<double>(profile) * pitch);
-    };
-    if (format == Format::Csv) {
-        f << "profile,point,time_s,x_mm,z_mm\n";
-        char time[32];
-        ForEachPoint(r, first, count, scale,
-                     [&](std::uint64_t profile, int k, double t, const qz::ProfilePoint &p) {
-                         std::snprintf(time, sizeof time, "%.9f", t);
-                         f << profile << ',' << (k + 1) << ',' << time << ',' << FloatText(p.x)
-                           << ',' << FloatText(p.z) << '\n';
-                     });
-    } else {
-        // The headers name the number of points: count them first.
-        std::uint64_t points = 0;
-        ForEachPoint(r, first, count, scale,
-                     [&](std::uint64_t, int, double, const qz::ProfilePoint &) { ++points; });
-        if (format == Format::Ply)
-            f << "ply\nformat ascii 1.0\ncomment qz417 recording " << r.path() << " profiles "
-              << first << ".." << first + count - 1 << "\nelement vertex " << points
-              << "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
-        else
-            f << "# .PCD v0.7 - qz417 recording, profiles " << first << ".." << first + count - 1
-              << "\nVERSION 0.7\nFIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nCOUNT 1 1 1\nWIDTH "
-              << points << "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " << points
-              << "\nDATA ascii\n";
-        ForEachPoint(r, first, count, scale,
-                     [&](std::uint64_t profile, int, double t, const qz::ProfilePoint &p) {
-                         f << FloatText(p.x) << ' ' << FloatText(yOf(profile, t)) << ' '
-                           << FloatText(p.z) << '\n';
-                     });
-    }
-    if (!f.flush())
-        throw UsageError("cannot write " + *out);
     return kExitOk;
 }
 
