@@ -6,14 +6,17 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "emulator.h"
 #include "qz417link.h"
@@ -56,6 +59,34 @@ inline long CurrentRssKiB() {
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stol(line.substr(6));
     return 0;
+}
+
+// The kernel's count of datagrams dropped for a full receive buffer (all
+// UDP sockets of the network namespace; a cross-check of the loss counted
+// by a benchmark). -1 when /proc is unreadable.
+inline long UdpReceiveBufferErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string header, values;
+    while (std::getline(snmp, header) && std::getline(snmp, values)) {
+        if (header.rfind("Udp:", 0) != 0)
+            continue;
+        std::istringstream h(header), v(values);
+        std::string name, value;
+        while (h >> name && v >> value)
+            if (name == "RcvbufErrors")
+                return std::stol(value);
+    }
+    return -1;
+}
+
+// The median of some measurements (the mean of the middle two for an even
+// count; 0 for none), so that one turn hit by a load spike does not decide.
+inline double Median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t m = v.size() / 2;
+    return v.size() % 2 == 1 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
 // One figure for the table of bench/run, tab separated:

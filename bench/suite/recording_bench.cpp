@@ -2,15 +2,20 @@
 // recorded at 40 kHz.
 //
 //   qz417bench_recording [SECONDS, default 10] [DIRECTORY, default .]
+//                        [STREAM SECONDS, default 60]
 //
 // 1. The writer: profiles pushed as fast as the recorder takes them, until
 //    Stop has closed the file, in profiles per second; beside it a plain
 //    sequential write() of the same bytes (4116 per profile, in the same
 //    batches) to a file in the same directory, measured in the same run.
+//    SECONDS of the stream's rate (at most 5 s) make the profile count.
 // 2. The emulator streams at 40 kHz to 127.0.0.1; a receiving loop through
-//    qz417link hands every packet to the recorder for SECONDS. The figure is
-//    the profiles lost on the network plus those dropped by the recorder;
-//    beside it the same loop without recording.
+//    qz417link hands every packet to the recorder for STREAM SECONDS. The
+//    figure is the profiles lost on the network plus those dropped by the
+//    recorder; beside it the same loop without recording, as long. Where a
+//    loss comes from is printed with it: datagrams the emulator could not
+//    send, datagrams the kernel dropped for a full receive buffer, and the
+//    longest pause of the receiving loop.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -83,10 +88,15 @@ double PlainWriteRate(const std::string &path, std::uint64_t n) {
 }
 
 struct StreamResult {
-    std::uint64_t received = 0, lost = 0, dropped = 0;
+    std::uint64_t received = 0, lost = 0, dropped = 0, written = 0;
+    std::uint64_t sent = 0;    // datagrams the emulator sent meanwhile
+    long kernelDrops = 0;      // datagrams dropped for a full receive buffer
+    double longestPauseMs = 0; // between two received datagrams
+    double seconds = 0;
 };
 
-StreamResult ReceiveStream(double seconds, const std::string *recordPath) {
+StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
+                           const std::string *recordPath) {
     StreamResult out;
     const std::int32_t socket = QZ417_UDP_Connect(kUdpPort);
     if (socket == -1)
@@ -101,20 +111,43 @@ StreamResult ReceiveStream(double seconds, const std::string *recordPath) {
     }
     rec::PacketGapCounter gaps;
     rec::Packet p{};
+    const long drops0 = qzbench::UdpReceiveBufferErrors();
+    const std::uint64_t sent0 = emulator.udpPacketsSent(0);
     const auto start = Clock::now();
-    while (Since(start) < seconds) {
+    auto last = start;
+    for (auto now = start; now - start < std::chrono::duration<double>(seconds);
+         now = Clock::now()) {
         if (QZ417_UDP_GetResult(socket, p.data()) != 1)
             continue;
+        const auto at = Clock::now();
+        if (out.received > 0)
+            out.longestPauseMs = std::max(
+                out.longestPauseMs, std::chrono::duration<double, std::milli>(at - last).count());
+        last = at;
         ++out.received;
         gaps.Add(static_cast<std::uint16_t>(p[2] | (p[3] << 8)));
         if (recordPath)
             r.Push(p.data(), rec::ReceiveTime::Now());
     }
+    out.seconds = Since(start);
+    out.sent = emulator.udpPacketsSent(0) - sent0;
+    out.kernelDrops = qzbench::UdpReceiveBufferErrors() - drops0;
     QZ417_UDP_Disconnect(socket);
     r.Stop();
     out.lost = gaps.lost();
     out.dropped = r.Status().dropped;
+    out.written = r.Status().written;
     return out;
+}
+
+void Print(const char *what, const StreamResult &s) {
+    std::printf("stream %s: %.1f s, emulator sent %llu, received %llu, lost %llu (kernel receive "
+                "buffer drops %ld), recorder dropped %llu, written %llu, longest pause %.1f ms\n",
+                what, s.seconds, static_cast<unsigned long long>(s.sent),
+                static_cast<unsigned long long>(s.received),
+                static_cast<unsigned long long>(s.lost), s.kernelDrops,
+                static_cast<unsigned long long>(s.dropped),
+                static_cast<unsigned long long>(s.written), s.longestPauseMs);
 }
 
 } // namespace
@@ -124,6 +157,12 @@ int main(int argc, char **argv) {
     const std::string dir = argc > 2 ? argv[2] : ".";
     const std::string file = dir + "/qz417bench-recording.h5";
     const std::string plain = dir + "/qz417bench-plain.bin";
+    const double streamSeconds = argc > 3 ? std::atof(argv[3]) : 60;
+    if (seconds <= 0 || streamSeconds <= 0 || streamSeconds > 600) {
+        std::fprintf(stderr,
+                     "usage: qz417bench_recording [SECONDS] [DIRECTORY] [STREAM SECONDS <= 600]\n");
+        return 2;
+    }
 
     // 1. The writer, two rounds each, alternating; the better round counts.
     const auto n = static_cast<std::uint64_t>(kStreamHz * std::min(seconds, 5.0));
@@ -153,21 +192,19 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "qz417bench_recording: %s\n", error.c_str());
         return 1;
     }
-    const StreamResult without = ReceiveStream(seconds, nullptr);
-    const StreamResult with = ReceiveStream(seconds, &file);
+    const StreamResult without = ReceiveStream(emulator, streamSeconds, nullptr);
+    Print("without recording", without);
+    const StreamResult with = ReceiveStream(emulator, streamSeconds, &file);
+    Print("recorded", with);
     emulator.stop();
-    std::printf("stream without recording: received %llu lost %llu; with: received %llu lost "
-                "%llu dropped %llu\n",
-                static_cast<unsigned long long>(without.received),
-                static_cast<unsigned long long>(without.lost),
-                static_cast<unsigned long long>(with.received),
-                static_cast<unsigned long long>(with.lost),
-                static_cast<unsigned long long>(with.dropped));
     std::remove(file.c_str());
     const std::uint64_t missing = with.lost + with.dropped;
-    Figure("UDP 40 kHz recorded " + Fixed(seconds, 0) + " s: profiles lost + dropped (of " +
-               std::to_string(with.received + with.lost) + ")",
-           std::to_string(missing), std::to_string(without.lost) + " lost without recording", "-",
-           "0", qzbench::YesNo(missing == 0));
+    Figure("UDP 40 kHz recorded " + Fixed(streamSeconds, 0) + " s: profiles lost + dropped (of " +
+               std::to_string(with.received + with.lost) + "; kernel drops " +
+               std::to_string(with.kernelDrops) + ", " + std::to_string(with.written) + " written)",
+           std::to_string(missing),
+           std::to_string(without.lost) + " lost without recording (kernel drops " +
+               std::to_string(without.kernelDrops) + ")",
+           "-", "0", qzbench::YesNo(missing == 0 && with.written == with.received));
     return with.received > 0 ? 0 : 1;
 }
