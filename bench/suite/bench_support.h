@@ -79,6 +79,31 @@ inline long UdpReceiveBufferErrors() {
     return -1;
 }
 
+// Microseconds in which some runnable task of the machine waited for a CPU
+// (the "some" line of /proc/pressure/cpu); -1 where the kernel does not
+// report it. Over an interval, against its wall time, it says how contended
+// the machine was while a figure was taken.
+inline long long CpuPressureMicroseconds() {
+    std::ifstream pressure("/proc/pressure/cpu");
+    std::string line;
+    while (std::getline(pressure, line)) {
+        if (line.rfind("some ", 0) != 0)
+            continue;
+        const std::size_t at = line.find("total=");
+        if (at != std::string::npos)
+            return std::stoll(line.substr(at + 6));
+    }
+    return -1;
+}
+
+// The share of an interval, in percent, in which some task waited for a CPU;
+// from two readings of CpuPressureMicroseconds, -1 when there are none.
+inline double CpuPressurePercent(long long before, long long after, double seconds) {
+    if (before < 0 || after < 0 || seconds <= 0)
+        return -1;
+    return 100.0 * static_cast<double>(after - before) * 1e-6 / seconds;
+}
+
 // The median of some measurements (the mean of the middle two for an even
 // count; 0 for none), so that one turn hit by a load spike does not decide.
 inline double Median(std::vector<double> v) {

@@ -93,6 +93,7 @@ struct StreamResult {
     long kernelDrops = 0;      // datagrams dropped for a full receive buffer
     double longestPauseMs = 0; // between two received datagrams
     double seconds = 0;
+    double cpuPressure = -1; // % of the time some task of the machine waited for a CPU
 };
 
 StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
@@ -113,6 +114,7 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
     rec::Packet p{};
     const long drops0 = qzbench::UdpReceiveBufferErrors();
     const std::uint64_t sent0 = emulator.udpPacketsSent(0);
+    const long long pressure0 = qzbench::CpuPressureMicroseconds();
     const auto start = Clock::now();
     auto last = start;
     for (auto now = start; now - start < std::chrono::duration<double>(seconds);
@@ -130,6 +132,8 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
             r.Push(p.data(), rec::ReceiveTime::Now());
     }
     out.seconds = Since(start);
+    out.cpuPressure =
+        qzbench::CpuPressurePercent(pressure0, qzbench::CpuPressureMicroseconds(), out.seconds);
     out.sent = emulator.udpPacketsSent(0) - sent0;
     out.kernelDrops = qzbench::UdpReceiveBufferErrors() - drops0;
     QZ417_UDP_Disconnect(socket);
@@ -142,12 +146,13 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
 
 void Print(const char *what, const StreamResult &s) {
     std::printf("stream %s: %.1f s, emulator sent %llu, received %llu, lost %llu (kernel receive "
-                "buffer drops %ld), recorder dropped %llu, written %llu, longest pause %.1f ms\n",
+                "buffer drops %ld), recorder dropped %llu, written %llu, longest pause %.1f ms, "
+                "CPU pressure %.0f %%\n",
                 what, s.seconds, static_cast<unsigned long long>(s.sent),
                 static_cast<unsigned long long>(s.received),
                 static_cast<unsigned long long>(s.lost), s.kernelDrops,
                 static_cast<unsigned long long>(s.dropped),
-                static_cast<unsigned long long>(s.written), s.longestPauseMs);
+                static_cast<unsigned long long>(s.written), s.longestPauseMs, s.cpuPressure);
 }
 
 } // namespace
@@ -204,7 +209,8 @@ int main(int argc, char **argv) {
                std::to_string(with.kernelDrops) + ", " + std::to_string(with.written) + " written)",
            std::to_string(missing),
            std::to_string(without.lost) + " lost without recording (kernel drops " +
-               std::to_string(without.kernelDrops) + ")",
+               std::to_string(without.kernelDrops) + ", CPU pressure " +
+               Fixed(without.cpuPressure, 0) + " %)",
            "-", "0", qzbench::YesNo(missing == 0 && with.written == with.received));
     return with.received > 0 ? 0 : 1;
 }
