@@ -16,7 +16,13 @@
 //    loss comes from is printed with it: datagrams the emulator could not
 //    send, datagrams the kernel dropped for a full receive buffer, and the
 //    longest pause of the receiving loop.
+//
+// QZ417_BENCH_RCVBUF=BYTES sets the stream socket's receive buffer
+// (SO_RCVBUF, capped by net.core.rmem_max and doubled by the kernel) after
+// QZ417_UDP_Connect, to try what a larger one than the library's 1 MiB
+// does; the row then says so.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -96,12 +102,24 @@ struct StreamResult {
     double cpuPressure = -1; // % of the time some task of the machine waited for a CPU
 };
 
+// The receive buffer asked for by QZ417_BENCH_RCVBUF, 0 for the library's.
+int ReceiveBufferOverride() {
+    const char *bytes = std::getenv("QZ417_BENCH_RCVBUF");
+    return bytes ? std::max(0, std::atoi(bytes)) : 0;
+}
+
 StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
                            const std::string *recordPath) {
     StreamResult out;
     const std::int32_t socket = QZ417_UDP_Connect(kUdpPort);
     if (socket == -1)
         return out;
+    if (const int bytes = ReceiveBufferOverride(); bytes > 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    std::printf("stream socket: receive buffer %d bytes (as the kernel reports it)\n", granted);
     rec::Recorder r;
     if (recordPath) {
         rec::RecorderSettings s;
@@ -208,10 +226,14 @@ int main(int argc, char **argv) {
     // receiving loop paused longer than the buffer holds (about 250
     // packets, 6 ms at 40 kHz), on a machine whose CPUs were contended.
     const double sentRate = static_cast<double>(with.sent) / std::max(1e-9, with.seconds);
-    Figure("UDP 40 kHz recorded " + Fixed(streamSeconds, 0) + " s: profiles lost + dropped (of " +
-               std::to_string(with.received + with.lost) + ", sent at " + Fixed(sentRate, 0) +
-               "/s; " + std::to_string(with.written) + " written; kernel drops " +
-               std::to_string(with.kernelDrops) + ", longest pause " +
+    const std::string buffer =
+        ReceiveBufferOverride() > 0
+            ? ", SO_RCVBUF " + std::to_string(ReceiveBufferOverride()) + " set by the caller"
+            : "";
+    Figure("UDP 40 kHz recorded " + Fixed(streamSeconds, 0) + " s" + buffer +
+               ": profiles lost + dropped (of " + std::to_string(with.received + with.lost) +
+               ", sent at " + Fixed(sentRate, 0) + "/s; " + std::to_string(with.written) +
+               " written; kernel drops " + std::to_string(with.kernelDrops) + ", longest pause " +
                Fixed(with.longestPauseMs, 1) + " ms, CPU pressure " + Fixed(with.cpuPressure, 0) +
                " %)",
            std::to_string(missing),
