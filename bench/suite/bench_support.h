@@ -6,14 +6,17 @@
 #include <sys/resource.h>
 #include <time.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "emulator.h"
 #include "qz417link.h"
@@ -56,6 +59,59 @@ inline long CurrentRssKiB() {
         if (line.rfind("VmRSS:", 0) == 0)
             return std::stol(line.substr(6));
     return 0;
+}
+
+// The kernel's count of datagrams dropped for a full receive buffer (all
+// UDP sockets of the network namespace; a cross-check of the loss counted
+// by a benchmark). -1 when /proc is unreadable.
+inline long UdpReceiveBufferErrors() {
+    std::ifstream snmp("/proc/net/snmp");
+    std::string header, values;
+    while (std::getline(snmp, header) && std::getline(snmp, values)) {
+        if (header.rfind("Udp:", 0) != 0)
+            continue;
+        std::istringstream h(header), v(values);
+        std::string name, value;
+        while (h >> name && v >> value)
+            if (name == "RcvbufErrors")
+                return std::stol(value);
+    }
+    return -1;
+}
+
+// Microseconds in which some runnable task of the machine waited for a CPU
+// (the "some" line of /proc/pressure/cpu); -1 where the kernel does not
+// report it. Over an interval, against its wall time, it says how contended
+// the machine was while a figure was taken.
+inline long long CpuPressureMicroseconds() {
+    std::ifstream pressure("/proc/pressure/cpu");
+    std::string line;
+    while (std::getline(pressure, line)) {
+        if (line.rfind("some ", 0) != 0)
+            continue;
+        const std::size_t at = line.find("total=");
+        if (at != std::string::npos)
+            return std::stoll(line.substr(at + 6));
+    }
+    return -1;
+}
+
+// The share of an interval, in percent, in which some task waited for a CPU;
+// from two readings of CpuPressureMicroseconds, -1 when there are none.
+inline double CpuPressurePercent(long long before, long long after, double seconds) {
+    if (before < 0 || after < 0 || seconds <= 0)
+        return -1;
+    return 100.0 * static_cast<double>(after - before) * 1e-6 / seconds;
+}
+
+// The median of some measurements (the mean of the middle two for an even
+// count; 0 for none), so that one turn hit by a load spike does not decide.
+inline double Median(std::vector<double> v) {
+    if (v.empty())
+        return 0;
+    std::sort(v.begin(), v.end());
+    const std::size_t m = v.size() / 2;
+    return v.size() % 2 == 1 ? v[m] : (v[m - 1] + v[m]) / 2;
 }
 
 // One figure for the table of bench/run, tab separated:

@@ -2,16 +2,27 @@
 // recorded at 40 kHz.
 //
 //   qz417bench_recording [SECONDS, default 10] [DIRECTORY, default .]
+//                        [STREAM SECONDS, default 60]
 //
 // 1. The writer: profiles pushed as fast as the recorder takes them, until
 //    Stop has closed the file, in profiles per second; beside it a plain
 //    sequential write() of the same bytes (4116 per profile, in the same
 //    batches) to a file in the same directory, measured in the same run.
+//    SECONDS of the stream's rate (at most 5 s) make the profile count.
 // 2. The emulator streams at 40 kHz to 127.0.0.1; a receiving loop through
-//    qz417link hands every packet to the recorder for SECONDS. The figure is
-//    the profiles lost on the network plus those dropped by the recorder;
-//    beside it the same loop without recording.
+//    qz417link hands every packet to the recorder for STREAM SECONDS. The
+//    figure is the profiles lost on the network plus those dropped by the
+//    recorder; beside it the same loop without recording, as long. Where a
+//    loss comes from is printed with it: datagrams the emulator could not
+//    send, datagrams the kernel dropped for a full receive buffer, and the
+//    longest pause of the receiving loop.
+//
+// QZ417_BENCH_RCVBUF=BYTES sets the stream socket's receive buffer
+// (SO_RCVBUF, capped by net.core.rmem_max and doubled by the kernel) after
+// QZ417_UDP_Connect, to try what a larger one than the library's 1 MiB
+// does; the row then says so.
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -83,14 +94,32 @@ double PlainWriteRate(const std::string &path, std::uint64_t n) {
 }
 
 struct StreamResult {
-    std::uint64_t received = 0, lost = 0, dropped = 0;
+    std::uint64_t received = 0, lost = 0, dropped = 0, written = 0;
+    std::uint64_t sent = 0;    // datagrams the emulator sent meanwhile
+    long kernelDrops = 0;      // datagrams dropped for a full receive buffer
+    double longestPauseMs = 0; // between two received datagrams
+    double seconds = 0;
+    double cpuPressure = -1; // % of the time some task of the machine waited for a CPU
 };
 
-StreamResult ReceiveStream(double seconds, const std::string *recordPath) {
+// The receive buffer asked for by QZ417_BENCH_RCVBUF, 0 for the library's.
+int ReceiveBufferOverride() {
+    const char *bytes = std::getenv("QZ417_BENCH_RCVBUF");
+    return bytes ? std::max(0, std::atoi(bytes)) : 0;
+}
+
+StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
+                           const std::string *recordPath) {
     StreamResult out;
     const std::int32_t socket = QZ417_UDP_Connect(kUdpPort);
     if (socket == -1)
         return out;
+    if (const int bytes = ReceiveBufferOverride(); bytes > 0)
+        ::setsockopt(socket, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    int granted = 0;
+    socklen_t length = sizeof granted;
+    ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
+    std::printf("stream socket: receive buffer %d bytes (as the kernel reports it)\n", granted);
     rec::Recorder r;
     if (recordPath) {
         rec::RecorderSettings s;
@@ -101,20 +130,47 @@ StreamResult ReceiveStream(double seconds, const std::string *recordPath) {
     }
     rec::PacketGapCounter gaps;
     rec::Packet p{};
+    const long drops0 = qzbench::UdpReceiveBufferErrors();
+    const std::uint64_t sent0 = emulator.udpPacketsSent(0);
+    const long long pressure0 = qzbench::CpuPressureMicroseconds();
     const auto start = Clock::now();
-    while (Since(start) < seconds) {
+    auto last = start;
+    for (auto now = start; now - start < std::chrono::duration<double>(seconds);
+         now = Clock::now()) {
         if (QZ417_UDP_GetResult(socket, p.data()) != 1)
             continue;
+        const auto at = Clock::now();
+        if (out.received > 0)
+            out.longestPauseMs = std::max(
+                out.longestPauseMs, std::chrono::duration<double, std::milli>(at - last).count());
+        last = at;
         ++out.received;
         gaps.Add(static_cast<std::uint16_t>(p[2] | (p[3] << 8)));
         if (recordPath)
             r.Push(p.data(), rec::ReceiveTime::Now());
     }
+    out.seconds = Since(start);
+    out.cpuPressure =
+        qzbench::CpuPressurePercent(pressure0, qzbench::CpuPressureMicroseconds(), out.seconds);
+    out.sent = emulator.udpPacketsSent(0) - sent0;
+    out.kernelDrops = qzbench::UdpReceiveBufferErrors() - drops0;
     QZ417_UDP_Disconnect(socket);
     r.Stop();
     out.lost = gaps.lost();
     out.dropped = r.Status().dropped;
+    out.written = r.Status().written;
     return out;
+}
+
+void Print(const char *what, const StreamResult &s) {
+    std::printf("stream %s: %.1f s, emulator sent %llu, received %llu, lost %llu (kernel receive "
+                "buffer drops %ld), recorder dropped %llu, written %llu, longest pause %.1f ms, "
+                "CPU pressure %.0f %%\n",
+                what, s.seconds, static_cast<unsigned long long>(s.sent),
+                static_cast<unsigned long long>(s.received),
+                static_cast<unsigned long long>(s.lost), s.kernelDrops,
+                static_cast<unsigned long long>(s.dropped),
+                static_cast<unsigned long long>(s.written), s.longestPauseMs, s.cpuPressure);
 }
 
 } // namespace
@@ -124,6 +180,12 @@ int main(int argc, char **argv) {
     const std::string dir = argc > 2 ? argv[2] : ".";
     const std::string file = dir + "/qz417bench-recording.h5";
     const std::string plain = dir + "/qz417bench-plain.bin";
+    const double streamSeconds = argc > 3 ? std::atof(argv[3]) : 60;
+    if (seconds <= 0 || streamSeconds <= 0 || streamSeconds > 600) {
+        std::fprintf(stderr,
+                     "usage: qz417bench_recording [SECONDS] [DIRECTORY] [STREAM SECONDS <= 600]\n");
+        return 2;
+    }
 
     // 1. The writer, two rounds each, alternating; the better round counts.
     const auto n = static_cast<std::uint64_t>(kStreamHz * std::min(seconds, 5.0));
@@ -153,21 +215,32 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "qz417bench_recording: %s\n", error.c_str());
         return 1;
     }
-    const StreamResult without = ReceiveStream(seconds, nullptr);
-    const StreamResult with = ReceiveStream(seconds, &file);
+    const StreamResult without = ReceiveStream(emulator, streamSeconds, nullptr);
+    Print("without recording", without);
+    const StreamResult with = ReceiveStream(emulator, streamSeconds, &file);
+    Print("recorded", with);
     emulator.stop();
-    std::printf("stream without recording: received %llu lost %llu; with: received %llu lost "
-                "%llu dropped %llu\n",
-                static_cast<unsigned long long>(without.received),
-                static_cast<unsigned long long>(without.lost),
-                static_cast<unsigned long long>(with.received),
-                static_cast<unsigned long long>(with.lost),
-                static_cast<unsigned long long>(with.dropped));
     std::remove(file.c_str());
     const std::uint64_t missing = with.lost + with.dropped;
-    Figure("UDP 40 kHz recorded " + Fixed(seconds, 0) + " s: profiles lost + dropped (of " +
-               std::to_string(with.received + with.lost) + ")",
-           std::to_string(missing), std::to_string(without.lost) + " lost without recording", "-",
-           "0", qzbench::YesNo(missing == 0));
+    // Where a loss came from: the receive buffer (kernel drops) while the
+    // receiving loop paused longer than the buffer holds (about 250
+    // packets, 6 ms at 40 kHz), on a machine whose CPUs were contended.
+    const double sentRate = static_cast<double>(with.sent) / std::max(1e-9, with.seconds);
+    const std::string buffer =
+        ReceiveBufferOverride() > 0
+            ? ", SO_RCVBUF " + std::to_string(ReceiveBufferOverride()) + " set by the caller"
+            : "";
+    Figure("UDP 40 kHz recorded " + Fixed(streamSeconds, 0) + " s" + buffer +
+               ": profiles lost + dropped (of " + std::to_string(with.received + with.lost) +
+               ", sent at " + Fixed(sentRate, 0) + "/s; " + std::to_string(with.written) +
+               " written; kernel drops " + std::to_string(with.kernelDrops) + ", longest pause " +
+               Fixed(with.longestPauseMs, 1) + " ms, CPU pressure " + Fixed(with.cpuPressure, 0) +
+               " %)",
+           std::to_string(missing),
+           std::to_string(without.lost) + " lost without recording (kernel drops " +
+               std::to_string(without.kernelDrops) + ", longest pause " +
+               Fixed(without.longestPauseMs, 1) + " ms, CPU pressure " +
+               Fixed(without.cpuPressure, 0) + " %)",
+           "-", "0", qzbench::YesNo(missing == 0 && with.written == with.received));
     return with.received > 0 ? 0 : 1;
 }

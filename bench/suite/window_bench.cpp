@@ -5,9 +5,12 @@
 // CPU time and memory measured here are the program's alone.
 //
 //   qz417bench_window [SECONDS per stream rate, default 10] [UDP PORT, default 16003]
+//                     [DIRECTORY for the recordings, default .]
 //
 // Loopback only: the scanner listens on 127.0.0.1, announces to
-// 127.0.0.1:6001 and streams to 127.0.0.1:<UDP PORT>.
+// 127.0.0.1:6001 and streams to 127.0.0.1:<UDP PORT>. The recordings made
+// (the "UDP" page's Record control, and one to play back on the "Playback"
+// page) go to DIRECTORY and are removed at the end.
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <signal.h>
@@ -36,6 +39,9 @@
 #include "core/form_main.h"
 #include "core/window_additions.h"
 #include "feed/profile_feed.h"
+#include "model/recording/recording_file.h"
+#include "recording/playback_page.h"
+#include "recording/record_controls.h"
 #include "surface/surface_view.h"
 #include "views/profile_chart.h"
 #include "views/video_panel.h"
@@ -152,9 +158,10 @@ public:
     QObject *chart = nullptr;
     QObject *panel = nullptr;
     QObject *surface = nullptr;
+    QObject *playbackChart = nullptr;
     bool recordTicks = false;
     std::vector<double> tickCpuMs, tickWallMs;
-    long chartPaints = 0, panelPaints = 0, surfacePaints = 0, ticks = 0;
+    long chartPaints = 0, panelPaints = 0, surfacePaints = 0, playbackPaints = 0, ticks = 0;
 
     bool notify(QObject *receiver, QEvent *event) override {
         if (event->type() == QEvent::Paint) {
@@ -164,6 +171,8 @@ public:
                 ++panelPaints;
             else if (receiver == surface)
                 ++surfacePaints;
+            else if (receiver == playbackChart)
+                ++playbackPaints;
         }
         if (receiver == tickTimer && event->type() == QEvent::Timer)
             ++ticks;
@@ -281,23 +290,6 @@ void SendProfiles(int port, double hz, double seconds, std::atomic<bool> &stop) 
     ::close(fd);
 }
 
-// The kernel's count of datagrams dropped for a full receive buffer (all
-// UDP sockets of the machine; a cross-check of the loss counted here).
-long UdpReceiveBufferErrors() {
-    std::ifstream snmp("/proc/net/snmp");
-    std::string header, values;
-    while (std::getline(snmp, header) && std::getline(snmp, values)) {
-        if (header.rfind("Udp:", 0) != 0)
-            continue;
-        std::istringstream h(header), v(values);
-        std::string name, value;
-        while (h >> name && v >> value)
-            if (name == "RcvbufErrors")
-                return std::stol(value);
-    }
-    return -1;
-}
-
 // Exchanges per second through the library alone, on a connection of its own
 // to the emulated scanner at 127.0.0.1: images, or else profiles.
 double LibraryRate(bool images, double seconds) {
@@ -322,13 +314,244 @@ std::string Kilo(double hz) {
     return Fixed(hz / 1000, 0) + " kHz";
 }
 
+// ---- 7: the "UDP" page's Record control at 10 kHz ----
+// The UDP worker receives the emulator's 10 kHz stream in alternating turns,
+// plain and recording to a file in `dir` through the page's Record control.
+// Each turn's figure is the CPU time of this whole process (acquisition,
+// view timer, the recorder's feed drain and writer threads) over its wall
+// time; the median of each kind decides, so that a load spike during one
+// turn does not. Every recording is read back: the file must hold every
+// profile the worker received during that turn. Empty on success, else why not.
+std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPort, double perRate,
+                          const std::string &dir) {
+    qz::RecordControls *record = form->Additions().UdpRecord;
+    form->Additions().SurfaceView->SetCollecting(false);
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
+    form->ButtonUDPResultClick();
+    if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 3))
+        return "the UDP worker did not start for the recording turns";
+    const std::string path = dir + "/qz417bench-window-recording.h5";
+    const double turnSeconds = std::max(2.0, perRate / 2);
+    constexpr int kTurns = 6; // plain, recording, plain, ...
+    std::vector<double> cpuPlain, cpuRecording;
+    long sentPlain = 0, receivedPlain = 0, sent = 0, received = 0;
+    std::uint64_t written = 0, inFiles = 0, dropped = 0;
+    std::string error;
+    for (int t = 0; t < kTurns && error.empty(); ++t) {
+        const bool recording = t % 2 == 1;
+        if (recording && !record->StartRecording(QString::fromStdString(path), {})) {
+            error = "the Record control did not start: " + record->lastMessage().toStdString();
+            break;
+        }
+        RunFor(0.3);
+        const std::uint64_t seq0 = ResultPacket.sequence();
+        if (std::string a = emulator.ask("start 0 10000 " + std::to_string(udpPort)); a != "ok") {
+            error = a;
+            break;
+        }
+        CpuMeter cpu;
+        RunFor(turnSeconds);
+        const double percent = cpu.percent();
+        const long s = std::atol(emulator.ask("stop").c_str());
+        RunFor(0.3); // what is still queued
+        const long r = static_cast<long>(ResultPacket.sequence() - seq0);
+        std::printf("recording turn %d (%s): CPU %.1f %%, sent %ld, received %ld\n", t,
+                    recording ? "recording" : "plain", percent, s, r);
+        if (!recording) {
+            cpuPlain.push_back(percent);
+            sentPlain += s;
+            receivedPlain += r;
+            continue;
+        }
+        cpuRecording.push_back(percent);
+        sent += s;
+        received += r;
+        record->StopRecording();
+        const qz::recording::RecorderStatus status = record->Status();
+        std::printf("  recorder: written %llu, dropped %llu, gaps %llu\n",
+                    static_cast<unsigned long long>(status.written),
+                    static_cast<unsigned long long>(status.dropped),
+                    static_cast<unsigned long long>(status.lost));
+        written += status.written;
+        dropped += status.dropped;
+        try {
+            inFiles += qz::recording::RecordingReader(path).profiles();
+        } catch (const std::exception &e) {
+            error = std::string("the recording cannot be read: ") + e.what();
+        }
+        std::remove(path.c_str());
+    }
+    if (record->Recording())
+        record->StopRecording();
+    form->ButtonUDPResultClick();
+    RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
+    if (!error.empty())
+        return error;
+
+    const double with = qzbench::Median(cpuRecording);
+    const double without = qzbench::Median(cpuPlain);
+    const double ratio = with / std::max(1e-9, without);
+    Figure("7 CPU, UDP worker at 10 kHz recording on \"UDP\" (% of one core, all threads; "
+           "median of " +
+               std::to_string(cpuRecording.size()) + " turns of " + Fixed(turnSeconds, 0) + " s)",
+           Fixed(with, 1), Fixed(without, 1) + " not recording", Fixed(ratio, 2), "< 2",
+           YesNo(ratio < 2));
+    const long lost = sent - received;
+    const std::uint64_t missing = static_cast<std::uint64_t>(std::max(0L, lost)) + dropped;
+    Figure("7 recording at 10 kHz: profiles lost + dropped (sent " + std::to_string(sent) +
+               ", received " + std::to_string(received) + ", written " + std::to_string(written) +
+               ", in the files " + std::to_string(inFiles) + ")",
+           std::to_string(missing),
+           std::to_string(sentPlain - receivedPlain) + " lost not recording",
+           Fixed(static_cast<double>(inFiles) / std::max(1L, sent), 4), "0",
+           YesNo(missing == 0 && inFiles == written &&
+                 written == static_cast<std::uint64_t>(received)));
+    return {};
+}
+
+// ---- 8: playback on the "Playback" page ----
+// A recording of n profiles of 1024 valid points, received 1 ms apart, with
+// the emulator's announcement (so the page takes its scale).
+bool WriteRecording(const std::string &path, std::uint32_t n, std::string *error) {
+    namespace rec = qz::recording;
+    const qzsim::Emulator sim{qzsim::EmulatorOptions{}}; // not started: its announcement only
+    const rec::RecordingHeader header{sim.announcement(0), std::nullopt, "qz417bench_window"};
+    constexpr std::uint32_t kBatch = 1000;
+    constexpr std::int64_t kPeriodNs = 1'000'000;
+    try {
+        rec::RecordingWriter writer(path, header);
+        std::vector<std::uint8_t> packets(kBatch * QZ417_PACKET_SIZE);
+        std::vector<rec::ReceiveTime> times(kBatch);
+        std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
+        const rec::ReceiveTime t0 = rec::ReceiveTime::Now();
+        for (std::uint32_t first = 0; first < n; first += kBatch) {
+            const std::uint32_t m = std::min(kBatch, n - first);
+            for (std::uint32_t i = 0; i < m; ++i) {
+                MakePacket(packet, first + i);
+                std::copy(packet.begin(), packet.end(),
+                          packets.begin() + static_cast<std::ptrdiff_t>(i * QZ417_PACKET_SIZE));
+                const std::int64_t offset = static_cast<std::int64_t>(first + i) * kPeriodNs;
+                times[i] = {t0.monotonicNs + offset, t0.wallNs + offset};
+            }
+            writer.Append(packets.data(), times.data(), m);
+        }
+        writer.Close(0, rec::EndState::Closed);
+    } catch (const std::exception &e) {
+        *error = e.what();
+        return false;
+    }
+    return true;
+}
+
+struct Play {
+    double seconds = -1;     // -1: did not reach the last profile in time
+    std::uint64_t plots = 0; // chart redraws while it played
+    long paints = 0;         // paint events of the chart, up to 50 ms after
+};
+
+// Plays from profile `from` to the last at the page's chosen speed, with the
+// window's event loop running (the page's 60 Hz timer redraws its chart):
+// the wall time from "Play" until the player has shown the last profile.
+Play PlayToEnd(BenchApplication &app, qz::PlaybackPage *page, std::uint64_t from,
+               double timeoutSeconds) {
+    page->player().Seek(from);
+    RunFor(0.05);
+    Play play;
+    const std::uint64_t plots0 = page->plotted();
+    const long paints0 = app.playbackPaints;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setTimerType(Qt::PreciseTimer);
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (!page->player().Playing())
+            loop.quit();
+    });
+    QTimer::singleShot(static_cast<int>(timeoutSeconds * 1000), &loop, &QEventLoop::quit);
+    const auto start = Clock::now();
+    page->playButton()->click();
+    poll.start();
+    loop.exec();
+    const double seconds = Since(start);
+    play.plots = page->plotted() - plots0;
+    page->player().Pause();
+    RunFor(0.05); // a paint that was still queued
+    play.paints = app.playbackPaints - paints0;
+    if (page->player().shown() == static_cast<std::int64_t>(page->player().profiles()) - 1)
+        play.seconds = seconds;
+    return play;
+}
+
+std::string PlaybackRows(BenchApplication &app, TFormMain *form, const std::string &dir) {
+    constexpr std::uint32_t kProfiles = 20000; // 20 s at 1 kHz
+    const std::string path = dir + "/qz417bench-playback.h5";
+    std::string error;
+    if (!WriteRecording(path, kProfiles, &error))
+        return "the recording to play back cannot be written: " + error;
+    qz::PlaybackPage *page = form->Additions().PlaybackView;
+    app.playbackChart = page->chart();
+    form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetPlayback);
+    if (!page->OpenRecording(QString::fromStdString(path))) {
+        std::remove(path.c_str());
+        return "the Playback page did not open " + path;
+    }
+    RunFor(0.3);
+
+    // "as fast as possible" from the first profile to the last. One play
+    // lasts about one frame of the chart's timer, so it plays ten times: the
+    // median play decides the speed, the redraws are those of all ten.
+    page->speedBox()->setCurrentIndex(3);
+    constexpr int kPlays = 10;
+    std::vector<double> seconds;
+    std::uint64_t plots = 0;
+    long paints = 0;
+    for (int i = 0; i < kPlays; ++i) {
+        const Play p = PlayToEnd(app, page, 0, 30);
+        std::printf("playback as fast as possible: %.4f s, %llu plots, %ld paints\n", p.seconds,
+                    static_cast<unsigned long long>(p.plots), p.paints);
+        if (p.seconds < 0) {
+            std::remove(path.c_str());
+            return "playing as fast as possible did not reach the end within 30 s";
+        }
+        seconds.push_back(p.seconds);
+        plots += p.plots;
+        paints += p.paints;
+    }
+    const double recorded = (kProfiles - 1) * 1e-3; // after profile 0, which Seek shows
+    const double wall = qzbench::Median(seconds);
+    const double speed = recorded / wall;
+    Figure("8 playback \"as fast as possible\", " + std::to_string(kProfiles) +
+               " profiles at 1 kHz: wall time (s, median of " + std::to_string(kPlays) +
+               " plays; ratio = times real time; " + std::to_string(plots) + " chart redraws and " +
+               std::to_string(paints) + " paints in all)",
+           Fixed(wall, 4), Fixed(recorded, 3) + " s recorded", Fixed(speed, 1), ">= 10",
+           YesNo(speed >= 10 && plots > 0));
+
+    // "10x": the last 10 s of the recording should take 1 s.
+    page->speedBox()->setCurrentIndex(2);
+    constexpr std::uint32_t kTenX = 10000;
+    const Play p = PlayToEnd(app, page, kProfiles - 1 - kTenX, 20);
+    std::remove(path.c_str());
+    if (p.seconds < 0)
+        return "playing at 10x did not reach the end within 20 s";
+    const double expected = kTenX * 1e-3 / 10;
+    const double ratio = p.seconds / expected;
+    Figure("8 playback \"10x\", " + std::to_string(kTenX) + " profiles at 1 kHz: wall time (s; " +
+               std::to_string(p.plots) + " chart redraws, " + std::to_string(p.paints) + " paints)",
+           Fixed(p.seconds, 3), Fixed(expected, 3) + " s = recorded / 10", Fixed(ratio, 3),
+           "0.95 - 1.05", YesNo(ratio >= 0.95 && ratio <= 1.05 && p.plots > 0));
+    return {};
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
     const double perRate = argc > 1 ? std::atof(argv[1]) : 10.0;
     const int udpPort = argc > 2 ? std::atoi(argv[2]) : 16003;
+    const std::string dir = argc > 3 ? argv[3] : ".";
     if (perRate <= 0 || perRate > 60 || udpPort <= 1024 || udpPort > 65535) {
-        std::fprintf(stderr, "usage: qz417bench_window [SECONDS per rate] [UDP PORT > 1024]\n");
+        std::fprintf(stderr, "usage: qz417bench_window [SECONDS per rate] [UDP PORT > 1024] "
+                             "[DIRECTORY]\n");
         return 2;
     }
     EmulatorProcess emulator;
@@ -460,7 +683,7 @@ int main(int argc, char **argv) {
     bool first = true;
     for (const double hz : {5000.0, 10000.0, 20000.0, 40000.0, 80000.0}) {
         const std::uint64_t seq0 = ResultPacket.sequence();
-        const long drops0 = UdpReceiveBufferErrors();
+        const long drops0 = qzbench::UdpReceiveBufferErrors();
         if (std::string a = emulator.ask("start 0 " + Fixed(hz, 0) + " " + std::to_string(udpPort));
             a != "ok")
             return fail(a);
@@ -472,7 +695,7 @@ int main(int argc, char **argv) {
         RunFor(0.3); // what is still queued
         const long received = static_cast<long>(ResultPacket.sequence() - seq0);
         const long lost = sent - received;
-        const long drops = UdpReceiveBufferErrors() - drops0;
+        const long drops = qzbench::UdpReceiveBufferErrors() - drops0;
         const double sentRate = static_cast<double>(sent) / seconds;
         const bool fast = sentRate >= 0.95 * hz;
         const bool target = hz <= 40000;
@@ -565,7 +788,8 @@ int main(int argc, char **argv) {
             turn.sent += std::atol(emulator.ask("stop").c_str());
             RunFor(0.3); // what is still queued
             turn.received += static_cast<long>(ResultPacket.sequence() - seq0);
-            turn.taken += static_cast<long>(form->Additions().SurfaceView->history().added() - taken0);
+            turn.taken +=
+                static_cast<long>(form->Additions().SurfaceView->history().added() - taken0);
             turn.dropped += static_cast<long>(form->Additions().SurfaceView->dropped() - dropped0);
         }
         form->ButtonUDPResultClick();
@@ -594,6 +818,11 @@ int main(int argc, char **argv) {
                Fixed(static_cast<double>(with.ticks) / with.seconds, 0),
                Fixed(static_cast<double>(without.ticks) / without.seconds, 0));
     }
+
+    if (std::string why = RecordingRows(form, emulator, udpPort, perRate, dir); !why.empty())
+        return fail(why);
+    if (std::string why = PlaybackRows(app, form, dir); !why.empty())
+        return fail(why);
 
     form->close();
     form->ShutdownWorkers();
