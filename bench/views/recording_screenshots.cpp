@@ -41,31 +41,21 @@ int main(int argc, char *argv[]) {
     qzsim::EmulatorOptions options;
     options.streamRateHz = 1000;
     qzsim::Emulator sim(options);
-    std::string error;
-    if (!sim.start(&error)) {
-        std::fprintf(stderr, "the emulated scanner cannot start: %s\n", error.c_str());
+    if (!qzshot::StartScanner(sim))
         return 1;
-    }
     const fs::path work = fs::temp_directory_path() / "qz417-recording-screenshots";
     fs::create_directories(work);
     fs::current_path(work);
 
-    auto *form = new TFormMain;
-    FormMain = form;
-    form->show();
-    WaitFor([form] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 3000);
-    form->SetSearchTimeoutForTest(1000);
-    form->ButtonSearch->click();
-    if (!WaitFor([form] { return form->ButtonConnect->isEnabled() && WorkerMode == 0; }, 8000)) {
-        std::fprintf(stderr, "no scanner found\n");
+    TFormMain *form = qzshot::ShowWindowAndSearch();
+    if (form == nullptr)
         return 1;
-    }
     form->ButtonConnect->click();
 
     int failures = 0;
     form->PageControlQZ417->setCurrentWidget(form->TabSheetResultViewer);
-    form->Additions().ResultRecord->StartRecording(QString::fromStdString((work / "result.qzrec").string()),
-                                       {});
+    form->Additions().ResultRecord->StartRecording(
+        QString::fromStdString((work / "result.qzrec").string()), {});
     form->ButtonResult->click();
     WaitFor([form] { return form->LabelResultPerSec->text() != QLatin1String("0"); }, 5000);
     Pause(2300);
@@ -76,7 +66,8 @@ int main(int argc, char *argv[]) {
 
     form->ButtonConnect->click(); // disconnect: the UDP page returns
     form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
-    form->Additions().UdpRecord->StartRecording(QString::fromStdString((work / "udp.qzrec").string()), {});
+    form->Additions().UdpRecord->StartRecording(
+        QString::fromStdString((work / "udp.qzrec").string()), {});
     form->ButtonUDPResult->click();
     WaitFor([form] { return form->LabelPacksUDPPerSec->text() != QLatin1String("0"); }, 5000);
     Pause(2300);

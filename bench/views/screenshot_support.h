@@ -1,5 +1,5 @@
-// What the screenshot programs share: waiting on the event loop and saving the
-// window as a PNG.
+// What the screenshot programs share: the emulated scanner and the window
+// found it with, waiting on the event loop, and saving the window as a PNG.
 #pragma once
 
 #include <cstdio>
@@ -10,6 +10,11 @@
 #include <QPixmap>
 #include <QString>
 #include <QWidget>
+#include <QWindow>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "emulator.h"
 
 namespace qzshot {
 
@@ -34,6 +39,32 @@ inline bool Save(QWidget &form, const std::filesystem::path &path) {
     const bool ok = form.grab().save(QString::fromStdString(path.string()), "PNG");
     std::printf("%s %s\n", ok ? "wrote" : "could not write", path.c_str());
     return ok;
+}
+
+// Starts the emulated scanner; false, with the reason on stderr, when it
+// cannot.
+inline bool StartScanner(qzsim::Emulator &sim) {
+    std::string error;
+    if (sim.start(&error))
+        return true;
+    std::fprintf(stderr, "the emulated scanner cannot start: %s\n", error.c_str());
+    return false;
+}
+
+// Shows a new main window (owned by the caller) and searches until the
+// scanner is listed; null, with a message on stderr, when none was found.
+inline TFormMain *ShowWindowAndSearch() {
+    auto *form = new TFormMain;
+    FormMain = form;
+    form->show();
+    WaitFor([form] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 3000);
+    form->SetSearchTimeoutForTest(1000);
+    form->ButtonSearch->click();
+    if (!WaitFor([form] { return form->ButtonConnect->isEnabled() && WorkerMode == 0; }, 8000)) {
+        std::fprintf(stderr, "no scanner found\n");
+        return nullptr;
+    }
+    return form;
 }
 
 } // namespace qzshot

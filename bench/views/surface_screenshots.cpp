@@ -60,24 +60,13 @@ int main(int argc, char *argv[]) {
     qzsim::EmulatorOptions options;
     options.streamRateHz = 150; // 1000 profiles: one round of the belt (6.7 s)
     qzsim::Emulator sim(options);
-    std::string error;
-    if (!sim.start(&error)) {
-        std::fprintf(stderr, "the emulated scanner cannot start: %s\n", error.c_str());
+    if (!qzshot::StartScanner(sim))
         return 1;
-    }
-
-    auto *form = new TFormMain;
-    FormMain = form;
-    form->show();
-    WaitFor([form] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 3000);
 
     // The scanner's description sets the scale and the axes.
-    form->SetSearchTimeoutForTest(1000);
-    form->ButtonSearch->click();
-    if (!WaitFor([form] { return form->ButtonConnect->isEnabled() && WorkerMode == 0; }, 8000)) {
-        std::fprintf(stderr, "no scanner found\n");
+    TFormMain *form = qzshot::ShowWindowAndSearch();
+    if (form == nullptr)
         return 1;
-    }
 
     int failures = 0;
     form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);

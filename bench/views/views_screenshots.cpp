@@ -38,26 +38,15 @@ int main(int argc, char *argv[]) {
     qzsim::EmulatorOptions options;
     options.streamRateHz = 250;
     qzsim::Emulator sim(options);
-    std::string error;
-    if (!sim.start(&error)) {
-        std::fprintf(stderr, "the emulated scanner cannot start: %s\n", error.c_str());
+    if (!qzshot::StartScanner(sim))
         return 1;
-    }
     const fs::path work = fs::temp_directory_path() / "qz417-screenshots";
     fs::create_directories(work);
     fs::current_path(work);
 
-    auto *form = new TFormMain;
-    FormMain = form;
-    form->show();
-    WaitFor([form] { return form->windowHandle() && form->windowHandle()->isExposed(); }, 3000);
-
-    form->SetSearchTimeoutForTest(1000);
-    form->ButtonSearch->click();
-    if (!WaitFor([form] { return form->ButtonConnect->isEnabled() && WorkerMode == 0; }, 8000)) {
-        std::fprintf(stderr, "no scanner found\n");
+    TFormMain *form = qzshot::ShowWindowAndSearch();
+    if (form == nullptr)
         return 1;
-    }
     form->ButtonConnect->click();
 
     int failures = 0;
