@@ -106,6 +106,9 @@ void TFormMain::ResultViewDuty(std::uint8_t mode) {
         StartTimerView();
         return;
     }
+    // The worker may have taken one more profile while this tick waited for
+    // it to end: the counters and the chart keep the last one it received.
+    ShowLastProfile(mode);
     ResetEndedWorker(mode, DoneEvent);
     if (button->text() == QLatin1String("Stop")) {
         // The worker ended on its own: its exchange with the device failed.
