@@ -10,7 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <clocale>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <limits>
@@ -191,6 +194,62 @@ TEST_F(RecordingExport, ProfileTextIsTheProgramsFileWithTheRecordedScale) {
     EXPECT_EQ(text, ProfileFileText(RecordProfile(ProfilePacket(p.data()), scale)));
     EXPECT_NE(text.find("Profile nember: 5\r\n"), std::string::npos);
     EXPECT_NE(text.find("150.000"), std::string::npos); // point 3's z in the recorded scale
+}
+
+// A user's locale with a decimal comma (the window sets the locale from the
+// environment) changes no byte of any format.
+TEST_F(RecordingExport, EveryFormatWritesTheSameBytesUnderADecimalCommaLocale) {
+    const std::string locales = dir_.file("locales");
+    const std::string make = "localedef -i de_DE -f UTF-8 " + locales + "/de_DE.UTF-8 2>/dev/null";
+    std::filesystem::create_directory(locales);
+    if (std::system(make.c_str()) != 0)
+        GTEST_SKIP() << "localedef could not build de_DE.UTF-8 (Debian package locales)";
+
+    const std::vector<ExportFormat> formats = {ExportFormat::Csv, ExportFormat::Ply,
+                                               ExportFormat::Pcd, ExportFormat::ProfileText};
+    const auto exportAll = [&](const std::string &suffix) {
+        std::vector<std::string> files;
+        for (const ExportFormat format : formats) {
+            ExportRequest request = Request(format, 3, format == ExportFormat::ProfileText ? 1 : 4);
+            if (format == ExportFormat::Pcd)
+                request.speedMmPerS = 12.5;
+            else
+                request.pitchMm = 0.25;
+            const std::string out = dir_.file("out" + suffix);
+            ExportRecording(*reader_, request, out);
+            files.push_back(ReadAll(out));
+        }
+        return files;
+    };
+    const std::vector<std::string> plain = exportAll(".c");
+
+    const char *oldPath = std::getenv("LOCPATH");
+    const std::string savedPath = oldPath ? oldPath : "";
+    ::setenv("LOCPATH", locales.c_str(), 1);
+    const std::string savedLocale = std::setlocale(LC_ALL, nullptr);
+    ASSERT_NE(std::setlocale(LC_ALL, "de_DE.UTF-8"), nullptr);
+    char half[8];
+    std::snprintf(half, sizeof half, "%.1f", 0.5);
+    const std::string halfText = half;
+    const std::vector<std::string> inGerman = exportAll(".de");
+    std::setlocale(LC_ALL, savedLocale.c_str());
+    if (oldPath)
+        ::setenv("LOCPATH", savedPath.c_str(), 1);
+    else
+        ::unsetenv("LOCPATH");
+
+    EXPECT_EQ(halfText, "0,5"); // the locale was in force
+    for (std::size_t i = 0; i < formats.size(); ++i) {
+        const auto [at, _] =
+            std::mismatch(plain[i].begin(), plain[i].end(), inGerman[i].begin(), inGerman[i].end());
+        const auto offset = static_cast<std::size_t>(at - plain[i].begin());
+        EXPECT_EQ(inGerman[i].size(), plain[i].size()) << "format " << i;
+        EXPECT_EQ(offset, plain[i].size())
+            << "format " << i << " differs at byte " << offset << ": \""
+            << inGerman[i].substr(offset > 20 ? offset - 20 : 0, 40) << "\"";
+    }
+    EXPECT_NE(plain[0].find("0.000900000"), std::string::npos);
+    EXPECT_NE(plain[1].find(" 0.75 "), std::string::npos);
 }
 
 TEST_F(RecordingExport, WithoutAnAnnouncementTheUsualScaleApplies) {
