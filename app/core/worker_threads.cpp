@@ -199,8 +199,10 @@ int UdpResultThreadProc(const WorkerRun &run) {
         }
     }
     runEvent.reset();
-    run.doneEvent->set();
+    // The port is free before the worker counts as ended: a worker started
+    // as soon as this one has ended binds the same port.
     QZ417_UDP_Disconnect(socket);
+    run.doneEvent->set();
     return 0;
 }
 

@@ -1,6 +1,8 @@
 // The worker threads and their request service against emulated scanners on
 // loopback: starting, stopping, failing, and a start right after a stop.
 #include <netinet/in.h>
+#include <pthread.h>
+#include <sched.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -263,6 +265,56 @@ void SendPacket(std::uint16_t port, std::uint16_t measurementCount) {
     to.sin_port = htons(port);
     ::sendto(s, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to), sizeof to);
     ::close(s);
+}
+
+// A worker counts as ended only once its port is free: the window starts a
+// new worker on the same port as soon as the old one has ended. Both threads
+// share one CPU, so that the waiting thread, woken by the event, runs before
+// the worker's next step.
+TEST(UdpWorker, HasFreedItsPortWhenItCountsAsEnded) {
+    qz::ResetAppState();
+    cpu_set_t all;
+    ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof all, &all), 0);
+    cpu_set_t one;
+    CPU_ZERO(&one);
+    for (int cpu = 0; cpu < CPU_SETSIZE; ++cpu)
+        if (CPU_ISSET(cpu, &all)) {
+            CPU_SET(cpu, &one);
+            break;
+        }
+    ASSERT_EQ(pthread_setaffinity_np(pthread_self(), sizeof one, &one), 0);
+
+    constexpr int kRounds = 400;
+    int busy = 0;
+    for (int round = 0; round < kRounds; ++round) {
+        const int probe = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in addr{};
+        addr.sin_family = AF_INET;
+        addr.sin_addr.s_addr = htonl(INADDR_ANY);
+        ASSERT_EQ(::bind(probe, reinterpret_cast<sockaddr *>(&addr), sizeof addr), 0);
+        socklen_t len = sizeof addr;
+        ::getsockname(probe, reinterpret_cast<sockaddr *>(&addr), &len);
+        ::close(probe);
+        UdpPort = ntohs(addr.sin_port);
+
+        WorkerMode = kModeIdle;
+        TestRun r(qz::WorkerHooks{});
+        qz::ThreadOwner owner; // the worker inherits the single CPU
+        ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, r.run.runEvent,
+                                [run = r.run] { qz::UdpResultThreadProc(run); }));
+        ASSERT_TRUE(WaitFor([] { return WorkerMode.load() == kModeUdp; }, 2s)); // bound
+        r.run.runEvent->reset();
+        SendPacket(UdpPort.load(), 1); // ends its wait for a datagram at once
+        ASSERT_TRUE(r.run.doneEvent->wait(2s));
+        const int next = ::socket(AF_INET, SOCK_DGRAM, 0);
+        if (::bind(next, reinterpret_cast<sockaddr *>(&addr), sizeof addr) != 0)
+            ++busy;
+        ::close(next);
+        EXPECT_TRUE(owner.joinAll(2s));
+    }
+    pthread_setaffinity_np(pthread_self(), sizeof all, &all);
+    EXPECT_EQ(busy, 0) << "of " << kRounds << " ended workers still held their port";
+    qz::ResetAppState();
 }
 
 // A UDP worker started while a search holds the view leaves the mode and
