@@ -9,6 +9,11 @@
 // Checks: success exactly when a whole reply arrived, the reply bytes in the
 // caller's buffer in order, nothing written beyond what arrived (the image:
 // zeros after it), and exactly the requests the operation sends.
+//
+// The library works only on sockets it opened itself, so the connection is
+// made by QZ417_Connect; this program replaces connect() for the whole
+// process (the library's call resolves to the executable's definition
+// first) and puts one end of a socket pair in place of the TCP socket.
 #include "fuzz_input.h"
 #include "qz417link.h"
 #include "wire_codec.h"
@@ -22,6 +27,20 @@
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+
+int connectTo = -1; // the socket the next connect() puts in place
+
+} // namespace
+
+extern "C" int connect(int fd, const sockaddr *, socklen_t) {
+    if (connectTo < 0 || dup2(connectTo, fd) < 0) {
+        errno = ECONNREFUSED;
+        return -1;
+    }
+    return 0;
+}
 
 namespace {
 
@@ -129,8 +148,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     int fds[2];
     if (socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0)
         return 0;
-    const int library = fds[0] == 0 ? dup(fds[0]) : fds[0]; // 0 means "no connection"
+    DeviceAnnouncement device{};
+    device.type = QZ417_TYPE_CODE;
+    device.ip[0] = 127, device.ip[3] = 1;
+    connectTo = fds[0];
+    const int32_t library = QZ417_Connect(&device);
+    connectTo = -1;
+    close(fds[0]);
     const int peer = fds[1];
+    Check(library > 0, "connection through the socket pair");
 
     std::thread feeder(Feed, peer, std::cref(stream), piece);
 

@@ -39,7 +39,8 @@ QZ417LINK_API int32_t QZ417_Connect(const DeviceAnnouncement *device) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
     address.sin_port = htons(wire::kCommandPort);
-    if (inet_pton(AF_INET, text, &address.sin_addr) != 1 || !net::Connect(fd, address)) {
+    if (inet_pton(AF_INET, text, &address.sin_addr) != 1 || !net::Connect(fd, address) ||
+        !AdoptDescriptor(fd)) {
         net::CloseKeepingErrno(fd);
         return -1;
     }
@@ -49,14 +50,12 @@ QZ417LINK_API int32_t QZ417_Connect(const DeviceAnnouncement *device) {
 QZ417LINK_API int32_t QZ417_Disconnect(int32_t socket) {
     if (wire::IsNoConnection(socket))
         return 0;
-    // Closing alone would leave a receive pending in another thread asleep
-    // until its time-out; shutting down first makes it return at once. The
-    // result is ignored: a UDP socket has no connection to shut down.
-    shutdown(socket, SHUT_RDWR);
-    // Closed at once unless an exchange is working on this very socket; then
-    // as soon as that exchange, failing now, has left it. Exchanges on other
-    // sockets are never waited for.
-    return CloseSocket(socket, kLeaveTimeoutMs) == 0 ? 1 : 0;
+    // Only a socket the library opened and has not closed is shut down and
+    // closed: any other number may belong to someone else. It is closed at
+    // once unless exchanges are registered on it; then as soon as they, failing
+    // now, have left it. Exchanges on other sockets are never waited for. 1
+    // only when the descriptor is closed.
+    return CloseOwned(socket, kLeaveTimeoutMs) ? 1 : 0;
 }
 
 QZ417LINK_API int32_t QZ417_UDP_Disconnect(int32_t socket)

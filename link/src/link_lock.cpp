@@ -1,96 +1,161 @@
 #include "link_lock.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <sys/socket.h>
 #include <unistd.h>
+#include <vector>
 
 namespace qz417::link {
 
 namespace {
 
-// Constant-initialised: the lock exists as soon as the library is mapped,
-// before any constructor of any library runs, and needs no set-up call. It
-// is released with the library's image when the library is unloaded.
-constinit std::mutex linkLock;
-
-// Which descriptor the exchange holding LinkLock works on. Only one exchange
-// runs at a time (LinkLock), so one slot suffices. Guarded by `mutex`, which
-// is only ever held for a few instructions or a close(), never across a send
-// or receive, so a disconnect never waits for the network.
-struct DescriptorInUse {
-    std::mutex mutex;
-    std::condition_variable left; // an exchange left its descriptor
+// One descriptor the library opened and has not closed yet.
+struct Owned {
     int fd = -1;
-    uint64_t leftCount = 0; // exchanges that left so far
-    bool closeWhenLeft = false;
-    int closeResult = 0;
+    int users = 0;            // exchanges registered on it: waiting for LinkLock or running
+    bool closing = false;     // a disconnect began: no new exchange, waiting ones give up
+    bool closerWaits = false; // that disconnect closes it itself once `users` is 0
+};
+
+// LinkLock itself is `busy`, taken and given back under `mutex`, so that an
+// exchange waiting for it can also notice that its descriptor is being
+// closed and give up without ever taking it. `mutex` is only ever held for
+// a few instructions, a shutdown() or a close(), never across a send or
+// receive, so a disconnect never waits for the network.
+struct Registry {
+    std::mutex mutex;
+    std::condition_variable changed; // LinkLock given back, an exchange left, a close began
+    bool busy = false;
+    std::vector<Owned> owned;
+
+    Owned *find(int fd) {
+        const auto it =
+            std::find_if(owned.begin(), owned.end(), [fd](const Owned &o) { return o.fd == fd; });
+        return it == owned.end() ? nullptr : &*it;
+    }
+    void forget(int fd) {
+        std::erase_if(owned, [fd](const Owned &o) { return o.fd == fd; });
+    }
 };
 
 // Never destroyed: a thread may still leave an exchange while the process
 // runs its exit handlers.
-DescriptorInUse &InUse() {
-    static DescriptorInUse *const inUse = new DescriptorInUse;
-    return *inUse;
+Registry &Table() {
+    static Registry *const registry = new Registry;
+    return *registry;
 }
 
 // Linux releases the descriptor even when close reports EINTR, so that
 // counts as closed (reporting failure would invite a second close).
-int CloseOnce(int fd) noexcept {
-    return close(fd) == 0 || errno == EINTR ? 0 : -1;
+bool CloseOnce(int fd) noexcept {
+    return close(fd) == 0 || errno == EINTR;
 }
 
 } // namespace
 
-LinkLockHold::LinkLockHold(int fd) noexcept {
+bool AdoptDescriptor(int fd) noexcept {
     try {
-        linkLock.lock();
-        held_ = true;
-        DescriptorInUse &use = InUse();
-        const std::lock_guard guard(use.mutex);
-        use.fd = fd;
-        use.closeWhenLeft = false;
-        marked_ = true;
+        Registry &table = Table();
+        const std::lock_guard guard(table.mutex);
+        // A number still listed belongs to a socket that was closed behind the
+        // library's back; the new socket replaces it.
+        table.forget(fd);
+        table.owned.push_back(Owned{fd});
+        return true;
     } catch (...) {
-        // Without the mark a disconnect would close under the exchange:
-        // give up the exchange rather than risk it.
-        if (held_)
-            linkLock.unlock();
+        errno = ENOMEM;
+        return false;
+    }
+}
+
+LinkLockHold::LinkLockHold(int fd) noexcept : fd_(fd) {
+    try {
+        Registry &table = Table();
+        std::unique_lock guard(table.mutex);
+        Owned *entry = table.find(fd);
+        if (entry == nullptr || entry->closing) {
+            errno = EBADF;
+            return;
+        }
+        ++entry->users;
+        registered_ = true;
+        // The entry stays listed while an exchange is registered on it (unless
+        // the number was closed behind the library's back and opened again).
+        const auto givenUp = [&] {
+            const Owned *const owned = table.find(fd);
+            return owned == nullptr || owned->closing;
+        };
+        table.changed.wait(guard, [&] { return !table.busy || givenUp(); });
+        if (givenUp()) {
+            errno = EBADF;
+            return;
+        }
+        table.busy = true;
+        held_ = true;
+    } catch (...) {
+        // The destructor unregisters; without the lock the exchange fails.
         held_ = false;
     }
 }
 
 LinkLockHold::~LinkLockHold() {
-    if (marked_) {
-        DescriptorInUse &use = InUse();
-        const std::lock_guard guard(use.mutex);
-        if (use.closeWhenLeft)
-            use.closeResult = CloseOnce(use.fd);
-        use.closeWhenLeft = false;
-        use.fd = -1;
-        ++use.leftCount;
-        use.left.notify_all();
+    if (!registered_ && !held_)
+        return;
+    try {
+        Registry &table = Table();
+        const std::lock_guard guard(table.mutex);
+        if (held_)
+            table.busy = false;
+        if (registered_) {
+            Owned *entry = table.find(fd_);
+            if (entry != nullptr && --entry->users == 0 && entry->closing && !entry->closerWaits) {
+                // The disconnect gave up waiting: the last exchange closes.
+                CloseOnce(fd_);
+                table.forget(fd_);
+            }
+        }
+        table.changed.notify_all();
+    } catch (...) {
+        // Locking a std::mutex fails only on a broken system; nothing to do.
     }
-    if (held_)
-        linkLock.unlock();
 }
 
-int CloseSocket(int fd, int leaveTimeoutMs) noexcept {
+bool CloseOwned(int fd, int leaveTimeoutMs) noexcept {
     try {
-        DescriptorInUse &use = InUse();
-        std::unique_lock guard(use.mutex);
-        if (use.fd != fd)
-            return CloseOnce(fd);
-        // The running exchange works on `fd`: it closes the descriptor as it
-        // leaves, which it does at once now that the socket is shut down.
-        use.closeWhenLeft = true;
-        const uint64_t before = use.leftCount;
-        use.left.wait_for(guard, std::chrono::milliseconds(leaveTimeoutMs),
-                          [&] { return use.leftCount != before; });
-        return use.leftCount != before ? use.closeResult : 0;
+        Registry &table = Table();
+        std::unique_lock guard(table.mutex);
+        Owned *entry = table.find(fd);
+        if (entry == nullptr || entry->closing) {
+            errno = EBADF;
+            return false;
+        }
+        entry->closing = true;
+        entry->closerWaits = true;
+        // Closing alone would leave a receive pending in another thread asleep
+        // until its time-out; shutting down first makes it return at once.
+        // The result is ignored: a UDP socket has no connection to shut down.
+        shutdown(fd, SHUT_RDWR);
+        table.changed.notify_all(); // exchanges waiting on this socket give up
+        const auto left = [&] {
+            const Owned *const owned = table.find(fd);
+            return owned == nullptr || owned->users == 0;
+        };
+        if (!table.changed.wait_for(guard, std::chrono::milliseconds(leaveTimeoutMs), left)) {
+            table.find(fd)->closerWaits = false;
+            errno = EBUSY;
+            return false;
+        }
+        const bool closed = CloseOnce(fd);
+        const int error = errno;
+        table.forget(fd);
+        errno = error;
+        return closed;
     } catch (...) {
-        return -1;
+        return false;
     }
 }
 

@@ -2,20 +2,26 @@
 // exchange, so that exchanges from different threads never interleave on the
 // wire, whether on one socket or on different ones.
 //
-// The exchange that holds LinkLock also marks the descriptor it works on, so
-// that a disconnect from another thread can tell whether closing now would
-// pull the descriptor from under that exchange (see CloseSocket).
+// Beside it, the table of the descriptors the library owns: those its connect
+// functions opened and no disconnect has closed yet. An exchange registers on
+// its descriptor before it waits for LinkLock and leaves it only when it has
+// finished, so a disconnect never frees a number that a waiting or running
+// exchange may still call on: a new connection could otherwise receive the
+// same number and the rest of that exchange.
 #ifndef QZ417LINK_LINK_LOCK_H
 #define QZ417LINK_LINK_LOCK_H
 
-#include <cstdint>
-
 namespace qz417::link {
 
-// Holds LinkLock from construction to destruction, and marks `fd` as the
-// descriptor of the running exchange for as long. Taking the lock cannot
-// throw out of the library: should the system refuse it, held() is false and
-// the exchange fails instead.
+// Notes `fd`, just opened by the library, as owned. False (errno ENOMEM)
+// when the table cannot grow; the caller then closes `fd` and fails.
+bool AdoptDescriptor(int fd) noexcept;
+
+// Registers an exchange on `fd`, then holds LinkLock from construction to
+// destruction. held() is false, and the exchange must fail, when `fd` is not
+// owned by the library (errno EBADF), when a disconnect of `fd` begins while
+// the exchange waits for the lock (EBADF), or should the system refuse the
+// lock; nothing is sent then.
 class LinkLockHold {
 public:
     explicit LinkLockHold(int fd) noexcept;
@@ -26,20 +32,20 @@ public:
     bool held() const noexcept { return held_; }
 
 private:
+    int fd_ = -1;
+    bool registered_ = false;
     bool held_ = false;
-    bool marked_ = false;
 };
 
-// Closes `fd` without taking LinkLock; returns close()'s result (0 or -1).
-// When no exchange is working on `fd` it is closed at once. When the running
-// exchange is, the caller has already shut the socket down, so that exchange
-// fails at its next call; the descriptor is closed as soon as it has left,
-// never while it may still be between two calls on it, where a new
-// connection could otherwise receive the same number and the rest of that
-// exchange. The call returns once the descriptor is closed (or, should the
-// exchange not leave within `leaveTimeoutMs`, returns 0 and the exchange
-// closes it when it leaves).
-int CloseSocket(int fd, int leaveTimeoutMs) noexcept;
+// Closes `fd` if the library owns it, without taking LinkLock. Returns true
+// once it is closed. An owned socket is shut down first, so the exchange
+// running on it fails at its next call, and exchanges waiting for LinkLock on
+// it give up at once; the descriptor is closed when the last of them has left.
+// False, and nothing is done, for a descriptor the library does not own or
+// that another disconnect is already closing (errno EBADF). False as well
+// (errno EBUSY) when an exchange on it has not left within `leaveTimeoutMs`:
+// that exchange closes it as it leaves, and the number stays taken until then.
+bool CloseOwned(int fd, int leaveTimeoutMs) noexcept;
 
 } // namespace qz417::link
 

@@ -1,6 +1,7 @@
 // Receiving profile packets that a scanner streams by UDP.
 #include "qz417link.h"
 
+#include "link_lock.h"
 #include "socket_util.h"
 #include "wire_codec.h"
 
@@ -17,7 +18,7 @@ QZ417LINK_API int32_t QZ417_UDP_Connect(int32_t port) {
     net::SetReceiveTimeout(fd, net::kStreamReceiveTimeoutMs);
     net::SetReceiveBuffer(fd, net::kReceiveBufferBytes);
     // No address reuse: a port that is taken elsewhere is a failure.
-    if (!net::BindAny(fd, wire::Low16(port))) {
+    if (!net::BindAny(fd, wire::Low16(port)) || !AdoptDescriptor(fd)) {
         net::CloseKeepingErrno(fd);
         return -1;
     }
