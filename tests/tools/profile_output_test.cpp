@@ -1,9 +1,5 @@
-// Profile output formats: CSV and PLY shapes, invalid points, float texts,
-// and the text format delegating to the program's own writer.
+// The profile text format delegating to the program's own writer.
 #include <gtest/gtest.h>
-
-#include <algorithm>
-#include <sstream>
 
 #include "profile_output.h"
 
@@ -26,20 +22,6 @@ PacketBytes MakePacket(std::uint16_t counter) {
     return p;
 }
 
-std::vector<std::string> Lines(const std::string &text) {
-    std::vector<std::string> out;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);)
-        out.push_back(line);
-    return out;
-}
-
-TEST(ProfileOutput, FloatTextIsShortestRoundTrip) {
-    EXPECT_EQ(FloatText(115.0f), "115");
-    EXPECT_EQ(FloatText(-115.0f), "-115");
-    EXPECT_EQ(FloatText(0.0152587890625f), "0.015258789");
-}
-
 TEST(ProfileOutput, RecordedProfileStoresInvalidPointsAsZero) {
     const PacketBytes packet = MakePacket(77);
     const qz::RecordedProfile r =
@@ -50,36 +32,6 @@ TEST(ProfileOutput, RecordedProfileStoresInvalidPointsAsZero) {
     EXPECT_FLOAT_EQ(r.points[1].x, 230.0f * 8 * (1 - 512) / 16384);
     EXPECT_FLOAT_EQ(r.points[1].z, 250.0f * 16 / 16384);
     EXPECT_EQ(ProfileTxt(MakePacket(77), qz::ProfileScale{}), qz::ProfileFileText(r));
-}
-
-TEST(ProfileOutput, CsvHasOneRowPerPoint) {
-    const std::vector<PacketBytes> packets = {MakePacket(1), MakePacket(2)};
-    const auto lines = Lines(ProfilesCsv(packets, qz::ProfileScale{}));
-    ASSERT_EQ(lines.size(), 1u + 2048u);
-    EXPECT_EQ(lines[0], "profile,point,valid,x_mm,z_mm");
-    EXPECT_EQ(lines[1], "1,1,0,,");
-    EXPECT_EQ(lines[2], "1,2,1," + FloatText(230.0f * 8 * (1 - 512) / 16384) + "," +
-                            FloatText(250.0f * 16 / 16384));
-    EXPECT_EQ(lines[1025].rfind("2,1,", 0), 0u);
-}
-
-TEST(ProfileOutput, PlyListsValidPointsWithTheirCount) {
-    const std::vector<PacketBytes> packets = {MakePacket(1), MakePacket(2)};
-    const auto lines = Lines(ProfilesPly(packets, qz::ProfileScale{}));
-    const auto end = std::find(lines.begin(), lines.end(), "end_header");
-    ASSERT_NE(end, lines.end());
-    EXPECT_EQ(lines[0], "ply");
-    // Points 0, 3, ..., 1023 (zRaw 0) and 512 (xRaw 0) are invalid: 681 per profile.
-    EXPECT_NE(std::find(lines.begin(), end, "element vertex 1362"), end);
-    EXPECT_EQ(static_cast<std::size_t>(lines.end() - end - 1), 1362u);
-    EXPECT_NE(lines.back().find(" 1 "), std::string::npos); // y of the second profile
-}
-
-TEST(ProfileOutput, ZeroDiscreteValueGivesNoPoints) {
-    qz::ProfileScale scale;
-    scale.discreteValue = 0;
-    const auto lines = Lines(ProfilesPly({MakePacket(1)}, scale));
-    EXPECT_EQ(lines.back(), "end_header");
 }
 
 } // namespace

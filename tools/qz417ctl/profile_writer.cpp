@@ -5,15 +5,13 @@
 
 #include <array>
 #include <cerrno>
-#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
-#include <functional>
-#include <limits>
 
 #include "failure.h"
 #include "file_io.h"
+#include "model/point_export.h"
 
 namespace qzctl {
 
@@ -80,17 +78,6 @@ private:
     bool owned_;
 };
 
-void PutFloatLe(std::string &out, float v) {
-    std::uint32_t bits = 0;
-    std::memcpy(&bits, &v, sizeof bits);
-    for (int i = 0; i < 4; ++i)
-        out.push_back(static_cast<char>((bits >> (8 * i)) & 0xFF));
-}
-
-std::string PointText(float v) {
-    return std::isnan(v) ? std::string("nan") : FloatText(v);
-}
-
 std::uint64_t ValidCount(const std::array<qz::ProfilePoint, qz::kProfilePoints> &points) {
     std::uint64_t n = 0;
     for (const auto &p : points)
@@ -127,42 +114,24 @@ private:
     std::unique_ptr<Output> output_;
 };
 
-class CsvWriter : public ProfileWriter {
+// CSV, PLY or PCD in the model's formats (model/point_export.h): the CSV's
+// profile column is the measurement counter, y of the clouds the profile's
+// index. A header that names counts known only at the end is written at its
+// largest size first; finish() writes the real one over it, filled to the
+// same length with a comment line before its last line. Where the output
+// cannot be rewritten (a pipe), the points go to a temporary file and follow
+// the header at the end.
+class PointsWriter : public ProfileWriter {
 public:
-    CsvWriter(const std::optional<std::string> &path, const qz::ProfileScale &scale)
-        : scale_(scale), output_(path) {
-        output_.write(std::string("profile,point,valid,x_mm,z_mm\n"));
-    }
-    void add(const PacketBytes &packet) override {
-        std::string rows = ProfilesCsv({packet}, scale_);
-        rows.erase(0, rows.find('\n') + 1); // the header is written once
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-        qz::DecodePacket(qz::ProfilePacket(packet.data()), scale_, points);
-        count(packet, ValidCount(points));
-        output_.write(rows);
-    }
-    void finish() override { output_.close(); }
-
-private:
-    qz::ProfileScale scale_;
-    Output output_;
-};
-
-// A point cloud whose header holds counts known only at the end. The header
-// is written at its largest size first; finish() writes the real one over
-// it, filled to the same length with a comment line before its last line.
-// Where the output cannot be rewritten (a pipe), the points go to a
-// temporary file and follow the header at the end.
-class CloudWriter : public ProfileWriter {
-public:
-    // header(profiles, points) without the filling comment; `comment` starts
-    // a comment line in the format ("comment", "#").
-    CloudWriter(const std::optional<std::string> &path, const qz::ProfileScale &scale,
-                std::function<std::string(std::uint64_t, std::uint64_t)> header,
-                std::string comment)
-        : scale_(scale), output_(path), header_(std::move(header)), comment_(std::move(comment)) {
-        reserved_ =
-            header_(kMaxProfiles, kMaxProfiles * qz::kProfilePoints).size() + comment_.size() + 1;
+    PointsWriter(const std::optional<std::string> &path, const qz::ProfileScale &scale,
+                 std::unique_ptr<qz::PointExporter> exporter)
+        : scale_(scale), output_(path), exporter_(std::move(exporter)) {
+        if (!exporter_->HeaderNamesCounts()) {
+            output_.write(exporter_->Header(0, 0));
+            return;
+        }
+        reserved_ = exporter_->Header(kMaxProfiles, kMaxProfiles * qz::kProfilePoints).size() +
+                    exporter_->CommentMark().size() + 1;
         if (output_.rewritable()) {
             start_ = output_.position();
             output_.write(Header(0, 0));
@@ -173,148 +142,84 @@ public:
                               std::strerror(errno));
         }
     }
-    ~CloudWriter() override {
+    ~PointsWriter() override {
         if (spool_ != nullptr)
             std::fclose(spool_);
     }
-    void finish() override {
-        const std::string header = Header(tally_.profiles, written_);
+    void add(const PacketBytes &packet) override {
+        const qz::ProfilePacket view(packet.data());
+        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
+        qz::DecodePacket(view, scale_, points);
+        std::string out;
+        const std::uint64_t n = exporter_->Append(
+            out, {points, view.measurementCount(), 0.0, static_cast<float>(tally_.profiles)});
+        count(packet, ValidCount(points));
         if (spool_ == nullptr) {
-            output_.seek(start_);
-            output_.write(header);
-            output_.seekEnd();
-        } else {
-            output_.write(header);
-            if (std::fflush(spool_) != 0 || std::fseek(spool_, 0, SEEK_SET) != 0)
-                throw Failure(std::string("temporary file: ") + std::strerror(errno));
-            std::array<char, 65536> buffer;
-            std::size_t n = 0;
-            while ((n = std::fread(buffer.data(), 1, buffer.size(), spool_)) > 0)
-                output_.write(buffer.data(), n);
-            if (std::ferror(spool_))
-                throw Failure(std::string("temporary file: ") + std::strerror(errno));
+            output_.write(out);
+        } else if (!out.empty() && std::fwrite(out.data(), 1, out.size(), spool_) != out.size()) {
+            throw Failure(std::string("cannot write a temporary file: ") + std::strerror(errno));
+        }
+        written_ += n;
+    }
+    void finish() override {
+        if (exporter_->HeaderNamesCounts()) {
+            const std::string header = Header(tally_.profiles, written_);
+            if (spool_ == nullptr) {
+                output_.seek(start_);
+                output_.write(header);
+                output_.seekEnd();
+            } else {
+                output_.write(header);
+                CopySpool();
+            }
         }
         output_.close();
     }
 
-protected:
-    void body(const std::string &bytes, std::uint64_t points) {
-        if (spool_ == nullptr) {
-            output_.write(bytes);
-        } else if (!bytes.empty() &&
-                   std::fwrite(bytes.data(), 1, bytes.size(), spool_) != bytes.size()) {
-            throw Failure(std::string("cannot write a temporary file: ") + std::strerror(errno));
-        }
-        written_ += points;
-    }
-    qz::ProfileScale scale_;
-
 private:
     std::string Header(std::uint64_t profiles, std::uint64_t points) const {
-        std::string text = header_(profiles, points);
+        std::string text = exporter_->Header(profiles, points);
+        const std::string_view mark = exporter_->CommentMark();
         const auto lastLine = text.rfind('\n', text.size() - 2) + 1;
-        const std::size_t fill = reserved_ - text.size() - comment_.size() - 1;
-        text.insert(lastLine, comment_ + std::string(fill, ' ') + "\n");
+        const std::size_t fill = reserved_ - text.size() - mark.size() - 1;
+        text.insert(lastLine, std::string(mark) + std::string(fill, ' ') + "\n");
         return text;
     }
+    void CopySpool() {
+        if (std::fflush(spool_) != 0 || std::fseek(spool_, 0, SEEK_SET) != 0)
+            throw Failure(std::string("temporary file: ") + std::strerror(errno));
+        std::array<char, 65536> buffer;
+        std::size_t n = 0;
+        while ((n = std::fread(buffer.data(), 1, buffer.size(), spool_)) > 0)
+            output_.write(buffer.data(), n);
+        if (std::ferror(spool_))
+            throw Failure(std::string("temporary file: ") + std::strerror(errno));
+    }
 
+    qz::ProfileScale scale_;
     Output output_;
-    std::function<std::string(std::uint64_t, std::uint64_t)> header_;
-    std::string comment_;
+    std::unique_ptr<qz::PointExporter> exporter_;
     std::size_t reserved_ = 0;
     long start_ = 0;
     std::FILE *spool_ = nullptr;
     std::uint64_t written_ = 0;
 };
 
-// Valid points only: x and z in millimetres, y the profile's index.
-class PlyWriter : public CloudWriter {
-public:
-    PlyWriter(const std::optional<std::string> &path, const qz::ProfileScale &scale, bool binary)
-        : CloudWriter(
-              path, scale,
-              [binary](std::uint64_t, std::uint64_t points) {
-                  return std::string("ply\nformat ") + (binary ? "binary_little_endian" : "ascii") +
-                         " 1.0\ncomment qz417ctl profiles: x, z in mm, y = profile index\n"
-                         "element vertex " +
-                         std::to_string(points) +
-                         "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
-              },
-              "comment"),
-          binary_(binary) {}
-    void add(const PacketBytes &packet) override {
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-        qz::DecodePacket(qz::ProfilePacket(packet.data()), scale_, points);
-        const auto y = static_cast<float>(tally_.profiles);
-        const std::string yText = std::to_string(tally_.profiles);
-        std::string out;
-        std::uint64_t n = 0;
-        for (const auto &p : points) {
-            if (!p.valid)
-                continue;
-            ++n;
-            if (binary_) {
-                PutFloatLe(out, p.x);
-                PutFloatLe(out, y);
-                PutFloatLe(out, p.z);
-            } else {
-                out += FloatText(p.x) + " " + yText + " " + FloatText(p.z) + "\n";
-            }
-        }
-        count(packet, n);
-        body(out, n);
-    }
+std::unique_ptr<ProfileWriter> MakePly(const std::optional<std::string> &path,
+                                       const qz::ProfileScale &scale, qz::CloudEncoding encoding) {
+    return std::make_unique<PointsWriter>(
+        path, scale,
+        qz::MakePlyExporter(encoding, "qz417ctl profiles: x, z in mm, y = profile index"));
+}
 
-private:
-    bool binary_;
-};
-
-// An organised cloud as PCL keeps scans: WIDTH 1024 points per profile,
-// HEIGHT one row per profile, an invalid point as NaN (so is_dense is
-// false); y is the profile's index.
-class PcdWriter : public CloudWriter {
-public:
-    PcdWriter(const std::optional<std::string> &path, const qz::ProfileScale &scale, bool binary)
-        : CloudWriter(
-              path, scale,
-              [binary](std::uint64_t profiles, std::uint64_t points) {
-                  return "# .PCD v0.7 - Point Cloud Data file format\n"
-                         "# qz417ctl profiles: x, z in mm, y = profile index, NaN = no point\n"
-                         "VERSION 0.7\nFIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nCOUNT 1 1 1\n"
-                         "WIDTH " +
-                         std::to_string(qz::kProfilePoints) + "\nHEIGHT " +
-                         std::to_string(profiles) + "\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS " +
-                         std::to_string(points) + "\nDATA " + (binary ? "binary" : "ascii") + "\n";
-              },
-              "#"),
-          binary_(binary) {}
-    void add(const PacketBytes &packet) override {
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-        qz::DecodePacket(qz::ProfilePacket(packet.data()), scale_, points);
-        const auto y = static_cast<float>(tally_.profiles);
-        const std::string yText = std::to_string(tally_.profiles);
-        const float nan = std::numeric_limits<float>::quiet_NaN();
-        std::string out;
-        for (const auto &p : points) {
-            const float x = p.valid ? p.x : nan;
-            const float py = p.valid ? y : nan;
-            const float z = p.valid ? p.z : nan;
-            if (binary_) {
-                PutFloatLe(out, x);
-                PutFloatLe(out, py);
-                PutFloatLe(out, z);
-            } else {
-                out += PointText(x) + " " + (p.valid ? yText : std::string("nan")) + " " +
-                       PointText(z) + "\n";
-            }
-        }
-        count(packet, ValidCount(points));
-        body(out, qz::kProfilePoints);
-    }
-
-private:
-    bool binary_;
-};
+std::unique_ptr<ProfileWriter> MakePcd(const std::optional<std::string> &path,
+                                       const qz::ProfileScale &scale, qz::CloudEncoding encoding) {
+    return std::make_unique<PointsWriter>(
+        path, scale,
+        qz::MakePcdExporter(qz::PcdShape::Organised, encoding,
+                            {".PCD v0.7 - Point Cloud Data file format",
+                             "qz417ctl profiles: x, z in mm, y = profile index, NaN = no point"}));
+}
 
 } // namespace
 
@@ -351,15 +256,16 @@ std::unique_ptr<ProfileWriter> MakeProfileWriter(ProfileFormat format,
     case ProfileFormat::Txt:
         return std::make_unique<TxtWriter>(path, count, scale);
     case ProfileFormat::Csv:
-        return std::make_unique<CsvWriter>(path, scale);
+        return std::make_unique<PointsWriter>(path, scale,
+                                              qz::MakeCsvExporter(qz::CsvColumns::ValidFlag));
     case ProfileFormat::Ply:
-        return std::make_unique<PlyWriter>(path, scale, false);
+        return MakePly(path, scale, qz::CloudEncoding::Ascii);
     case ProfileFormat::PlyBinary:
-        return std::make_unique<PlyWriter>(path, scale, true);
+        return MakePly(path, scale, qz::CloudEncoding::Binary);
     case ProfileFormat::Pcd:
-        return std::make_unique<PcdWriter>(path, scale, false);
+        return MakePcd(path, scale, qz::CloudEncoding::Ascii);
     case ProfileFormat::PcdBinary:
-        return std::make_unique<PcdWriter>(path, scale, true);
+        return MakePcd(path, scale, qz::CloudEncoding::Binary);
     }
     return nullptr;
 }

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "model/device_description.h"
+#include "model/point_export.h"
 #include "model/profile_file.h"
 
 namespace qz::recording {
@@ -144,26 +145,6 @@ void AppendUnsigned(std::string &out, std::uint64_t value) {
     out.append(text, end);
 }
 
-void AppendFloat(std::string &out, float value) {
-    char text[32];
-    const auto [end, ec] = std::to_chars(text, text + sizeof text, value);
-    if (ec == std::errc())
-        out.append(text, end);
-    else
-        out += "nan";
-}
-
-// Seconds with nine decimals, the same in every locale.
-void AppendSeconds(std::string &out, double seconds) {
-    char text[64];
-    const auto [end, ec] =
-        std::to_chars(text, text + sizeof text, seconds, std::chars_format::fixed, 9);
-    if (ec == std::errc())
-        out.append(text, end);
-    else
-        out += "nan";
-}
-
 // A header line may not be broken by what a file name holds.
 std::string OneLine(std::string text) {
     std::replace_if(
@@ -214,29 +195,14 @@ private:
 ExportResult WriteCsv(RecordingReader &reader, const ExportRequest &request,
                       const ProfileScale &scale, ExportFile &out, const ExportProgress &progress) {
     ExportResult result;
-    out.buffer() += "profile,point,time_s,x_mm,z_mm\n";
+    const auto csv = MakeCsvExporter(CsvColumns::Time);
+    out.buffer() += csv->Header(request.count, 0);
     BatchReader batches(reader, request.count, progress);
     std::array<ProfilePoint, kProfilePoints> points;
     batches.Run(request.first, request.count, true,
                 [&](std::uint64_t profile, const ProfilePacket &packet, double seconds) {
                     DecodePacket(packet, scale, points);
-                    std::string &b = out.buffer();
-                    for (int k = 0; k < kProfilePoints; ++k) {
-                        const ProfilePoint &p = points[static_cast<std::size_t>(k)];
-                        if (!p.valid)
-                            continue;
-                        AppendUnsigned(b, profile);
-                        b += ',';
-                        AppendUnsigned(b, static_cast<std::uint64_t>(k + 1));
-                        b += ',';
-                        AppendSeconds(b, seconds);
-                        b += ',';
-                        AppendFloat(b, p.x);
-                        b += ',';
-                        AppendFloat(b, p.z);
-                        b += '\n';
-                        ++result.points;
-                    }
+                    result.points += csv->Append(out.buffer(), {points, profile, seconds});
                     out.Drain();
                 });
     result.profiles = request.count;
@@ -259,51 +225,30 @@ ExportResult WriteCloud(RecordingReader &reader, const ExportRequest &request,
                         valid += p.valid ? 1 : 0;
                 });
 
-    const std::uint64_t last = request.first + request.count - 1;
-    std::string &b = out.buffer();
-    if (request.format == ExportFormat::Ply) {
-        b += "ply\nformat ascii 1.0\ncomment qz417 recording " + OneLine(reader.path()) +
-             " profiles ";
-        AppendUnsigned(b, request.first);
-        b += "..";
-        AppendUnsigned(b, last);
-        b += "\nelement vertex ";
-        AppendUnsigned(b, valid);
-        b += "\nproperty float x\nproperty float y\nproperty float z\nend_header\n";
-    } else {
-        b += "# .PCD v0.7 - qz417 recording, profiles ";
-        AppendUnsigned(b, request.first);
-        b += "..";
-        AppendUnsigned(b, last);
-        b += "\nVERSION 0.7\nFIELDS x y z\nSIZE 4 4 4\nTYPE F F F\nCOUNT 1 1 1\nWIDTH ";
-        AppendUnsigned(b, valid);
-        b += "\nHEIGHT 1\nVIEWPOINT 0 0 0 1 0 0 0\nPOINTS ";
-        AppendUnsigned(b, valid);
-        b += "\nDATA ascii\n";
-    }
+    std::string range;
+    AppendUnsigned(range, request.first);
+    range += "..";
+    AppendUnsigned(range, request.first + request.count - 1);
+    const auto cloud =
+        request.format == ExportFormat::Ply
+            ? MakePlyExporter(CloudEncoding::Ascii,
+                              "qz417 recording " + OneLine(reader.path()) + " profiles " + range)
+            : MakePcdExporter(PcdShape::Unorganised, CloudEncoding::Ascii,
+                              {".PCD v0.7 - qz417 recording, profiles " + range});
+    out.buffer() += cloud->Header(request.count, valid);
 
     const auto yOf = [&](std::uint64_t profile, double seconds) {
         return static_cast<float>(request.speedMmPerS
                                       ? seconds * *request.speedMmPerS
                                       : static_cast<double>(profile) * request.pitchMm);
     };
-    batches.Run(request.first, request.count, true,
-                [&](std::uint64_t profile, const ProfilePacket &packet, double seconds) {
-                    DecodePacket(packet, scale, points);
-                    const float y = yOf(profile, seconds);
-                    for (const ProfilePoint &p : points) {
-                        if (!p.valid)
-                            continue;
-                        AppendFloat(b, p.x);
-                        b += ' ';
-                        AppendFloat(b, y);
-                        b += ' ';
-                        AppendFloat(b, p.z);
-                        b += '\n';
-                        ++result.points;
-                    }
-                    out.Drain();
-                });
+    batches.Run(
+        request.first, request.count, true,
+        [&](std::uint64_t profile, const ProfilePacket &packet, double seconds) {
+            DecodePacket(packet, scale, points);
+            result.points += cloud->Append(out.buffer(), {points, 0, 0.0, yOf(profile, seconds)});
+            out.Drain();
+        });
     // The recording cannot change under the reader; the header holds the truth.
     if (result.points != valid)
         throw RecordingError(reader.path() + ": the profiles changed while they were read");
