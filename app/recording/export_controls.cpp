@@ -10,6 +10,14 @@ namespace qz {
 
 namespace {
 
+// "1 profile", "2 profiles", "0 points".
+QString Counted(std::uint64_t count, const char *noun) {
+    return QStringLiteral("%1 %2%3")
+        .arg(count)
+        .arg(QLatin1String(noun))
+        .arg(count == 1 ? QString() : QStringLiteral("s"));
+}
+
 constexpr int kProgressSteps = 1000;
 
 } // namespace
@@ -63,7 +71,7 @@ bool ExportControls::StartExport(const recording::ExportRequest &request, const 
     button_->setEnabled(false);
 
     progress_ = new QProgressDialog(
-        QStringLiteral("Exporting %1 profiles to %2...").arg(request.count).arg(path),
+        QStringLiteral("Exporting %1 to %2...").arg(Counted(request.count, "profile"), path),
         QStringLiteral("Cancel"), 0, kProgressSteps, button_->window());
     progress_->setObjectName(QStringLiteral("ExportProgress"));
     progress_->setWindowTitle(QStringLiteral("Export"));
@@ -97,10 +105,10 @@ void ExportControls::Finished(const ExportOutcome &outcome) {
     switch (outcome.status) {
     case ExportOutcome::Status::Done:
         ShowMessage(QMessageBox::Information,
-                    QStringLiteral("%1 profiles (%2 points) were exported to %3.")
-                        .arg(outcome.profiles)
-                        .arg(outcome.points)
-                        .arg(path));
+                    QStringLiteral("%1 (%2) %3 exported to %4.")
+                        .arg(Counted(outcome.profiles, "profile"), Counted(outcome.points, "point"),
+                             outcome.profiles == 1 ? QStringLiteral("was") : QStringLiteral("were"),
+                             path));
         break;
     case ExportOutcome::Status::Cancelled:
         lastMessage_ =

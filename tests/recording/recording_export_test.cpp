@@ -132,12 +132,13 @@ protected:
 
 TEST_F(RecordingExport, CsvHasOneRowPerValidPointWithTheTimeSinceTheFirstProfile) {
     const std::string out = dir_.file("p.csv");
+    // Profiles counted from 1, as the Playback page shows them: index 1 is profile 2.
     const ExportResult r = ExportRecording(*reader_, Request(ExportFormat::Csv, 1, 2), out);
     EXPECT_EQ(ReadAll(out), "profile,point,time_s,x_mm,z_mm\n"
-                            "1,2,0.000100000,50,300\n"
-                            "1,3,0.000100000,-50,150\n"
-                            "2,2,0.000400000,75,300\n"
-                            "2,3,0.000400000,-50,150\n");
+                            "2,2,0.000100000,50,300\n"
+                            "2,3,0.000100000,-50,150\n"
+                            "3,2,0.000400000,75,300\n"
+                            "3,3,0.000400000,-50,150\n");
     EXPECT_EQ(r.profiles, 2u);
     EXPECT_EQ(r.points, 4u);
 
@@ -147,7 +148,7 @@ TEST_F(RecordingExport, CsvHasOneRowPerValidPointWithTheTimeSinceTheFirstProfile
     const std::string text = ReadAll(out);
     EXPECT_EQ(Lines(text), 1 + 2 * kProfiles);
     EXPECT_EQ(all.points, 2 * kProfiles);
-    EXPECT_NE(text.find("\n599,3,35.880100000,-50,150\n"), std::string::npos);
+    EXPECT_NE(text.find("\n600,3,35.880100000,-50,150\n"), std::string::npos);
     EXPECT_EQ(Leftovers(dir_), std::vector<std::string>{"p.csv"});
 }
 
@@ -260,7 +261,7 @@ TEST_F(RecordingExport, WithoutAnAnnouncementTheUsualScaleApplies) {
     const std::string out = dir_.file("p.csv");
     ExportRecording(reader, Request(ExportFormat::Csv, 0, 1), out);
     EXPECT_EQ(ReadAll(out), "profile,point,time_s,x_mm,z_mm\n"
-                            "0,2,0.000000000,28.75,250\n0,3,0.000000000,-57.5,125\n");
+                            "1,2,0.000000000,28.75,250\n1,3,0.000000000,-57.5,125\n");
 }
 
 TEST_F(RecordingExport, RangesAtBothEndsPassAndBeyondAreRefusedBeforeAnyFileExists) {
@@ -269,7 +270,7 @@ TEST_F(RecordingExport, RangesAtBothEndsPassAndBeyondAreRefusedBeforeAnyFileExis
               kProfiles);
     EXPECT_EQ(ExportRecording(*reader_, Request(ExportFormat::Csv, kProfiles - 1, 1), out).points,
               2u);
-    EXPECT_EQ(ReadAll(out).substr(31), "599,2,35.880100000,125,300\n599,3,35.880100000,-50,150\n");
+    EXPECT_EQ(ReadAll(out).substr(31), "600,2,35.880100000,125,300\n600,3,35.880100000,-50,150\n");
     std::filesystem::remove(out);
 
     ExportRequest nan = Request(ExportFormat::Ply, 0, 1);
@@ -368,7 +369,7 @@ TEST_F(RecordingExport, AWriteErrorIsAnErrorAndLeavesTheOlderFileAsItWas) {
 
     // Once it fits, the export replaces the older file and keeps its permissions.
     ExportRecording(dense, Request(ExportFormat::Csv, 0, 1), out);
-    EXPECT_NE(ReadAll(out).find("profile,point,time_s,x_mm,z_mm\n0,1,"), std::string::npos);
+    EXPECT_NE(ReadAll(out).find("profile,point,time_s,x_mm,z_mm\n1,1,"), std::string::npos);
     struct stat st {};
     ASSERT_EQ(::stat(out.c_str(), &st), 0);
     EXPECT_EQ(st.st_mode & 0777, 0640u);
@@ -382,7 +383,7 @@ TEST_F(RecordingExport, ALinkedFileIsReplacedBehindItsLinkAndAPipeIsWrittenInPla
     ExportRecording(*reader_, Request(ExportFormat::Csv, 0, 1), link);
     EXPECT_TRUE(std::filesystem::is_symlink(link));
     const std::string expected = "profile,point,time_s,x_mm,z_mm\n"
-                                 "0,2,0.000000000,25,300\n0,3,0.000000000,-50,150\n";
+                                 "1,2,0.000000000,25,300\n1,3,0.000000000,-50,150\n";
     EXPECT_EQ(ReadAll(real), expected);
     EXPECT_EQ(Leftovers(dir_), (std::vector<std::string>{"link.csv", "real.csv"}));
 

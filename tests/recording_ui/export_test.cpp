@@ -217,12 +217,33 @@ private slots:
         const std::string bytes = ReadAll(out);
         QCOMPARE(bytes.size(), Reference(request).size());
         QVERIFY(bytes == Reference(request));
-        QVERIFY(bytes.find("\n100,101,0.100000000,") != std::string::npos);
+        // The CSV numbers profiles as the dialog does: "First profile: 101" is profile 101.
+        QVERIFY(bytes.rfind("profile,point,time_s,x_mm,z_mm\n101,101,0.100000000,", 0) == 0);
+        QVERIFY(bytes.find("\n2100,116,") != std::string::npos);
+        QVERIFY(bytes.find("\n2101,") == std::string::npos);
         QCOMPARE(outcomes_.back().points, std::uint64_t{2000 * kValidPoints});
         const QStringList messages = TakeMessages(form_.get());
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains(QStringLiteral("2000 profiles")), qPrintable(messages[0]));
         QVERIFY(controls()->button()->isEnabled());
+    }
+
+    void oneProfileIsNamedInTheSingular() {
+        qz::ExportDialog *dialog = ClickExport();
+        QVERIFY(dialog != nullptr);
+        dialog->firstBox()->setValue(3);
+        dialog->countBox()->setValue(1);
+        const QString out = dir_.filePath(QStringLiteral("one.csv"));
+        dialog->pathEdit()->setText(out);
+        const std::size_t before = outcomes_.size();
+        dialog->okButton()->click();
+        QVERIFY(WaitForOutcome(before + 1));
+        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Done);
+        QVERIFY(ReadAll(out).rfind("profile,point,time_s,x_mm,z_mm\n3,101,", 0) == 0);
+        const QStringList messages = TakeMessages(form_.get());
+        QCOMPARE(messages.size(), 1);
+        QCOMPARE(messages[0], QStringLiteral("1 profile (16 points) was exported to %1.").arg(out));
+        QVERIFY(QFile::remove(out)); // the later tests list the folder
     }
 
     void profileTextDefaultsToTheShownProfile() {

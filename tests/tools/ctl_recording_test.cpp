@@ -68,9 +68,9 @@ TEST_F(CtlRecording, ExportsPointsInMillimetres) {
     CtlResult r = RunCtl({"recording", "export", path_, "--format", "csv", "-o", csv});
     ASSERT_EQ(r.status, 0) << r.err;
     EXPECT_EQ(ReadFile(csv), "profile,point,time_s,x_mm,z_mm\n"
-                             "0,2,0.000000000,28.75,250\n"
-                             "1,2,0.001000000,57.5,250\n"
-                             "2,2,0.002000000,86.25,250\n");
+                             "1,2,0.000000000,28.75,250\n"
+                             "2,2,0.001000000,57.5,250\n"
+                             "3,2,0.002000000,86.25,250\n");
 
     const std::string ply = dir_ + "/p.ply";
     r = RunCtl({"recording", "export", path_, "--format", "ply", "--first", "1", "--pitch", "0.5",

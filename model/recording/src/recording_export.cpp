@@ -202,7 +202,9 @@ ExportResult WriteCsv(RecordingReader &reader, const ExportRequest &request,
     batches.Run(request.first, request.count, true,
                 [&](std::uint64_t profile, const ProfilePacket &packet, double seconds) {
                     DecodePacket(packet, scale, points);
-                    result.points += csv->Append(out.buffer(), {points, profile, seconds});
+                    // Counted from 1, as the Playback page and the export
+                    // dialog number profiles.
+                    result.points += csv->Append(out.buffer(), {points, profile + 1, seconds});
                     out.Drain();
                 });
     result.profiles = request.count;

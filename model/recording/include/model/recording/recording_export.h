@@ -25,7 +25,8 @@
 namespace qz::recording {
 
 enum class ExportFormat {
-    Csv,         // profile,point,time_s,x_mm,z_mm; time since the first profile
+    Csv,         // profile,point,time_s,x_mm,z_mm; profiles and points counted from 1
+                 // (the request's index + 1), time since the first profile
     Ply,         // ASCII PLY: x across the line, y along the motion, z the distance
     Pcd,         // ASCII PCD v0.7, the same points as PLY
     ProfileText, // the program's profile text file, one profile
