@@ -1,80 +1,77 @@
 #include "png_writer.h"
 
-#include <zlib.h>
+#include <png.h>
 
-#include <array>
-#include <cstdlib>
+#include <csetjmp>
+#include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string>
 
 namespace qzctl {
 
 namespace {
 
-void PutU32(std::vector<std::uint8_t> &out, std::uint32_t v) {
-    out.push_back(static_cast<std::uint8_t>(v >> 24));
-    out.push_back(static_cast<std::uint8_t>(v >> 16));
-    out.push_back(static_cast<std::uint8_t>(v >> 8));
-    out.push_back(static_cast<std::uint8_t>(v));
-}
+// Where libpng's output goes, and why it failed. Filled by the callbacks
+// below; nothing in it needs a destructor to run when libpng jumps back.
+struct Sink {
+    std::vector<std::uint8_t> *out = nullptr;
+    bool outOfMemory = false;
+    char message[128] = "";
+};
 
-void PutChunk(std::vector<std::uint8_t> &out, const char *type,
-              const std::vector<std::uint8_t> &data) {
-    PutU32(out, static_cast<std::uint32_t>(data.size()));
-    const std::size_t typeAt = out.size();
-    out.insert(out.end(), type, type + 4);
-    out.insert(out.end(), data.begin(), data.end());
-    const uLong crc = crc32(0L, out.data() + typeAt, static_cast<uInt>(4 + data.size()));
-    PutU32(out, static_cast<std::uint32_t>(crc));
-}
-
-int Paeth(int a, int b, int c) {
-    const int p = a + b - c;
-    const int pa = std::abs(p - a), pb = std::abs(p - b), pc = std::abs(p - c);
-    if (pa <= pb && pa <= pc)
-        return a;
-    return pb <= pc ? b : c;
-}
-
-// Filters 0..4 (none, sub, up, average, Paeth) of one row into out[0..w];
-// `prior` is the row above (zeros for the first row). One byte per pixel,
-// so "left" is the previous byte.
-void FilterRow(int type, const std::uint8_t *row, const std::uint8_t *prior, std::size_t w,
-               std::uint8_t *out) {
-    out[0] = static_cast<std::uint8_t>(type);
-    for (std::size_t i = 0; i < w; ++i) {
-        const int x = row[i];
-        const int a = i > 0 ? row[i - 1] : 0;
-        const int b = prior[i];
-        const int c = i > 0 ? prior[i - 1] : 0;
-        int predicted = 0;
-        switch (type) {
-        case 1:
-            predicted = a;
-            break;
-        case 2:
-            predicted = b;
-            break;
-        case 3:
-            predicted = (a + b) / 2;
-            break;
-        case 4:
-            predicted = Paeth(a, b, c);
-            break;
-        default:
-            break;
-        }
-        out[i + 1] = static_cast<std::uint8_t>(x - predicted);
+void WriteData(png_structp png, png_bytep data, png_size_t size) {
+    auto *sink = static_cast<Sink *>(png_get_io_ptr(png));
+    bool failed = false;
+    try {
+        sink->out->insert(sink->out->end(), data, data + size);
+    } catch (...) {
+        failed = true;
+    }
+    if (failed) { // outside the handler: png_error does not return
+        sink->outOfMemory = true;
+        png_error(png, "out of memory");
     }
 }
 
-// The sum of the filtered bytes taken as signed values: the smaller, the
-// better deflate usually does.
-std::uint64_t Cost(const std::uint8_t *filtered, std::size_t w) {
-    std::uint64_t sum = 0;
-    for (std::size_t i = 1; i <= w; ++i)
-        sum += static_cast<std::uint64_t>(std::abs(static_cast<std::int8_t>(filtered[i])));
-    return sum;
+void FlushData(png_structp) {}
+
+void OnError(png_structp png, png_const_charp message) {
+    auto *sink = static_cast<Sink *>(png_get_error_ptr(png));
+    std::strncpy(sink->message, message, sizeof sink->message - 1);
+    png_longjmp(png, 1);
+}
+
+void OnWarning(png_structp, png_const_charp) {} // the tool prints nothing of libpng's
+
+// libpng reports errors by longjmp back to the setjmp below: between the two
+// only plain locals live in this frame, and only libpng's C frames and the
+// callbacks above, with nothing left to destroy, are skipped.
+bool Encode(const std::uint8_t *pixels, png_uint_32 width, png_uint_32 height, Sink *sink) {
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, sink, OnError, OnWarning);
+    if (png == nullptr)
+        return false;
+    png_infop info = png_create_info_struct(png);
+    if (info == nullptr) {
+        png_destroy_write_struct(&png, nullptr);
+        return false;
+    }
+    if (setjmp(png_jmpbuf(png)) != 0) {
+        png_destroy_write_struct(&png, &info);
+        return false;
+    }
+    png_set_write_fn(png, sink, WriteData, FlushData);
+    png_set_IHDR(png, info, width, height, 8, PNG_COLOR_TYPE_GRAY, PNG_INTERLACE_NONE,
+                 PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    // Each row gets the filter that makes it smallest; deflate at its best.
+    png_set_filter(png, PNG_FILTER_TYPE_BASE, PNG_ALL_FILTERS);
+    png_set_compression_level(png, 9);
+    png_write_info(png, info);
+    for (png_uint_32 row = 0; row < height; ++row)
+        png_write_row(png, pixels + static_cast<std::size_t>(row) * width);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
+    return true;
 }
 
 } // namespace
@@ -82,53 +79,15 @@ std::uint64_t Cost(const std::uint8_t *filtered, std::size_t w) {
 std::vector<std::uint8_t> EncodeGreyPng(const std::uint8_t *pixels, int width, int height) {
     if (width <= 0 || height <= 0)
         throw std::invalid_argument("a PNG needs at least one pixel");
-    const auto w = static_cast<std::size_t>(width);
-    const auto h = static_cast<std::size_t>(height);
-
-    std::vector<std::uint8_t> filtered(h * (w + 1));
-    const std::vector<std::uint8_t> zeros(w, 0);
-    std::array<std::vector<std::uint8_t>, 5> trial;
-    for (auto &t : trial)
-        t.resize(w + 1);
-    for (std::size_t row = 0; row < h; ++row) {
-        const std::uint8_t *current = pixels + row * w;
-        const std::uint8_t *prior = row > 0 ? pixels + (row - 1) * w : zeros.data();
-        std::size_t best = 0;
-        std::uint64_t bestCost = UINT64_MAX;
-        for (std::size_t type = 0; type < trial.size(); ++type) {
-            FilterRow(static_cast<int>(type), current, prior, w, trial[type].data());
-            const std::uint64_t cost = Cost(trial[type].data(), w);
-            if (cost < bestCost) {
-                bestCost = cost;
-                best = type;
-            }
-        }
-        std::copy(trial[best].begin(), trial[best].end(),
-                  filtered.begin() + static_cast<std::ptrdiff_t>(row * (w + 1)));
+    std::vector<std::uint8_t> png;
+    png.reserve(static_cast<std::size_t>(width) * static_cast<std::size_t>(height) / 2 + 1024);
+    Sink sink;
+    sink.out = &png;
+    if (!Encode(pixels, static_cast<png_uint_32>(width), static_cast<png_uint_32>(height), &sink)) {
+        if (sink.outOfMemory || sink.message[0] == '\0')
+            throw std::bad_alloc(); // libpng's structures or the output could not grow
+        throw std::runtime_error(std::string("libpng could not encode the image: ") + sink.message);
     }
-
-    uLongf size = compressBound(static_cast<uLong>(filtered.size()));
-    std::vector<std::uint8_t> z(size);
-    const int rc = compress2(z.data(), &size, filtered.data(), static_cast<uLong>(filtered.size()),
-                             Z_BEST_COMPRESSION);
-    if (rc == Z_MEM_ERROR)
-        throw std::bad_alloc();
-    if (rc != Z_OK) // not reached: the buffer has compressBound's size
-        throw std::runtime_error("zlib could not compress the image");
-    z.resize(size);
-
-    std::vector<std::uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<std::uint8_t> ihdr;
-    PutU32(ihdr, static_cast<std::uint32_t>(width));
-    PutU32(ihdr, static_cast<std::uint32_t>(height));
-    ihdr.push_back(8); // bit depth
-    ihdr.push_back(0); // colour type: greyscale
-    ihdr.push_back(0); // compression: deflate
-    ihdr.push_back(0); // filter method 0 (adaptive, five filter types)
-    ihdr.push_back(0); // no interlace
-    PutChunk(png, "IHDR", ihdr);
-    PutChunk(png, "IDAT", z);
-    PutChunk(png, "IEND", {});
     return png;
 }
 

@@ -1,6 +1,5 @@
-// 8-bit greyscale PNG files: each row gets the PNG filter that makes it
-// smallest (the usual sum-of-differences choice), zlib deflates the rows and
-// computes the chunk checksums.
+// 8-bit greyscale PNG files, written by libpng (its adaptive row filters,
+// zlib's deflate, the chunk checksums).
 #pragma once
 
 #include <cstdint>
@@ -9,8 +8,8 @@
 namespace qzctl {
 
 // The whole PNG file for width x height greyscale pixels, top row first.
-// Throws std::invalid_argument for an empty size, std::bad_alloc when zlib
-// runs out of memory.
+// Throws std::invalid_argument for an empty size, std::bad_alloc when
+// libpng runs out of memory, std::runtime_error should it refuse otherwise.
 std::vector<std::uint8_t> EncodeGreyPng(const std::uint8_t *pixels, int width, int height);
 
 } // namespace qzctl
