@@ -1,8 +1,8 @@
-// A recording (the HDF5 file of docs/recording-format.md, format version 1)
-// played back as the emulated scanner's measurements: its own small reader
-// of that documented layout, so that the emulator stays independent of the
-// program's code. Packets are replayed byte for byte, at their recorded
-// timing or at a fixed rate, once or looping.
+// A recording (the HDF5 file of docs/recording-format.md) played back as the
+// emulated scanner's measurements, read through the program's recording
+// reader (model/recording), the one part of the program the emulator uses.
+// Packets are replayed byte for byte, at their recorded timing or at a fixed
+// rate, once or looping.
 //
 // Positions are counted from the start of the replay across loops: position
 // g is packet g mod size().
@@ -15,6 +15,10 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+namespace qz::recording {
+class RecordingReader;
+}
 
 namespace qzsim {
 
@@ -49,7 +53,7 @@ private:
     RecordingReplay() = default;
     bool loadBlock(std::uint64_t first); // mu_ held
 
-    std::int64_t file_ = -1, packets_ = -1; // HDF5 identifiers
+    std::unique_ptr<qz::recording::RecordingReader> reader_; // used under mu_ after open
     std::uint64_t size_ = 0;
     double rateHz_ = 0;
     bool loop_ = true;
