@@ -1,5 +1,7 @@
 #include "recording/export_dialog.h"
 
+#include "recording/save_folder.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDir>
@@ -15,7 +17,6 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QSpinBox>
-#include <QStandardPaths>
 
 #include <algorithm>
 #include <climits>
@@ -186,9 +187,8 @@ void ExportDialog::Browse() {
 
 QString ExportDialog::DefaultPath(const ExportSource &source, ExportFormat format) {
     const QFileInfo recording(source.recordingPath);
-    QString folder = recording.absolutePath();
-    if (source.recordingPath.isEmpty() || !QFileInfo(folder).isWritable())
-        folder = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    const QString folder =
+        DefaultSaveFolder(source.recordingPath.isEmpty() ? QString() : recording.absolutePath());
     QString name = recording.completeBaseName();
     if (name.isEmpty())
         name = QStringLiteral("profiles");

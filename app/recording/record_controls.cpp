@@ -1,5 +1,7 @@
 #include "recording/record_controls.h"
 
+#include "recording/save_folder.h"
+
 #include <QComboBox>
 #include <QDateTime>
 
@@ -38,8 +40,7 @@ bool AskRecording(QWidget *parent, QString *path, recording::RecordingLimits *li
     dialog.setWindowTitle(QStringLiteral("Record profiles"));
     auto *form = new QFormLayout(&dialog);
     auto *pathEdit = new QLineEdit(&dialog);
-    const QString documents = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
-    pathEdit->setText(QDir(documents).filePath(
+    pathEdit->setText(QDir(DefaultSaveFolder()).filePath(
         QStringLiteral("profiles-%1.h5")
             .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))));
     pathEdit->setMinimumWidth(360);
