@@ -22,6 +22,57 @@ std::string Quote(const std::string &text) {
     return Json(text).dump();
 }
 
+// The JSON library's message ("[json.exception.parse_error.101] parse error
+// at line 3, column 5: syntax error while parsing object key - invalid
+// literal; last read: '...'; expected string literal") told plainly: " at
+// line 3, column 5: expected string literal, found invalid literal (in an
+// object key)". What was read last is left out: it may hold anything.
+std::string PlainJsonError(const std::string &message) {
+    std::string where;
+    std::string detail = message;
+    const auto at = message.find(" at line ");
+    const auto colon = at == std::string::npos ? at : message.find(": ", at);
+    if (colon != std::string::npos) {
+        where = message.substr(at, colon - at);
+        detail = message.substr(colon + 2);
+    } else if (const auto bracket = message.find("] "); bracket != std::string::npos) {
+        detail = message.substr(bracket + 2);
+    }
+    std::string context;
+    const std::string syntax = "syntax error while parsing ";
+    if (detail.rfind(syntax, 0) == 0) {
+        const auto dash = detail.find(" - ");
+        context = detail.substr(syntax.size(), dash - syntax.size());
+        detail = dash == std::string::npos ? std::string() : detail.substr(dash + 3);
+    }
+    std::string found;
+    std::string expected;
+    for (std::size_t begin = 0; begin <= detail.size();) {
+        const auto end = std::min(detail.find("; ", begin), detail.size());
+        const std::string part = detail.substr(begin, end - begin);
+        if (part.rfind("expected ", 0) == 0)
+            expected = part.substr(9);
+        else if (found.empty() && part.rfind("last read", 0) != 0)
+            found = part;
+        begin = end + 2;
+    }
+    if (found == "unexpected end of input" || found.rfind("attempting to parse an empty", 0) == 0)
+        found = "the end of the file";
+    else if (found.rfind("unexpected ", 0) == 0)
+        found = found.substr(11);
+    std::string text = where + ": ";
+    if (!expected.empty())
+        text += "expected " + expected + ", found " + found;
+    else
+        text += found.empty() ? std::string("damaged") : found;
+    if (!context.empty() && context != "value")
+        text +=
+            std::string(std::string("aeiou").find(context[0]) == std::string::npos ? " (in a "
+                                                                                   : " (in an ") +
+            context + ")";
+    return text;
+}
+
 Json JsonFieldValue(const FieldValue &value) {
     if (std::holds_alternative<std::string>(value))
         return std::get<std::string>(value);
@@ -108,7 +159,7 @@ ParamBlock LoadParamsDocument(const std::string &text, const std::string &what) 
     try {
         doc = Json::parse(text);
     } catch (const Json::exception &e) {
-        throw ParamsFileError(what + ": not JSON (" + e.what() + ")");
+        throw ParamsFileError(what + ": not JSON" + PlainJsonError(e.what()));
     }
     if (!doc.is_object())
         throw ParamsFileError(what + ": not a parameter file (no JSON object)");

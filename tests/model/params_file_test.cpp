@@ -94,6 +94,35 @@ TEST(ParamsFile, RefusesDamagedFiles) {
     }
 }
 
+// What the "Parameters" page and qz417ctl show of a file that is no JSON:
+// where, what was expected and what was found, never the JSON library's own
+// message with its exception name.
+TEST(ParamsFile, DamagedJsonIsToldPlainly) {
+    const auto message = [](const std::string &text) {
+        try {
+            LoadParamsDocument(text, "saved.json");
+        } catch (const ParamsFileError &e) {
+            return std::string(e.what());
+        }
+        return std::string("no exception");
+    };
+    EXPECT_EQ(message("{\n  \"format\": \"x\",\n  oops\n}"),
+              "saved.json: not JSON at line 3, column 3: expected string literal, found invalid "
+              "literal (in an object key)");
+    EXPECT_EQ(message("{\"a\": 1,}"), "saved.json: not JSON at line 1, column 9: expected string "
+                                      "literal, found '}' (in an object key)");
+    EXPECT_EQ(message("[1, 2"), "saved.json: not JSON at line 1, column 6: expected ']', found the "
+                                "end of the file (in an array)");
+    EXPECT_EQ(message(""), "saved.json: not JSON at line 1, column 1: expected '[', '{', or a "
+                           "literal, found the end of the file");
+    for (const std::string text : {"{\"a\": tru}", "{} x", "{\"a\": \"\x01\"}", "\xff"}) {
+        const std::string m = message(text);
+        EXPECT_EQ(m.rfind("saved.json: not JSON at line 1, column ", 0), 0u) << m;
+        EXPECT_EQ(m.find("json.exception"), std::string::npos) << m;
+        EXPECT_EQ(m.find("last read"), std::string::npos) << m;
+    }
+}
+
 TEST(ParamsFile, FieldsJsonCarriesValueUnitAndRange) {
     ParamBlock block{};
     block[1] = 99;
