@@ -37,6 +37,16 @@ struct Registry {
             std::find_if(owned.begin(), owned.end(), [fd](const Owned &o) { return o.fd == fd; });
         return it == owned.end() ? nullptr : &*it;
     }
+    // The entry of `fd` when the library owns it and no disconnect of it has
+    // begun; else null, with errno EBADF.
+    Owned *usable(int fd) {
+        Owned *const entry = find(fd);
+        if (entry == nullptr || entry->closing) {
+            errno = EBADF;
+            return nullptr;
+        }
+        return entry;
+    }
     void forget(int fd) {
         std::erase_if(owned, [fd](const Owned &o) { return o.fd == fd; });
     }
@@ -76,18 +86,22 @@ LinkLockHold::LinkLockHold(int fd) noexcept : fd_(fd) {
     try {
         Registry &table = Table();
         std::unique_lock guard(table.mutex);
-        Owned *entry = table.find(fd);
-        if (entry == nullptr || entry->closing) {
-            errno = EBADF;
-            return;
+        // A descriptor the library did not open (a caller's own connection)
+        // is the caller's to close: its exchange runs under LinkLock as
+        // always, unregistered. One being disconnected takes no new exchange.
+        if (Owned *const entry = table.find(fd)) {
+            if (entry->closing) {
+                errno = EBADF;
+                return;
+            }
+            ++entry->users;
+            registered_ = true;
         }
-        ++entry->users;
-        registered_ = true;
         // The entry stays listed while an exchange is registered on it (unless
         // the number was closed behind the library's back and opened again).
         const auto givenUp = [&] {
             const Owned *const owned = table.find(fd);
-            return owned == nullptr || owned->closing;
+            return registered_ && (owned == nullptr || owned->closing);
         };
         table.changed.wait(guard, [&] { return !table.busy || givenUp(); });
         if (givenUp()) {
@@ -128,11 +142,9 @@ bool CloseOwned(int fd, int leaveTimeoutMs) noexcept {
     try {
         Registry &table = Table();
         std::unique_lock guard(table.mutex);
-        Owned *entry = table.find(fd);
-        if (entry == nullptr || entry->closing) {
-            errno = EBADF;
+        Owned *const entry = table.usable(fd);
+        if (entry == nullptr)
             return false;
-        }
         entry->closing = true;
         entry->closerWaits = true;
         // Closing alone would leave a receive pending in another thread asleep

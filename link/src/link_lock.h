@@ -17,11 +17,12 @@ namespace qz417::link {
 // when the table cannot grow; the caller then closes `fd` and fails.
 bool AdoptDescriptor(int fd) noexcept;
 
-// Registers an exchange on `fd`, then holds LinkLock from construction to
-// destruction. held() is false, and the exchange must fail, when `fd` is not
-// owned by the library (errno EBADF), when a disconnect of `fd` begins while
-// the exchange waits for the lock (EBADF), or should the system refuse the
-// lock; nothing is sent then.
+// Registers an exchange on `fd` when the library owns it, then holds
+// LinkLock from construction to destruction. held() is false, and the
+// exchange must fail, when a disconnect of `fd` has begun or begins while the
+// exchange waits for the lock (errno EBADF), or should the system refuse the
+// lock; nothing is sent then. A descriptor the library does not own (a
+// caller's own connection) is used unregistered: the library never closes it.
 class LinkLockHold {
 public:
     explicit LinkLockHold(int fd) noexcept;

@@ -100,6 +100,7 @@ ScannerConnection::ScannerConnection(const Ipv4 &ip, const ConnectOptions &optio
         socket_ = QZ417_Connect(&record);
     } else {
         socket_ = ConnectTcp(ip, options.port, options.timeoutMs);
+        ownSocket_ = true;
     }
     if (socket_ == -1 || socket_ == 0) {
         const int err = errno;
@@ -116,7 +117,13 @@ ScannerConnection::ScannerConnection(const Ipv4 &ip, const ConnectOptions &optio
 }
 
 ScannerConnection::~ScannerConnection() {
-    QZ417_Disconnect(socket_);
+    // The library closes only the connections it opened.
+    if (ownSocket_) {
+        if (socket_ > 0)
+            close(socket_);
+    } else {
+        QZ417_Disconnect(socket_);
+    }
 }
 
 void ScannerConnection::fail(const std::string &what) const {

@@ -50,6 +50,7 @@ private:
     std::string address_;
     int timeoutMs_;
     std::int32_t socket_ = -1;
+    bool ownSocket_ = false; // made here for another port: closed here, not by the library
 };
 
 } // namespace qzctl
