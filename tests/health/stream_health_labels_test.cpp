@@ -1,0 +1,62 @@
+// The "UDP" page's health row and the line over the chart: the counts as
+// the model gives them, the loss split into the network's and this
+// computer's, the granted buffer, and the warning with its remedy.
+#include <QLabel>
+#include <QTest>
+#include <QWidget>
+
+#include "health/stream_health_labels.h"
+
+namespace qz {
+
+class StreamHealthLabelsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void showsTheSplitTheBufferAndTheWarning() {
+        QWidget page;
+        StreamHealthLabels labels(&page, 560, 142, 52, 204);
+        auto health = std::make_shared<StreamHealth>();
+        for (int c = 0; c < 40000; ++c)
+            if (c % 1000 != 7) // 40 lost
+                health->Observe(static_cast<std::uint16_t>(c));
+        labels.Track(health);
+        QCOMPARE(labels.lostLabel()->text(), QStringLiteral("0"));
+        QVERIFY(labels.receiveLabel()->isHidden());
+
+        // 30 of the 40 dropped by this computer; 416 KiB at 40 000/s.
+        SocketReceive socket;
+        socket.grantedBytes = 425984;
+        socket.drops = 30;
+        labels.Refresh(socket, 1.0);
+        QCOMPARE(labels.lostLabel()->text(), QStringLiteral("40"));
+        QCOMPARE(labels.outOfOrderLabel()->text(), QStringLiteral("0"));
+        const QString line = labels.receiveLabel()->text();
+        QVERIFY2(line.contains(QStringLiteral("Lost by the network: 10")), qPrintable(line));
+        QVERIFY2(line.contains(QStringLiteral("Dropped by this computer: 30")), qPrintable(line));
+        QVERIFY2(line.contains(QStringLiteral("Receive buffer: 416 KiB")), qPrintable(line));
+        QVERIFY(!labels.receiveLabel()->isHidden());
+        QVERIFY(!labels.warningLabel()->isHidden());
+        QVERIFY(labels.warningLabel()->text().contains(
+            QStringLiteral("sudo sysctl -w net.core.rmem_max=33554432")));
+        QCOMPARE(labels.computerDrops(), std::optional<std::uint64_t>(30));
+
+        // The socket closed (stream stopped): the last figures stay; no rate, no warning.
+        labels.Refresh(std::nullopt, 1.0);
+        QVERIFY(labels.receiveLabel()->text().contains(QStringLiteral("this computer: 30")));
+        QVERIFY(labels.warningLabel()->isHidden());
+
+        // A large buffer: no warning at the same rate.
+        labels.Track(health);
+        socket.grantedBytes = 67108864;
+        socket.drops = 0;
+        labels.Refresh(socket, 1.0);
+        QVERIFY(labels.warningLabel()->isHidden());
+        QVERIFY(labels.receiveLabel()->text().contains(QStringLiteral("Lost by the network: 40")));
+    }
+};
+
+} // namespace qz
+
+QTEST_MAIN(qz::StreamHealthLabelsTest)
+#include "stream_health_labels_test.moc"
