@@ -8,6 +8,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -116,6 +117,14 @@ RecordControls::RecordControls(QWidget *page, const char *name, int statusX, int
     connect(button_, &QPushButton::clicked, this, &RecordControls::ButtonClick);
     timer_.setInterval(kRefreshMs);
     connect(&timer_, &QTimer::timeout, this, &RecordControls::Refresh);
+}
+
+void RecordControls::SetComputerDrops(std::function<std::optional<std::uint64_t>()> drops) {
+    computerDrops_ = std::move(drops);
+    // Room for a third line: the same bottom, a line higher.
+    const QRect g = status_->geometry();
+    const int line = QFontMetrics(status_->font()).lineSpacing();
+    status_->setGeometry(g.x(), g.y() - (line - 6), g.width(), g.height() + (line - 6));
 }
 
 RecordControls::~RecordControls() {

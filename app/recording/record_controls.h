@@ -54,9 +54,8 @@ public:
 
     // The datagrams this computer dropped for a full receive buffer so far
     // (empty: unknown); the status then tells them apart from the network's.
-    void SetComputerDrops(std::function<std::optional<std::uint64_t>()> drops) {
-        computerDrops_ = std::move(drops);
-    }
+    // The status grows upwards by a line's height for it.
+    void SetComputerDrops(std::function<std::optional<std::uint64_t>()> drops);
 
     // The status text of a recording: elapsed time, profiles, size, lost and
     // dropped profiles; with the computer's drops during the recording known,

@@ -6,6 +6,7 @@
 #include <QWidget>
 
 #include "health/stream_health_labels.h"
+#include "recording/record_controls.h"
 
 namespace qz {
 
@@ -53,6 +54,22 @@ private slots:
         labels.Refresh(socket, 1.0);
         QVERIFY(labels.warningLabel()->isHidden());
         QVERIFY(labels.receiveLabel()->text().contains(QStringLiteral("Lost by the network: 40")));
+    }
+
+    void theRecordStatusSplitsTheLossTheSameWay() {
+        recording::RecorderStatus s;
+        s.elapsedSeconds = 61;
+        s.written = 1200;
+        s.lost = 40;
+        s.dropped = 2;
+        const QString plain = RecordControls::StatusText(s);
+        QVERIFY2(plain.endsWith(QStringLiteral("\nlost 40  dropped 2")), qPrintable(plain));
+        const QString split = RecordControls::StatusText(s, std::uint64_t{30});
+        QVERIFY2(split.startsWith(plain + QStringLiteral("\nnetwork 10  this computer 30")),
+                 qPrintable(split));
+        // More drops than gaps (duplicates dropped): never a negative network loss.
+        QVERIFY(RecordControls::StatusText(s, std::uint64_t{50})
+                    .endsWith(QStringLiteral("network 0  this computer 40")));
     }
 };
 
