@@ -1,6 +1,13 @@
 // The "UDP" page's health row and the line over the chart: the counts as
 // the model gives them, the loss split into the network's and this
 // computer's, the granted buffer, and the warning with its remedy.
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <vector>
+
 #include <QLabel>
 #include <QTest>
 #include <QWidget>
@@ -54,6 +61,43 @@ private slots:
         labels.Refresh(socket, 1.0);
         QVERIFY(labels.warningLabel()->isHidden());
         QVERIFY(labels.receiveLabel()->text().contains(QStringLiteral("Lost by the network: 40")));
+    }
+
+    void findsTheSocketOfItsPortInThisProcess() {
+        // A socket of this process on a loopback port, overrun by datagrams
+        // nobody reads: the labels find it by its port, as they find the
+        // UDP worker's, and show its drops and buffer.
+        const int receiver = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        const int sender = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        QVERIFY(receiver >= 0 && sender >= 0);
+        const int small = 4096;
+        setsockopt(receiver, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        QCOMPARE(bind(receiver, reinterpret_cast<sockaddr *>(&address), sizeof address), 0);
+        socklen_t length = sizeof address;
+        QCOMPARE(getsockname(receiver, reinterpret_cast<sockaddr *>(&address), &length), 0);
+        const std::vector<char> datagram(4100, 'x');
+        for (int i = 0; i < 64; ++i)
+            sendto(sender, datagram.data(), datagram.size(), 0,
+                   reinterpret_cast<sockaddr *>(&address), sizeof address);
+
+        QWidget page;
+        StreamHealthLabels labels(&page, 560, 142, 52, 204);
+        auto health = std::make_shared<StreamHealth>();
+        health->Observe(1);
+        labels.Track(health, ntohs(address.sin_port));
+        labels.Refresh();
+        close(receiver);
+        close(sender);
+        const QString line = labels.receiveLabel()->text();
+        QVERIFY2(line.contains(QStringLiteral("Receive buffer: ")), qPrintable(line));
+        QVERIFY(labels.computerDrops().has_value());
+        QVERIFY(*labels.computerDrops() > 0);
+        QVERIFY2(line.contains(
+                     QStringLiteral("Dropped by this computer: %1").arg(*labels.computerDrops())),
+                 qPrintable(line));
     }
 
     void theRecordStatusSplitsTheLossTheSameWay() {
