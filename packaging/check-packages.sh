@@ -126,6 +126,9 @@ for deb in $DEBS; do
     [ -z "$unstripped" ] || fail "$name: not stripped: $unstripped"
     step "$name $(dpkg-deb -f "$deb" Version): Depends: $(dpkg-deb -f "$deb" Depends)"
 done
+# The receive-buffer limit for the UDP stream comes with the library.
+dpkg-deb -c "$OUT"/libqz417link1_*.deb | grep -q "usr/lib/sysctl.d/60-qz417link.conf\$" ||
+    fail "libqz417link1 has no usr/lib/sysctl.d/60-qz417link.conf"
 dpkg-deb -f "$OUT"/libqz417link-dev_*.deb Depends | grep -q "libqz417link1 (= " ||
     fail "libqz417link-dev does not depend on its version of libqz417link1"
 for pkg in qz417-tools qz417setup python3-qz417link; do

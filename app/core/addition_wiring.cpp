@@ -98,6 +98,8 @@ void TFormMain::BuildAdditions() {
 
     a.UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
                                          kRecordTop, a.feed, qz::FeedSource::Udp, header);
+    qz::StreamHealthLabels *health = a.UdpStreamHealth;
+    a.UdpRecord->SetComputerDrops([health] { return health->computerDrops(); });
 }
 
 void qz::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
@@ -134,7 +136,7 @@ void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::Worke
     } else if (proc == &qz::UdpResultThreadProc) {
         // Counted from this Start on.
         auto health = std::make_shared<qz::StreamHealth>();
-        additions_->UdpStreamHealth->Track(health);
+        additions_->UdpStreamHealth->Track(health, ::UdpPort.load());
         hooks.packetReceived = [feed, health](const std::uint8_t *packet) {
             feed->PushNow(packet, qz::FeedSource::Udp);
             health->Observe(qz::ProfilePacket(packet).packetCount());

@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -119,6 +120,14 @@ RecordControls::RecordControls(QWidget *page, const char *name, int statusX, int
     connect(&timer_, &QTimer::timeout, this, &RecordControls::Refresh);
 }
 
+void RecordControls::SetComputerDrops(std::function<std::optional<std::uint64_t>()> drops) {
+    computerDrops_ = std::move(drops);
+    // Room for a third line: the same bottom, a line higher.
+    const QRect g = status_->geometry();
+    const int line = QFontMetrics(status_->font()).lineSpacing();
+    status_->setGeometry(g.x(), g.y() - (line - 6), g.width(), g.height() + (line - 6));
+}
+
 RecordControls::~RecordControls() {
     recorder_.Stop();
 }
@@ -158,6 +167,7 @@ bool RecordControls::StartRecording(const QString &path, const recording::Record
         return false;
     }
     running_ = true;
+    dropsAtStart_ = computerDrops_ ? computerDrops_() : std::nullopt;
     lastMessage_.clear();
     button_->setText(QStringLiteral("Stop rec."));
     status_->setToolTip(path);
@@ -171,23 +181,41 @@ void RecordControls::StopRecording() {
     Refresh();
 }
 
-QString RecordControls::StatusText(const recording::RecorderStatus &s) {
+QString RecordControls::StatusText(const recording::RecorderStatus &s,
+                                   std::optional<std::uint64_t> computerDrops) {
     const auto seconds = static_cast<long long>(s.elapsedSeconds);
     const QString elapsed = QStringLiteral("%1:%2:%3")
                                 .arg(seconds / 3600)
                                 .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
                                 .arg(seconds % 60, 2, 10, QLatin1Char('0'));
-    return QStringLiteral("%1  %2 prof.  %3\nlost %4  dropped %5")
-        .arg(elapsed)
-        .arg(s.written)
-        .arg(SizeText(s.bytes))
-        .arg(s.lost)
-        .arg(s.dropped);
+    QString text = QStringLiteral("%1  %2 prof.  %3\nlost %4  dropped %5")
+                       .arg(elapsed)
+                       .arg(s.written)
+                       .arg(SizeText(s.bytes))
+                       .arg(s.lost)
+                       .arg(s.dropped);
+    if (computerDrops) {
+        const std::uint64_t computer = std::min(*computerDrops, s.lost);
+        text +=
+            QStringLiteral("\nnetwork %1  this computer %2").arg(s.lost - computer).arg(computer);
+    }
+    return text;
 }
 
 void RecordControls::Refresh() {
     const recording::RecorderStatus s = recorder_.Status();
-    status_->setText(StatusText(s));
+    std::optional<std::uint64_t> drops;
+    if (computerDrops_ && running_) {
+        // Counted from the start of the recording; a socket opened later
+        // (the stream started or restarted meanwhile) counts from 0.
+        const std::optional<std::uint64_t> now = computerDrops_();
+        if (now) {
+            if (!dropsAtStart_ || *now < *dropsAtStart_)
+                dropsAtStart_ = dropsAtStart_ ? 0 : *now;
+            drops = *now - *dropsAtStart_;
+        }
+    }
+    status_->setText(StatusText(s, drops));
     if (!running_ || s.state == recording::RecorderState::Recording)
         return;
     // Ended: by the user, a limit or an error. What was written stays.

@@ -7,8 +7,10 @@
 #include <QString>
 #include <QTimer>
 
+#include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 
 #include "feed/profile_feed.h"
 #include "recording/feed_recorder.h"
@@ -50,9 +52,16 @@ public:
     // The last error or end message shown to the user (empty if none).
     const QString &lastMessage() const { return lastMessage_; }
 
+    // The datagrams this computer dropped for a full receive buffer so far
+    // (empty: unknown); the status then tells them apart from the network's.
+    // The status grows upwards by a line's height for it.
+    void SetComputerDrops(std::function<std::optional<std::uint64_t>()> drops);
+
     // The status text of a recording: elapsed time, profiles, size, lost and
-    // dropped profiles.
-    static QString StatusText(const recording::RecorderStatus &status);
+    // dropped profiles; with the computer's drops during the recording known,
+    // a third line: lost by the network, dropped by this computer.
+    static QString StatusText(const recording::RecorderStatus &status,
+                              std::optional<std::uint64_t> computerDrops = std::nullopt);
 
 signals:
     void messageShown(const QString &text);
@@ -71,6 +80,8 @@ private:
     QTimer timer_;
     bool running_ = false; // as the button shows it
     QString lastMessage_;
+    std::function<std::optional<std::uint64_t>()> computerDrops_;
+    std::optional<std::uint64_t> dropsAtStart_;
 };
 
 } // namespace qz

@@ -128,7 +128,7 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
         if (!r.Start(s, &error))
             std::fprintf(stderr, "%s\n", error.c_str());
     }
-    rec::PacketGapCounter gaps;
+    qz::StreamStats stream;
     rec::Packet p{};
     const long drops0 = qzbench::UdpReceiveBufferErrors();
     const std::uint64_t sent0 = emulator.udpPacketsSent(0);
@@ -145,7 +145,7 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
                 out.longestPauseMs, std::chrono::duration<double, std::milli>(at - last).count());
         last = at;
         ++out.received;
-        gaps.Add(static_cast<std::uint16_t>(p[2] | (p[3] << 8)));
+        stream.ObservePacket(p.data());
         if (recordPath)
             r.Push(p.data(), rec::ReceiveTime::Now());
     }
@@ -156,7 +156,7 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
     out.kernelDrops = qzbench::UdpReceiveBufferErrors() - drops0;
     QZ417_UDP_Disconnect(socket);
     r.Stop();
-    out.lost = gaps.lost();
+    out.lost = stream.counts().lost;
     out.dropped = r.Status().dropped;
     out.written = r.Status().written;
     return out;

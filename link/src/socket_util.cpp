@@ -44,6 +44,20 @@ void SetReceiveBuffer(int fd, int bytes) noexcept {
     setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
 }
 
+void RequestReceiveBuffer(int fd, int bytes) noexcept {
+    const int saved = errno;
+    int current = 0;
+    socklen_t length = sizeof current;
+    // The kernel reports twice what was asked (its bookkeeping share).
+    if (getsockopt(fd, SOL_SOCKET, SO_RCVBUF, &current, &length) == 0 && current / 2 >= bytes) {
+        errno = saved;
+        return;
+    }
+    if (setsockopt(fd, SOL_SOCKET, SO_RCVBUFFORCE, &bytes, sizeof bytes) != 0)
+        setsockopt(fd, SOL_SOCKET, SO_RCVBUF, &bytes, sizeof bytes);
+    errno = saved;
+}
+
 void SetReuseAddress(int fd) noexcept {
     const int on = 1;
     setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);

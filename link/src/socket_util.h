@@ -14,7 +14,11 @@ namespace qz417::link::net {
 inline constexpr int kCommandReceiveTimeoutMs = 4000;
 inline constexpr int kSearchReceiveTimeoutMs = 100;
 inline constexpr int kStreamReceiveTimeoutMs = 50;
+// The UDP stream's receive buffer: 32 MiB (the kernel grants twice that,
+// about 200 ms of a 40 kHz stream), capped by net.core.rmem_max unless the
+// process may force it. The command and search sockets keep 1 MiB.
 inline constexpr int kReceiveBufferBytes = 1048576;
+inline constexpr int kStreamReceiveBufferBytes = 33554432;
 
 // An IPv4 socket of `type` (SOCK_STREAM or SOCK_DGRAM), close-on-exec and
 // never numbered 0, because 0 means "no connection" to every caller.
@@ -24,6 +28,10 @@ int OpenSocket(int type) noexcept;
 // Receive time-out and buffer size; failures are ignored by the callers.
 void SetReceiveTimeout(int fd, int milliseconds) noexcept;
 void SetReceiveBuffer(int fd, int bytes) noexcept;
+// Asks for `bytes` past net.core.rmem_max (SO_RCVBUFFORCE, which needs
+// CAP_NET_ADMIN) and, when that is refused, for `bytes` within the limit.
+// Never lowers the buffer below what the socket already has.
+void RequestReceiveBuffer(int fd, int bytes) noexcept;
 void SetReuseAddress(int fd) noexcept;
 void SetNoDelay(int fd) noexcept;
 

@@ -16,7 +16,10 @@ QZ417LINK_API int32_t QZ417_UDP_Connect(int32_t port) {
     if (fd < 0)
         return -1;
     net::SetReceiveTimeout(fd, net::kStreamReceiveTimeoutMs);
-    net::SetReceiveBuffer(fd, net::kReceiveBufferBytes);
+    // A large buffer rides out the moments the receiving thread waits for a
+    // CPU; the kernel caps it at net.core.rmem_max (the package raises that
+    // to 32 MiB, /usr/lib/sysctl.d/60-qz417link.conf).
+    net::RequestReceiveBuffer(fd, net::kStreamReceiveBufferBytes);
     // No address reuse: a port that is taken elsewhere is a failure.
     if (!net::BindAny(fd, wire::Low16(port)) || !AdoptDescriptor(fd)) {
         net::CloseKeepingErrno(fd);

@@ -72,5 +72,29 @@ TEST(StreamHealth, ACounterFarBehindIsARestartNotALoss) {
     EXPECT_EQ(far.lost(), 99u);
 }
 
+TEST(StreamHealth, OneStalePacketIsLateAndARestartIsCounted) {
+    // A packet 100 behind alone: late, and nothing added to the lost count.
+    StreamHealth stale;
+    for (int c = 0; c <= 200; ++c)
+        stale.Observe(static_cast<std::uint16_t>(c));
+    stale.Observe(100);
+    stale.Observe(201);
+    EXPECT_EQ(stale.lost(), 0u);
+    EXPECT_EQ(stale.outOfOrder(), 1u);
+    EXPECT_EQ(stale.restarts(), 0u);
+    // The scanner counting again from 0: a restart, not 30 000 late packets.
+    StreamHealth restart;
+    for (int c = 30000; c < 30010; ++c)
+        restart.Observe(static_cast<std::uint16_t>(c));
+    for (int c = 0; c < 100; c += (c == 50 ? 2 : 1))
+        restart.Observe(static_cast<std::uint16_t>(c));
+    EXPECT_EQ(restart.restarts(), 1u);
+    EXPECT_EQ(restart.lost(), 1u); // 51
+    EXPECT_EQ(restart.outOfOrder(), 0u);
+    const StreamCounts c = restart.counts();
+    EXPECT_EQ(c.received, restart.received());
+    EXPECT_EQ(c.lost, 1u);
+}
+
 } // namespace
 } // namespace qz

@@ -1,8 +1,46 @@
 #!/usr/bin/python3
-"""The ten-line reader of docs/recording-format.md, checked against a file
-written by the recorder: `read_recording.py FILE N` expects N profiles whose
-packetCount runs 0, 1, 2, ... and prints what the reader prints."""
+"""The reader of docs/recording-format.md, checked against a file written by
+the recorder: `read_recording.py FILE N` expects N profiles whose packetCount
+runs 0, 1, 2, ... and prints what the reader prints. Its `stream_stats` is
+taken from the document itself and checked against every case of
+tests/model/data/stream_cases.json, the table the C++ counts are tested with."""
+import json
+import os
+import re
 import sys
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+DOC = os.path.join(HERE, "..", "..", "docs", "recording-format.md")
+CASES = os.path.join(HERE, "..", "model", "data", "stream_cases.json")
+
+# The reader's code block, as the document shows it.
+with open(DOC, encoding="utf-8") as doc:
+    block = re.search(r"```python\n(import h5py.*?)```", doc.read(), re.S).group(1)
+definition = block[block.index("def stream_stats"):block.index("\nwith h5py.File")]
+namespace = {}
+exec(definition, namespace)  # pylint: disable=exec-used
+stream_stats = namespace["stream_stats"]
+
+
+def expand(items):
+    out = []
+    for item in items:
+        if isinstance(item, list):
+            step = item[2] if len(item) > 2 else 1
+            out.extend(range(item[0], item[1] + 1, step))
+        else:
+            out.append(item)
+    return [v % 65536 for v in out]
+
+
+with open(CASES, encoding="utf-8") as f:
+    for case in json.load(f)["cases"]:
+        counters = expand(case["counters"])
+        want = dict(received=len(counters), lost=case["expected"]["lost"], late=0,
+                    duplicates=0, restarts=0)
+        want.update({k: v for k, v in case["expected"].items() if k != "lost"})
+        got = stream_stats(counters)
+        assert got == want, (case["name"], got, want)
 
 try:
     import h5py
@@ -12,7 +50,7 @@ except ImportError:
     sys.exit(77)
 
 path, expected = sys.argv[1], int(sys.argv[2])
-# --- the reader, as in the document ---
+# --- the reader, as in the document (the file name is the argument) ---
 with h5py.File(path, "r", swmr=True) as f:        # swmr: also while it is written
     assert f.attrs["format"] == b"qz417-recording" and f.attrs["format_version"] <= 1
     n = min(len(f["packets"]), len(f["receive_time_monotonic_ns"]))
@@ -20,12 +58,12 @@ with h5py.File(path, "r", swmr=True) as f:        # swmr: also while it is writt
     t = f["receive_time_monotonic_ns"][:n] / 1e9          # seconds
     counters = packets[:, :4].copy().view("<u2")          # measurementCount, packetCount
     points = packets[:, 4:].copy().view("<i2").reshape(n, 1024, 2)   # zRaw, xRaw
-    lost = int(np.sum((np.diff(counters[:, 1].astype(np.int64)) % 65536 - 1).clip(0, 32767)))
-    print(n, "profiles over", t[-1] - t[0] if n else 0, "s,", lost, "packets lost")
+    stats = stream_stats(counters[:, 1])
+    print(n, "profiles over", t[-1] - t[0] if n else 0, "s,", stats["lost"], "packets lost")
 # --- checks ---
 assert n == expected, (n, expected)
 assert (counters[:, 1] == np.arange(n) % 65536).all()
 assert (counters[:, 0] == (3 * np.arange(n)) % 65536).all()
 assert points.shape == (n, 1024, 2)
 assert (points[:, :, 1] == np.arange(1024) * 16 - 8192).all()   # xRaw of the test packets
-assert lost == 0
+assert stats == dict(received=n, lost=0, late=0, duplicates=0, restarts=0), stats

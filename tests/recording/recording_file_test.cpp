@@ -1,6 +1,5 @@
 // The recording file: what goes in comes out byte for byte, with its times,
 // the announcement and the parameter blocks at the profiles they apply to.
-#include "model/recording/packet_gaps.h"
 #include "model/recording/recording_file.h"
 #include "recording_test_support.h"
 
@@ -180,24 +179,29 @@ TEST(RecordingFile, CreatingInAMissingDirectoryFailsWithTheReason) {
 namespace qz::recording {
 namespace {
 
-TEST(PacketGaps, LateAndDuplicatePacketsAreNotLost) {
-    PacketGapCounter g;
-    for (std::uint16_t c : {100, 101, 103, 102, 102, 104})
-        g.Add(c);
-    // 102 was counted lost when 103 came, then arrived late and is taken
-    // back off; its copy is late again, and the count never drops below zero.
-    EXPECT_EQ(g.lost(), 0u);
-    EXPECT_EQ(g.late(), 2u);
-    EXPECT_EQ(g.duplicates(), 0u);
-    PacketGapCounter h;
-    for (std::uint16_t c : {7, 7, 8, 30000, 65535, 2})
-        h.Add(c);
-    EXPECT_EQ(h.duplicates(), 1u);
-    // 8 -> 30000 is a gap of 29991 packets; 65535 and then 2 lie more than
-    // half the counter's range past 30000, so they count as late, each taking
-    // one back off the lost count.
-    EXPECT_EQ(h.lost(), 29991u - 2u);
-    EXPECT_EQ(h.late(), 2u);
+TEST(RecordingFile, SummaryCountsTheStreamAsEveryOtherPlaceDoes) {
+    // A restart of the scanner's counter after a gap, a swapped pair and one
+    // stale packet: the counts of qz::StreamStats (tests/model/data/stream_cases.json).
+    TempDir dir;
+    const std::string path = dir.file("restart.h5");
+    const std::uint64_t counters[] = {30000, 30001, 30003, 30005, 30004, 30006, 29900,
+                                      30007, 0,     1,     2,     4,     5};
+    {
+        RecordingWriter w(path, {});
+        for (std::uint64_t c : counters) {
+            const Packet p = MakePacket(c);
+            const ReceiveTime t{};
+            w.Append(p.data(), &t, 1);
+        }
+        w.Close(0, EndState::Closed);
+    }
+    const RecordingSummary s = RecordingReader(path).Summary();
+    EXPECT_EQ(s.stream.received, std::size(counters));
+    EXPECT_EQ(s.stream.lost, 2u); // 30002 and 3; 30004 came late
+    EXPECT_EQ(s.lostPackets, 2u);
+    EXPECT_EQ(s.stream.late, 2u); // 30004 and the stale 29900
+    EXPECT_EQ(s.stream.restarts, 1u);
+    EXPECT_EQ(s.stream.duplicates, 0u);
 }
 
 } // namespace

@@ -6,12 +6,15 @@
 #include <cstdio>
 #include <iostream>
 #include <optional>
+#include <string>
 
 #include "command_line.h"
 #include "commands.h"
 #include "failure.h"
-#include "qz417link.h"
+#include "model/profile_packet.h"
 #include "model/recording/recorder.h"
+#include "model/socket_receive.h"
+#include "qz417link.h"
 #include "stream_counter.h"
 #include "stream_csv.h"
 
@@ -28,9 +31,16 @@ constexpr const char *kHelp =
     "\n"
     "Receives the profiles a scanner streams by UDP and prints once a second the\n"
     "packet and measurement rates (from the change of the packets' counters), the\n"
-    "packets received and the packets lost (gaps in the packet counter):\n"
-    "  t=1.0s packets=250.0/s measurements=1000.0/s received=250 lost=0\n"
-    "and at the end one line with the totals. Stops after S seconds or on Ctrl-C.\n";
+    "packets received, the packets lost (gaps in the packet counter), and of those\n"
+    "the ones this computer dropped (its full receive buffer, the kernel's count for\n"
+    "the socket) apart from the ones the network lost, and the receive buffer the\n"
+    "kernel granted, in bytes and in milliseconds of the stream it holds:\n"
+    "  t=1.0s packets=250.0/s measurements=1000.0/s received=250 lost=0 network=0\n"
+    "  computer=0 buffer=67108864 buffer_ms=31775.4\n"
+    "(one line), and at the end one line with the totals. A buffer that holds less\n"
+    "than 100 ms of the stream gets a warning with the remedy on stderr. Late\n"
+    "packets, duplicates and restarts of the scanner's counter are counted as in\n"
+    "the window (model/stream_stats.h). Stops after S seconds or on Ctrl-C.\n";
 
 volatile std::sig_atomic_t gStop = 0;
 
@@ -87,13 +97,64 @@ private:
     std::FILE *file_;
 };
 
-void PrintInterval(double seconds, const StreamInterval &s, bool json) {
+// Where the lost packets went: the kernel's drops of this socket (since
+// `dropsAtStart`) are this computer's; the rest of the gaps the network's.
+struct LossSplit {
+    std::uint64_t network = 0;
+    std::uint64_t computer = 0;
+    bool known = false;
+};
+
+LossSplit SplitLoss(std::uint64_t lost, const qz::SocketReceive &socket,
+                    std::uint64_t dropsAtStart) {
+    LossSplit out;
+    if (!socket.drops)
+        return out;
+    out.known = true;
+    out.computer = *socket.drops >= dropsAtStart ? *socket.drops - dropsAtStart : 0;
+    out.network = lost > out.computer ? lost - out.computer : 0;
+    return out;
+}
+
+void AddReceiveFields(nlohmann::json &line, const LossSplit &split, int grantedBytes,
+                      double packetsPerSecond) {
+    if (split.known) {
+        line["lostByNetwork"] = split.network;
+        line["droppedByComputer"] = split.computer;
+    }
+    if (grantedBytes > 0) {
+        line["receiveBufferBytes"] = grantedBytes;
+        if (packetsPerSecond > 0)
+            line["receiveBufferMs"] = qz::BufferMilliseconds(grantedBytes, packetsPerSecond);
+    }
+}
+
+std::string ReceiveText(const LossSplit &split, int grantedBytes, double packetsPerSecond) {
+    std::string text;
+    if (split.known)
+        text += " network=" + std::to_string(split.network) +
+                " computer=" + std::to_string(split.computer);
+    if (grantedBytes > 0) {
+        text += " buffer=" + std::to_string(grantedBytes);
+        if (packetsPerSecond > 0) {
+            char ms[40];
+            std::snprintf(ms, sizeof ms, " buffer_ms=%.1f",
+                          qz::BufferMilliseconds(grantedBytes, packetsPerSecond));
+            text += ms;
+        }
+    }
+    return text;
+}
+
+void PrintInterval(double seconds, const StreamInterval &s, const LossSplit &split,
+                   int grantedBytes, bool json) {
     if (json) {
-        const nlohmann::json line = {{"t", seconds},
-                                     {"packetsPerSecond", s.packetRate},
-                                     {"measurementsPerSecond", s.measurementRate},
-                                     {"received", s.received},
-                                     {"lost", s.lost}};
+        nlohmann::json line = {{"t", seconds},
+                               {"packetsPerSecond", s.packetRate},
+                               {"measurementsPerSecond", s.measurementRate},
+                               {"received", s.received},
+                               {"lost", s.lost}};
+        AddReceiveFields(line, split, grantedBytes, s.packetRate);
         std::cout << line.dump() << std::endl;
         return;
     }
@@ -102,7 +163,7 @@ void PrintInterval(double seconds, const StreamInterval &s, bool json) {
                   "t=%.1fs packets=%.1f/s measurements=%.1f/s received=%llu lost=%llu", seconds,
                   s.packetRate, s.measurementRate, static_cast<unsigned long long>(s.received),
                   static_cast<unsigned long long>(s.lost));
-    std::cout << line << std::endl;
+    std::cout << line << ReceiveText(split, grantedBytes, s.packetRate) << std::endl;
 }
 
 } // namespace
@@ -120,9 +181,12 @@ int RunStream(const Args &args) {
          "(receive time in UTC and since the start, in microseconds)"},
         {"json", 0, "",
          "print the lines as JSON objects, one per line: {\"t\", \"packetsPerSecond\",\n"
-         "\"measurementsPerSecond\", \"received\", \"lost\"}, then the totals\n"
-         "{\"received\", \"lost\", \"duplicates\", \"late\"}; the first line goes to\n"
-         "stderr"}};
+         "\"measurementsPerSecond\", \"received\", \"lost\", \"lostByNetwork\",\n"
+         "\"droppedByComputer\", \"receiveBufferBytes\", \"receiveBufferMs\"}, then the\n"
+         "totals {\"received\", \"lost\", \"duplicates\", \"late\", \"restarts\",\n"
+         "\"lostByNetwork\", \"droppedByComputer\", \"receiveBufferBytes\"} (the fields\n"
+         "of the computer's figures only where the system tells them); the first line\n"
+         "goes to stderr"}};
     const CommandLine cl(args, options);
     if (cl.helpRequested()) {
         std::cout << HelpText(kHelp, options, "Exit status 1 when no packet arrived.\n");
@@ -167,25 +231,39 @@ int RunStream(const Args &args) {
     StreamCounter counter;
     std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
     (json ? std::cerr : std::cout) << "receiving on UDP port " << port << std::endl;
+    // The socket is new: its drops count from 0, but read them anyway.
+    qz::SocketReceive socketNow = qz::ReadSocketReceive(socket.handle());
+    const std::uint64_t dropsAtStart = socketNow.drops.value_or(0);
+    bool warned = false;
 
     while (gStop == 0 && (seconds == 0 || Clock::now() < end)) {
         if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
             const auto received = Clock::now();
-            const auto measurement = static_cast<std::uint16_t>(packet[0] | (packet[1] << 8));
-            const auto packetCount = static_cast<std::uint16_t>(packet[2] | (packet[3] << 8));
-            counter.add(measurement, packetCount);
+            counter.add(packet.data());
             if (recordPath)
                 recorder.Push(packet.data(), qz::recording::ReceiveTime::Now());
-            if (csv)
+            if (csv) {
+                const qz::ProfilePacket p(packet.data());
                 csv->write(StreamCsvRow(std::chrono::system_clock::now(), received - start,
-                                        measurement, packetCount),
+                                        p.measurementCount(), p.packetCount()),
                            *csvPath);
+            }
         }
         const auto now = Clock::now();
         const std::chrono::duration<double, std::milli> elapsed = now - intervalStart;
         if (elapsed.count() >= 1000.0) {
             const std::chrono::duration<double> sinceStart = now - start;
-            PrintInterval(sinceStart.count(), counter.endInterval(elapsed.count()), json);
+            const StreamInterval interval = counter.endInterval(elapsed.count());
+            socketNow = qz::ReadSocketReceive(socket.handle());
+            PrintInterval(sinceStart.count(), interval,
+                          SplitLoss(counter.counts().lost, socketNow, dropsAtStart),
+                          socketNow.grantedBytes, json);
+            const std::string warning =
+                qz::BufferWarning(socketNow.grantedBytes, interval.packetRate);
+            if (!warning.empty() && !warned) {
+                warned = true;
+                std::cerr << "warning: " << warning << std::endl;
+            }
             intervalStart = now;
             if (recordPath && recorder.Status().state == rec::RecorderState::Failed)
                 break;
@@ -195,9 +273,14 @@ int RunStream(const Args &args) {
     }
     std::signal(SIGINT, SIG_DFL);
     std::signal(SIGTERM, SIG_DFL);
+    socketNow = qz::ReadSocketReceive(socket.handle());
+    const qz::StreamCounts &totals = counter.counts();
+    const LossSplit split = SplitLoss(totals.lost, socketNow, dropsAtStart);
     if (recordPath) {
         recorder.Stop();
         const rec::RecorderStatus st = recorder.Status();
+        // "dropped" are the profiles the recorder had no room for; the
+        // receive buffer's drops are in the totals below.
         std::cout << "recorded=" << st.written << " dropped=" << st.dropped << " to " << *recordPath
                   << std::endl;
         if (st.state == rec::RecorderState::Failed)
@@ -207,17 +290,20 @@ int RunStream(const Args &args) {
         csv->close(*csvPath);
 
     if (json) {
-        const nlohmann::json total = {{"received", counter.received()},
-                                      {"lost", counter.lost()},
-                                      {"duplicates", counter.duplicates()},
-                                      {"late", counter.late()}};
+        nlohmann::json total = {{"received", totals.received},
+                                {"lost", totals.lost},
+                                {"duplicates", totals.duplicates},
+                                {"late", totals.late},
+                                {"restarts", totals.restarts}};
+        AddReceiveFields(total, split, socketNow.grantedBytes, 0);
         std::cout << total.dump() << std::endl;
     } else {
-        std::cout << "total received=" << counter.received() << " lost=" << counter.lost()
-                  << " duplicates=" << counter.duplicates() << " late=" << counter.late()
-                  << std::endl;
+        std::cout << "total received=" << totals.received << " lost=" << totals.lost
+                  << " duplicates=" << totals.duplicates << " late=" << totals.late
+                  << " restarts=" << totals.restarts
+                  << ReceiveText(split, socketNow.grantedBytes, 0) << std::endl;
     }
-    if (counter.received() == 0)
+    if (totals.received == 0)
         throw Failure("no packet received on UDP port " + std::to_string(port));
     return kExitOk;
 }

@@ -1,36 +1,41 @@
 #include "stream_counter.h"
 
+#include "model/profile_packet.h"
+
 namespace qzctl {
 
-void StreamCounter::add(std::uint16_t measurementCount, std::uint16_t packetCount) {
-    ++received_;
-    ++intervalReceived_;
-    if (!havePacket_) {
-        havePacket_ = true;
-        basePacketCount_ = packetCount;
-        baseMeasurementCount_ = measurementCount;
-    } else {
-        const auto step = static_cast<std::uint16_t>(packetCount - lastPacketCount_);
-        if (step == 0) {
-            ++duplicates_;
-            return;
-        }
-        if (step >= 0x8000) {
-            ++late_;
-            return; // the newest counters stay the reference
-        }
-        lost_ += step - 1u;
-        intervalLost_ += step - 1u;
+void StreamCounter::add(const std::uint8_t *packet) {
+    const qz::ProfilePacket p(packet);
+    const qz::StreamCounts before = stats_.counts();
+    stats_.Observe(p.packetCount());
+    const qz::StreamCounts &after = stats_.counts();
+    const bool restarted = after.restarts != before.restarts;
+    if (!restarted && (after.late != before.late || after.duplicates != before.duplicates)) {
+        // The newest counters stay the reference; this one may be the first
+        // of a restart.
+        latePacketCount_ = p.packetCount();
+        lateMeasurementCount_ = p.measurementCount();
+        return;
     }
-    lastPacketCount_ = packetCount;
-    lastMeasurementCount_ = measurementCount;
+    if (restarted) {
+        // The scanner counts again from the packet before this one.
+        basePacketCount_ = latePacketCount_;
+        baseMeasurementCount_ = lateMeasurementCount_;
+    } else if (!haveBase_) {
+        haveBase_ = true;
+        basePacketCount_ = p.packetCount();
+        baseMeasurementCount_ = p.measurementCount();
+    }
+    lastPacketCount_ = p.packetCount();
+    lastMeasurementCount_ = p.measurementCount();
 }
 
 StreamInterval StreamCounter::endInterval(double elapsedMs) {
     StreamInterval out;
-    out.received = intervalReceived_;
-    out.lost = intervalLost_;
-    if (havePacket_ && elapsedMs > 0) {
+    const qz::StreamCounts &now = stats_.counts();
+    out.received = now.received - intervalStart_.received;
+    out.lost = now.lost >= intervalStart_.lost ? now.lost - intervalStart_.lost : 0;
+    if (haveBase_ && elapsedMs > 0) {
         const auto packets = static_cast<std::uint16_t>(lastPacketCount_ - basePacketCount_);
         const auto measurements =
             static_cast<std::uint16_t>(lastMeasurementCount_ - baseMeasurementCount_);
@@ -39,8 +44,7 @@ StreamInterval StreamCounter::endInterval(double elapsedMs) {
     }
     basePacketCount_ = lastPacketCount_;
     baseMeasurementCount_ = lastMeasurementCount_;
-    intervalReceived_ = 0;
-    intervalLost_ = 0;
+    intervalStart_ = now;
     return out;
 }
 

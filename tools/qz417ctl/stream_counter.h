@@ -1,9 +1,13 @@
-// Counting a UDP profile stream: packets received, packets lost (gaps in the
-// 16-bit packetCount), and the packet and measurement rates from the change
-// of the two counters (differences modulo 65536 over the elapsed time).
+// Counting a UDP profile stream for `qz417ctl stream`: the counts of
+// qz::StreamStats (model/stream_stats.h: received, lost, late, duplicates,
+// restarts) per interval and in total, and the packet and measurement rates
+// from the change of the two counters (differences modulo 65536 over the
+// elapsed time).
 #pragma once
 
 #include <cstdint>
+
+#include "model/stream_stats.h"
 
 namespace qzctl {
 
@@ -11,35 +15,30 @@ struct StreamInterval {
     double packetRate = 0;      // per second, from packetCount
     double measurementRate = 0; // per second, from measurementCount
     std::uint64_t received = 0; // in this interval
-    std::uint64_t lost = 0;     // in this interval
+    std::uint64_t lost = 0;     // in this interval (a late packet may take one back)
 };
 
 class StreamCounter {
 public:
-    // A step of packetCount of 1 is the next packet; 2..32767 means that
-    // step - 1 packets were lost; 0 is a duplicate; 32768..65535 a packet
-    // that arrived late, after its successors (counted as late, not lost).
-    void add(std::uint16_t measurementCount, std::uint16_t packetCount);
+    // One received packet (its 4100 bytes; the counters are read through
+    // qz::ProfilePacket).
+    void add(const std::uint8_t *packet);
     // Rates since the previous interval ended; starts the next one.
     StreamInterval endInterval(double elapsedMs);
 
-    std::uint64_t received() const { return received_; }
-    std::uint64_t lost() const { return lost_; }
-    std::uint64_t duplicates() const { return duplicates_; }
-    std::uint64_t late() const { return late_; }
+    const qz::StreamCounts &counts() const { return stats_.counts(); }
 
 private:
-    bool havePacket_ = false;
+    qz::StreamStats stats_;
+    bool haveBase_ = false;
+    // Counters of the newest packet in sequence, and of the interval's start.
     std::uint16_t lastPacketCount_ = 0;
     std::uint16_t lastMeasurementCount_ = 0;
     std::uint16_t basePacketCount_ = 0;
     std::uint16_t baseMeasurementCount_ = 0;
-    std::uint64_t received_ = 0;
-    std::uint64_t lost_ = 0;
-    std::uint64_t duplicates_ = 0;
-    std::uint64_t late_ = 0;
-    std::uint64_t intervalReceived_ = 0;
-    std::uint64_t intervalLost_ = 0;
+    std::uint16_t latePacketCount_ = 0; // of the last packet out of order
+    std::uint16_t lateMeasurementCount_ = 0;
+    qz::StreamCounts intervalStart_;
 };
 
 } // namespace qzctl

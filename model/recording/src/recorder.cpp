@@ -90,9 +90,11 @@ bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
     received_.store(0);
     dropped_.store(0);
     lost_.store(0);
+    outOfOrder_.store(0);
+    restarts_.store(0);
     written_.store(0);
     stopRequested_.store(false);
-    gaps_ = PacketGapCounter();
+    stream_ = StreamStats();
     {
         std::lock_guard lock(mu_);
         pendingBlocks_.clear();
@@ -125,8 +127,11 @@ bool Recorder::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcep
     if (h >= maxProfiles_)
         return false;
     received_.fetch_add(1, std::memory_order_relaxed);
-    gaps_.Add(static_cast<std::uint16_t>(packet[2] | (packet[3] << 8)));
-    lost_.store(gaps_.lost(), std::memory_order_relaxed);
+    stream_.ObservePacket(packet);
+    const StreamCounts &counts = stream_.counts();
+    lost_.store(counts.lost, std::memory_order_relaxed);
+    outOfOrder_.store(OutOfOrder(counts), std::memory_order_relaxed);
+    restarts_.store(counts.restarts, std::memory_order_relaxed);
     if (h - tail_.load(std::memory_order_acquire) >= capacity_) {
         dropped_.fetch_add(1, std::memory_order_relaxed);
         return false;
@@ -166,6 +171,8 @@ RecorderStatus Recorder::Status() const {
     s.written = written_.load(std::memory_order_relaxed);
     s.bytes = s.written * kBytesPerProfile;
     s.lost = lost_.load(std::memory_order_relaxed);
+    s.outOfOrder = outOfOrder_.load(std::memory_order_relaxed);
+    s.restarts = restarts_.load(std::memory_order_relaxed);
     s.dropped = dropped_.load(std::memory_order_relaxed);
     return s;
 }

@@ -1,7 +1,7 @@
 #include "model/recording/recording_file.h"
 
 #include "hdf5_util.h"
-#include "model/recording/packet_gaps.h"
+#include "model/stream_stats.h"
 
 #include <sys/statvfs.h>
 #include <time.h>
@@ -40,6 +40,8 @@ constexpr hsize_t kBlockChunkRows = 16;
 constexpr hsize_t kMaxParameterBlocks = 1u << 20;
 constexpr std::size_t kMaxAttributeText = 4096;
 constexpr std::size_t kCounterBatch = 4096;
+// The two counters at the head of a packet: measurementCount, packetCount.
+constexpr std::size_t kCounterBytes = 4;
 constexpr unsigned kMetadataReadAttempts = 5;
 // Room kept free on the disk for the metadata that closing the file writes.
 constexpr std::uint64_t kSpaceReserve = 256 * 1024;
@@ -579,18 +581,21 @@ RecordingSummary RecordingReader::Summary() {
     Read(profiles_ - 1, 1, nullptr, &t);
     s.lastMonotonicNs = t.monotonicNs;
     s.lastWallNs = t.wallNs;
-    // Lost packets: gaps in the 16-bit packetCount (bytes 2 and 3 of each packet).
-    std::vector<std::uint8_t> counters(kCounterBatch * 2);
-    PacketGapCounter gaps;
+    // Lost, late, duplicate packets and restarts from the packetCount of
+    // each profile (qz::StreamStats). Only the two counters at the head of
+    // each packet are read; ProfilePacket's counters look at nothing else.
+    std::vector<std::uint8_t> counters(kCounterBatch * kCounterBytes);
+    StreamStats stream;
     for (std::uint64_t first = 0; first < profiles_; first += kCounterBatch) {
         const auto n =
             static_cast<std::size_t>(std::min<std::uint64_t>(kCounterBatch, profiles_ - first));
-        ReadRows(h_->packets.get(), first, n, kPacketSize, 2, 2, H5T_NATIVE_UINT8, counters.data(),
-                 where);
+        ReadRows(h_->packets.get(), first, n, kPacketSize, 0, kCounterBytes, H5T_NATIVE_UINT8,
+                 counters.data(), where);
         for (std::size_t i = 0; i < n; ++i)
-            gaps.Add(static_cast<std::uint16_t>(counters[2 * i] | (counters[2 * i + 1] << 8)));
+            stream.ObservePacket(counters.data() + kCounterBytes * i);
     }
-    s.lostPackets = gaps.lost();
+    s.stream = stream.counts();
+    s.lostPackets = s.stream.lost;
     return s;
 }
 

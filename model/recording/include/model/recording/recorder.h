@@ -12,9 +12,9 @@
 // PushParameterBlock, Start, Stop and Status from any other thread.
 #pragma once
 
-#include "model/recording/packet_gaps.h"
 #include "model/recording/recording_file.h"
 #include "model/recording/recording_format.h"
+#include "model/stream_stats.h"
 
 #include <atomic>
 #include <chrono>
@@ -55,12 +55,15 @@ struct RecorderStatus {
     StopReason reason = StopReason::None;
     std::string path;
     double elapsedSeconds = 0;
-    std::uint64_t received = 0; // profiles handed to Push while recording
-    std::uint64_t written = 0;  // profiles in the file
-    std::uint64_t bytes = 0;    // data bytes written (kBytesPerProfile each)
-    std::uint64_t lost = 0;     // packets the network lost (gaps in packetCount)
-    std::uint64_t dropped = 0;  // profiles the ring had no room for
-    std::string error;          // why the recording failed
+    std::uint64_t received = 0;   // profiles handed to Push while recording
+    std::uint64_t written = 0;    // profiles in the file
+    std::uint64_t bytes = 0;      // data bytes written (kBytesPerProfile each)
+    std::uint64_t lost = 0;       // gaps in packetCount (qz::StreamStats): lost on the way
+                                  // here, by the network or this computer's receive buffer
+    std::uint64_t outOfOrder = 0; // late packets and duplicates (qz::StreamStats)
+    std::uint64_t restarts = 0;   // the scanner's counter started again
+    std::uint64_t dropped = 0;    // profiles the ring had no room for
+    std::string error;            // why the recording failed
 };
 
 // "Stopped", "Duration limit reached", ... for messages.
@@ -118,8 +121,9 @@ private:
     alignas(64) std::atomic<bool> accepting_{false};
     std::atomic<int> pushing_{0}; // Push calls between their check and publication
     std::atomic<std::uint64_t> received_{0}, dropped_{0}, lost_{0}, written_{0};
+    std::atomic<std::uint64_t> outOfOrder_{0}, restarts_{0};
     std::atomic<bool> stopRequested_{false};
-    PacketGapCounter gaps_; // Push only
+    StreamStats stream_; // Push only
 
     std::unique_ptr<RecordingWriter> writer_; // writer thread only, while running
     std::thread thread_;

@@ -6,6 +6,7 @@
 #pragma once
 
 #include "model/recording/recording_format.h"
+#include "model/stream_stats.h"
 
 #include <cstdint>
 #include <memory>
@@ -79,7 +80,8 @@ struct RecordingSummary {
     std::uint64_t profiles = 0;
     std::uint64_t droppedProfiles = 0;
     EndState end = EndState::Open;
-    std::uint64_t lostPackets = 0;     // gaps in packetCount
+    std::uint64_t lostPackets = 0;     // gaps in packetCount (stream.lost)
+    StreamCounts stream;               // qz::StreamStats over the profiles in file order
     std::int64_t firstMonotonicNs = 0; // 0 when empty
     std::int64_t lastMonotonicNs = 0;
     std::int64_t firstWallNs = 0;
