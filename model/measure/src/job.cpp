@@ -60,6 +60,24 @@ std::string Num(double v) {
     return s.str();
 }
 
+// Text from the file as it appears in a message: control characters as
+// \xNN, so the message stays one line; long texts cut.
+std::string Printable(const std::string &text) {
+    std::string out;
+    for (const char c : text.substr(0, 64)) {
+        const auto u = static_cast<unsigned char>(c);
+        if (u < 0x20 || u == 0x7F) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[u >> 4];
+            out += hex[u & 15];
+        } else {
+            out += c;
+        }
+    }
+    return text.size() > 64 ? out + "..." : out;
+}
+
 class Parser {
 public:
     explicit Parser(std::string where) : where_(std::move(where)) {}
@@ -127,7 +145,8 @@ public:
             for (const char *a : allowed)
                 known = known || item.key() == a;
             if (!known)
-                Fail((key.empty() ? "" : key + ": ") + "unknown entry \"" + item.key() + "\"");
+                Fail((key.empty() ? "" : key + ": ") + "unknown entry \"" + Printable(item.key()) +
+                     "\"");
         }
     }
 
@@ -151,6 +170,10 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         spec.name = Parser(at).Text(v["name"], "name");
         if (spec.name.empty())
             Parser(at).Fail("name: must not be empty");
+        for (const char c : spec.name)
+            if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
+                Parser(at).Fail("name: \"" + Printable(spec.name) +
+                                "\" holds a control character");
     }
     const Parser p(at + " \"" + spec.name + "\"");
     if (!v.contains("tool"))
@@ -161,7 +184,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         std::string known;
         for (const ToolInfo &t : kTools)
             known += std::string(known.empty() ? "" : ", ") + t.name;
-        p.Fail("unknown tool \"" + kind + "\" (known: " + known + ")");
+        p.Fail("unknown tool \"" + Printable(kind) + "\" (known: " + known + ")");
     }
     spec.kind = info->kind;
 
@@ -251,7 +274,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         else if (d == "any")
             spec.direction = EdgeDirection::Any;
         else
-            p.Fail("direction: \"" + d + "\" is none of rising, falling, any");
+            p.Fail("direction: \"" + Printable(d) + "\" is none of rising, falling, any");
     }
     if (v.contains("pick")) {
         const std::string d = p.Text(v["pick"], "pick");
@@ -260,7 +283,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         else if (d == "last")
             spec.pick = EdgePick::Last;
         else
-            p.Fail("pick: \"" + d + "\" is neither first nor last");
+            p.Fail("pick: \"" + Printable(d) + "\" is neither first nor last");
     }
     if (v.contains("polarity")) {
         const std::string d = p.Text(v["polarity"], "polarity");
@@ -269,7 +292,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         else if (d == "groove")
             spec.polarity = Polarity::Groove;
         else
-            p.Fail("polarity: \"" + d + "\" is neither bead nor groove");
+            p.Fail("polarity: \"" + Printable(d) + "\" is neither bead nor groove");
     }
     if (v.contains("tolerance")) {
         spec.gapTolerance = p.Number(v["tolerance"], "tolerance");
@@ -300,14 +323,14 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         if (!l.is_object())
             p.Fail("limits: expected an object {\"<output>\": {\"min\": .., \"max\": ..}}");
         for (const auto &item : l.items()) {
-            const std::string key = "limits." + item.key();
+            const std::string key = "limits." + Printable(item.key());
             Limit limit;
             limit.output = FindOutput(spec.kind, item.key());
             if (limit.output < 0) {
                 std::string names;
                 for (int i = 0; i < info->outputCount; ++i)
                     names += std::string(i ? ", " : "") + info->outputs[i].name;
-                p.Fail(key + ": the tool " + info->name + " has no output \"" + item.key() +
+                p.Fail(key + ": the tool " + info->name + " has no output \"" + Printable(item.key()) +
                        "\" (outputs: " + names + ")");
             }
             const json &bounds = item.value();

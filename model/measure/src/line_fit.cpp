@@ -127,62 +127,91 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     const double *x = ws.xs.data();
     const double *z = ws.zs.data();
     unsigned char *keep = ws.keep.data();
-    std::fill(keep, keep + n, 1);
+
+    // Sums over the kept points, of X and Z less the first point's (so that
+    // large coordinates lose no precision in the squares).
+    const double x0 = x[0], z0 = z[0];
+    struct Sums {
+        double n = 0, x = 0, z = 0, xx = 0, xz = 0;
+        void Add(double dx, double dz) {
+            n += 1;
+            x += dx;
+            z += dz;
+            xx += dx * dx;
+            xz += dx * dz;
+        }
+    } sums;
+    double xLow = x0, xHigh = x0;
+    for (std::size_t i = 0; i < n; ++i) {
+        keep[i] = 1;
+        sums.Add(x[i] - x0, z[i] - z0);
+        xLow = std::min(xLow, x[i]);
+        xHigh = std::max(xHigh, x[i]);
+    }
+    // The robust spread is taken from at most about 128 residuals, evenly
+    // spread over the points: as good an estimate, far cheaper to sort.
+    const std::size_t stride = std::max<std::size_t>(1, n / 128);
 
     const int iterations = std::max(1, options.maxIterations);
+    double previousSlope = 0.0, previousIntercept = 0.0, previousSigma = 0.0;
     for (int iteration = 0; iteration < iterations; ++iteration) {
-        // Least squares on the kept points, X and Z centred on their means.
-        double sx = 0.0, sz = 0.0;
-        std::size_t m = 0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (keep[i]) {
-                sx += x[i];
-                sz += z[i];
-                ++m;
-            }
-        if (m < 2) {
-            line.reason = "fewer than 2 points left after rejecting outliers";
+        if (sums.n < 2) {
             line.ok = false;
+            line.reason = "fewer than 2 points left after rejecting outliers";
             return line;
         }
-        const double mx = sx / static_cast<double>(m), mz = sz / static_cast<double>(m);
-        double sxx = 0.0, sxz = 0.0;
-        for (std::size_t i = 0; i < n; ++i)
-            if (keep[i]) {
-                const double dx = x[i] - mx;
-                sxx += dx * dx;
-                sxz += dx * (z[i] - mz);
-            }
+        const double mx = sums.x / sums.n, mz = sums.z / sums.n;
+        const double sxx = sums.xx - sums.n * mx * mx;
+        const double sxz = sums.xz - sums.n * mx * mz;
         if (options.level) {
             line.slope = 0.0;
-        } else if (!(sxx > 0.0)) {
-            line.reason = "the points of the region share one X";
+        } else if (!(sxx > 1e-12 * std::max(1.0, sums.xx))) {
             line.ok = false;
+            line.reason = "the points of the region share one X";
             return line;
         } else {
             line.slope = sxz / sxx;
         }
-        line.intercept = mz - line.slope * mx;
-        line.inliers = static_cast<int>(m);
+        line.intercept = (z0 + mz) - line.slope * (x0 + mx);
+        line.inliers = static_cast<int>(sums.n);
         line.ok = true;
         line.reason = nullptr;
+        // Points on the edge of the threshold may flip in and out without
+        // moving the line: stop once it moves by less than 1 % of the spread.
+        if (iteration > 0) {
+            const double moved =
+                std::max(std::fabs(line.At(xLow) - (previousSlope * xLow + previousIntercept)),
+                         std::fabs(line.At(xHigh) - (previousSlope * xHigh + previousIntercept)));
+            if (moved <= std::max(0.01 * previousSigma, 1e-9))
+                break;
+        }
+        previousSlope = line.slope;
+        previousIntercept = line.intercept;
+        if (iteration + 1 == iterations)
+            break;
 
-        // Robust spread of all residuals; rejection against it.
+        // Robust spread of the residuals; rejection against it, summing the
+        // kept points for the next round in the same pass.
         double *r = ws.scratch.data();
-        for (std::size_t i = 0; i < n; ++i)
-            r[i] = std::fabs(z[i] - line.At(x[i]));
-        const double sigma = 1.4826 * MedianInPlace(r, n);
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; i += stride)
+            r[k++] = std::fabs(z[i] - line.At(x[i]));
+        const double sigma = 1.4826 * MedianInPlace(r, k);
+        previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
         bool changed = false;
+        sums = Sums{};
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char k = std::fabs(z[i] - line.At(x[i])) <= threshold ? 1 : 0;
-            changed = changed || k != keep[i];
-            keep[i] = k;
+            const unsigned char kept = std::fabs(z[i] - line.At(x[i])) <= threshold ? 1 : 0;
+            changed = changed || kept != keep[i];
+            keep[i] = kept;
+            if (kept)
+                sums.Add(x[i] - x0, z[i] - z0);
         }
         if (!changed)
             break;
     }
-    // Statistics of the points kept by the final line (as fitted).
+    // Statistics of the points the final line was fitted on.
     double ss = 0.0, largest = 0.0;
     std::size_t m = 0;
     for (std::size_t i = 0; i < n; ++i)
@@ -192,11 +221,6 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
             largest = std::max(largest, std::fabs(d));
             ++m;
         }
-    if (m == 0) {
-        line.ok = false;
-        line.reason = "fewer than 2 points left after rejecting outliers";
-        return line;
-    }
     line.rms = std::sqrt(ss / static_cast<double>(m));
     line.largestDeviation = largest;
     line.inliers = static_cast<int>(m);

@@ -15,12 +15,23 @@ double Degrees(double slope) {
     return std::atan(slope) * 180.0 / std::numbers::pi;
 }
 
+// What a tool works with: the workspace, its lines (fitted on first use).
+struct Context {
+    Workspace &ws;
+    Measurer &measurer;
+    const std::array<int, 3> &slots;
+    const Line &First() const { return measurer.Fitted(slots[0]); }
+    const Line &Second() const { return measurer.Fitted(slots[1]); }
+    const Line &Base() const { return measurer.Fitted(slots[2]); }
+};
+
 void Fail(ToolResult &out, const char *reason) {
     out.ok = false;
     out.reason = reason;
 }
 
-void Height(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
+void Height(const ToolSpec &spec, const Context &c, ToolResult &out) {
+    Workspace &ws = c.ws;
     const Region regions[] = {spec.region};
     const std::size_t n = ws.Collect(regions);
     if (n == 0)
@@ -36,9 +47,8 @@ void Height(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
     out.values = {lo, hi, mean, median, static_cast<double>(n)};
 }
 
-void LineTool(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
-    const Region regions[] = {spec.region};
-    const Line line = FitLine(ws, regions, spec.fit);
+void LineTool(const ToolSpec &, const Context &c, ToolResult &out) {
+    const Line &line = c.First();
     if (!line.ok)
         return Fail(out, line.reason);
     out.values = {Degrees(line.slope), line.intercept, line.rms, line.largestDeviation,
@@ -49,13 +59,11 @@ double Centre(const Region &r) {
     return 0.5 * (r.xMin + r.xMax);
 }
 
-void Step(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
-    const Region a[] = {spec.region};
-    const Line first = FitLine(ws, a, spec.fit);
+void Step(const ToolSpec &spec, const Context &c, ToolResult &out) {
+    const Line &first = c.First();
     if (!first.ok)
         return Fail(out, first.reason);
-    const Region b[] = {spec.second};
-    const Line second = FitLine(ws, b, spec.fit);
+    const Line &second = c.Second();
     if (!second.ok)
         return Fail(out, second.reason);
     const double x = std::isnan(spec.referenceX)
@@ -72,12 +80,12 @@ struct LevelLine {
     double At(double x) const { return slope * x + intercept; }
 };
 
-const char *MakeLevel(const ToolSpec &spec, Workspace &ws, LevelLine &level) {
+const char *MakeLevel(const ToolSpec &spec, const Context &c, LevelLine &level) {
     level.slope = 0.0;
     level.intercept = spec.level;
     if (spec.levelBase.empty())
         return nullptr;
-    const Line base = FitLine(ws, spec.levelBase, spec.fit);
+    const Line &base = c.Base();
     if (!base.ok)
         return base.reason;
     level.slope = base.slope;
@@ -127,9 +135,10 @@ bool Wanted(EdgeDirection direction, bool rising) {
     return direction == EdgeDirection::Any || (direction == EdgeDirection::Rising) == rising;
 }
 
-void Edge(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
+void Edge(const ToolSpec &spec, const Context &ctx, ToolResult &out) {
+    Workspace &ws = ctx.ws;
     LevelLine level;
-    if (const char *reason = MakeLevel(spec, ws, level))
+    if (const char *reason = MakeLevel(spec, ctx, level))
         return Fail(out, reason);
     bool found = false;
     double x = 0.0;
@@ -148,9 +157,10 @@ void Edge(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
     out.values[1] = level.At(x);
 }
 
-void Width(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
+void Width(const ToolSpec &spec, const Context &ctx, ToolResult &out) {
+    Workspace &ws = ctx.ws;
     LevelLine level;
-    if (const char *reason = MakeLevel(spec, ws, level))
+    if (const char *reason = MakeLevel(spec, ctx, level))
         return Fail(out, reason);
     // A bead rises above the level and falls back, a groove the other way;
     // the outermost such edges bound it.
@@ -211,13 +221,12 @@ bool SurfaceEdge(const Workspace &ws, const Line &line, std::size_t start, int s
     }
 }
 
-void Gap(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
-    const Region l[] = {spec.region};
-    const Line left = FitLine(ws, l, spec.fit);
+void Gap(const ToolSpec &spec, const Context &c, ToolResult &out) {
+    Workspace &ws = c.ws;
+    const Line &left = c.First();
     if (!left.ok)
         return Fail(out, left.reason);
-    const Region r[] = {spec.second};
-    const Line right = FitLine(ws, r, spec.fit);
+    const Line &right = c.Second();
     if (!right.ok)
         return Fail(out, right.reason);
     const auto [lFirst, lLast] = ws.Span(spec.region);
@@ -236,14 +245,12 @@ void Gap(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
                   rightEdge};
 }
 
-void Angle(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
+void Angle(const ToolSpec &spec, const Context &c, ToolResult &out) {
     const bool swap = Centre(spec.second) < Centre(spec.region);
-    const Region a[] = {swap ? spec.second : spec.region};
-    const Line left = FitLine(ws, a, spec.fit);
+    const Line &left = swap ? c.Second() : c.First();
     if (!left.ok)
         return Fail(out, left.reason);
-    const Region b[] = {swap ? spec.region : spec.second};
-    const Line right = FitLine(ws, b, spec.fit);
+    const Line &right = swap ? c.First() : c.Second();
     if (!right.ok)
         return Fail(out, right.reason);
     const double ds = left.slope - right.slope;
@@ -253,12 +260,13 @@ void Angle(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
     out.values = {180.0 + Degrees(left.slope) - Degrees(right.slope), x, left.At(x), kNaN, kNaN};
 }
 
-void Area(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
+void Area(const ToolSpec &spec, const Context &c, ToolResult &out) {
+    Workspace &ws = c.ws;
     LevelLine base;
     base.slope = std::tan(spec.baseAngleDeg * std::numbers::pi / 180.0);
     base.intercept = spec.baseOffset;
     if (!spec.areaBase.empty()) {
-        const Line fitted = FitLine(ws, spec.areaBase, spec.fit);
+        const Line &fitted = c.Base();
         if (!fitted.ok)
             return Fail(out, fitted.reason);
         base.slope = fitted.slope;
@@ -299,7 +307,7 @@ void Area(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
     out.values = {above, below, above - below, kNaN, kNaN};
 }
 
-void Run(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
+void Run(const ToolSpec &spec, const Context &ws, ToolResult &out) {
     switch (spec.kind) {
     case ToolKind::Height:
         return Height(spec, ws, out);
@@ -326,8 +334,62 @@ void Run(const ToolSpec &spec, Workspace &ws, ToolResult &out) {
 Measurer::Measurer(Job job, std::size_t points) : job_(std::move(job)), ws_(points) {
     ValidateJob(job_);
     result_.tools.resize(job_.tools.size());
-    for (std::size_t i = 0; i < job_.tools.size(); ++i)
-        result_.tools[i].limits.resize(job_.tools[i].limits.size());
+    for (std::size_t i = 0; i < job_.tools.size(); ++i) {
+        const ToolSpec &spec = job_.tools[i];
+        result_.tools[i].limits.resize(spec.limits.size());
+        std::array<int, 3> slots = {-1, -1, -1};
+        switch (spec.kind) {
+        case ToolKind::Line:
+            slots[0] = Request({spec.region}, spec.fit);
+            break;
+        case ToolKind::Step:
+        case ToolKind::Gap:
+        case ToolKind::Angle:
+            slots[0] = Request({spec.region}, spec.fit);
+            slots[1] = Request({spec.second}, spec.fit);
+            break;
+        case ToolKind::Edge:
+        case ToolKind::Width:
+            if (!spec.levelBase.empty())
+                slots[2] = Request(spec.levelBase, spec.fit);
+            break;
+        case ToolKind::Area:
+            if (!spec.areaBase.empty())
+                slots[2] = Request(spec.areaBase, spec.fit);
+            break;
+        case ToolKind::Height:
+            break;
+        }
+        toolFits_.push_back(slots);
+    }
+    lines_.resize(fits_.size());
+    fitted_.resize(fits_.size());
+}
+
+int Measurer::Request(std::vector<Region> regions, const FitOptions &options) {
+    const auto same = [](const Region &a, const Region &b) {
+        return a.xMin == b.xMin && a.xMax == b.xMax && a.zMin == b.zMin && a.zMax == b.zMax;
+    };
+    for (std::size_t i = 0; i < fits_.size(); ++i) {
+        const FitRequest &f = fits_[i];
+        if (f.regions.size() != regions.size() || f.options.level != options.level ||
+            f.options.rejectSigma != options.rejectSigma ||
+            f.options.maxIterations != options.maxIterations)
+            continue;
+        if (std::equal(regions.begin(), regions.end(), f.regions.begin(), same))
+            return static_cast<int>(i);
+    }
+    fits_.push_back({std::move(regions), options});
+    return static_cast<int>(fits_.size() - 1);
+}
+
+const Line &Measurer::Fitted(int slot) {
+    const auto i = static_cast<std::size_t>(slot);
+    if (!fitted_[i]) {
+        lines_[i] = FitLine(ws_, fits_[i].regions, fits_[i].options);
+        fitted_[i] = 1;
+    }
+    return lines_[i];
 }
 
 const JobResult &Measurer::Measure(std::span<const ProfilePoint> profile) {
@@ -342,13 +404,14 @@ const JobResult &Measurer::Measure(std::span<const double> x, std::span<const do
 
 const JobResult &Measurer::Evaluate() {
     result_.passed = true;
+    std::fill(fitted_.begin(), fitted_.end(), 0);
     for (std::size_t t = 0; t < job_.tools.size(); ++t) {
         const ToolSpec &spec = job_.tools[t];
         ToolResult &out = result_.tools[t];
         out.ok = true;
         out.reason = nullptr;
         out.values.fill(kNaN);
-        Run(spec, ws_, out);
+        Run(spec, Context{ws_, *this, toolFits_[t]}, out);
         if (!out.ok)
             out.values.fill(kNaN);
         out.passed = true;

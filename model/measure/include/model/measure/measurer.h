@@ -44,11 +44,26 @@ public:
     // Same from separate arrays of X and Z (NaN in either = invalid point).
     const JobResult &Measure(std::span<const double> x, std::span<const double> z);
 
+    // A line the job fits (the same regions and options are fitted once per
+    // profile, however many tools use them).
+    struct FitRequest {
+        std::vector<Region> regions;
+        FitOptions options;
+    };
+    // The line of request `slot` on the current profile.
+    const Line &Fitted(int slot);
+
 private:
     const JobResult &Evaluate();
+    int Request(std::vector<Region> regions, const FitOptions &options);
     Job job_;
     Workspace ws_;
     JobResult result_;
+    std::vector<FitRequest> fits_;
+    std::vector<Line> lines_;
+    std::vector<unsigned char> fitted_;
+    // Per tool: the slots of its first line, second line and base (-1: none).
+    std::vector<std::array<int, 3>> toolFits_;
 };
 
 } // namespace qz::measure
