@@ -3,37 +3,16 @@
 // same run; and the allocations measuring makes (none expected).
 //
 //   qz417bench_measure [SECONDS per figure]
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 #include <random>
 #include <vector>
 
+#include "alloc_counter.h"
 #include "bench_support.h"
 #include "model/measure/measurer.h"
 #include "model/profile_packet.h"
-
-namespace {
-
-std::atomic<long> allocations{0};
-
-} // namespace
-
-// Counts every allocation of the process (the measuring loop must make none).
-void *operator new(std::size_t n) {
-    allocations.fetch_add(1, std::memory_order_relaxed);
-    if (void *p = std::malloc(n ? n : 1))
-        return p;
-    throw std::bad_alloc();
-}
-void operator delete(void *p) noexcept {
-    std::free(p);
-}
-void operator delete(void *p, std::size_t) noexcept {
-    std::free(p);
-}
 
 namespace {
 
@@ -98,7 +77,7 @@ int main(int argc, char **argv) {
     // profile); the best round of each counts. Times are the thread's CPU
     // time, so that other programs on a shared machine count less.
     double decodeUs = 1e9, jobUs = 1e9;
-    long allocated = 0;
+    std::uint64_t allocated = 0;
     int failedTools = 0;
     qz::DecodePacket(packet, scale, points);
     for (int round = 0; round < 5; ++round) {
@@ -111,10 +90,11 @@ int main(int argc, char **argv) {
             }
             n += 1000;
         }
-        decodeUs = std::min(decodeUs, (qzbench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
+        decodeUs =
+            std::min(decodeUs, (qzbench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
 
         n = 0;
-        const long before = allocations.load();
+        const std::uint64_t before = bench::AllocationCount();
         t0 = qzbench::ThreadCpuSeconds();
         while (qzbench::ThreadCpuSeconds() - t0 < seconds / 10) {
             for (int k = 0; k < 1000; ++k) {
@@ -124,7 +104,7 @@ int main(int argc, char **argv) {
             n += 1000;
         }
         jobUs = std::min(jobUs, (qzbench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
-        allocated += allocations.load() - before;
+        allocated += bench::AllocationCount() - before;
     }
     for (const auto &t : measurer.Measure(points).tools)
         failedTools += !t.ok;

@@ -20,8 +20,10 @@ std::vector<qz::ProfilePoint> Quantised(const std::function<double(double)> &z,
     for (int i = 0; i < kPoints; ++i) {
         const double x = XAt(i);
         qz::RawPoint raw;
-        raw.xRaw = static_cast<std::int16_t>(std::lround(x * scale.discreteValue / scale.rangeXEmr));
-        raw.zRaw = static_cast<std::int16_t>(std::lround(z(x) * scale.discreteValue / scale.rangeZ));
+        raw.xRaw =
+            static_cast<std::int16_t>(std::lround(x * scale.discreteValue / scale.rangeXEmr));
+        raw.zRaw =
+            static_cast<std::int16_t>(std::lround(z(x) * scale.discreteValue / scale.rangeZ));
         p[static_cast<std::size_t>(i)] = qz::DecodePoint(raw, scale);
     }
     return p;
@@ -51,7 +53,8 @@ double WeightSum(const std::vector<qz::ProfilePoint> &p, const qz::measure::Regi
 TEST(MeasureAccuracy, QuantisedStepWithinTheBoundTheRawUnitsAllow) {
     qz::ProfileScale scale; // 230 mm, 250 mm, 16384, error value 0
     const double slope = 0.08, height = 1.234;
-    const auto p = Quantised([&](double x) { return slope * x + 20.0 + (x > 0 ? height : 0.0); }, scale);
+    const auto p =
+        Quantised([&](double x) { return slope * x + 20.0 + (x > 0 ? height : 0.0); }, scale);
     const auto a = R(-45, -5), b = R(5, 45);
     const auto r = RunOne(Tool(ToolKind::Step, a, b), p);
     ASSERT_TRUE(r.ok);
@@ -141,7 +144,8 @@ TEST(MeasureAccuracy, NoisyStepWithFittedTiltWithinWhatTheNoiseAllows) {
             const auto &r = m.Measure(Noisy(rng, slope, 1.0)).tools[0];
             within += r.ok && std::fabs(r.values[0] - 1.0) <= 3 * sigma;
         }
-        EXPECT_GE(within, 990) << within << " of 1000 within " << 3 * sigma << " mm, slope " << slope;
+        EXPECT_GE(within, 990) << within << " of 1000 within " << 3 * sigma << " mm, slope "
+                               << slope;
     }
 }
 

@@ -92,34 +92,49 @@ TEST(MeasureJob, BadToolsAreNamed) {
     EXPECT_EQ(Message(WithTool(R"({"name": "a", "tool": "diameter", "region": {"x": [0, 1]}})")),
               "tools[0] \"a\": unknown tool \"diameter\" (known: height, line, step, edge, width, "
               "gap, angle, area)");
-    EXPECT_EQ(Message(WithTool(R"({"region": {"x": [0, 1]}})")), "tools[0] \"tool 1\": \"tool\" is missing");
+    EXPECT_EQ(Message(WithTool(R"({"region": {"x": [0, 1]}})")),
+              "tools[0] \"tool 1\": \"tool\" is missing");
     EXPECT_EQ(Message(WithTool("3")), "tools[0]: expected an object");
-    EXPECT_EQ(Message(WithTool(R"({"name": "", "tool": "height"})")), "tools[0]: name: must not be empty");
-    EXPECT_EQ(Message(WithTool(R"({"name": "h", "tool": "height", "region": {"x": [0, 1]}, "level": 1})")),
+    EXPECT_EQ(Message(WithTool(R"({"name": "", "tool": "height"})")),
+              "tools[0]: name: must not be empty");
+    EXPECT_EQ(Message(WithTool(
+                  R"({"name": "h", "tool": "height", "region": {"x": [0, 1]}, "level": 1})")),
               "tools[0] \"h\": unknown entry \"level\"");
-    EXPECT_EQ(Message(WithTool(R"({"name": "h", "tool": "height"})")), "tools[0] \"h\": \"region\" is missing");
+    EXPECT_EQ(Message(WithTool(R"({"name": "h", "tool": "height"})")),
+              "tools[0] \"h\": \"region\" is missing");
     EXPECT_EQ(Message(WithTool(R"({"name": "s", "tool": "step", "regions": [{"x": [0, 1]}]})")),
               "tools[0] \"s\": regions: expected exactly two regions, found 1");
     EXPECT_EQ(Message(WithTool(R"({"name": "e", "tool": "edge", "region": {"x": [0, 1]}})")),
               "tools[0] \"e\": \"level\" is missing");
-    EXPECT_EQ(Message(WithTool(R"({"name": "e", "tool": "edge", "region": {"x": [0, 1]}, "level": 0, "direction": "up"})")),
-              "tools[0] \"e\": direction: \"up\" is none of rising, falling, any");
-    EXPECT_EQ(Message(WithTool(R"({"name": "a", "tool": "area", "region": {"x": [0, 1]}})")),
-              "tools[0] \"a\": \"base\" is missing (regions to fit it on, or {\"angle\", \"offset\"})");
-    EXPECT_EQ(Message(WithTool(R"({"name": "g", "tool": "gap", "regions": [{"x": [0, 1]}, {"x": [2, 3]}], "tolerance": 0})")),
-              "tools[0] \"g\": tolerance: 0 must be above 0");
-    EXPECT_EQ(Message(WithTool(R"({"name": "l", "tool": "line", "region": {"x": [0, 1]}, "fit": {"iterations": 0}})")),
-              "tools[0] \"l\": fit.iterations: 0 lies outside 1 .. 50");
-    EXPECT_EQ(Message(WithTool(R"({"name": "x", "tool": "height", "region": {"x": [0, 1]}}, {"name": "x", "tool": "height", "region": {"x": [0, 1]}})")),
-              "tools[1] \"x\": the name is already used by tools[0]");
+    EXPECT_EQ(
+        Message(WithTool(
+            R"({"name": "e", "tool": "edge", "region": {"x": [0, 1]}, "level": 0, "direction": "up"})")),
+        "tools[0] \"e\": direction: \"up\" is none of rising, falling, any");
+    EXPECT_EQ(
+        Message(WithTool(R"({"name": "a", "tool": "area", "region": {"x": [0, 1]}})")),
+        "tools[0] \"a\": \"base\" is missing (regions to fit it on, or {\"angle\", \"offset\"})");
+    EXPECT_EQ(
+        Message(WithTool(
+            R"({"name": "g", "tool": "gap", "regions": [{"x": [0, 1]}, {"x": [2, 3]}], "tolerance": 0})")),
+        "tools[0] \"g\": tolerance: 0 must be above 0");
+    EXPECT_EQ(
+        Message(WithTool(
+            R"({"name": "l", "tool": "line", "region": {"x": [0, 1]}, "fit": {"iterations": 0}})")),
+        "tools[0] \"l\": fit.iterations: 0 lies outside 1 .. 50");
+    EXPECT_EQ(
+        Message(WithTool(
+            R"({"name": "x", "tool": "height", "region": {"x": [0, 1]}}, {"name": "x", "tool": "height", "region": {"x": [0, 1]}})")),
+        "tools[1] \"x\": the name is already used by tools[0]");
 }
 
 TEST(MeasureJob, BadRegionsAreNamed) {
     const auto region = [](const std::string &r) {
         return Message(WithTool(R"({"name": "h", "tool": "height", "region": )" + r + "}"));
     };
-    EXPECT_EQ(region(R"({"x": [5, 1]})"), "tools[0] \"h\": region.x: the range [5, 1] is empty or inverted");
-    EXPECT_EQ(region(R"({"x": [1, 1]})"), "tools[0] \"h\": region.x: the range [1, 1] is empty or inverted");
+    EXPECT_EQ(region(R"({"x": [5, 1]})"),
+              "tools[0] \"h\": region.x: the range [5, 1] is empty or inverted");
+    EXPECT_EQ(region(R"({"x": [1, 1]})"),
+              "tools[0] \"h\": region.x: the range [1, 1] is empty or inverted");
     EXPECT_EQ(region(R"({"x": [0, 20000]})"),
               "tools[0] \"h\": region.x[1]: 20000 mm lies outside the range +-10000 mm");
     EXPECT_EQ(region(R"({"x": [0, 1], "z": [3, -3]})"),
@@ -127,10 +142,12 @@ TEST(MeasureJob, BadRegionsAreNamed) {
     EXPECT_EQ(region(R"({"x": [0]})"), "tools[0] \"h\": region.x: expected [min, max]");
     EXPECT_EQ(region(R"({"x": ["0", 1]})"), "tools[0] \"h\": region.x[0]: expected a number");
     EXPECT_EQ(region(R"({"z": [0, 1]})"), "tools[0] \"h\": region: \"x\" is missing");
-    EXPECT_EQ(region(R"({"x": [0, 1], "y": [0, 1]})"), "tools[0] \"h\": region: unknown entry \"y\"");
+    EXPECT_EQ(region(R"({"x": [0, 1], "y": [0, 1]})"),
+              "tools[0] \"h\": region: unknown entry \"y\"");
     // Numbers beyond double (1e999) are refused by the JSON reader itself,
     // never read as a silent infinity.
-    EXPECT_EQ(region(R"({"x": [0, 1e999]})").rfind("not a measurement job: the text is not JSON", 0), 0u);
+    EXPECT_EQ(
+        region(R"({"x": [0, 1e999]})").rfind("not a measurement job: the text is not JSON", 0), 0u);
     // An open Z side is null.
     EXPECT_EQ(region(R"({"x": [0, 1], "z": [null, 2]})"), "(accepted)");
     EXPECT_EQ(region(R"({"x": [null, 1]})"), "tools[0] \"h\": region.x[0]: expected a number");
@@ -138,15 +155,23 @@ TEST(MeasureJob, BadRegionsAreNamed) {
 
 TEST(MeasureJob, BadLimitsAreNamed) {
     const auto limits = [](const std::string &l) {
-        return Message(WithTool(R"({"name": "w", "tool": "width", "region": {"x": [0, 1]}, "level": 0, "limits": )" + l + "}"));
+        return Message(WithTool(
+            R"({"name": "w", "tool": "width", "region": {"x": [0, 1]}, "level": 0, "limits": )" +
+            l + "}"));
     };
-    EXPECT_EQ(limits(R"({"width": {"min": 3, "max": 2}})"), "tools[0] \"w\": limits.width: min 3 is above max 2");
+    EXPECT_EQ(limits(R"({"width": {"min": 3, "max": 2}})"),
+              "tools[0] \"w\": limits.width: min 3 is above max 2");
     EXPECT_EQ(limits(R"({"height": {"max": 2}})"),
-              "tools[0] \"w\": limits.height: the tool width has no output \"height\" (outputs: width, centre, left, right)");
+              "tools[0] \"w\": limits.height: the tool width has no output \"height\" (outputs: "
+              "width, centre, left, right)");
     EXPECT_EQ(limits(R"({"width": {}})"), "tools[0] \"w\": limits.width: give min, max or both");
-    EXPECT_EQ(limits(R"({"width": {"max": null}})"), "tools[0] \"w\": limits.width.max: expected a number");
-    EXPECT_EQ(limits(R"({"width": {"low": 1}})"), "tools[0] \"w\": limits.width: unknown entry \"low\"");
-    EXPECT_EQ(limits(R"([1, 2])"), "tools[0] \"w\": limits: expected an object {\"<output>\": {\"min\": .., \"max\": ..}}");
+    EXPECT_EQ(limits(R"({"width": {"max": null}})"),
+              "tools[0] \"w\": limits.width.max: expected a number");
+    EXPECT_EQ(limits(R"({"width": {"low": 1}})"),
+              "tools[0] \"w\": limits.width: unknown entry \"low\"");
+    EXPECT_EQ(
+        limits(R"([1, 2])"),
+        "tools[0] \"w\": limits: expected an object {\"<output>\": {\"min\": .., \"max\": ..}}");
 }
 
 TEST(MeasureJob, JobsBuiltInCodeAreCheckedToo) {
@@ -172,18 +197,16 @@ TEST(MeasureJob, LoadNamesTheFile) {
     const int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
     close(fd);
-    {
-        std::ofstream(name) << "{\"format\": \"other\"}";
-    }
+    { std::ofstream(name) << "{\"format\": \"other\"}"; }
     try {
         qz::measure::LoadJob(name);
         ADD_FAILURE() << "accepted";
     } catch (const JobError &e) {
-        EXPECT_EQ(std::string(e.what()), std::string(name) + ": not a measurement job: \"format\" is not \"qz417-measure-job\"");
+        EXPECT_EQ(std::string(e.what()),
+                  std::string(name) +
+                      ": not a measurement job: \"format\" is not \"qz417-measure-job\"");
     }
-    {
-        std::ofstream(name) << kFullJob;
-    }
+    { std::ofstream(name) << kFullJob; }
     EXPECT_EQ(qz::measure::LoadJob(name).tools.size(), 9u);
     std::remove(name);
 }

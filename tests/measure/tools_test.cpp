@@ -40,8 +40,8 @@ TEST(MeasureHeight, StatisticsOfTheRegionSkipInvalidAndOutOfZPoints) {
     for (double v : z)
         mean += v;
     mean /= static_cast<double>(z.size());
-    const double median = z.size() % 2 ? z[z.size() / 2]
-                                       : 0.5 * (z[z.size() / 2 - 1] + z[z.size() / 2]);
+    const double median =
+        z.size() % 2 ? z[z.size() / 2] : 0.5 * (z[z.size() / 2 - 1] + z[z.size() / 2]);
     EXPECT_NEAR(r.values[0], z.front(), kMicron);
     EXPECT_NEAR(r.values[1], z.back(), kMicron);
     EXPECT_NEAR(r.values[2], mean, kMicron);
@@ -97,7 +97,8 @@ TEST(MeasureLine, StraightnessIsTheLargestDeviationOfARipple) {
     // amplitude plus what the least-squares line's small tilt against the
     // ripple adds at the ends (a few per cent).
     const double a = 0.05;
-    const auto p = Make([&](double x) { return 0.1 * x + a * std::sin(2 * std::numbers::pi * x / 5.0); });
+    const auto p =
+        Make([&](double x) { return 0.1 * x + a * std::sin(2 * std::numbers::pi * x / 5.0); });
     const auto r = RunOne(Tool(ToolKind::Line, R(-50, 50)), p);
     ASSERT_TRUE(r.ok);
     EXPECT_NEAR(r.values[3], a, 0.06 * a);
@@ -160,9 +161,8 @@ TEST(MeasureEdge, InterpolatedOnSlopesAndWithinHalfASpacingOnVerticalEdges) {
     EXPECT_NEAR(r.values[0], 3.3, kSpacing / 2);
 
     // First and last of several crossings; a level relative to a tilted base.
-    const auto teeth = Make([](double x) {
-        return 0.05 * x + ((x > -10 && x < -8) || (x > 8 && x < 10) ? 1.0 : 0.0);
-    });
+    const auto teeth = Make(
+        [](double x) { return 0.05 * x + ((x > -10 && x < -8) || (x > 8 && x < 10) ? 1.0 : 0.0); });
     t.level = 0.5;
     t.levelBase = {R(-40, -20), R(20, 40)};
     t.direction = EdgeDirection::Any;
@@ -199,7 +199,8 @@ TEST(MeasureWidth, GrooveAndBeadBetweenTheirOutermostEdges) {
     // Rectangular bead 2 mm high from x = -4.1 to 6.2 with a dip inside that
     // crosses the level: the outermost edges count; vertical walls lie
     // between samples, each edge within half a spacing.
-    auto bead = Make([](double x) { return x > -4.1 && x < 6.2 ? (x > 0 && x < 0.5 ? 0.2 : 2.0) : 0.0; });
+    auto bead =
+        Make([](double x) { return x > -4.1 && x < 6.2 ? (x > 0 && x < 0.5 ? 0.2 : 2.0) : 0.0; });
     t.level = 1.0;
     r = RunOne(t, bead);
     ASSERT_TRUE(r.ok);

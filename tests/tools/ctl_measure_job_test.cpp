@@ -104,7 +104,8 @@ TEST_F(CtlMeasure, CsvLinePerProfileSummaryAndExitStatusOfFailedLimits) {
         EXPECT_EQ(f[1], std::to_string(i));
         // A level surface rounds to one raw Z value: each side is off by up
         // to half a Z unit (0.0076 mm), the step by up to one.
-        EXPECT_NEAR(std::stod(f[2]), 1.0 + 0.5 * i, 0.0153) << lines[static_cast<std::size_t>(i) + 1];
+        EXPECT_NEAR(std::stod(f[2]), 1.0 + 0.5 * i, 0.0153)
+            << lines[static_cast<std::size_t>(i) + 1];
         EXPECT_EQ(f[4], i < 2 ? "pass" : "fail");
         EXPECT_NEAR(std::stod(f[7]), 51.0 + 0.5 * i, 0.0077);
         EXPECT_EQ(f[10], "pass"); // no limits
@@ -129,8 +130,8 @@ TEST_F(CtlMeasure, CsvLinePerProfileSummaryAndExitStatusOfFailedLimits) {
 
 TEST_F(CtlMeasure, JsonLinesToAFileAndCountBound) {
     const std::string out = dir_ + "/m.jsonl";
-    const CtlResult r = RunCtl({"measure", "--job", job_, "--recording", recording_, "--json",
-                                "--count", "2", "-o", out});
+    const CtlResult r = RunCtl(
+        {"measure", "--job", job_, "--recording", recording_, "--json", "--count", "2", "-o", out});
     EXPECT_EQ(r.status, 0) << r.err; // the two profiles within the limits
     EXPECT_EQ(r.out, "");
     const auto lines = Lines(ReadFile(out));
@@ -153,7 +154,8 @@ TEST_F(CtlMeasure, BadJobsFilesAndLinesAreRefused) {
         << R"({"format": "qz417-measure-job", "version": 1, "tools": [{"name": "w", "tool": "width", "region": {"x": [0, 1]}, "level": 0, "limits": {"width": {"min": 3, "max": 2}}}]})";
     CtlResult r = RunCtl({"measure", "--job", dir_ + "/bad.json", "--recording", recording_});
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.err, "qz417ctl: " + dir_ + "/bad.json: tools[0] \"w\": limits.width: min 3 is above max 2\n");
+    EXPECT_EQ(r.err, "qz417ctl: " + dir_ +
+                         "/bad.json: tools[0] \"w\": limits.width: min 3 is above max 2\n");
     r = RunCtl({"measure", "--recording", recording_});
     EXPECT_EQ(r.status, 2);
     EXPECT_NE(r.err.find("--job FILE is missing"), std::string::npos);

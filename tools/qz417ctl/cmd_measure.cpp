@@ -150,7 +150,8 @@ public:
             for (const auto &t : job.tools) {
                 const auto &info = ms::InfoOf(t.kind);
                 for (int k = 0; k < info.outputCount; ++k)
-                    header += "," + CsvField(t.name + "." + info.outputs[static_cast<std::size_t>(k)].name);
+                    header += "," + CsvField(t.name + "." +
+                                             info.outputs[static_cast<std::size_t>(k)].name);
                 header += "," + CsvField(t.name + ".state");
             }
             Write(header + ",passed\n");
@@ -165,7 +166,8 @@ public:
             const auto &info = ms::InfoOf(job_.tools[t].kind);
             if (tr.ok)
                 for (int k = 0; k < info.outputCount; ++k)
-                    summaries_[t][static_cast<std::size_t>(k)].Add(tr.values[static_cast<std::size_t>(k)]);
+                    summaries_[t][static_cast<std::size_t>(k)].Add(
+                        tr.values[static_cast<std::size_t>(k)]);
             else
                 ++noResult_[t];
             failed_[t] += !tr.passed;
@@ -217,10 +219,12 @@ public:
             const auto &info = ms::InfoOf(job_.tools[t].kind);
             for (int k = 0; k < info.outputCount; ++k) {
                 const Summary &s = summaries_[t][static_cast<std::size_t>(k)];
-                const std::string name = job_.tools[t].name + "." + info.outputs[static_cast<std::size_t>(k)].name;
+                const std::string name =
+                    job_.tools[t].name + "." + info.outputs[static_cast<std::size_t>(k)].name;
                 const auto cell = [&](double v) { return s.count ? Number(v) : std::string("-"); };
-                std::snprintf(line, sizeof line, "%-32s %-6s %10llu %12s %12s %12s %12s %9llu %9llu\n",
-                              name.c_str(), info.outputs[static_cast<std::size_t>(k)].unit,
+                std::snprintf(line, sizeof line,
+                              "%-32s %-6s %10llu %12s %12s %12s %12s %9llu %9llu\n", name.c_str(),
+                              info.outputs[static_cast<std::size_t>(k)].unit,
                               static_cast<unsigned long long>(s.count), cell(s.mean).c_str(),
                               cell(s.Std()).c_str(), cell(s.min).c_str(), cell(s.max).c_str(),
                               static_cast<unsigned long long>(failed_[t]),
@@ -248,7 +252,8 @@ private:
                     line_ += Number(tr.values[static_cast<std::size_t>(k)]);
             }
             line_ += ',';
-            line_ += tr.ok ? (tr.passed ? "pass" : "fail") : CsvField(std::string("no result: ") + tr.reason);
+            line_ += tr.ok ? (tr.passed ? "pass" : "fail")
+                           : CsvField(std::string("no result: ") + tr.reason);
         }
         line_ += r.passed ? ",1\n" : ",0\n";
         Write(line_);
@@ -264,7 +269,8 @@ private:
             if (tr.ok) {
                 nlohmann::json values = nlohmann::json::object();
                 for (int k = 0; k < info.outputCount; ++k)
-                    values[info.outputs[static_cast<std::size_t>(k)].name] = tr.values[static_cast<std::size_t>(k)];
+                    values[info.outputs[static_cast<std::size_t>(k)].name] =
+                        tr.values[static_cast<std::size_t>(k)];
                 o["values"] = values;
             } else {
                 o["reason"] = tr.reason;
@@ -326,8 +332,8 @@ void MeasureRecording(const std::string &path, std::optional<qz::ProfileScale> s
         throw Failure("no profile in " + path);
 }
 
-void MeasureStream(int port, std::int64_t seconds, std::uint64_t count, const qz::ProfileScale &scale,
-                   ms::Measurer &measurer, MeasureOutput &out) {
+void MeasureStream(int port, std::int64_t seconds, std::uint64_t count,
+                   const qz::ProfileScale &scale, ms::Measurer &measurer, MeasureOutput &out) {
     UdpSocket socket(port);
     if (!socket.ok())
         throw Failure("cannot receive on UDP port " + std::to_string(port) + " (already in use?)");

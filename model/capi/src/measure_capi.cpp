@@ -161,16 +161,16 @@ int qz417m_job_limit(const qz417m_job *job, int tool, int limit, int *output, do
 }
 
 int qz417m_measure(qz417m_job *job, const double *x, const double *z, size_t n, double *values,
-                   uint8_t *tool_passed, const char **reasons, uint8_t *limit_states,
-                   char *error, size_t error_size) {
+                   uint8_t *tool_passed, const char **reasons, uint8_t *limit_states, char *error,
+                   size_t error_size) {
     if (job == nullptr || (n > 0 && (x == nullptr || z == nullptr)) || values == nullptr ||
         tool_passed == nullptr) {
         SetError(error, error_size, "a required argument is missing");
         return -1;
     }
     return Guard(error, error_size, -1, [&] {
-        const auto &r = job->measurer.Measure(std::span<const double>(x, n),
-                                               std::span<const double>(z, n));
+        const auto &r =
+            job->measurer.Measure(std::span<const double>(x, n), std::span<const double>(z, n));
         Store(r, values, tool_passed, reasons, limit_states);
         return r.passed ? 1 : 0;
     });
@@ -187,11 +187,12 @@ int64_t qz417m_recording_profiles(const char *path, char *error, size_t error_si
     });
 }
 
-int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t first,
-                                 uint64_t count, const qz417m_scale *scale, double *values,
-                                 uint8_t *tool_passed, const char **reasons,
-                                 uint16_t *measurement_count, char *error, size_t error_size) {
-    if (job == nullptr || path == nullptr || (count > 0 && (values == nullptr || tool_passed == nullptr))) {
+int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t first, uint64_t count,
+                                 const qz417m_scale *scale, double *values, uint8_t *tool_passed,
+                                 const char **reasons, uint16_t *measurement_count, char *error,
+                                 size_t error_size) {
+    if (job == nullptr || path == nullptr ||
+        (count > 0 && (values == nullptr || tool_passed == nullptr))) {
         SetError(error, error_size, "a required argument is missing");
         return -1;
     }
@@ -200,9 +201,8 @@ int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t fir
         rec::RecordingReader reader(path);
         if (first > reader.profiles() || count > reader.profiles() - first)
             throw rec::RecordingError(path + std::string(": profiles ") + std::to_string(first) +
-                                      " .. " + std::to_string(first + count) +
-                                      " lie beyond its " + std::to_string(reader.profiles()) +
-                                      " profiles");
+                                      " .. " + std::to_string(first + count) + " lie beyond its " +
+                                      std::to_string(reader.profiles()) + " profiles");
         qz::ProfileScale used = rec::RecordedScale(reader.announcement());
         if (scale != nullptr) {
             used.rangeXEmr = scale->range_x;

@@ -172,8 +172,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
             Parser(at).Fail("name: must not be empty");
         for (const char c : spec.name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                Parser(at).Fail("name: \"" + Printable(spec.name) +
-                                "\" holds a control character");
+                Parser(at).Fail("name: \"" + Printable(spec.name) + "\" holds a control character");
     }
     const Parser p(at + " \"" + spec.name + "\"");
     if (!v.contains("tool"))
@@ -188,8 +187,8 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
     }
     spec.kind = info->kind;
 
-    const bool two = spec.kind == ToolKind::Step || spec.kind == ToolKind::Gap ||
-                     spec.kind == ToolKind::Angle;
+    const bool two =
+        spec.kind == ToolKind::Step || spec.kind == ToolKind::Gap || spec.kind == ToolKind::Angle;
     switch (spec.kind) {
     case ToolKind::Height:
     case ToolKind::Line:
@@ -199,8 +198,9 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         p.OnlyKeys(v, "", {"name", "tool", "regions", "fit", "referenceX", "limits"});
         break;
     case ToolKind::Edge:
-        p.OnlyKeys(v, "", {"name", "tool", "region", "fit", "level", "levelBase", "direction",
-                           "pick", "limits"});
+        p.OnlyKeys(
+            v, "",
+            {"name", "tool", "region", "fit", "level", "levelBase", "direction", "pick", "limits"});
         break;
     case ToolKind::Width:
         p.OnlyKeys(v, "",
@@ -244,8 +244,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         if (f.contains("rejectSigma")) {
             spec.fit.rejectSigma = p.Number(f["rejectSigma"], "fit.rejectSigma");
             if (!(spec.fit.rejectSigma >= 1.0 && spec.fit.rejectSigma <= 100.0))
-                p.Fail("fit.rejectSigma: " + Num(spec.fit.rejectSigma) +
-                       " lies outside 1 .. 100");
+                p.Fail("fit.rejectSigma: " + Num(spec.fit.rejectSigma) + " lies outside 1 .. 100");
         }
         if (f.contains("iterations")) {
             if (!f["iterations"].is_number_integer())
@@ -330,8 +329,8 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
                 std::string names;
                 for (int i = 0; i < info->outputCount; ++i)
                     names += std::string(i ? ", " : "") + info->outputs[i].name;
-                p.Fail(key + ": the tool " + info->name + " has no output \"" + Printable(item.key()) +
-                       "\" (outputs: " + names + ")");
+                p.Fail(key + ": the tool " + info->name + " has no output \"" +
+                       Printable(item.key()) + "\" (outputs: " + names + ")");
             }
             const json &bounds = item.value();
             if (!bounds.is_object())
@@ -407,7 +406,8 @@ Job ParseJob(std::string_view text) {
         throw JobError("version: expected a whole number");
     const auto version = doc["version"].get<long long>();
     if (version != kJobVersion)
-        throw JobError("version " + std::to_string(version) + " is not supported (this program reads version " +
+        throw JobError("version " + std::to_string(version) +
+                       " is not supported (this program reads version " +
                        std::to_string(kJobVersion) + ")");
     if (!doc.contains("tools") || !doc["tools"].is_array())
         throw JobError("tools: expected a list of tools");

@@ -14,29 +14,39 @@ constexpr double kResidualFloor = 1e-4;
 
 } // namespace
 
-Workspace::Workspace(std::size_t points)
-    : xs(points), zs(points), scratch(points), keep(points), points_(points) {}
+Workspace::Workspace(std::size_t points) {
+    Grow(points);
+}
+
+void Workspace::Grow(std::size_t n) {
+    if (n <= staging_.size())
+        return;
+    staging_.resize(n);
+    x_.resize(n);
+    z_.resize(n);
+    index_.resize(n);
+    gx_.resize(n);
+    gz_.resize(n);
+    scratch.resize(n);
+    keep.resize(n);
+}
 
 void Workspace::Finish(bool ascending, bool descending) {
-    auto begin = points_.begin();
+    auto begin = staging_.begin();
     auto end = begin + static_cast<std::ptrdiff_t>(count_);
-    if (ascending)
-        return;
-    if (descending) {
+    if (descending && !ascending)
         std::reverse(begin, end);
-        return;
+    else if (!ascending)
+        std::stable_sort(begin, end, [](const Point &a, const Point &b) { return a.x < b.x; });
+    for (std::size_t i = 0; i < count_; ++i) {
+        x_[i] = staging_[i].x;
+        z_[i] = staging_[i].z;
+        index_[i] = staging_[i].index;
     }
-    std::stable_sort(begin, end, [](const Point &a, const Point &b) { return a.x < b.x; });
 }
 
 void Workspace::Load(std::span<const ProfilePoint> profile) {
-    if (profile.size() > points_.size()) {
-        points_.resize(profile.size());
-        xs.resize(profile.size());
-        zs.resize(profile.size());
-        scratch.resize(profile.size());
-        keep.resize(profile.size());
-    }
+    Grow(profile.size());
     count_ = 0;
     bool ascending = true, descending = true;
     for (std::size_t i = 0; i < profile.size(); ++i) {
@@ -45,61 +55,57 @@ void Workspace::Load(std::span<const ProfilePoint> profile) {
             continue;
         const double x = p.x;
         if (count_ > 0) {
-            ascending = ascending && x >= points_[count_ - 1].x;
-            descending = descending && x <= points_[count_ - 1].x;
+            ascending = ascending && x >= staging_[count_ - 1].x;
+            descending = descending && x <= staging_[count_ - 1].x;
         }
-        points_[count_++] = Point{x, static_cast<double>(p.z), static_cast<int>(i)};
+        staging_[count_++] = Point{x, static_cast<double>(p.z), static_cast<int>(i)};
     }
     Finish(ascending, descending);
 }
 
 void Workspace::Load(std::span<const double> x, std::span<const double> z) {
     const std::size_t n = std::min(x.size(), z.size());
-    if (n > points_.size()) {
-        points_.resize(n);
-        xs.resize(n);
-        zs.resize(n);
-        scratch.resize(n);
-        keep.resize(n);
-    }
+    Grow(n);
     count_ = 0;
     bool ascending = true, descending = true;
     for (std::size_t i = 0; i < n; ++i) {
         if (!std::isfinite(x[i]) || !std::isfinite(z[i]))
             continue;
         if (count_ > 0) {
-            ascending = ascending && x[i] >= points_[count_ - 1].x;
-            descending = descending && x[i] <= points_[count_ - 1].x;
+            ascending = ascending && x[i] >= staging_[count_ - 1].x;
+            descending = descending && x[i] <= staging_[count_ - 1].x;
         }
-        points_[count_++] = Point{x[i], z[i], static_cast<int>(i)};
+        staging_[count_++] = Point{x[i], z[i], static_cast<int>(i)};
     }
     Finish(ascending, descending);
 }
 
 std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
-    const Point *b = points_.data();
-    const Point *e = b + count_;
-    const Point *first =
-        std::lower_bound(b, e, r.xMin, [](const Point &p, double x) { return p.x < x; });
-    const Point *last =
-        std::upper_bound(first, e, r.xMax, [](double x, const Point &p) { return x < p.x; });
+    const double *b = x_.data();
+    const double *e = b + count_;
+    const double *first = std::lower_bound(b, e, r.xMin);
+    const double *last = std::upper_bound(first, e, r.xMax);
     return {static_cast<std::size_t>(first - b), static_cast<std::size_t>(last - b)};
 }
 
-std::size_t Workspace::Collect(std::span<const Region> regions) {
+Gathered Workspace::Gather(std::span<const Region> regions) {
+    if (regions.size() == 1 && std::isinf(regions[0].zMin) && regions[0].zMin < 0 &&
+        std::isinf(regions[0].zMax) && regions[0].zMax > 0) {
+        const auto [first, last] = Span(regions[0]);
+        return {x_.data() + first, z_.data() + first, last - first};
+    }
     std::size_t n = 0;
     for (const Region &r : regions) {
         const auto [first, last] = Span(r);
-        for (std::size_t i = first; i < last && n < xs.size(); ++i) {
-            const Point &p = points_[i];
-            if (p.z < r.zMin || p.z > r.zMax)
+        for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
+            if (z_[i] < r.zMin || z_[i] > r.zMax)
                 continue;
-            xs[n] = p.x;
-            zs[n] = p.z;
+            gx_[n] = x_[i];
+            gz_[n] = z_[i];
             ++n;
         }
     }
-    return n;
+    return {gx_.data(), gz_.data(), n};
 }
 
 double MedianInPlace(double *v, std::size_t n) {
@@ -114,7 +120,8 @@ double MedianInPlace(double *v, std::size_t n) {
 
 Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options) {
     Line line;
-    const std::size_t n = ws.Collect(regions);
+    const Gathered points = ws.Gather(regions);
+    const std::size_t n = points.n;
     line.used = static_cast<int>(n);
     if (n == 0) {
         line.reason = "no valid points in the region";
@@ -124,8 +131,8 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         line.reason = "fewer than 2 valid points in the region";
         return line;
     }
-    const double *x = ws.xs.data();
-    const double *z = ws.zs.data();
+    const double *x = points.x;
+    const double *z = points.z;
     unsigned char *keep = ws.keep.data();
 
     // Sums over the kept points, of X and Z less the first point's (so that
@@ -201,15 +208,24 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
         bool changed = false;
         sums = Sums{};
+        double ss = 0.0, largest = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char kept = std::fabs(z[i] - line.At(x[i])) <= threshold ? 1 : 0;
+            const double d = z[i] - line.At(x[i]);
+            const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
             changed = changed || kept != keep[i];
             keep[i] = kept;
-            if (kept)
+            if (kept) {
                 sums.Add(x[i] - x0, z[i] - z0);
+                ss += d * d;
+                largest = std::max(largest, std::fabs(d));
+            }
         }
-        if (!changed)
-            break;
+        if (!changed) {
+            // The line was fitted on exactly these points: their statistics are final.
+            line.rms = std::sqrt(ss / sums.n);
+            line.largestDeviation = largest;
+            return line;
+        }
     }
     // Statistics of the points the final line was fitted on.
     double ss = 0.0, largest = 0.0;

@@ -33,17 +33,20 @@ void Fail(ToolResult &out, const char *reason) {
 void Height(const ToolSpec &spec, const Context &c, ToolResult &out) {
     Workspace &ws = c.ws;
     const Region regions[] = {spec.region};
-    const std::size_t n = ws.Collect(regions);
+    const Gathered points = ws.Gather(regions);
+    const std::size_t n = points.n;
     if (n == 0)
         return Fail(out, "no valid points in the region");
-    double lo = ws.zs[0], hi = ws.zs[0], sum = 0.0;
+    double *z = ws.scratch.data();
+    double lo = points.z[0], hi = points.z[0], sum = 0.0;
     for (std::size_t i = 0; i < n; ++i) {
-        lo = std::min(lo, ws.zs[i]);
-        hi = std::max(hi, ws.zs[i]);
-        sum += ws.zs[i];
+        z[i] = points.z[i];
+        lo = std::min(lo, z[i]);
+        hi = std::max(hi, z[i]);
+        sum += z[i];
     }
     const double mean = sum / static_cast<double>(n);
-    const double median = MedianInPlace(ws.zs.data(), n);
+    const double median = MedianInPlace(z, n);
     out.values = {lo, hi, mean, median, static_cast<double>(n)};
 }
 
@@ -66,9 +69,8 @@ void Step(const ToolSpec &spec, const Context &c, ToolResult &out) {
     const Line &second = c.Second();
     if (!second.ok)
         return Fail(out, second.reason);
-    const double x = std::isnan(spec.referenceX)
-                         ? 0.5 * (Centre(spec.region) + Centre(spec.second))
-                         : spec.referenceX;
+    const double x = std::isnan(spec.referenceX) ? 0.5 * (Centre(spec.region) + Centre(spec.second))
+                                                 : spec.referenceX;
     out.values[0] = second.At(x) - first.At(x);
     out.values[1] = x;
 }
@@ -110,7 +112,7 @@ std::size_t Crossings(const Workspace &ws, const Region &region, const LevelLine
     double px = 0.0, pd = 0.0;
     std::size_t used = 0;
     for (std::size_t i = first; i < last; ++i) {
-        const Point &p = points[i];
+        const Point p = points[i];
         if (p.z < region.zMin || p.z > region.zMax)
             continue;
         ++used;
@@ -201,8 +203,8 @@ bool SurfaceEdge(const Workspace &ws, const Line &line, std::size_t start, int s
         if (step > 0 ? i + 1 >= points.size() : i == 0)
             return false;
         const std::size_t j = step > 0 ? i + 1 : i - 1;
-        const Point &p = points[i];
-        const Point &q = points[j];
+        const Point p = points[i];
+        const Point q = points[j];
         if (std::abs(q.index - p.index) > 1) {
             edge = p.x;
             return true;
@@ -278,7 +280,7 @@ void Area(const ToolSpec &spec, const Context &c, ToolResult &out) {
     double above = 0.0, below = 0.0, px = 0.0, pd = 0.0;
     std::size_t used = 0;
     for (std::size_t i = first; i < last; ++i) {
-        const Point &p = points[i];
+        const Point p = points[i];
         if (p.z < region.zMin || p.z > region.zMax)
             continue;
         const double d = p.z - base.At(p.x);

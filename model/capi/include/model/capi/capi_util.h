@@ -21,8 +21,7 @@ inline void SetError(char *error, std::size_t size, const char *text) {
 }
 
 // Runs f; an exception becomes `failed` with its text in error.
-template <typename F, typename R>
-R Guard(char *error, std::size_t size, R failed, F &&f) noexcept {
+template <typename F, typename R> R Guard(char *error, std::size_t size, R failed, F &&f) noexcept {
     try {
         return f();
     } catch (const std::bad_alloc &) {

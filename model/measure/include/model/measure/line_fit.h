@@ -25,11 +25,28 @@ struct Line {
     const char *reason = nullptr;
     double slope = 0.0;
     double intercept = 0.0;
-    double rms = 0.0;          // of the kept points
+    double rms = 0.0;              // of the kept points
     double largestDeviation = 0.0; // largest |residual| of the kept points
     int used = 0;
     int inliers = 0;
     double At(double x) const { return slope * x + intercept; }
+};
+
+// The valid points as parallel arrays; [i] gives one as a Point.
+struct PointsView {
+    const double *x;
+    const double *z;
+    const int *index;
+    std::size_t n;
+    Point operator[](std::size_t i) const { return {x[i], z[i], index[i]}; }
+    std::size_t size() const { return n; }
+};
+
+// Points of some regions: X and Z arrays of n points.
+struct Gathered {
+    const double *x;
+    const double *z;
+    std::size_t n;
 };
 
 class Workspace {
@@ -40,19 +57,23 @@ public:
     void Load(std::span<const ProfilePoint> profile);
     // Same from separate arrays (NaN in either = invalid).
     void Load(std::span<const double> x, std::span<const double> z);
-    std::span<const Point> points() const { return {points_.data(), count_}; }
+    PointsView points() const { return {x_.data(), z_.data(), index_.data(), count_}; }
     // [first, last) of points() with X inside [xMin, xMax].
     std::pair<std::size_t, std::size_t> Span(const Region &r) const;
-    // Copies the points of the regions (X and Z bounds) into xs/zs; returns the count.
-    std::size_t Collect(std::span<const Region> regions);
+    // The points of the regions (X and Z bounds): for one region without Z
+    // bounds the profile's own arrays, else a copy.
+    Gathered Gather(std::span<const Region> regions);
 
     // Scratch of the fit and the tools (capacity = points).
-    std::vector<double> xs, zs, scratch;
+    std::vector<double> scratch;
     std::vector<unsigned char> keep;
 
 private:
+    void Grow(std::size_t n);
     void Finish(bool ascending, bool descending);
-    std::vector<Point> points_;
+    std::vector<Point> staging_;
+    std::vector<double> x_, z_, gx_, gz_;
+    std::vector<int> index_;
     std::size_t count_ = 0;
 };
 
