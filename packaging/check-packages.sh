@@ -198,7 +198,7 @@ fi
     fail "qz417setup --version: $(qz417setup --version 2>&1)"
 
 step "measuring a profile with the packaged Python module"
-python3 -c '
+/usr/bin/python3 -c '
 import numpy as np, qz417link
 job = qz417link.Job.parse("{\"format\": \"qz417-measure-job\", \"version\": 1, \"tools\": [{\"name\": \"s\", \"tool\": \"step\", \"regions\": [{\"x\": [-9, -1]}, {\"x\": [1, 9]}]}]}")
 x = np.linspace(-10, 10, 101)

@@ -82,11 +82,22 @@ _lib_lock = threading.Lock()
 
 
 def library_path() -> str:
-    """Where the measurement library is loaded from."""
+    """Where the measurement library is loaded from: $QZ417MODEL_C_LIBRARY,
+    else the package's folder. Debian's dh_python3 gives the file the name
+    of an extension module (libqz417model_c.cpython-311-x86_64-linux-gnu.so),
+    so any libqz417model_c*.so there counts, the plain name first."""
     override = os.environ.get("QZ417MODEL_C_LIBRARY")
     if override:
         return override
-    return os.path.join(os.path.dirname(os.path.abspath(__file__)), "libqz417model_c.so")
+    here = os.path.dirname(os.path.abspath(__file__))
+    plain = os.path.join(here, "libqz417model_c.so")
+    if os.path.exists(plain):
+        return plain
+    try:
+        tagged = sorted(n for n in os.listdir(here) if n.startswith("libqz417model_c.") and n.endswith(".so"))
+    except OSError:
+        tagged = []
+    return os.path.join(here, tagged[0]) if tagged else plain
 
 
 def _library() -> ctypes.CDLL:
