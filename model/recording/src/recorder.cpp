@@ -59,7 +59,6 @@ void Recorder::WaitForWork(int timeoutMs) {
         return;
     }
     writerWaiting_.store(true);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
     // Looked at after announcing the sleep: a packet published before this
     // is seen here, one published after it finds writerWaiting_ and wakes.
     if (head_.load() == tail_.load(std::memory_order_relaxed) && !stopRequested_.load()) {
@@ -167,9 +166,11 @@ bool Recorder::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcep
     const std::size_t slot = h % capacity_;
     std::memcpy(packets_.get() + slot * kPacketSize, packet, kPacketSize);
     times_[slot] = time;
-    head_.store(h + 1, std::memory_order_release);
-    std::atomic_thread_fence(std::memory_order_seq_cst);
-    if (writerWaiting_.load(std::memory_order_relaxed) && writerWaiting_.exchange(false))
+    // Sequentially consistent, as the writer's announcement of its sleep and
+    // its look at head_: either the writer sees this packet before it
+    // sleeps, or this sees that it sleeps and wakes it.
+    head_.store(h + 1);
+    if (writerWaiting_.load() && writerWaiting_.exchange(false))
         Wake();
     return true;
 }
