@@ -1,12 +1,17 @@
-// Wiring of what was added beside the window's own pages: the profile feed
-// and the hooks through which the result workers hand it every packet, the
-// "Surface" page after the other left pages, the stream-health row under
+// Wiring of what was added beside the window's own pages: the sources of
+// profiles (app/source) and the hooks through which the result workers hand
+// their source every packet, the "Surface" page after the other left pages
+// (bound to the live sources or the playback), the stream-health row under
 // the counters of the "UDP" page, the parameter-file buttons under the
 // block's four buttons, the Record controls of the "Result viewer" and "UDP"
 // pages and the "Playback" page after "Surface", and the note a running
 // recording takes of each parameter block written to the scanner. The pieces
-// themselves live in app/feed, app/surface, app/health, app/config and
-// app/recording.
+// themselves live in app/source, app/feed, app/surface, app/health,
+// app/config and app/recording. Each view is bound to its source: the
+// Record control of the "Result viewer" page to the TCP source, that of the
+// "UDP" page to the UDP source, the "Playback" page to the playback source,
+// which carries its recording's scale and never touches the connected
+// scanner's scale, pages or groups.
 #include <algorithm>
 #include <cstring>
 
@@ -20,12 +25,12 @@
 #include "core/post_gate.h"
 #include "core/window_additions.h"
 #include "core/worker_threads.h"
-#include "feed/profile_feed.h"
 #include "health/stream_health.h"
 #include "health/stream_health_labels.h"
 #include "model/profile_packet.h"
 #include "recording/playback_page.h"
 #include "recording/record_controls.h"
+#include "source/profile_source.h"
 #include "surface/surface_view.h"
 
 namespace {
@@ -52,13 +57,15 @@ constexpr int kParamsFileHeight = 20;
 void TFormMain::BuildAdditions() {
     additions_ = std::make_unique<qz::WindowAdditions>();
     qz::WindowAdditions &a = *additions_;
-    a.feed = qz::ProfileFeed::Create();
+    // The live sources stamp each packet with the connected scanner's scale.
+    a.sources = qz::ProfileSources::Create(&qz::CurrentScale);
 
     a.TabSheetSurface = new QWidget(PageControlQZ417);
     a.TabSheetSurface->setObjectName(QStringLiteral("TabSheetSurface"));
     PageControlQZ417->addTab(a.TabSheetSurface, QStringLiteral("Surface"));
-    a.SurfaceView =
-        new qz::SurfaceView(a.TabSheetSurface, a.feed, [] { return qz::CurrentScale(); });
+    a.SurfaceView = new qz::SurfaceView(a.TabSheetSurface,
+                                        {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
+                                         {QStringLiteral("Playback"), {a.sources.playback}}});
     a.SurfaceView->setObjectName(QStringLiteral("SurfaceView"));
     a.SurfaceView->setGeometry(0, 0, 646, 580);
 
@@ -85,19 +92,17 @@ void TFormMain::BuildAdditions() {
         h.parameterBlock = block;
         return h;
     };
-    a.ResultRecord =
-        new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX, kRecordButtonX,
-                               kRecordTop, a.feed, qz::FeedSource::TcpResult, header);
+    a.ResultRecord = new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX,
+                                            kRecordButtonX, kRecordTop, a.sources.tcp, header);
     a.TabSheetPlayback = new QWidget(PageControlQZ417);
     a.TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
     PageControlQZ417->addTab(a.TabSheetPlayback, QStringLiteral("Playback"));
-    a.PlaybackView = new qz::PlaybackPage(
-        a.TabSheetPlayback, a.feed, [this](const std::uint8_t *d) { ShowDeviceDescription(d); });
+    a.PlaybackView = new qz::PlaybackPage(a.TabSheetPlayback, a.sources.playback);
     a.PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
     a.PlaybackView->setGeometry(0, 0, 646, 580);
 
     a.UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
-                                         kRecordTop, a.feed, qz::FeedSource::Udp, header);
+                                         kRecordTop, a.sources.udp, header);
     qz::StreamHealthLabels *health = a.UdpStreamHealth;
     a.UdpRecord->SetComputerDrops([health] { return health->computerDrops(); });
 }
@@ -128,18 +133,13 @@ void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::Worke
                 Qt::QueuedConnection);
         });
     };
-    std::shared_ptr<qz::ProfileFeed> feed = additions_->feed;
     if (proc == &qz::ResultThreadProc) {
-        hooks.packetReceived = [feed](const std::uint8_t *packet) {
-            feed->PushNow(packet, qz::FeedSource::TcpResult);
-        };
+        std::shared_ptr<qz::ProfileSource> source = additions_->sources.tcp;
+        hooks.packetReceived = [source](const std::uint8_t *packet) { source->PushNow(packet); };
     } else if (proc == &qz::UdpResultThreadProc) {
-        // Counted from this Start on.
-        auto health = std::make_shared<qz::StreamHealth>();
-        additions_->UdpStreamHealth->Track(health, ::UdpPort.load());
-        hooks.packetReceived = [feed, health](const std::uint8_t *packet) {
-            feed->PushNow(packet, qz::FeedSource::Udp);
-            health->Observe(qz::ProfilePacket(packet).packetCount());
-        };
+        // The source's statistics count from this Start on.
+        std::shared_ptr<qz::ProfileSource> source = additions_->sources.udp;
+        additions_->UdpStreamHealth->Track(source->NewStatistics(), ::UdpPort.load());
+        hooks.packetReceived = [source](const std::uint8_t *packet) { source->PushNow(packet); };
     }
 }

@@ -1,6 +1,8 @@
 #include "core/app_state.h"
 
 #include <chrono>
+#include <mutex>
+#include <thread>
 
 TFormMain *FormMain = nullptr;
 
@@ -42,20 +44,40 @@ std::int16_t LastCalculatedAngle = 0;
 
 namespace qz {
 
+// The four scale values are written and read as one: a writer makes the
+// version odd, stores them and makes it even again (one writer at a time);
+// a reader that saw an odd version, or a different one after reading, read
+// while a writer was at work and reads again. Writes are rare (a device
+// description shown), so a reader retries at most a few times.
+namespace {
+std::atomic<std::uint32_t> ScaleVersion{0};
+std::mutex ScaleWriter;
+} // namespace
+
 ProfileScale CurrentScale() {
-    ProfileScale s;
-    s.rangeXEmr = RangeXEmr.load();
-    s.rangeZ = RangeZ.load();
-    s.discreteValue = DiscreteValue.load();
-    s.errorValue = ErrorValue.load();
-    return s;
+    for (;;) {
+        const std::uint32_t before = ScaleVersion.load();
+        if ((before & 1u) == 0) {
+            ProfileScale s;
+            s.rangeXEmr = RangeXEmr.load();
+            s.rangeZ = RangeZ.load();
+            s.discreteValue = DiscreteValue.load();
+            s.errorValue = ErrorValue.load();
+            if (ScaleVersion.load() == before)
+                return s;
+        }
+        std::this_thread::yield(); // a writer is between its two stores
+    }
 }
 
 void SetCurrentScale(const ProfileScale &scale) {
+    std::lock_guard lock(ScaleWriter);
+    ScaleVersion.fetch_add(1); // odd: being written
     RangeXEmr = scale.rangeXEmr;
     RangeZ = scale.rangeZ;
     DiscreteValue = scale.discreteValue;
     ErrorValue = scale.errorValue;
+    ScaleVersion.fetch_add(1);
 }
 
 std::uint32_t TickCount() {

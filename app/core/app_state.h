@@ -63,7 +63,9 @@ extern qz::SharedBuffer<QZ417_PACKET_SIZE> ResultPacket;
 
 extern std::atomic<std::uint16_t> UdpPort;
 
-// Scale of the shown device (set by the device description display).
+// Scale of the shown device (set by the device description display). Read
+// and written through CurrentScale / SetCurrentScale, which keep the four
+// values consistent.
 extern std::atomic<std::uint16_t> RangeXEmr;
 extern std::atomic<std::uint16_t> RangeZ;
 extern std::atomic<std::uint16_t> DiscreteValue;
@@ -78,7 +80,8 @@ extern std::int16_t LastCalculatedAngle;
 
 namespace qz {
 
-// The four scale values above, read together.
+// The four scale values above, read and written as one value: a reader
+// never sees part of one scale and part of another.
 ProfileScale CurrentScale();
 void SetCurrentScale(const ProfileScale &scale);
 

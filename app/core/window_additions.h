@@ -1,11 +1,13 @@
 // The pieces added beside the window's own pages, as TFormMain holds them:
 // created and wired by TFormMain::BuildAdditions (addition_wiring.cpp); each
-// lives in its own folder (app/feed, app/surface, app/health, app/config,
-// app/recording). Widgets are owned by their Qt parents.
+// lives in its own folder (app/source, app/feed, app/surface, app/health,
+// app/config, app/recording). Widgets are owned by their Qt parents.
 #pragma once
 
 #include <cstdint>
 #include <memory>
+
+#include "source/profile_source.h"
 
 class QWidget;
 
@@ -13,14 +15,15 @@ namespace qz {
 
 class ParamsFileButtons;
 class PlaybackPage;
-class ProfileFeed;
 class RecordControls;
 class StreamHealthLabels;
 class SurfaceView;
 
 struct WindowAdditions {
-    // Every profile the result workers receive (app/feed); subscribe here.
-    std::shared_ptr<qz::ProfileFeed> feed;
+    // The sources of profiles (app/source): the TCP result worker, the UDP
+    // worker and the playback, each with its own feed, scale and
+    // statistics. Views subscribe to the source they are bound to.
+    qz::ProfileSources sources;
     // The "Surface" page after the window's own pages (app/surface).
     QWidget *TabSheetSurface = nullptr;
     qz::SurfaceView *SurfaceView = nullptr;

@@ -1,18 +1,9 @@
 #include "feed/profile_feed.h"
 
-#include <chrono>
 #include <cstring>
 #include <thread>
 
 namespace qz {
-
-FeedTime FeedTime::Now() {
-    using namespace std::chrono;
-    FeedTime t;
-    t.monotonicNs = duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count();
-    t.wallNs = duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count();
-    return t;
-}
 
 // ---- FeedQueue: a ring of slots, each with a turn number that says whether
 // the slot is free for push number n (turn == n) or holds it for the pop
@@ -77,8 +68,8 @@ bool FeedQueue::TryPop(FeedPacket &out) {
 // ---- subscriptions
 
 FeedSubscription::FeedSubscription(std::shared_ptr<ProfileFeed> feed, std::size_t capacity,
-                                   int slot)
-    : feed_(std::move(feed)), queue_(capacity), slot_(slot) {}
+                                   int slot, FeedSink *sink)
+    : feed_(std::move(feed)), sink_(sink), queue_(sink != nullptr ? 2 : capacity), slot_(slot) {}
 
 FeedSubscription::~FeedSubscription() {
     feed_->Unsubscribe(slot_);
@@ -89,12 +80,21 @@ std::shared_ptr<ProfileFeed> ProfileFeed::Create() {
 }
 
 std::unique_ptr<FeedSubscription> ProfileFeed::Subscribe(std::size_t capacity) {
+    return Add(capacity, nullptr);
+}
+
+std::unique_ptr<FeedSubscription> ProfileFeed::Subscribe(FeedSink *sink) {
+    return sink != nullptr ? Add(0, sink) : nullptr;
+}
+
+std::unique_ptr<FeedSubscription> ProfileFeed::Add(std::size_t capacity, FeedSink *sink) {
     std::lock_guard<std::mutex> lock(subscribeMutex_);
     for (int i = 0; i < kMaxSubscribers; ++i) {
         auto &slot = slots_[static_cast<std::size_t>(i)];
         if (slot.load() != nullptr)
             continue;
-        std::unique_ptr<FeedSubscription> s(new FeedSubscription(shared_from_this(), capacity, i));
+        std::unique_ptr<FeedSubscription> s(
+            new FeedSubscription(shared_from_this(), capacity, i, sink));
         slot.store(s.get());
         return s;
     }
@@ -118,18 +118,23 @@ int ProfileFeed::subscriberCount() const {
     return n;
 }
 
-void ProfileFeed::Push(const std::uint8_t *packet, FeedSource source, FeedTime time) {
+void ProfileFeed::Push(const std::uint8_t *packet, FeedSource source, ReceiveTime time,
+                       const ProfileScale &scale) {
     pushing_.fetch_add(1);
     FeedPacket p;
     std::memcpy(p.bytes.data(), packet, kFeedPacketSize);
     p.time = time;
+    p.scale = scale;
     p.source = source;
     p.sequence = sequence_.fetch_add(1, std::memory_order_relaxed);
     for (auto &slot : slots_) {
         FeedSubscription *s = slot.load();
         if (s == nullptr)
             continue;
-        if (s->queue_.TryPush(p))
+        if (s->sink_ != nullptr) {
+            s->sink_->Take(p);
+            s->delivered_.fetch_add(1, std::memory_order_relaxed);
+        } else if (s->queue_.TryPush(p))
             s->delivered_.fetch_add(1, std::memory_order_relaxed);
         else
             s->dropped_.fetch_add(1, std::memory_order_relaxed);

@@ -1,6 +1,7 @@
 // The hand-over of received profiles from the acquisition threads to whoever
-// wants every one of them (the surface view, a recorder, a player's
-// listeners). Pure C++, no Qt.
+// wants every one of them (the surface view, a recorder). Pure C++, no Qt.
+// Each source of profiles (app/source) owns a feed of its own, so a
+// subscriber sees the packets of the one source it subscribed to.
 //
 // A producer (a worker thread, right after a packet arrived) pushes the
 // packet by value with its receive time. Every subscriber has a bounded queue
@@ -18,6 +19,9 @@
 #include <mutex>
 #include <vector>
 
+#include "model/profile_packet.h"
+#include "model/recording/recording_format.h"
+
 namespace qz {
 
 constexpr std::size_t kFeedPacketSize = 4100;
@@ -30,16 +34,16 @@ enum class FeedSource : std::uint8_t {
 };
 
 // When a packet was received: nanoseconds of the monotonic clock (for
-// intervals) and of the wall clock (for a date stamp).
-struct FeedTime {
-    std::int64_t monotonicNs = 0;
-    std::int64_t wallNs = 0;
-    static FeedTime Now();
-};
+// intervals) and of the wall clock (for a date stamp); the same struct the
+// recording file keeps.
+using ReceiveTime = recording::ReceiveTime;
 
 struct FeedPacket {
     std::array<std::uint8_t, kFeedPacketSize> bytes{};
-    FeedTime time;
+    ReceiveTime time;
+    // The scale the profile was measured under: travels with the packet, so
+    // a view never decodes it with the scale of another source.
+    ProfileScale scale;
     FeedSource source = FeedSource::Udp;
     // Order of the push across all producers of one feed, from 0.
     std::uint64_t sequence = 0;
@@ -70,7 +74,19 @@ private:
 
 class ProfileFeed;
 
-// One subscriber's queue. Dropping the subscription unsubscribes it; after
+// A subscriber that takes each packet on the producer's thread instead of
+// through a queue (a recorder with a bounded ring of its own). Take must
+// never block, allocate or touch the disk; it is called by one producer at
+// a time.
+class FeedSink {
+public:
+    virtual void Take(const FeedPacket &packet) noexcept = 0;
+
+protected:
+    ~FeedSink() = default;
+};
+
+// One subscriber's queue (or sink). Dropping the subscription unsubscribes it; after
 // that no producer touches the queue any more.
 class FeedSubscription {
 public:
@@ -78,8 +94,9 @@ public:
     FeedSubscription(const FeedSubscription &) = delete;
     FeedSubscription &operator=(const FeedSubscription &) = delete;
 
-    // Takes the oldest packet; false when the queue is empty.
-    bool Pop(FeedPacket &out) { return queue_.TryPop(out); }
+    // Takes the oldest packet; false when the queue is empty (always for a
+    // sink).
+    bool Pop(FeedPacket &out) { return sink_ == nullptr && queue_.TryPop(out); }
     // Packets handed to this queue, and packets refused because it was full.
     std::uint64_t delivered() const { return delivered_.load(std::memory_order_relaxed); }
     std::uint64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
@@ -87,10 +104,12 @@ public:
 
 private:
     friend class ProfileFeed;
-    FeedSubscription(std::shared_ptr<ProfileFeed> feed, std::size_t capacity, int slot);
+    FeedSubscription(std::shared_ptr<ProfileFeed> feed, std::size_t capacity, int slot,
+                     FeedSink *sink);
 
     std::shared_ptr<ProfileFeed> feed_;
-    FeedQueue queue_;
+    FeedSink *sink_;
+    FeedQueue queue_; // of 2 slots for a sink
     int slot_;
     std::atomic<std::uint64_t> delivered_{0};
     std::atomic<std::uint64_t> dropped_{0};
@@ -106,13 +125,19 @@ public:
     // kMaxSubscribers are subscribed already. Call from any thread but a
     // producer's.
     std::unique_ptr<FeedSubscription> Subscribe(std::size_t capacity);
+    // A subscriber whose sink takes every packet on the producer's thread;
+    // the sink must outlive the subscription.
+    std::unique_ptr<FeedSubscription> Subscribe(FeedSink *sink);
 
     // From any producer thread, never blocking: copies the packet
-    // (kFeedPacketSize bytes) into every subscriber's queue.
-    void Push(const std::uint8_t *packet, FeedSource source, FeedTime time);
+    // (kFeedPacketSize bytes) with the scale it was measured under into
+    // every subscriber's queue, or hands it to the subscriber's sink.
+    void Push(const std::uint8_t *packet, FeedSource source, ReceiveTime time,
+              const ProfileScale &scale = ProfileScale{});
     // The same, stamped with the time of the call.
-    void PushNow(const std::uint8_t *packet, FeedSource source) {
-        Push(packet, source, FeedTime::Now());
+    void PushNow(const std::uint8_t *packet, FeedSource source,
+                 const ProfileScale &scale = ProfileScale{}) {
+        Push(packet, source, ReceiveTime::Now(), scale);
     }
 
     // Packets pushed so far.
@@ -122,6 +147,7 @@ public:
 private:
     ProfileFeed() = default;
     friend class FeedSubscription;
+    std::unique_ptr<FeedSubscription> Add(std::size_t capacity, FeedSink *sink);
     void Unsubscribe(int slot);
 
     std::array<std::atomic<FeedSubscription *>, kMaxSubscribers> slots_{};

@@ -1,12 +1,13 @@
-// Records the profiles of one source of the profile feed to a recording
-// file. Pure C++, no Qt.
+// Records the profiles of one source (app/source) to a recording file. Pure
+// C++, no Qt.
 //
-// The acquisition thread only pushes into the feed (never blocks, never
-// touches the disk). A drain thread of this class takes the packets from its
-// feed queue and hands them to a qz::recording::Recorder, whose writer thread
-// writes them. Profiles lost on the way are counted, never waited for: those
-// refused by the full feed queue and those refused by the recorder's full
-// ring both show as dropped.
+// One queue between the acquisition thread and the disk: the recorder is a
+// sink of its source's feed, so the acquisition thread's push copies the
+// packet straight into the qz::recording::Recorder's bounded ring (never
+// blocks, never allocates, never touches the disk) and wakes its writer
+// thread if it sleeps. A full ring drops the profile and counts it. Stop
+// returns at once; the writer finishes the file in the background and the
+// status says so ("finishing") until it is closed.
 #pragma once
 
 #include <array>
@@ -14,39 +15,37 @@
 #include <cstdint>
 #include <memory>
 #include <string>
-#include <thread>
 
-#include "feed/profile_feed.h"
 #include "model/recording/recorder.h"
+#include "source/profile_source.h"
 
 namespace qz {
 
-class FeedRecorder {
+class FeedRecorder : private FeedSink {
 public:
     FeedRecorder();
-    ~FeedRecorder(); // stops
+    ~FeedRecorder(); // stops and waits for the file to be closed
     FeedRecorder(const FeedRecorder &) = delete;
     FeedRecorder &operator=(const FeedRecorder &) = delete;
 
-    // Subscribes to `feed` (profiles of `source` only) and starts recording.
-    // The TCP result worker asks for the current result as fast as it can,
-    // so it receives the same packet many times over: from that source a
-    // packet equal byte for byte to the one before it is a repeat of the
-    // same measurement and is not recorded again.
-    // False with *error set when the file cannot be created, the feed has no
-    // room for another subscriber, or a recording is running.
-    bool Start(const std::shared_ptr<ProfileFeed> &feed, FeedSource source,
-               const recording::RecorderSettings &settings, std::string *error,
-               std::size_t feedQueueCapacity = 16384);
+    // Subscribes to `source` and starts recording its profiles. The TCP
+    // result worker asks for the current result as fast as it can, so it
+    // receives the same packet many times over: from that source a packet
+    // equal byte for byte to the one before it is a repeat of the same
+    // measurement and is not recorded again. False with *error set when the
+    // file cannot be created, the source has no room for another subscriber,
+    // or a recording is running or still being finished.
+    bool Start(const std::shared_ptr<ProfileSource> &source,
+               const recording::RecorderSettings &settings, std::string *error);
 
-    // Everything received up to now is written and the file closed.
+    // Ends the recording without waiting: no profile is taken any more; the
+    // writer writes those taken and closes the file in the background.
     void Stop();
+    // Stop, and wait until the file is closed.
+    void StopAndWait();
 
-    // The recorder's status; `dropped` adds the profiles the feed queue
-    // refused. After a limit or an error the recording has ended by itself
-    // (state Finished or Failed) and Stop only releases the subscription.
-    recording::RecorderStatus Status() const;
-    bool Running() const { return running_.load(std::memory_order_acquire); }
+    recording::RecorderStatus Status() const { return recorder_.Status(); }
+    bool Running() const { return subscription_ != nullptr; }
 
     // A parameter block written to the scanner while recording.
     void PushParameterBlock(const recording::ParameterBlock &block, std::int64_t wallNs) {
@@ -54,19 +53,13 @@ public:
     }
 
 private:
-    void Drain();
-    bool DrainOnce(); // true when a packet was taken
+    void Take(const FeedPacket &packet) noexcept override; // the producer's thread
 
     recording::Recorder recorder_;
     std::unique_ptr<FeedSubscription> subscription_;
-    FeedSource source_ = FeedSource::Udp;
     bool skipRepeats_ = false;
-    bool haveLast_ = false;
-    std::array<std::uint8_t, kFeedPacketSize> last_{}; // drain thread only
-    std::atomic<bool> running_{false};
-    std::atomic<bool> stop_{false};
-    std::atomic<std::uint64_t> feedDropped_{0}; // of the last subscription, kept after Stop
-    std::thread thread_;
+    bool haveLast_ = false;                            // producer only
+    std::array<std::uint8_t, kFeedPacketSize> last_{}; // producer only
 };
 
 // The 268-byte announcement as the recording keeps it: type (little-endian),

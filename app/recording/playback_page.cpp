@@ -10,6 +10,7 @@
 #include <QSignalBlocker>
 #include <QSlider>
 #include <QStandardPaths>
+#include <QStringList>
 
 #include "model/device_description.h"
 #include "recording/export_controls.h"
@@ -20,7 +21,11 @@ namespace qz {
 namespace {
 
 constexpr int kPanelWidth = 640;
-constexpr int kPanelHeight = 512;
+// The chart's panel, and two lines of the recorded description below it,
+// above the counters.
+constexpr int kPanelHeight = 476;
+constexpr int kDescriptionTop = kPanelHeight + 2;
+constexpr int kRowsTop = 512;
 constexpr int kBevel = 2;
 constexpr int kRefreshMs = 16;
 
@@ -39,11 +44,45 @@ QPushButton *MakeButton(QWidget *parent, const char *name, const QString &text, 
     return button;
 }
 
+// The recorded description in two lines; every row of the "Information"
+// page's layout in the tooltip.
+void ShowDescription(QLabel *label, const std::optional<recording::Announcement> &a,
+                     const ProfileScale &scale) {
+    if (!a) {
+        label->setText(
+            QStringLiteral("The recording holds no device description: scale %1/%2/%3/%4 assumed.")
+                .arg(scale.rangeXEmr)
+                .arg(scale.rangeZ)
+                .arg(scale.discreteValue)
+                .arg(scale.errorValue));
+        label->setToolTip(QString());
+        return;
+    }
+    const DeviceDescription d = DecodeDescription(a->data() + 12);
+    label->setText(
+        QStringLiteral("Recorded device: serial number %1, %2, firmware %3.\n"
+                       "Base %4 mm, range of Z %5 mm, range of X %6 mm (SMR) / %7 mm (EMR), "
+                       "discrete value %8, error value %9.")
+            .arg(d.serialNumber)
+            .arg((d.modification & 0x02u) != 0 ? QStringLiteral("Ethernet")
+                                               : QStringLiteral("rs485"))
+            .arg(d.firmwareVersion)
+            .arg(d.baseDistance)
+            .arg(d.rangeZ)
+            .arg(d.rangeXSmr)
+            .arg(d.rangeXEmr)
+            .arg(d.discreteValue)
+            .arg(d.errorValue));
+    QStringList rows;
+    for (const std::string &row : DescriptionRows(d))
+        rows << QString::fromStdString(row);
+    label->setToolTip(rows.join(QLatin1Char('\n')));
+}
+
 } // namespace
 
-PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
-                           std::function<void(const std::uint8_t *)> showDescription)
-    : QWidget(parent), player_(std::move(feed)), showDescription_(std::move(showDescription)) {
+PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileSource> source)
+    : QWidget(parent), player_(std::move(source)) {
     auto *panel = new QFrame(this);
     panel->setObjectName(QStringLiteral("PanelPlayback"));
     panel->setFrameStyle(QFrame::Panel | QFrame::Raised);
@@ -53,7 +92,12 @@ PlaybackPage::PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
     chart_->setObjectName(QStringLiteral("ChartPlayback"));
     chart_->setGeometry(kBevel, kBevel, kPanelWidth - 2 * kBevel, kPanelHeight - 2 * kBevel);
 
-    constexpr int kRow1 = kPanelHeight + 4;
+    description_ = new QLabel(this);
+    description_->setObjectName(QStringLiteral("LabelPlaybackDescription"));
+    description_->setGeometry(4, kDescriptionTop, kPanelWidth - 8, kRowsTop - kDescriptionTop);
+    description_->setWordWrap(false);
+
+    constexpr int kRow1 = kRowsTop + 4;
     MakeLabel(this, "LabelPlaybackCntTitle", QStringLiteral("Profiles counter:"), 4, kRow1, 110);
     counter_ = MakeLabel(this, "LabelPlaybackCnt", QStringLiteral("0"), 116, kRow1, 60);
     MakeLabel(this, "LabelPlaybackPerSecTitle", QStringLiteral("Profiles per sec.:"), 180, kRow1,
@@ -139,12 +183,11 @@ bool PlaybackPage::OpenRecording(const QString &path) {
     file_->setText(QFileInfo(path).fileName());
     file_->setToolTip(path);
     const ProfileScale scale = player_.scale();
-    if (const auto &a = player_.announcement()) {
-        const DeviceDescription d = DecodeDescription(a->data() + 12);
-        chart_->SetTitle(d.serialNumber);
-        if (showDescription_)
-            showDescription_(a->data() + 12);
-    }
+    // The recorded description stays on this page: the "Information" page
+    // and the scale belong to the connected scanner.
+    if (const auto &a = player_.announcement())
+        chart_->SetTitle(DecodeDescription(a->data() + 12).serialNumber);
+    ShowDescription(description_, player_.announcement(), scale);
     const double xHalf = scale.rangeXEmr * 1.05 * 0.5;
     chart_->SetAxisRanges(-xHalf, xHalf, 0.0, scale.rangeZ * 1.05);
     {
@@ -187,20 +230,30 @@ void PlaybackPage::Refresh() {
         return;
     std::array<std::uint8_t, kProfilePacketSize> packet;
     std::int64_t index = -1;
-    if (player_.Current(packet, &index) && index != drawn_) {
+    const bool any = player_.Current(packet, &index);
+    if (any && index != drawn_) {
         chart_->PlotProfile(packet.data(), player_.scale());
         drawn_ = index;
         ++plotted_;
     }
+    // The shown profile's own counter, as the live pages show the live
+    // packet's.
+    if (any)
+        counter_->setText(QString::number(ProfilePacket(packet.data()).measurementCount()));
     const std::uint64_t pushed = player_.pushed();
-    counter_->setText(QString::number(pushed));
     if (rateClock_.elapsed() >= 1000) {
         const double seconds = static_cast<double>(rateClock_.restart()) / 1000.0;
         rate_->setText(QString::number(
             static_cast<std::uint64_t>(static_cast<double>(pushed - rateMark_) / seconds)));
         rateMark_ = pushed;
     }
-    position_->setText(QStringLiteral("Profile %1 of %2").arg(index + 1).arg(player_.profiles()));
+    const std::string error = player_.error();
+    position_->setText(
+        error.empty() ? QStringLiteral("Profile %1 of %2").arg(index + 1).arg(player_.profiles())
+                      : QStringLiteral("Profile %1 of %2: unreadable")
+                            .arg(index + 2)
+                            .arg(player_.profiles()));
+    position_->setToolTip(QString::fromStdString(error));
     if (!slider_->isSliderDown() && index >= 0) {
         const QSignalBlocker block(slider_);
         slider_->setValue(static_cast<int>(index));

@@ -1,7 +1,9 @@
 // The "Playback" page: a recording shown through the same chart class as
-// the live pages, with its counters and rates, and played into the profile
-// feed (so the "Surface" page shows it too), with no scanner connected;
-// "Export..." writes profiles of it to a file.
+// the live pages, with the recorded counters and the rate, its recorded
+// device description under the chart, and played into the playback source
+// (app/source; the "Surface" page shows it when bound to it). Nothing of a
+// connected scanner changes: not the scale, not the "Information" page, not
+// the parameter groups. "Export..." writes profiles of it to a file.
 #pragma once
 
 #include <QElapsedTimer>
@@ -9,11 +11,10 @@
 #include <QWidget>
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 
-#include "feed/profile_feed.h"
 #include "recording/player.h"
+#include "source/profile_source.h"
 
 class QComboBox;
 class QLabel;
@@ -29,10 +30,8 @@ class PlaybackPage : public QWidget {
     Q_OBJECT
 
 public:
-    // showDescription: shows a device description (255 bytes) on the
-    // "Information" page.
-    PlaybackPage(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
-                 std::function<void(const std::uint8_t *)> showDescription);
+    // source: the playback source the player pushes into.
+    PlaybackPage(QWidget *parent, std::shared_ptr<ProfileSource> source);
     ~PlaybackPage() override;
 
     bool OpenRecording(const QString &path);
@@ -46,6 +45,8 @@ public:
     QLabel *positionLabel() const { return position_; }
     QLabel *counterLabel() const { return counter_; }
     QLabel *rateLabel() const { return rate_; }
+    // The recorded device description (two lines; every row in its tooltip).
+    QLabel *descriptionLabel() const { return description_; }
     // "Export...": profiles of the open recording to a file.
     ExportControls *exportControls() const { return export_; }
     // Charts drawn since the recording was opened.
@@ -60,12 +61,12 @@ private:
     void SpeedChanged(int index);
 
     Player player_;
-    std::function<void(const std::uint8_t *)> showDescription_;
     ProfileChart *chart_ = nullptr;
     QLabel *counter_ = nullptr;
     QLabel *rate_ = nullptr;
     QLabel *position_ = nullptr;
     QLabel *file_ = nullptr;
+    QLabel *description_ = nullptr;
     QPushButton *open_ = nullptr;
     QPushButton *play_ = nullptr;
     QPushButton *back_ = nullptr;

@@ -20,7 +20,7 @@ constexpr std::size_t kBatch = 64;
 
 } // namespace
 
-Player::Player(std::shared_ptr<ProfileFeed> feed) : feed_(std::move(feed)) {}
+Player::Player(std::shared_ptr<ProfileSource> source) : source_(std::move(source)) {}
 
 Player::~Player() {
     Close();
@@ -37,6 +37,16 @@ bool Player::Open(const std::string &path, std::string *error) {
     profiles_ = reader_->profiles();
     announcement_ = reader_->announcement();
     scale_ = recording::RecordedScale(announcement_);
+    std::optional<DescriptionBytes> description;
+    if (announcement_) {
+        description.emplace();
+        std::copy_n(announcement_->data() + 12, kDescriptionSize, description->begin());
+    }
+    source_->SetDescription(description, scale_);
+    {
+        std::lock_guard lock(mu_);
+        error_.clear();
+    }
     next_ = 0;
     haveCurrent_ = false;
     shown_ = -1;
@@ -106,15 +116,21 @@ void Player::Show(std::uint64_t index) {
     recording::ReceiveTime time;
     try {
         reader_->Read(index, 1, packet.data(), &time);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        error_ = e.what();
         return;
     }
-    feed_->Push(packet.data(), FeedSource::Playback, FeedTime{time.monotonicNs, time.wallNs});
+    source_->Push(packet.data(), time);
     ++pushed_;
     current_ = packet;
     haveCurrent_ = true;
     shown_ = static_cast<std::int64_t>(index);
     next_ = index + 1;
+}
+
+std::string Player::error() const {
+    std::lock_guard lock(mu_);
+    return error_;
 }
 
 bool Player::Current(std::array<std::uint8_t, kProfilePacketSize> &out, std::int64_t *index) const {
@@ -141,7 +157,8 @@ void Player::Run() {
         const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kBatch, profiles_ - first));
         try {
             reader_->Read(first, n, packets.data(), times.data());
-        } catch (const std::exception &) {
+        } catch (const std::exception &e) {
+            error_ = e.what(); // a damaged part of the file: playing ends here
             playing_ = false;
             continue;
         }
@@ -169,7 +186,7 @@ void Player::Run() {
                 }
             }
             const std::uint8_t *p = packets.data() + i * kProfilePacketSize;
-            feed_->Push(p, FeedSource::Playback, FeedTime{times[i].monotonicNs, times[i].wallNs});
+            source_->Push(p, times[i]);
             ++pushed_;
             std::copy(p, p + kProfilePacketSize, current_.begin());
             haveCurrent_ = true;

@@ -1,10 +1,13 @@
-// Plays a recording back into the profile feed, as one more source of
-// profiles (FeedSource::Playback). Pure C++, no Qt.
+// Plays a recording back into the playback source (app/source), one more
+// source of profiles (FeedSource::Playback). Pure C++, no Qt.
 //
-// A thread of its own reads the file in batches and pushes each profile at
-// its recorded time divided by the speed (or as fast as it can), never
-// waiting on a subscriber. The window shows Current() on its own timer.
-// Play, Pause, Step, Seek and SetSpeed come from the window thread.
+// Opening a recording gives the source the recording's description and
+// scale; every profile pushed carries them, and nothing of the connected
+// scanner (its scale, its pages) changes. A thread of its own reads the file
+// in batches and pushes each profile at its recorded time divided by the
+// speed (or as fast as it can), never waiting on a subscriber. The window
+// shows Current() on its own timer. Play, Pause, Step, Seek and SetSpeed
+// come from the window thread.
 #pragma once
 
 #include <array>
@@ -17,15 +20,15 @@
 #include <string>
 #include <thread>
 
-#include "feed/profile_feed.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
+#include "source/profile_source.h"
 
 namespace qz {
 
 class Player {
 public:
-    explicit Player(std::shared_ptr<ProfileFeed> feed);
+    explicit Player(std::shared_ptr<ProfileSource> source);
     ~Player();
     Player(const Player &) = delete;
     Player &operator=(const Player &) = delete;
@@ -53,8 +56,12 @@ public:
 
     // The index of the profile shown last, -1 before any.
     std::int64_t shown() const { return shown_.load(); }
-    // Profiles pushed into the feed since Open.
+    // Profiles pushed into the source since Open.
     std::uint64_t pushed() const { return pushed_.load(); }
+    // Why playing stopped before the end (a profile that cannot be read);
+    // empty when it did not. Cleared by Open.
+    std::string error() const;
+    ProfileSource &source() { return *source_; }
     // The profile shown last; false before any.
     bool Current(std::array<std::uint8_t, kProfilePacketSize> &out, std::int64_t *index) const;
 
@@ -62,7 +69,8 @@ private:
     void Run();
     void Show(std::uint64_t index); // reads, pushes and makes it current; mu_ held
 
-    std::shared_ptr<ProfileFeed> feed_;
+    std::shared_ptr<ProfileSource> source_;
+    std::string error_; // mu_
     std::unique_ptr<recording::RecordingReader> reader_;
     std::uint64_t profiles_ = 0;
     std::optional<recording::Announcement> announcement_;

@@ -98,9 +98,8 @@ bool AskRecording(QWidget *parent, QString *path, recording::RecordingLimits *li
 } // namespace
 
 RecordControls::RecordControls(QWidget *page, const char *name, int statusX, int buttonX, int top,
-                               std::shared_ptr<ProfileFeed> feed, FeedSource source,
-                               HeaderSource header)
-    : QObject(page), feed_(std::move(feed)), source_(source), header_(std::move(header)) {
+                               std::shared_ptr<ProfileSource> source, HeaderSource header)
+    : QObject(page), source_(std::move(source)), header_(std::move(header)) {
     setObjectName(QString::fromLatin1(name));
     button_ = new QPushButton(QStringLiteral("Record"), page);
     button_->setObjectName(QString::fromLatin1(name) + QStringLiteral("Button"));
@@ -129,12 +128,12 @@ void RecordControls::SetComputerDrops(std::function<std::optional<std::uint64_t>
 }
 
 RecordControls::~RecordControls() {
-    recorder_.Stop();
+    recorder_.StopAndWait();
 }
 
 void RecordControls::NoteParameterBlock(const recording::ParameterBlock &block,
                                         std::int64_t wallNs) {
-    if (Recording())
+    if (recorder_.Running())
         recorder_.PushParameterBlock(block, wallNs);
 }
 
@@ -147,6 +146,8 @@ void RecordControls::ButtonClick() {
         StopRecording();
         return;
     }
+    if (Recording())
+        return; // the last file is still being finished
     QString path;
     recording::RecordingLimits limits;
     if (AskRecording(button_->window(), &path, &limits))
@@ -161,7 +162,7 @@ bool RecordControls::StartRecording(const QString &path, const recording::Record
     settings.header.software = "qz417setup";
     settings.limits = limits;
     std::string error;
-    if (!recorder_.Start(feed_, source_, settings, &error)) {
+    if (!recorder_.Start(source_, settings, &error)) {
         ShowMessage(
             QStringLiteral("The recording could not start: %1").arg(QString::fromStdString(error)));
         return false;
@@ -189,7 +190,7 @@ QString RecordControls::StatusText(const recording::RecorderStatus &s,
                                 .arg((seconds / 60) % 60, 2, 10, QLatin1Char('0'))
                                 .arg(seconds % 60, 2, 10, QLatin1Char('0'));
     QString text = QStringLiteral("%1  %2 prof.  %3\nlost %4  dropped %5")
-                       .arg(elapsed)
+                       .arg(s.finishing ? QStringLiteral("Finishing...") : elapsed)
                        .arg(s.written)
                        .arg(SizeText(s.bytes))
                        .arg(s.lost)
@@ -216,13 +217,23 @@ void RecordControls::Refresh() {
         }
     }
     status_->setText(StatusText(s, drops));
-    if (!running_ || s.state == recording::RecorderState::Recording)
+    if (!running_)
         return;
+    if (s.state == recording::RecorderState::Recording) {
+        // "Stop rec." pressed: the file is being finished; the button
+        // returns once it is closed.
+        if (s.finishing) {
+            button_->setText(QStringLiteral("Record"));
+            button_->setEnabled(false);
+        }
+        return;
+    }
     // Ended: by the user, a limit or an error. What was written stays.
     running_ = false;
     timer_.stop();
-    recorder_.Stop(); // releases the feed queue
+    recorder_.Stop(); // releases the subscription of a recording that ended by itself
     button_->setText(QStringLiteral("Record"));
+    button_->setEnabled(true);
     if (s.state == recording::RecorderState::Failed) {
         ShowMessage(QStringLiteral("The recording stopped: %1\n%2 profiles were written to %3.")
                         .arg(QString::fromStdString(s.error))

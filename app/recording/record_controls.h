@@ -1,6 +1,8 @@
 // The Record button and its status beside the existing controls of a page
-// ("Result viewer", "UDP"): records every profile the page's worker receives
-// through the profile feed, with a limit by duration, count or size.
+// ("Result viewer", "UDP"): records every profile of the source the page is
+// bound to (its worker's), with a limit by duration, count or size. "Stop
+// rec." returns at once; the status shows "Finishing..." until the file is
+// closed, then the final figures.
 #pragma once
 
 #include <QObject>
@@ -12,7 +14,6 @@
 #include <memory>
 #include <optional>
 
-#include "feed/profile_feed.h"
 #include "recording/feed_recorder.h"
 
 class QLabel;
@@ -34,12 +35,15 @@ public:
     // Puts the button at (buttonX, top) and the status at its left, from
     // statusX, on `page`.
     RecordControls(QWidget *page, const char *name, int statusX, int buttonX, int top,
-                   std::shared_ptr<ProfileFeed> feed, FeedSource source, HeaderSource header);
+                   std::shared_ptr<ProfileSource> source, HeaderSource header);
     ~RecordControls() override;
 
     // Starts recording to `path`; false (and a message) when it cannot.
     bool StartRecording(const QString &path, const recording::RecordingLimits &limits);
+    // Stops taking profiles and returns; the file is finished in the
+    // background.
     void StopRecording();
+    // From Start until the file is closed (also while finishing).
     bool Recording() const;
     // A parameter block written to the scanner at wallNs: the running
     // recording notes it before the profiles that follow. Ignored when not
@@ -73,8 +77,7 @@ private:
 
     QPushButton *button_ = nullptr;
     QLabel *status_ = nullptr;
-    std::shared_ptr<ProfileFeed> feed_;
-    FeedSource source_;
+    std::shared_ptr<ProfileSource> source_;
     HeaderSource header_;
     FeedRecorder recorder_;
     QTimer timer_;

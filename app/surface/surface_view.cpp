@@ -4,6 +4,7 @@
 #include <cmath>
 #include <limits>
 
+#include <QComboBox>
 #include <QGuiApplication>
 #include <QLabel>
 #include <QMouseEvent>
@@ -54,9 +55,8 @@ QCPColorGradient ViridisGradient() {
     return g;
 }
 
-SurfaceView::SurfaceView(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
-                         std::function<ProfileScale()> scale)
-    : QWidget(parent), feed_(std::move(feed)), scale_(std::move(scale)), history_(kDefaultDepth) {
+SurfaceView::SurfaceView(QWidget *parent, std::vector<SurfaceBinding> bindings)
+    : QWidget(parent), bindings_(std::move(bindings)), history_(kDefaultDepth) {
     map_ = new QCustomPlot(this);
     map_->setObjectName(QStringLiteral("SurfaceMap"));
     map_->setGeometry(0, 0, 440, 512);
@@ -112,10 +112,19 @@ SurfaceView::SurfaceView(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
     MakeLabel(this, QStringLiteral("Dropped:"), 340, 522, 60);
     droppedLabel_ = MakeLabel(this, QStringLiteral("0"), 402, 522, 80);
     droppedLabel_->setObjectName(QStringLiteral("LabelSurfaceDropped"));
+    MakeLabel(this, QStringLiteral("Source:"), 488, 522, 46);
+    sourceBox_ = new QComboBox(this);
+    sourceBox_->setObjectName(QStringLiteral("ComboBoxSurfaceSource"));
+    for (const SurfaceBinding &b : bindings_)
+        sourceBox_->addItem(b.name);
+    sourceBox_->setGeometry(534, 518, 106, 22);
+    connect(sourceBox_, &QComboBox::currentIndexChanged, this, &SurfaceView::Bind);
 
     colorMap_->data()->setSize(kColumns, static_cast<int>(history_.depth()));
     colorMap_->data()->fill(std::numeric_limits<double>::quiet_NaN());
-    UpdateColumns(scale_ ? scale_() : ProfileScale{});
+    UpdateColumns(!bindings_.empty() && !bindings_.front().sources.empty()
+                      ? bindings_.front().sources.front()->scale()
+                      : ProfileScale{});
 
     SetCollecting(true);
     drainTimer_.setTimerType(Qt::PreciseTimer);
@@ -130,15 +139,50 @@ void SurfaceView::SetCollecting(bool on) {
     if (on == collecting())
         return;
     if (on) {
-        subscription_ = feed_ ? feed_->Subscribe(kQueueCapacity) : nullptr;
+        if (bound_ < 0 || bound_ >= static_cast<int>(bindings_.size()))
+            return;
+        // The queues of a binding share kQueueCapacity, so that binding two
+        // sources costs no more memory than one.
+        const auto &sources = bindings_[static_cast<std::size_t>(bound_)].sources;
+        const std::size_t capacity = kQueueCapacity / std::max<std::size_t>(1, sources.size());
+        for (const auto &source : sources)
+            if (auto s = source->Subscribe(capacity))
+                subscriptions_.push_back(std::move(s));
     } else {
-        droppedBefore_ += subscription_->dropped();
-        subscription_.reset();
+        for (const auto &s : subscriptions_)
+            droppedBefore_ += s->dropped();
+        subscriptions_.clear();
     }
 }
 
+void SurfaceView::Bind(int index) {
+    if (index < 0 || index >= static_cast<int>(bindings_.size()))
+        return;
+    const bool was = collecting();
+    SetCollecting(false);
+    bound_ = index;
+    droppedBefore_ = 0;
+    // What the page shows comes from the bound sources only.
+    history_ = SurfaceHistory(history_.depth(), history_.columns());
+    shownAge_ = -1;
+    if (was)
+        SetCollecting(true);
+    if (sourceBox_->currentIndex() != index)
+        sourceBox_->setCurrentIndex(index);
+    const auto &sources = bindings_[static_cast<std::size_t>(index)].sources;
+    if (!sources.empty())
+        UpdateColumns(sources.front()->scale());
+    dirty_ = true;
+    UpdateCounts();
+    if (isVisible())
+        Redraw();
+}
+
 std::uint64_t SurfaceView::dropped() const {
-    return droppedBefore_ + (subscription_ ? subscription_->dropped() : 0);
+    std::uint64_t n = droppedBefore_;
+    for (const auto &s : subscriptions_)
+        n += s->dropped();
+    return n;
 }
 
 void SurfaceView::UpdateColumns(const ProfileScale &scale) {
@@ -156,17 +200,17 @@ void SurfaceView::UpdateColumns(const ProfileScale &scale) {
 }
 
 int SurfaceView::Drain() {
-    if (!subscription_)
-        return 0;
-    const ProfileScale scale = scale_ ? scale_() : ProfileScale{};
-    if (!(scale == columnsScale_))
-        UpdateColumns(scale);
     int taken = 0;
-    // Bounded: what is queued now, never chasing a producer for ever.
-    const auto limit = static_cast<int>(subscription_->capacity());
-    while (taken < limit && subscription_->Pop(scratch_)) {
-        history_.Add(scratch_.bytes.data(), scale, scratch_.time.monotonicNs);
-        ++taken;
+    for (const auto &subscription : subscriptions_) {
+        // Bounded: what is queued now, never chasing a producer for ever.
+        const auto limit = static_cast<int>(subscription->capacity());
+        for (int n = 0; n < limit && subscription->Pop(scratch_); ++n) {
+            // The columns follow the scale the profile was measured under.
+            if (!(scratch_.scale == columnsScale_))
+                UpdateColumns(scratch_.scale);
+            history_.Add(scratch_.bytes.data(), scratch_.scale, scratch_.time.monotonicNs);
+            ++taken;
+        }
     }
     if (taken > 0) {
         dirty_ = true;

@@ -3,14 +3,15 @@
 // a colour scale, a readout of the cell under the mouse, and a small chart
 // of the profile whose row was clicked.
 //
-// Profiles come from a subscription to the profile feed, so the page sees
-// every profile the workers receive, not only those a tick happens to see.
+// Profiles come from subscriptions to the sources the page is bound to
+// (app/source; chosen in "Source:", live by default), so the page sees every
+// profile of those sources, not only those a tick happens to see, and none
+// of another source. Each profile is binned with the scale it carries.
 // The page drains its queue on a timer of its own at the screen's rate and
 // redraws at most once per drain, only while it is visible.
 #pragma once
 
 #include <cstdint>
-#include <functional>
 #include <memory>
 #include <vector>
 
@@ -19,9 +20,10 @@
 #include <QWidget>
 #include <qcustomplot.h>
 
-#include "feed/profile_feed.h"
+#include "source/profile_source.h"
 #include "surface/surface_history.h"
 
+class QComboBox;
 class QLabel;
 class QSpinBox;
 
@@ -29,23 +31,35 @@ namespace qz {
 
 class ProfileChart;
 
+// A choice of "Source:": its name and the sources it shows.
+struct SurfaceBinding {
+    QString name;
+    std::vector<std::shared_ptr<ProfileSource>> sources;
+};
+
 class SurfaceView : public QWidget {
     Q_OBJECT
 
 public:
+    // Queued profiles of a binding, shared by its sources' queues.
     static constexpr std::size_t kQueueCapacity = 8192;
     static constexpr int kDefaultDepth = 1000;
     static constexpr int kColumns = 300;
     static constexpr double kColourStepMm = 5;
 
-    // scale: the scale of the shown device, read at every drain.
-    SurfaceView(QWidget *parent, std::shared_ptr<ProfileFeed> feed,
-                std::function<ProfileScale()> scale);
+    // bindings: the choices of "Source:"; the first is bound from the start.
+    SurfaceView(QWidget *parent, std::vector<SurfaceBinding> bindings);
     ~SurfaceView() override;
 
-    // Subscribed to the feed (on from the start).
+    // Binds the page to choice `index` of "Source:": the history starts
+    // empty and only that choice's sources are received.
+    void Bind(int index);
+    int bound() const { return bound_; }
+    QComboBox *sourceBox() const { return sourceBox_; }
+
+    // Subscribed to the bound sources (on from the start).
     void SetCollecting(bool on);
-    bool collecting() const { return subscription_ != nullptr; }
+    bool collecting() const { return !subscriptions_.empty(); }
 
     // Moves every queued profile into the history; redraws when visible.
     // Returns how many profiles it took. The drain timer calls it.
@@ -79,11 +93,11 @@ private:
     void UpdateColumns(const ProfileScale &scale);
     int AgeAt(const QPointF &position) const;
 
-    std::shared_ptr<ProfileFeed> feed_;
-    std::unique_ptr<FeedSubscription> subscription_;
+    std::vector<SurfaceBinding> bindings_;
+    int bound_ = 0;
+    std::vector<std::unique_ptr<FeedSubscription>> subscriptions_;
     std::uint64_t droppedBefore_ = 0; // by earlier subscriptions
     std::vector<float> merged_;       // one display row while it is merged
-    std::function<ProfileScale()> scale_;
     SurfaceHistory history_;
     ProfileScale columnsScale_;
     FeedPacket scratch_;
@@ -103,6 +117,7 @@ private:
     QSpinBox *depthBox_ = nullptr;
     QLabel *received_ = nullptr;
     QLabel *droppedLabel_ = nullptr;
+    QComboBox *sourceBox_ = nullptr;
 };
 
 // A perceptually uniform gradient (viridis), from dark blue to yellow.

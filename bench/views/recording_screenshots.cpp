@@ -61,6 +61,7 @@ int main(int argc, char *argv[]) {
     Pause(2300);
     failures += !Save(*form, out / "screenshot-recording-result.png");
     form->Additions().ResultRecord->StopRecording();
+    WaitFor([form] { return !form->Additions().ResultRecord->Recording(); }, 10000);
     form->ButtonResult->click();
     WaitFor([] { return WorkerMode == 0; }, 5000);
 
@@ -73,10 +74,11 @@ int main(int argc, char *argv[]) {
     Pause(2300);
     failures += !Save(*form, out / "screenshot-recording.png");
     form->Additions().UdpRecord->StopRecording();
-    form->ButtonUDPResult->click();
-    WaitFor([] { return WorkerMode == 0; }, 5000);
+    WaitFor([form] { return !form->Additions().UdpRecord->Recording(); }, 10000);
 
-    // The recording just made, played back at 2x and paused half-way.
+    // The recording just made, played back at 2x and paused half-way while
+    // the UDP stream runs on: the page shows the recording's own counters
+    // and description, the live pages stay the scanner's.
     form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetPlayback);
     qz::PlaybackPage *playback = form->Additions().PlaybackView;
     if (playback->OpenRecording(QString::fromStdString((work / "udp.qzrec").string()))) {
@@ -89,6 +91,8 @@ int main(int argc, char *argv[]) {
     } else {
         ++failures;
     }
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
 
     form->close();
     form->ShutdownWorkers();

@@ -186,10 +186,10 @@ TEST(ProfileFeed, SubscribersAreLimitedAndTimesAreStamped) {
     subs.clear();
     auto sub = feed->Subscribe(4);
     ASSERT_NE(sub, nullptr);
-    const auto before = FeedTime::Now();
+    const auto before = ReceiveTime::Now();
     const auto p = Packet(1, 1);
     feed->PushNow(p.data(), FeedSource::Playback);
-    FeedTime given{123, 456};
+    ReceiveTime given{123, 456};
     feed->Push(p.data(), FeedSource::Playback, given);
     FeedPacket out;
     ASSERT_TRUE(sub->Pop(out));

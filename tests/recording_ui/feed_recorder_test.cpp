@@ -1,7 +1,9 @@
-// The feed recorder without a window: every profile of its source that the
-// feed delivers reaches the file in order, other sources stay out, a full
-// queue is counted as dropped instead of blocking the producer, a limit ends
-// the recording, and a file that cannot be created leaves the feed as it was.
+// The feed recorder without a window: every profile of its source reaches
+// the file in order through the recorder's one queue, other sources stay
+// out, a full queue is counted as dropped instead of blocking the producer,
+// "Stop" returns at once while the file is finished in the background, the
+// writer sleeps until a packet comes (no polling), a limit ends the
+// recording, and a file that cannot be created leaves the source as it was.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -9,12 +11,14 @@
 #include <filesystem>
 #include <string>
 #include <thread>
+
+#include <sys/resource.h>
 #include <unistd.h>
 #include <vector>
 
-#include "feed/profile_feed.h"
 #include "model/recording/recording_file.h"
 #include "recording/feed_recorder.h"
+#include "source/profile_source.h"
 
 namespace {
 
@@ -43,43 +47,60 @@ private:
     std::filesystem::path path_;
 };
 
-// Waits (at most 10 s) until the recording has ended by itself.
-rec::RecorderStatus WaitForEnd(const qz::FeedRecorder &r) {
-    for (int i = 0; i < 1000; ++i) {
-        rec::RecorderStatus s = r.Status();
-        if (s.state != rec::RecorderState::Recording)
-            return s;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+// Waits (at most 10 s) until `done` holds for the recorder's status.
+template <typename Done> rec::RecorderStatus WaitFor(const qz::FeedRecorder &r, Done done) {
+    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    rec::RecorderStatus s = r.Status();
+    while (!done(s) && std::chrono::steady_clock::now() < until) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        s = r.Status();
     }
-    return r.Status();
+    return s;
+}
+
+// Waits (at most 10 s) until the recording has ended.
+rec::RecorderStatus WaitForEnd(const qz::FeedRecorder &r) {
+    return WaitFor(
+        r, [](const rec::RecorderStatus &s) { return s.state != rec::RecorderState::Recording; });
+}
+
+std::shared_ptr<qz::ProfileSource> Source(qz::FeedSource kind) {
+    return std::make_shared<qz::ProfileSource>(kind, "test");
+}
+
+long VoluntarySwitches() {
+    rusage u{};
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_nvcsw;
 }
 
 TEST(FeedRecorder, RecordsEveryProfileOfItsSourceInOrder) {
-    auto feed = qz::ProfileFeed::Create();
+    auto udp = Source(qz::FeedSource::Udp);
+    auto tcp = Source(qz::FeedSource::TcpResult);
     TempPath file("order.qzrec");
     qz::FeedRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
-    ASSERT_TRUE(recorder.Start(feed, qz::FeedSource::Udp, settings, &error)) << error;
-    EXPECT_EQ(feed->subscriberCount(), 1);
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    EXPECT_EQ(udp->feed()->subscriberCount(), 1);
+    EXPECT_EQ(tcp->feed()->subscriberCount(), 0);
 
+    // Pushed without a pause: the one queue holds them all, none is lost.
     constexpr std::uint32_t kCount = 3000;
-    std::vector<qz::FeedTime> times;
+    std::vector<qz::ReceiveTime> times;
     for (std::uint32_t n = 0; n < kCount; ++n) {
         const auto p = PacketNumber(n);
-        const qz::FeedTime t{1000 + static_cast<std::int64_t>(n) * 1000,
-                             5000 + static_cast<std::int64_t>(n)};
-        feed->Push(p.data(), qz::FeedSource::Udp, t);
+        const qz::ReceiveTime t{1000 + static_cast<std::int64_t>(n) * 1000,
+                                5000 + static_cast<std::int64_t>(n)};
+        udp->Push(p.data(), t);
         times.push_back(t);
         // Another worker's profiles are not this recording's.
         if (n % 10 == 0)
-            feed->Push(PacketNumber(999999).data(), qz::FeedSource::TcpResult, t);
-        if (n % 500 == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(20)); // lets the drain keep up
+            tcp->Push(PacketNumber(999999).data(), t);
     }
-    recorder.Stop();
-    EXPECT_EQ(feed->subscriberCount(), 0);
+    recorder.StopAndWait();
+    EXPECT_EQ(udp->feed()->subscriberCount(), 0);
     const rec::RecorderStatus s = recorder.Status();
     EXPECT_EQ(s.state, rec::RecorderState::Finished);
     EXPECT_EQ(s.dropped, 0u);
@@ -95,25 +116,23 @@ TEST(FeedRecorder, RecordsEveryProfileOfItsSourceInOrder) {
         ASSERT_TRUE(
             std::equal(expected.begin(), expected.end(), packets.begin() + n * qz::kFeedPacketSize))
             << "profile " << n;
-        ASSERT_EQ(read[n].monotonicNs, times[n].monotonicNs) << n;
-        ASSERT_EQ(read[n].wallNs, times[n].wallNs) << n;
+        ASSERT_EQ(read[n], times[n]) << n;
     }
 }
 
 TEST(FeedRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
-    auto feed = qz::ProfileFeed::Create();
+    auto tcp = Source(qz::FeedSource::TcpResult);
     TempPath file("repeats.qzrec");
     qz::FeedRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
-    ASSERT_TRUE(recorder.Start(feed, qz::FeedSource::TcpResult, settings, &error)) << error;
+    ASSERT_TRUE(recorder.Start(tcp, settings, &error)) << error;
     // Profiles 0, 0, 0, 1, 1, 2, 0 (a later, equal profile is a new one), 3.
     const std::uint32_t sequence[] = {0, 0, 0, 1, 1, 2, 0, 3};
     for (std::uint32_t n : sequence)
-        feed->PushNow(PacketNumber(n).data(), qz::FeedSource::TcpResult);
-    feed->PushNow(PacketNumber(7).data(), qz::FeedSource::Udp); // not this page's
-    recorder.Stop();
+        tcp->PushNow(PacketNumber(n).data());
+    recorder.StopAndWait();
     rec::RecordingReader reader(file.str());
     ASSERT_EQ(reader.profiles(), 5u);
     std::vector<std::uint8_t> packets(5 * qz::kFeedPacketSize);
@@ -125,21 +144,28 @@ TEST(FeedRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
     }
 }
 
-TEST(FeedRecorder, AFullQueueCountsDropsAndNeverBlocksTheProducer) {
-    auto feed = qz::ProfileFeed::Create();
+TEST(FeedRecorder, AFullQueueCountsDropsAndTheStopReturnsAtOnce) {
+    auto udp = Source(qz::FeedSource::Udp);
     TempPath file("drops.qzrec");
     qz::FeedRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.queueCapacity = 4;
     std::string error;
-    ASSERT_TRUE(recorder.Start(feed, qz::FeedSource::Udp, settings, &error, 4)) << error;
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
     constexpr std::uint32_t kCount = 20000;
     const auto p = PacketNumber(1);
     for (std::uint32_t n = 0; n < kCount; ++n)
-        feed->Push(p.data(), qz::FeedSource::Udp, qz::FeedTime::Now());
+        udp->PushNow(p.data());
+    // Stopped with the queue full: no packet is taken any more, the call
+    // does not wait for the disk.
+    const auto before = std::chrono::steady_clock::now();
     recorder.Stop();
-    const rec::RecorderStatus s = recorder.Status();
+    EXPECT_LT(std::chrono::steady_clock::now() - before, std::chrono::milliseconds(200));
+    udp->PushNow(p.data()); // after the stop: not this recording's
+    const rec::RecorderStatus s = WaitForEnd(recorder);
+    EXPECT_EQ(s.state, rec::RecorderState::Finished);
+    EXPECT_FALSE(s.finishing);
     EXPECT_GT(s.dropped, 0u);
     // Every pushed profile is either in the file or counted as dropped.
     EXPECT_EQ(s.written + s.dropped, kCount);
@@ -147,8 +173,77 @@ TEST(FeedRecorder, AFullQueueCountsDropsAndNeverBlocksTheProducer) {
     EXPECT_EQ(reader.profiles(), s.written);
 }
 
+TEST(FeedRecorder, StopReportsFinishingUntilTheFileIsClosed) {
+    auto udp = Source(qz::FeedSource::Udp);
+    TempPath file("finishing.qzrec");
+    qz::FeedRecorder recorder;
+    rec::RecorderSettings settings;
+    settings.path = file.str();
+    std::string error;
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    // A full ring for the writer to finish after the stop.
+    for (std::uint32_t n = 0; n < 8000; ++n)
+        udp->PushNow(PacketNumber(n).data());
+    recorder.Stop();
+    const rec::RecorderStatus first = recorder.Status();
+    EXPECT_TRUE(first.state == rec::RecorderState::Finished || first.finishing);
+    std::string second;
+    if (first.state == rec::RecorderState::Recording) {
+        EXPECT_FALSE(recorder.Start(udp, settings, &second)); // still finishing
+    }
+    const rec::RecorderStatus s = WaitForEnd(recorder);
+    EXPECT_EQ(s.state, rec::RecorderState::Finished);
+    EXPECT_EQ(s.reason, rec::StopReason::Requested);
+    EXPECT_EQ(s.written + s.dropped, 8000u);
+    EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), s.written);
+}
+
+TEST(FeedRecorder, TheWriterSleepsUntilAPacketComes) {
+    auto udp = Source(qz::FeedSource::Udp);
+    TempPath file("sleeps.qzrec");
+    qz::FeedRecorder recorder;
+    rec::RecorderSettings settings;
+    settings.path = file.str();
+    settings.flushInterval = std::chrono::milliseconds(60'000); // no flush wakes it
+    std::string error;
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    // Idle: a writer that looked every millisecond would switch hundreds of
+    // times in 300 ms; one that sleeps does not switch at all.
+    const long before = VoluntarySwitches();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LT(VoluntarySwitches() - before, 30);
+    // A packet wakes it at once.
+    for (std::uint32_t n = 0; n < 3; ++n) {
+        udp->PushNow(PacketNumber(n).data());
+        const rec::RecorderStatus s =
+            WaitFor(recorder, [n](const rec::RecorderStatus &st) { return st.written == n + 1; });
+        EXPECT_EQ(s.written, n + 1);
+    }
+    recorder.StopAndWait();
+    EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), 3u);
+}
+
+TEST(FeedRecorder, ADurationLimitWakesASleepingWriter) {
+    auto udp = Source(qz::FeedSource::Udp);
+    TempPath file("duration.qzrec");
+    qz::FeedRecorder recorder;
+    rec::RecorderSettings settings;
+    settings.path = file.str();
+    settings.limits.seconds = 0.3;
+    std::string error;
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    udp->PushNow(PacketNumber(1).data());
+    // No packet after the first: the limit alone ends the recording, on time.
+    const auto start = std::chrono::steady_clock::now();
+    const rec::RecorderStatus s = WaitForEnd(recorder);
+    EXPECT_EQ(s.state, rec::RecorderState::Finished);
+    EXPECT_EQ(s.reason, rec::StopReason::DurationLimit);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), 1u);
+}
+
 TEST(FeedRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
-    auto feed = qz::ProfileFeed::Create();
+    auto udp = Source(qz::FeedSource::Udp);
     TempPath file("limit.qzrec");
     TempPath second("limit2.qzrec");
     qz::FeedRecorder recorder;
@@ -156,12 +251,9 @@ TEST(FeedRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
     settings.path = file.str();
     settings.limits.profiles = 100;
     std::string error;
-    ASSERT_TRUE(recorder.Start(feed, qz::FeedSource::Udp, settings, &error)) << error;
-    for (std::uint32_t n = 0; n < 1000; ++n) {
-        feed->Push(PacketNumber(n).data(), qz::FeedSource::Udp, qz::FeedTime::Now());
-        if (n % 100 == 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    for (std::uint32_t n = 0; n < 1000; ++n)
+        udp->PushNow(PacketNumber(n).data());
     const rec::RecorderStatus s = WaitForEnd(recorder);
     EXPECT_EQ(s.state, rec::RecorderState::Finished);
     EXPECT_EQ(s.reason, rec::StopReason::CountLimit);
@@ -173,22 +265,22 @@ TEST(FeedRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
     // Ended by itself, it does not stand in the way of the next recording.
     settings.path = second.str();
     settings.limits = {};
-    ASSERT_TRUE(recorder.Start(feed, qz::FeedSource::Udp, settings, &error)) << error;
-    EXPECT_EQ(feed->subscriberCount(), 1);
-    recorder.Stop();
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    EXPECT_EQ(udp->feed()->subscriberCount(), 1);
+    recorder.StopAndWait();
 }
 
-TEST(FeedRecorder, AFileThatCannotBeCreatedLeavesTheFeedAlone) {
-    auto feed = qz::ProfileFeed::Create();
+TEST(FeedRecorder, AFileThatCannotBeCreatedLeavesTheSourceAlone) {
+    auto udp = Source(qz::FeedSource::Udp);
     qz::FeedRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = "/nonexistent-directory-of-qz417/rec.qzrec";
     std::string error;
-    EXPECT_FALSE(recorder.Start(feed, qz::FeedSource::Udp, settings, &error));
+    EXPECT_FALSE(recorder.Start(udp, settings, &error));
     EXPECT_FALSE(error.empty());
-    EXPECT_EQ(feed->subscriberCount(), 0);
+    EXPECT_EQ(udp->feed()->subscriberCount(), 0);
     EXPECT_FALSE(recorder.Running());
-    feed->PushNow(PacketNumber(1).data(), qz::FeedSource::Udp); // nobody listens; no harm
+    udp->PushNow(PacketNumber(1).data()); // nobody listens; no harm
 }
 
 TEST(FeedRecorder, AnnouncementBytesKeepTheWireLayout) {

@@ -1,6 +1,7 @@
 // The "Playback" page of the window, offscreen and with no scanner: opening
-// a recording shows its device description on the "Information" page and
-// its first profile; step, seek and the slider move to the right profile;
+// a recording shows its device description on its own page (never on the
+// "Information" page, never as the window's scale) and its first profile
+// with its recorded counter; step, seek and the slider move to the right profile;
 // playing pushes every profile into the profile feed in order, paced at the
 // chosen speed, and the chart follows.
 #include <QtTest>
@@ -124,8 +125,12 @@ private slots:
         QVERIFY(!page->OpenRecording(dir_.filePath(QStringLiteral("missing.qzrec"))));
         QVERIFY(page->OpenRecording(path_));
         QCOMPARE(page->player().profiles(), std::uint64_t{kProfiles});
-        QVERIFY(form_->MemoInfo->toPlainText().contains(QStringLiteral("12345")));
-        QCOMPARE(qz::CurrentScale().rangeXEmr, std::uint16_t{230});
+        QVERIFY(page->descriptionLabel()->text().contains(QStringLiteral("12345")));
+        QVERIFY(page->descriptionLabel()->toolTip().contains(QStringLiteral("SERIAL NUMBER")));
+        QVERIFY(!form_->MemoInfo->toPlainText().contains(QStringLiteral("12345")));
+        QVERIFY(qz::CurrentScale() == qz::ProfileScale{});
+        QVERIFY(form_->Additions().sources.playback->scale() == page->player().scale());
+        QCOMPARE(page->counterLabel()->text(), QStringLiteral("0"));
         QCOMPARE(page->player().shown(), std::int64_t{0});
         QCOMPARE(ShownCount(page), std::uint16_t{0});
         QVERIFY(page->plotted() >= 1);
@@ -148,6 +153,8 @@ private slots:
         QCOMPARE(ShownCount(page), std::uint16_t{1501});
         QCOMPARE(page->slider()->value(), 1501);
         QCOMPARE(page->positionLabel()->text(), QStringLiteral("Profile 1502 of 2000"));
+        // The recorded packet's own counter, not a count of profiles shown.
+        QCOMPARE(page->counterLabel()->text(), QStringLiteral("1501"));
         page->player().Seek(999999); // beyond the end: the last
         QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
         for (int i = 0; i < 3; ++i)
@@ -162,20 +169,26 @@ private slots:
         page->playButton()->click(); // 2 s of recording
         QVERIFY(page->player().Playing());
         QCOMPARE(page->playButton()->text(), QStringLiteral("Pause"));
-        QTest::qWait(300);
-        // Paced by the recorded times: far from the end after 0.3 s.
+        QElapsedTimer paced;
+        paced.start();
+        QTRY_VERIFY_WITH_TIMEOUT(page->player().shown() > 100, 5000);
+        // Paced by the recorded times (1 kHz): about as far as the time gone.
+        QVERIFY2(page->player().shown() < paced.elapsed() * 2 + 200,
+                 qPrintable(QString::number(page->player().shown())));
         QVERIFY2(page->player().shown() < 1500,
                  qPrintable(QString::number(page->player().shown())));
         page->playButton()->click();
         QVERIFY(!page->player().Playing());
         const std::int64_t paused = page->player().shown();
-        QTest::qWait(100);
+        const std::uint64_t pushed = page->player().pushed();
+        QTest::qWait(100); // nothing may move while paused: a wait is the test
         QCOMPARE(page->player().shown(), paused);
+        QCOMPARE(page->player().pushed(), pushed);
     }
 
     void playingPushesEveryProfileInOrderAndTheChartFollows() {
         qz::PlaybackPage *page = form_->Additions().PlaybackView;
-        auto witness = form_->Additions().feed->Subscribe(1 << 13);
+        auto witness = form_->Additions().sources.playback->Subscribe(1 << 13);
         QVERIFY(witness);
         page->speedBox()->setCurrentIndex(3); // as fast as possible
         page->player().Seek(0);
@@ -197,12 +210,12 @@ private slots:
             QCOMPARE(qz::ProfilePacket(packet.bytes.data()).packetCount(),
                      static_cast<std::uint16_t>(next));
             QCOMPARE(packet.time.monotonicNs, 1'000'000'000 + next * kPeriodNs);
+            QVERIFY(packet.scale == page->player().scale()); // in-band
             ++next;
         }
         QCOMPARE(witness->dropped(), std::uint64_t{0});
         QCOMPARE(next, kProfiles);
-        QTest::qWait(50);
-        QVERIFY(page->plotted() > plotted);
+        QTRY_VERIFY_WITH_TIMEOUT(page->plotted() > plotted, 2000);
         QCOMPARE(ShownCount(page), static_cast<std::uint16_t>(kProfiles - 1));
         // Play at the end starts over.
         page->playButton()->click();

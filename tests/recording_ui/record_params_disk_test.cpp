@@ -27,9 +27,9 @@
 #include "core/form_main.h"
 #include "core/window_additions.h"
 #include "emulated_window.h"
-#include "feed/profile_feed.h"
 #include "model/recording/recording_file.h"
 #include "recording/record_controls.h"
+#include "source/profile_source.h"
 
 namespace rec = qz::recording;
 
@@ -84,7 +84,6 @@ private slots:
         // A block written while nothing records is not noted anywhere.
         RequestWriteParams = 1;
         QTRY_COMPARE_WITH_TIMEOUT(RequestWriteParams.load(), std::uint8_t{0}, 5000);
-        QTest::qWait(50);
 
         const QString path = dir_.filePath(QStringLiteral("params.qzrec"));
         QVERIFY(controls->StartRecording(path, {}));
@@ -149,7 +148,7 @@ private slots:
 
         qz::RecordControls *controls = f().Additions().UdpRecord;
         f().PageControlQZ417->setCurrentWidget(f().TabSheetUDP);
-        auto witness = f().Additions().feed->Subscribe(1 << 16);
+        auto witness = f().Additions().sources.udp->Subscribe(1 << 16);
         QVERIFY(witness);
         QSignalSpy messages(controls, &qz::RecordControls::messageShown);
         const QString path = disk + QStringLiteral("/full.qzrec");
@@ -166,8 +165,8 @@ private slots:
         QCOMPARE(status.state, rec::RecorderState::Failed);
 
         // Acquisition runs on after the recording ended.
-        const std::uint64_t pushed = f().Additions().feed->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().feed->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = f().Additions().sources.udp->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.udp->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
         stopWorker(f().ButtonUDPResult);
         qztest::EmulatedWindow::CloseMessageBoxes();

@@ -18,10 +18,10 @@
 #include "core/form_main.h"
 #include "core/window_additions.h"
 #include "emulated_window.h"
-#include "feed/profile_feed.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
 #include "recording/record_controls.h"
+#include "source/profile_source.h"
 
 namespace rec = qz::recording;
 
@@ -61,19 +61,21 @@ private slots:
         qz::RecordControls *controls = f().Additions().UdpRecord;
         QVERIFY(controls != nullptr);
         // An independent subscriber sees what the worker received.
-        auto witness = f().Additions().feed->Subscribe(1 << 16);
+        auto witness = f().Additions().sources.udp->Subscribe(1 << 16);
         QVERIFY(witness);
         const QString path = dir_.filePath(QStringLiteral("udp.qzrec"));
         QVERIFY(controls->StartRecording(path, {}));
         QCOMPARE(controls->button()->text(), QStringLiteral("Stop rec."));
         StartUdp();
-        QTest::qWait(1500);
+        QTRY_VERIFY_WITH_TIMEOUT(controls->Status().written > 1500, 10000);
         QVERIFY(controls->statusLabel()->text().contains(QStringLiteral("prof.")));
         StopUdp();
-        QTest::qWait(100);
-        controls->button()->click(); // stops the recording
-        QTRY_VERIFY_WITH_TIMEOUT(!controls->Recording(), 5000);
+        // "Stop rec." returns at once; the file is finished in the background.
+        controls->button()->click();
         QCOMPARE(controls->button()->text(), QStringLiteral("Record"));
+        QTRY_VERIFY_WITH_TIMEOUT(!controls->Recording(), 5000);
+        QTRY_VERIFY_WITH_TIMEOUT(controls->button()->isEnabled(), 2000);
+        QVERIFY(!controls->statusLabel()->text().contains(QStringLiteral("Finishing")));
 
         std::vector<qz::FeedPacket> received;
         qz::FeedPacket packet;
@@ -121,8 +123,8 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(controls->button()->text(), QStringLiteral("Record"), 2000);
         QCOMPARE(controls->Status().reason, rec::StopReason::CountLimit);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
-        const std::uint64_t pushed = f().Additions().feed->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().feed->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = f().Additions().sources.udp->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.udp->pushed() > pushed + 100, 5000);
         StopUdp();
         rec::RecordingReader reader(QFile::encodeName(path).toStdString());
         QCOMPARE(reader.profiles(), std::uint64_t{300});
@@ -137,12 +139,13 @@ private slots:
         QCOMPARE(messages.count(), 1);
         QVERIFY(controls->lastMessage().contains(QStringLiteral("could not start")));
         QCOMPARE(controls->button()->text(), QStringLiteral("Record"));
-        const std::uint64_t pushed = f().Additions().feed->pushed();
-        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().feed->pushed() > pushed + 100, 5000);
+        const std::uint64_t pushed = f().Additions().sources.udp->pushed();
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.udp->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
         qztest::EmulatedWindow::CloseMessageBoxes();
         StopUdp();
-        QCOMPARE(f().Additions().feed->subscriberCount(), 1); // the surface page's own
+        QCOMPARE(f().Additions().sources.udp->feed()->subscriberCount(),
+                 1); // the surface page's own
     }
 };
 

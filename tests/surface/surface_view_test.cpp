@@ -5,10 +5,11 @@
 #include <array>
 #include <cmath>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QSpinBox>
 
-#include "feed/profile_feed.h"
+#include "source/profile_source.h"
 #include "surface/surface_view.h"
 #include "views/profile_chart.h"
 
@@ -37,6 +38,16 @@ Packet Profile(std::uint16_t n) {
     return p;
 }
 
+struct Sources {
+    std::shared_ptr<qz::ProfileSource> live =
+        std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
+    std::shared_ptr<qz::ProfileSource> playback =
+        std::make_shared<qz::ProfileSource>(qz::FeedSource::Playback, "Playback");
+    std::vector<qz::SurfaceBinding> bindings() const {
+        return {{QStringLiteral("Live"), {live}}, {QStringLiteral("Playback"), {playback}}};
+    }
+};
+
 } // namespace
 
 class SurfaceViewTest : public QObject {
@@ -44,13 +55,14 @@ class SurfaceViewTest : public QObject {
 
 private slots:
     void everyProfileOfTheFeedIsKeptNewestFirst() {
-        auto feed = qz::ProfileFeed::Create();
-        qz::SurfaceView view(nullptr, feed, [] { return qz::ProfileScale{}; });
-        QCOMPARE(feed->subscriberCount(), 1);
+        Sources sources;
+        auto &feed = sources.live;
+        qz::SurfaceView view(nullptr, sources.bindings());
+        QCOMPARE(feed->feed()->subscriberCount(), 1);
         QCOMPARE(int(view.history().depth()), qz::SurfaceView::kDefaultDepth);
         for (std::uint16_t n = 0; n < 1500; ++n) {
             const Packet p = Profile(n);
-            feed->PushNow(p.data(), qz::FeedSource::Udp);
+            feed->PushNow(p.data());
         }
         QCOMPARE(view.Drain(), 1500);
         QCOMPARE(view.dropped(), std::uint64_t{0});
@@ -62,15 +74,60 @@ private slots:
         // Hidden: nothing was drawn.
         QCOMPARE(view.redraws(), 0L);
         view.SetCollecting(false);
-        QCOMPARE(feed->subscriberCount(), 0);
+        QCOMPARE(feed->feed()->subscriberCount(), 0);
+    }
+
+    // Bound to live, the page never receives the playback's profiles, and
+    // bound to the playback never the live ones; each profile is binned with
+    // the scale its source stamped on it.
+    void aBoundPageSeesItsSourceOnlyWithItsScale() {
+        Sources sources;
+        qz::ProfileScale recorded;
+        recorded.rangeXEmr = 300;
+        recorded.rangeZ = 200;
+        recorded.discreteValue = 8192;
+        recorded.errorValue = -32768;
+        sources.playback->SetDescription(std::nullopt, recorded);
+        qz::SurfaceView view(nullptr, sources.bindings());
+        QCOMPARE(view.sourceBox()->currentText(), QStringLiteral("Live"));
+        QCOMPARE(view.bound(), 0);
+        const Packet live = Profile(7);
+        const Packet played = Profile(9);
+        for (int i = 0; i < 20; ++i) {
+            sources.live->PushNow(live.data());
+            sources.playback->PushNow(played.data());
+        }
+        QCOMPARE(view.Drain(), 20);
+        for (std::size_t age = 0; age < 20; ++age) {
+            QCOMPARE(int(view.history().Row(age).measurementCount), 7);
+            QVERIFY(view.history().Row(age).scale == qz::ProfileScale{});
+        }
+        QCOMPARE(sources.playback->feed()->subscriberCount(), 0);
+
+        view.sourceBox()->setCurrentIndex(1);
+        QCOMPARE(view.bound(), 1);
+        QCOMPARE(view.history().size(), std::size_t{0}); // starts empty
+        QCOMPARE(sources.live->feed()->subscriberCount(), 0);
+        for (int i = 0; i < 5; ++i) {
+            sources.live->PushNow(live.data());
+            sources.playback->PushNow(played.data());
+        }
+        QCOMPARE(view.Drain(), 5);
+        for (std::size_t age = 0; age < 5; ++age) {
+            QCOMPARE(int(view.history().Row(age).measurementCount), 9);
+            QVERIFY(view.history().Row(age).scale == recorded);
+        }
+        // The columns span the recorded scale's X range (300 mm, 5 % more).
+        QCOMPARE(view.history().columns().xMax, 300 * 1.05 / 2);
     }
 
     void aFullQueueIsCountedAsDropped() {
-        auto feed = qz::ProfileFeed::Create();
-        qz::SurfaceView view(nullptr, feed, [] { return qz::ProfileScale{}; });
+        Sources sources;
+        auto &feed = sources.live;
+        qz::SurfaceView view(nullptr, sources.bindings());
         const Packet p = Profile(1);
         for (std::size_t n = 0; n < qz::SurfaceView::kQueueCapacity + 10; ++n)
-            feed->PushNow(p.data(), qz::FeedSource::Udp);
+            feed->PushNow(p.data());
         QCOMPARE(view.dropped(), std::uint64_t{10});
         view.Drain();
         QCOMPARE(view.findChild<QLabel *>(QStringLiteral("LabelSurfaceDropped"))->text(),
@@ -78,8 +135,9 @@ private slots:
     }
 
     void heightMapReadoutAndClickedRow() {
-        auto feed = qz::ProfileFeed::Create();
-        qz::SurfaceView view(nullptr, feed, [] { return qz::ProfileScale{}; });
+        Sources sources;
+        auto &feed = sources.live;
+        qz::SurfaceView view(nullptr, sources.bindings());
         view.resize(646, 580);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -87,7 +145,7 @@ private slots:
         QCOMPARE(view.history().depth(), std::size_t{100});
         for (std::uint16_t n = 0; n < 40; ++n) {
             const Packet p = Profile(n);
-            feed->PushNow(p.data(), qz::FeedSource::TcpResult);
+            feed->PushNow(p.data());
         }
         QCOMPARE(view.Drain(), 40);
         QVERIFY(view.redraws() > 0);

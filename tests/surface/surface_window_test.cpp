@@ -15,8 +15,8 @@
 #include "core/form_main.h"
 #include "core/window_additions.h"
 #include "emulated_window.h"
-#include "feed/profile_feed.h"
 #include "health/stream_health_labels.h"
+#include "source/profile_source.h"
 #include "surface/surface_view.h"
 
 class SurfaceWindowTest : public QObject {
@@ -46,17 +46,16 @@ private slots:
         const std::uint64_t before = surface->history().added();
         f().ButtonUDPResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 5000);
-        QTest::qWait(1500);
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.udp->pushed() > 1500, 10000);
         f().ButtonUDPResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
-        QTest::qWait(100);
         surface->Drain();
 
         const qz::SurfaceHistory &h = surface->history();
         const std::uint64_t received = h.added() - before;
         QVERIFY2(received > 1000, qPrintable(QString::number(received)));
         QCOMPARE(surface->dropped(), std::uint64_t{0});
-        QCOMPARE(f().Additions().feed->pushed(), received);
+        QCOMPARE(f().Additions().sources.udp->pushed(), received);
         QVERIFY(surface->redraws() > 0);
 
         // Order kept: packet counters rise row by row; every gap between two
@@ -85,12 +84,12 @@ private slots:
         QCOMPARE(f().ButtonConnect->text(), QStringLiteral("Disconnect"));
 
         qz::SurfaceView *surface = f().Additions().SurfaceView;
-        const std::uint64_t pushed = f().Additions().feed->pushed();
+        const std::uint64_t pushed = f().Additions().sources.tcp->pushed();
         const std::uint64_t added = surface->history().added();
         f().PageControlQZ417->setCurrentWidget(f().TabSheetResultViewer);
         f().ButtonResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 5000);
-        QTest::qWait(500);
+        QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.tcp->pushed() > pushed + 20, 5000);
         f().ButtonResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
         surface->Drain();
@@ -98,7 +97,7 @@ private slots:
         // Every result the worker fetched, hidden page or not, in order.
         const std::uint64_t n = surface->history().added() - added;
         QVERIFY2(n > 10, qPrintable(QString::number(n)));
-        QCOMPARE(f().Additions().feed->pushed() - pushed, n);
+        QCOMPARE(f().Additions().sources.tcp->pushed() - pushed, n);
         QCOMPARE(surface->dropped(), std::uint64_t{0});
         const std::size_t rows = std::min<std::size_t>(surface->history().size(), n);
         for (std::size_t age = 0; age + 1 < rows; ++age) {

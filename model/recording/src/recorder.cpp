@@ -4,13 +4,17 @@
 #include <cstring>
 #include <limits>
 
+#include <poll.h>
+#include <sys/eventfd.h>
+#include <unistd.h>
+
 namespace qz::recording {
 
 namespace {
 // Profiles appended in one call: a few megabytes, whole chunks of the file.
 constexpr std::size_t kMaxBatch = 1024;
-// How long the writer sleeps when the ring is empty.
-constexpr auto kIdleSleep = std::chrono::milliseconds(1);
+// Without an eventfd (the system refused one) the writer looks this often.
+constexpr int kFallbackWaitMs = 1;
 using Clock = std::chrono::steady_clock;
 } // namespace
 
@@ -32,10 +36,38 @@ const char *StopReasonText(StopReason reason) {
     return "";
 }
 
-Recorder::Recorder() = default;
+Recorder::Recorder() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
 Recorder::~Recorder() {
     Stop();
+    if (wakeFd_ >= 0)
+        close(wakeFd_);
+}
+
+void Recorder::Wake() noexcept {
+    if (wakeFd_ < 0)
+        return;
+    // Adds to the eventfd's counter; never blocks (a counter at its maximum
+    // already wakes the writer).
+    const std::uint64_t one = 1;
+    [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
+}
+
+void Recorder::WaitForWork(int timeoutMs) {
+    if (wakeFd_ < 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(kFallbackWaitMs));
+        return;
+    }
+    writerWaiting_.store(true);
+    // Looked at after announcing the sleep: a packet published before this
+    // is seen here, one published after it finds writerWaiting_ and wakes.
+    if (head_.load() == tail_.load(std::memory_order_relaxed) && !stopRequested_.load()) {
+        pollfd p{wakeFd_, POLLIN, 0};
+        poll(&p, 1, timeoutMs);
+    }
+    writerWaiting_.store(false);
+    std::uint64_t count = 0;
+    [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count); // clears it
 }
 
 bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
@@ -139,7 +171,12 @@ bool Recorder::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcep
     const std::size_t slot = h % capacity_;
     std::memcpy(packets_.get() + slot * kPacketSize, packet, kPacketSize);
     times_[slot] = time;
-    head_.store(h + 1, std::memory_order_release);
+    // Sequentially consistent, as the writer's announcement of its sleep and
+    // its look at head_: either the writer sees this packet before it
+    // sleeps, or this sees that it sleeps and wakes it.
+    head_.store(h + 1);
+    if (writerWaiting_.load() && writerWaiting_.exchange(false))
+        Wake();
     return true;
 }
 
@@ -151,9 +188,19 @@ void Recorder::PushParameterBlock(const ParameterBlock &block, std::int64_t wall
 }
 
 void Recorder::Stop() {
-    stopRequested_.store(true);
+    RequestStop();
     if (thread_.joinable())
         thread_.join();
+}
+
+void Recorder::RequestStop() {
+    if (!thread_.joinable())
+        return;
+    // No packet is taken from here on; the writer writes what was taken.
+    if (!stopRequested_.exchange(true)) {
+        accepting_.store(false);
+        Wake();
+    }
 }
 
 RecorderStatus Recorder::Status() const {
@@ -174,6 +221,7 @@ RecorderStatus Recorder::Status() const {
     s.outOfOrder = outOfOrder_.load(std::memory_order_relaxed);
     s.restarts = restarts_.load(std::memory_order_relaxed);
     s.dropped = dropped_.load(std::memory_order_relaxed);
+    s.finishing = state_ == RecorderState::Recording && stopRequested_.load();
     return s;
 }
 
@@ -256,12 +304,15 @@ void Recorder::Fail(const std::string &message) {
 void Recorder::Run() {
     try {
         auto lastFlush = Clock::now();
+        bool unflushed = false; // written since the last flush
         for (;;) {
             const std::size_t n = WriteBatch();
+            unflushed = unflushed || n > 0;
             const auto now = Clock::now();
             if (now - lastFlush >= flushInterval_) {
                 writer_->Flush(dropped_.load());
                 lastFlush = now;
+                unflushed = false;
             }
             if (n > 0)
                 continue;
@@ -277,7 +328,25 @@ void Recorder::Run() {
                 Finish(countReason_);
                 return;
             }
-            std::this_thread::sleep_for(kIdleSleep);
+            // Sleeps until a packet or a stop comes, at most until the next
+            // flush is due (with something to flush) or the duration limit.
+            // -1: only a packet or a stop ends the wait.
+            std::int64_t waitNs = -1;
+            if (unflushed)
+                waitNs =
+                    std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                  lastFlush + flushInterval_ - now)
+                                                  .count());
+            if (deadlineNs_ != 0) {
+                // Never negative: a limit that passed since the check above
+                // ends the wait at once.
+                const std::int64_t left =
+                    std::max<std::int64_t>(0, deadlineNs_ - ReceiveTime::Now().monotonicNs);
+                waitNs = waitNs < 0 ? left : std::min(waitNs, left);
+            }
+            WaitForWork(waitNs < 0 ? -1
+                                   : static_cast<int>(std::min<std::int64_t>(
+                                         (waitNs + 999'999) / 1'000'000, 60'000)));
         }
     } catch (const RecordingError &e) {
         Fail(e.what());

@@ -16,14 +16,6 @@
 
 namespace qz::recording {
 
-ReceiveTime ReceiveTime::Now() {
-    timespec m{}, w{};
-    clock_gettime(CLOCK_MONOTONIC, &m);
-    clock_gettime(CLOCK_REALTIME, &w);
-    return {static_cast<std::int64_t>(m.tv_sec) * 1000000000 + m.tv_nsec,
-            static_cast<std::int64_t>(w.tv_sec) * 1000000000 + w.tv_nsec};
-}
-
 namespace {
 
 using h5::Check;

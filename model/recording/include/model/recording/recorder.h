@@ -8,8 +8,13 @@
 // the last moments. A write error (disk full, permissions) ends the
 // recording with a message; what was written stays readable.
 //
+// The writer thread sleeps until there is work: Push wakes it (through an
+// eventfd, only when it sleeps; the write never blocks) and so does a stop;
+// otherwise it wakes for the next flush or the duration limit, never to look.
+//
 // Threads: Push from one thread at a time (the acquisition thread);
-// PushParameterBlock, Start, Stop and Status from any other thread.
+// PushParameterBlock, Start, RequestStop, Stop and Status from any other
+// thread.
 #pragma once
 
 #include "model/recording/recording_file.h"
@@ -64,6 +69,9 @@ struct RecorderStatus {
     std::uint64_t restarts = 0;   // the scanner's counter started again
     std::uint64_t dropped = 0;    // profiles the ring had no room for
     std::string error;            // why the recording failed
+    // A stop was asked for (RequestStop): the writer is finishing the file
+    // (state still Recording until it is closed).
+    bool finishing = false;
 };
 
 // "Stopped", "Duration limit reached", ... for messages.
@@ -93,6 +101,11 @@ public:
     // Ends the recording: everything pushed so far is written, the file
     // closed. Waits for the writer thread. Does nothing when not recording.
     void Stop();
+    // Asks the writer to end the recording and returns at once: no packet
+    // is taken any more, what was taken is written and the file closed in
+    // the background; Status says "finishing" until then. Stop, Start or the
+    // destructor wait for the writer thread.
+    void RequestStop();
 
     // Readable from any thread at any time.
     RecorderStatus Status() const;
@@ -104,6 +117,10 @@ private:
     void Fail(const std::string &message);
     std::size_t WriteBatch();
     void WritePendingBlocks();
+    // Writer thread: sleeps until Push or a stop wakes it, at most timeoutMs
+    // (-1: no limit).
+    void WaitForWork(int timeoutMs);
+    void Wake() noexcept;
 
     // Settings of the running recording.
     RecordingLimits limits_;
@@ -123,6 +140,10 @@ private:
     std::atomic<std::uint64_t> received_{0}, dropped_{0}, lost_{0}, written_{0};
     std::atomic<std::uint64_t> outOfOrder_{0}, restarts_{0};
     std::atomic<bool> stopRequested_{false};
+    // The writer's wake-up: an eventfd written by Push (only while the
+    // writer sleeps on it, announced by writerWaiting_) and by a stop.
+    int wakeFd_ = -1;
+    alignas(64) std::atomic<bool> writerWaiting_{false};
     StreamStats stream_; // Push only
 
     std::unique_ptr<RecordingWriter> writer_; // writer thread only, while running

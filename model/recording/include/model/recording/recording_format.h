@@ -4,6 +4,7 @@
 #pragma once
 
 #include <array>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 
@@ -49,10 +50,17 @@ using ParameterBlock = std::array<std::uint8_t, kParameterBlockSize>;
 
 // When a packet was received, in nanoseconds: CLOCK_MONOTONIC for intervals,
 // CLOCK_REALTIME (since 1970-01-01 UTC) for the date.
+// When a profile was received: nanoseconds of the monotonic clock (for
+// intervals) and of the wall clock (for a date stamp). The window's profile
+// feed hands packets over with the same struct.
 struct ReceiveTime {
     std::int64_t monotonicNs = 0;
     std::int64_t wallNs = 0;
-    static ReceiveTime Now();
+    static ReceiveTime Now() {
+        using namespace std::chrono;
+        return {duration_cast<nanoseconds>(steady_clock::now().time_since_epoch()).count(),
+                duration_cast<nanoseconds>(system_clock::now().time_since_epoch()).count()};
+    }
     bool operator==(const ReceiveTime &) const = default;
 };
 
