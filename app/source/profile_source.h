@@ -58,7 +58,7 @@ public:
     // The source's stream statistics. A new run (a worker started, a
     // recording opened) starts new ones; the last stay readable after the
     // run has ended. Window thread; the producer observes through Push.
-    // (The stream-statistics class of model/ takes StreamHealth's place.)
+    // StreamHealth publishes the counts of the model's qz::StreamStats.
     std::shared_ptr<StreamHealth> NewStatistics();
     std::shared_ptr<StreamHealth> statistics() const;
 
