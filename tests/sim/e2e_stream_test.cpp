@@ -76,9 +76,12 @@ TEST_F(FastStream, StreamRateOverridesTheBlock) {
     const auto before = emu().udpPacketsSent(0);
     const auto counts = receiveFor(u, 0.5);
     const auto sent = emu().udpPacketsSent(0) - before;
-    EXPECT_GT(sent, 8000u);
+    // The block's own rate is at most 255 Hz (about 128 packets in 0.5 s):
+    // more than 2000 shows the override even when a busy machine slows the
+    // emulator's sender; it never sends faster than asked.
+    EXPECT_GT(sent, 2000u);
     EXPECT_LT(sent, 12000u);
-    EXPECT_GT(counts.size(), sent / 2); // the receive buffer holds only ~250 packets
+    EXPECT_GT(counts.size(), sent / 2);
     QZ417_UDP_Disconnect(u);
 }
 
