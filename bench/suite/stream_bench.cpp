@@ -219,6 +219,9 @@ Turn RunTurn(const std::vector<std::string> &args, const std::string &readyMarke
         last.pop_back();
     if (const std::size_t nl = last.rfind('\n'); nl != std::string::npos)
         last = last.substr(nl + 1);
+    // qz417ctl says apart what its recorder had no room for.
+    if (const std::size_t r = child.output().find("\nrecorded="); r != std::string::npos)
+        last = child.output().substr(r + 1, child.output().find('\n', r + 1) - r - 1) + "; " + last;
     t.log = "sent " + std::to_string(t.sent) + " in " + Fixed(streamed, 1) + " s (" +
             Fixed(t.rate, 0) + "/s), CPU pressure " +
             Fixed(pressure, 0) + " %, exit " + std::to_string(status) + "; " + last;
