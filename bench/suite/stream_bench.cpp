@@ -185,17 +185,9 @@ Turn RunTurn(const std::vector<std::string> &args, const std::string &readyMarke
         t.log = "did not start: " + child.output();
         return t;
     }
-    qzsim::EmulatorOptions o;
-    o.announceIntervalMs = 0;
-    o.tcpPort = kTcpPort;
-    o.streamRateHz = hz;
-    qzsim::Emulator emulator(o);
-    auto block = emulator.config(0);
-    block[26] = 1, block[27] = 0, block[28] = 0, block[29] = 127; // to 127.0.0.1
-    block[30] = kUdpPort & 0xFF, block[31] = kUdpPort >> 8;
-    emulator.setConfig(0, block);
+    qzsim::Emulator emulator(qzbench::StreamingOptions(hz, kTcpPort));
     std::string error;
-    if (!qzbench::StartEmulator(emulator, &error)) {
+    if (!qzbench::StartStreamingTo(emulator, kUdpPort, &error)) {
         t.log = "emulator: " + error;
         return t;
     }
