@@ -148,6 +148,27 @@ inline bool StartEmulator(qzsim::Emulator &emulator, std::string *error) {
     }
 }
 
+// The options of an emulator that announces nothing, listens on TCP
+// `tcpPort` and streams at `hz` from its start.
+inline qzsim::EmulatorOptions StreamingOptions(double hz, std::uint16_t tcpPort) {
+    qzsim::EmulatorOptions o;
+    o.announceIntervalMs = 0;
+    o.tcpPort = tcpPort;
+    o.streamRateHz = hz;
+    return o;
+}
+
+// Points the emulator's stream at 127.0.0.1:`udpPort`, then starts it as
+// StartEmulator does.
+inline bool StartStreamingTo(qzsim::Emulator &emulator, std::uint16_t udpPort,
+                             std::string *error) {
+    auto block = emulator.config(0);
+    block[26] = 1, block[27] = 0, block[28] = 0, block[29] = 127; // first octet last
+    block[30] = static_cast<std::uint8_t>(udpPort), block[31] = udpPort >> 8;
+    emulator.setConfig(0, block);
+    return StartEmulator(emulator, error);
+}
+
 // The list record of an announcement, as QZ_Search would return it.
 inline DeviceAnnouncement RecordOf(const std::array<std::uint8_t, 268> &a) {
     DeviceAnnouncement d{};

@@ -201,17 +201,9 @@ int main(int argc, char **argv) {
            qzbench::YesNo(recorder >= kStreamHz));
 
     // 2. The UDP stream at 40 kHz, recorded and not.
-    qzsim::EmulatorOptions o;
-    o.announceIntervalMs = 0;
-    o.tcpPort = kTcpPort;
-    o.streamRateHz = kStreamHz;
-    qzsim::Emulator emulator(o);
-    auto block = emulator.config(0);
-    block[26] = 1, block[27] = 0, block[28] = 0, block[29] = 127; // to 127.0.0.1
-    block[30] = kUdpPort & 0xFF, block[31] = kUdpPort >> 8;
-    emulator.setConfig(0, block);
+    qzsim::Emulator emulator(qzbench::StreamingOptions(kStreamHz, kTcpPort));
     std::string error;
-    if (!qzbench::StartEmulator(emulator, &error)) {
+    if (!qzbench::StartStreamingTo(emulator, kUdpPort, &error)) {
         std::fprintf(stderr, "qz417bench_recording: %s\n", error.c_str());
         return 1;
     }

@@ -6,6 +6,14 @@
 //
 //   qz417bench_window [SECONDS per stream rate, default 10] [UDP PORT, default 16003]
 //                     [DIRECTORY for the recordings, default .]
+//   qz417bench_window --udp-record PORT FILE
+//
+// The second form is a receiver of qz417bench_stream: the window, not
+// connected, on the "UDP" page with the UDP worker on PORT and its Record
+// control recording to FILE; prints "ready", records until SIGTERM, then
+// prints "window received=N written=N dropped=N lost=N buffer=BYTES drops=N"
+// (the recorder's counts, the worker socket's granted receive buffer and
+// the kernel's full-buffer drops for it, -1 when unknown).
 //
 // Loopback only: the scanner listens on 127.0.0.1, announces to
 // 127.0.0.1:6001 and streams to 127.0.0.1:<UDP PORT>. The recordings made
@@ -20,6 +28,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <csignal>
 #include <cstdlib>
 #include <functional>
 #include <optional>
@@ -40,6 +49,7 @@
 #include "core/window_additions.h"
 #include "feed/profile_feed.h"
 #include "model/recording/recording_file.h"
+#include "model/socket_receive.h"
 #include "recording/playback_page.h"
 #include "recording/record_controls.h"
 #include "surface/surface_view.h"
@@ -545,9 +555,70 @@ std::string PlaybackRows(BenchApplication &app, TFormMain *form, const std::stri
     return {};
 }
 
+// ---- the window as a receiver of qz417bench_stream ----
+volatile std::sig_atomic_t gStopRecording = 0;
+
+extern "C" void OnStopRecording(int) {
+    gStopRecording = 1;
+}
+
+int UdpRecordReceiver(int argc, char **argv, int udpPort, const std::string &path) {
+    if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    BenchApplication app(argc, argv);
+    qz::ResetAppState();
+    auto *form = new TFormMain;
+    FormMain = form;
+    form->show();
+    form->Additions().SurfaceView->SetCollecting(false);
+    form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
+    form->EditUDPPrt->setText(QString::number(udpPort));
+    RunFor(0.3);
+    form->ButtonUDPResultClick();
+    int status = 0;
+    qz::RecordControls *record = form->Additions().UdpRecord;
+    if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 5)) {
+        std::fprintf(stderr, "qz417bench_window: the UDP worker did not start\n");
+        status = 1;
+    } else if (!record->StartRecording(QString::fromStdString(path), {})) {
+        std::fprintf(stderr, "qz417bench_window: the Record control did not start: %s\n",
+                     record->lastMessage().toStdString().c_str());
+        status = 1;
+    } else {
+        std::signal(SIGTERM, OnStopRecording);
+        std::signal(SIGINT, OnStopRecording);
+        const std::uint64_t seq0 = ResultPacket.sequence();
+        std::printf("ready\n");
+        std::fflush(stdout);
+        RunUntil([] { return gStopRecording != 0; }, 3600);
+        const std::optional<qz::SocketReceive> receive =
+            qz::ReadUdpPortReceive(static_cast<std::uint16_t>(udpPort));
+        const std::uint64_t received = ResultPacket.sequence() - seq0;
+        record->StopRecording();
+        const qz::recording::RecorderStatus s = record->Status();
+        std::printf("window received=%llu written=%llu dropped=%llu lost=%llu buffer=%d "
+                    "drops=%lld\n",
+                    static_cast<unsigned long long>(received),
+                    static_cast<unsigned long long>(s.written),
+                    static_cast<unsigned long long>(s.dropped),
+                    static_cast<unsigned long long>(s.lost), receive ? receive->grantedBytes : 0,
+                    receive && receive->drops ? static_cast<long long>(*receive->drops) : -1LL);
+        std::fflush(stdout);
+    }
+    form->ButtonUDPResultClick();
+    RunUntil([] { return WorkerMode.load() == kModeIdle; }, 5);
+    form->close();
+    form->ShutdownWorkers();
+    delete form;
+    FormMain = nullptr;
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char **argv) {
+    if (argc == 4 && std::string(argv[1]) == "--udp-record")
+        return UdpRecordReceiver(argc, argv, std::atoi(argv[2]), argv[3]);
     const double perRate = argc > 1 ? std::atof(argv[1]) : 10.0;
     const int udpPort = argc > 2 ? std::atoi(argv[2]) : 16003;
     const std::string dir = argc > 3 ? argv[3] : ".";

@@ -1,0 +1,292 @@
+// qz417bench_stream: the UDP stream as a user receives it, recorded by the
+// window's "UDP" page and by `qz417ctl stream --record`, on a quiet machine
+// and beside two busy processes, each against the floor of a minimal
+// receiver (qz417bench_floor) measured in the same run on the same stream.
+//
+//   qz417bench_stream SECONDS DIRECTORY WINDOW_BENCH FLOOR CTL
+//
+// For 40 kHz and 80 kHz, quiet and busy: the floor, then the window
+// (WINDOW_BENCH --udp-record, the real main window offscreen, UDP worker and
+// Record control), then CTL stream --record, one after the other. Each
+// receiver is started first and waited for until it says it is bound; then
+// the emulator (in this process) streams to 127.0.0.1:16004 for SECONDS,
+// stops, and after a second for what is still queued the receiver gets
+// SIGTERM and prints its counts. A profile is lost when the emulator sent it
+// and it is not in the recording (the floor: not received). "busy": two
+// child processes spinning on a CPU from before the floor starts until the
+// recording through qz417ctl has ended, killed by their PIDs. Recordings go
+// to DIRECTORY and are removed at once. TCP port 10417, UDP port 16004.
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_support.h"
+
+namespace {
+
+using qzbench::Clock;
+using qzbench::Figure;
+using qzbench::Fixed;
+using qzbench::Since;
+
+constexpr std::uint16_t kTcpPort = 10417;
+constexpr std::uint16_t kUdpPort = 16004;
+
+// A child process whose standard output is read here.
+class Child {
+public:
+    explicit Child(const std::vector<std::string> &args) {
+        int fds[2];
+        if (::pipe(fds) != 0)
+            return;
+        pid_ = ::fork();
+        if (pid_ == 0) {
+            ::dup2(fds[1], STDOUT_FILENO);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            std::vector<char *> argv;
+            for (const std::string &a : args)
+                argv.push_back(const_cast<char *>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        fd_ = fds[0];
+    }
+    ~Child() { Finish(1); }
+    Child(const Child &) = delete;
+    Child &operator=(const Child &) = delete;
+
+    bool started() const { return pid_ > 0 && fd_ >= 0; }
+    const std::string &output() const { return text_; }
+
+    // Reads until `marker` is in the output, the output ends or the time is up.
+    bool WaitFor(const std::string &marker, double seconds) {
+        const auto start = Clock::now();
+        while (text_.find(marker) == std::string::npos) {
+            if (Since(start) > seconds || !ReadSome(100))
+                return false;
+        }
+        return true;
+    }
+    // SIGTERM, then reads to the end (SIGKILL after `seconds`); the exit status.
+    int Finish(double seconds) {
+        if (pid_ <= 0)
+            return -1;
+        ::kill(pid_, SIGTERM);
+        const auto start = Clock::now();
+        while (Since(start) < seconds && ReadSome(100)) {
+        }
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) != pid_) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, &status, 0);
+        }
+        pid_ = -1;
+        ::close(fd_);
+        fd_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+private:
+    // False at the end of the output.
+    bool ReadSome(int timeoutMs) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, timeoutMs) <= 0)
+            return true;
+        char buffer[4096];
+        const ssize_t n = ::read(fd_, buffer, sizeof buffer);
+        if (n <= 0)
+            return false;
+        text_.append(buffer, static_cast<std::size_t>(n));
+        return true;
+    }
+
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::string text_;
+};
+
+// The last value of every "key=value" word of a text.
+std::map<std::string, std::string> Fields(const std::string &text) {
+    std::map<std::string, std::string> out;
+    std::size_t at = 0;
+    while (at < text.size()) {
+        const std::size_t end = text.find_first_of(" \n", at);
+        const std::string word = text.substr(at, end == std::string::npos ? end : end - at);
+        if (const std::size_t eq = word.find('='); eq != std::string::npos && eq > 0)
+            out[word.substr(0, eq)] = word.substr(eq + 1);
+        if (end == std::string::npos)
+            break;
+        at = end + 1;
+    }
+    return out;
+}
+
+long long Number(const std::map<std::string, std::string> &f, const std::string &key) {
+    const auto it = f.find(key);
+    return it == f.end() ? -1 : std::atoll(it->second.c_str());
+}
+
+long long RmemMax() {
+    std::FILE *f = std::fopen("/proc/sys/net/core/rmem_max", "r");
+    long long v = -1;
+    if (f) {
+        if (std::fscanf(f, "%lld", &v) != 1)
+            v = -1;
+        std::fclose(f);
+    }
+    return v;
+}
+
+// Two processes spinning on a CPU until killed by their PIDs.
+std::vector<pid_t> StartBusy() {
+    std::vector<pid_t> pids;
+    for (int i = 0; i < 2; ++i) {
+        const pid_t pid = ::fork();
+        if (pid == 0) {
+            for (;;)
+                asm volatile("" ::: "memory");
+        }
+        if (pid > 0)
+            pids.push_back(pid);
+    }
+    return pids;
+}
+
+void StopBusy(std::vector<pid_t> &pids) {
+    for (const pid_t pid : pids) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, nullptr, 0);
+    }
+    pids.clear();
+}
+
+struct Turn {
+    bool ok = false;
+    long long sent = 0, kept = 0; // kept: recorded (the floor: received)
+    double rate = 0;              // profiles/s the emulator sent
+    std::string log;
+};
+
+// One receiver against `seconds` of the stream at `hz`.
+Turn RunTurn(const std::vector<std::string> &args, const std::string &readyMarker, double hz,
+             double seconds, const std::string &keptKey) {
+    Turn t;
+    Child child(args);
+    if (!child.started() || !child.WaitFor(readyMarker, 60)) {
+        t.log = "did not start: " + child.output();
+        return t;
+    }
+    qzsim::Emulator emulator(qzbench::StreamingOptions(hz, kTcpPort));
+    std::string error;
+    if (!qzbench::StartStreamingTo(emulator, kUdpPort, &error)) {
+        t.log = "emulator: " + error;
+        return t;
+    }
+    const long long pressure0 = qzbench::CpuPressureMicroseconds();
+    const auto start = Clock::now();
+    std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
+    emulator.stop();
+    const double streamed = Since(start);
+    const double pressure =
+        qzbench::CpuPressurePercent(pressure0, qzbench::CpuPressureMicroseconds(), streamed);
+    t.sent = static_cast<long long>(emulator.udpPacketsSent(0));
+    t.rate = static_cast<double>(t.sent) / streamed;
+    std::this_thread::sleep_for(std::chrono::seconds(1)); // what is still queued
+    const int status = child.Finish(120);
+    const auto f = Fields(child.output());
+    t.kept = Number(f, keptKey);
+    t.ok = status == 0 && t.kept >= 0;
+    // What the receiver said last (its totals), and the conditions.
+    std::string last = child.output();
+    while (!last.empty() && last.back() == '\n')
+        last.pop_back();
+    if (const std::size_t nl = last.rfind('\n'); nl != std::string::npos)
+        last = last.substr(nl + 1);
+    // qz417ctl says apart what its recorder had no room for.
+    if (const std::size_t r = child.output().find("\nrecorded="); r != std::string::npos)
+        last = child.output().substr(r + 1, child.output().find('\n', r + 1) - r - 1) + "; " + last;
+    t.log = "sent " + std::to_string(t.sent) + " in " + Fixed(streamed, 1) + " s (" +
+            Fixed(t.rate, 0) + "/s), CPU pressure " +
+            Fixed(pressure, 0) + " %, exit " + std::to_string(status) + "; " + last;
+    return t;
+}
+
+// "L of S (P %) at R/s": the profiles lost of those sent, and the rate the
+// emulator reached (on a loaded machine it falls short of the one asked).
+std::string LostOf(const Turn &t) {
+    const long long lost = std::max(0LL, t.sent - t.kept);
+    return std::to_string(lost) + " of " + std::to_string(t.sent) + " (" +
+           Fixed(100.0 * static_cast<double>(lost) / static_cast<double>(std::max(1LL, t.sent)),
+                 3) +
+           " %) at " + Fixed(t.rate, 0) + "/s";
+}
+
+} // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 6 || std::atof(argv[1]) <= 0 || std::atof(argv[1]) > 600) {
+        std::fprintf(stderr, "usage: qz417bench_stream SECONDS DIRECTORY WINDOW_BENCH FLOOR CTL\n");
+        return 2;
+    }
+    const double seconds = std::atof(argv[1]);
+    const std::string dir = argv[2], window = argv[3], floor = argv[4], ctl = argv[5];
+    const std::string port = std::to_string(kUdpPort);
+    const std::string file = dir + "/qz417bench-stream.h5";
+    std::printf("net.core.rmem_max %lld; running as uid %d (root may force a receive buffer past "
+                "it, as the library does)\n",
+                RmemMax(), static_cast<int>(::getuid()));
+    int failures = 0;
+    for (const double hz : {40000.0, 80000.0}) {
+        for (const bool busy : {false, true}) {
+            const std::string when = busy ? "2 busy processes" : "quiet";
+            const std::string rate = Fixed(hz / 1000, 0) + " kHz " + Fixed(seconds, 0) + " s";
+            std::vector<pid_t> spinners;
+            if (busy)
+                spinners = StartBusy();
+            const Turn f = RunTurn({floor, port}, "ready", hz, seconds, "received");
+            std::printf("%s, %s, minimal receiver: %s\n", rate.c_str(), when.c_str(),
+                        f.log.c_str());
+            const std::string baseline =
+                f.ok ? LostOf(f) + " minimal receiver" : "- (floor failed)";
+            const struct {
+                const char *name;
+                std::vector<std::string> args;
+                const char *ready, *kept;
+            } subjects[] = {
+                {"window \"UDP\" page recording", {window, "--udp-record", port, file}, "ready",
+                 "written"},
+                {"qz417ctl stream --record",
+                 {ctl, "stream", "--port", port, "--record", file},
+                 "receiving on UDP port",
+                 "recorded"},
+            };
+            for (const auto &s : subjects) {
+                const Turn t = RunTurn(s.args, s.ready, hz, seconds, s.kept);
+                std::remove(file.c_str());
+                std::printf("%s, %s, %s: %s; net.core.rmem_max %lld\n", rate.c_str(), when.c_str(),
+                            s.name, t.log.c_str(), RmemMax());
+                if (!t.ok) {
+                    ++failures;
+                    std::fprintf(stderr, "qz417bench_stream: %s at %s failed: %s\n", s.name,
+                                 rate.c_str(), t.log.c_str());
+                    continue;
+                }
+                const long long lost = std::max(0LL, t.sent - t.kept);
+                Figure("UDP " + rate + ", " + s.name + ", " + when +
+                           ": profiles lost of sent (%)",
+                       LostOf(t), baseline, "-", "0 lost", qzbench::YesNo(lost == 0));
+            }
+            StopBusy(spinners);
+        }
+    }
+    return failures == 0 ? 0 : 1;
+}
