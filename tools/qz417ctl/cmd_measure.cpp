@@ -22,6 +22,7 @@
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 #include "qz417link.h"
+#include "udp_receiver.h"
 
 namespace qzctl {
 
@@ -46,25 +47,6 @@ constexpr const char *kOutro =
     "Exit status: 0 when every limit held on every profile, 3 when a limit failed\n"
     "or a tool with limits gave no result, 1 when no profile arrived or the\n"
     "recording could not be read, 2 for a wrong command line or job file.\n";
-
-volatile std::sig_atomic_t gStop = 0;
-
-extern "C" void OnMeasureStop(int) {
-    gStop = 1;
-}
-
-class UdpSocket {
-public:
-    explicit UdpSocket(int port) : socket_(QZ417_UDP_Connect(port)) {}
-    ~UdpSocket() { QZ417_UDP_Disconnect(socket_); }
-    UdpSocket(const UdpSocket &) = delete;
-    UdpSocket &operator=(const UdpSocket &) = delete;
-    bool ok() const { return socket_ != -1; }
-    std::int32_t handle() const { return socket_; }
-
-private:
-    std::int32_t socket_;
-};
 
 // --scale RANGE_X,RANGE_Z,DISCRETE[,ERROR]
 qz::ProfileScale ParseScale(const std::string &text) {
@@ -316,7 +298,8 @@ void MeasureRecording(const std::string &path, std::optional<qz::ProfileScale> s
         constexpr std::size_t kBatch = 256;
         std::vector<std::uint8_t> packets(kBatch * qz::kProfilePacketSize);
         std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
-        for (std::uint64_t first = 0; first < total && gStop == 0; first += kBatch) {
+        for (std::uint64_t first = 0; first < total && !StopOnSignal::requested();
+             first += kBatch) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kBatch, total - first));
             reader.Read(first, n, packets.data(), nullptr);
             for (std::size_t i = 0; i < n; ++i) {
@@ -344,7 +327,7 @@ void MeasureStream(int port, std::int64_t seconds, std::uint64_t count,
     auto lastFlush = start;
     std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
     std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
-    while (gStop == 0 && (seconds == 0 || Clock::now() < end) &&
+    while (!StopOnSignal::requested() && (seconds == 0 || Clock::now() < end) &&
            (count == 0 || out.profiles() < count)) {
         if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
             qz::DecodePacket(qz::ProfilePacket(packet.data()), scale, points);
@@ -418,22 +401,14 @@ int RunMeasure(const Args &args) {
     } closer{out};
     MeasureOutput output(measurer.job(), json, out, outPath ? *outPath : "stdout");
 
-    gStop = 0;
-    std::signal(SIGINT, OnMeasureStop);
-    std::signal(SIGTERM, OnMeasureStop);
-    try {
+    {
+        const StopOnSignal stop;
         if (recording)
             MeasureRecording(*recording, scale, count, measurer, output);
         else
             MeasureStream(port, seconds, count, scale ? *scale : qz::ProfileScale{}, measurer,
                           output);
-    } catch (...) {
-        std::signal(SIGINT, SIG_DFL);
-        std::signal(SIGTERM, SIG_DFL);
-        throw;
     }
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
     output.Flush();
     if (out != stdout) {
         closer.f = nullptr;

@@ -17,6 +17,7 @@
 #include "qz417link.h"
 #include "stream_counter.h"
 #include "stream_csv.h"
+#include "udp_receiver.h"
 
 #include <nlohmann/json.hpp>
 
@@ -41,25 +42,6 @@ constexpr const char *kHelp =
     "than 100 ms of the stream gets a warning with the remedy on stderr. Late\n"
     "packets, duplicates and restarts of the scanner's counter are counted as in\n"
     "the window (model/stream_stats.h). Stops after S seconds or on Ctrl-C.\n";
-
-volatile std::sig_atomic_t gStop = 0;
-
-extern "C" void OnStopSignal(int) {
-    gStop = 1;
-}
-
-class UdpSocket {
-public:
-    explicit UdpSocket(int port) : socket_(QZ417_UDP_Connect(port)) {}
-    ~UdpSocket() { QZ417_UDP_Disconnect(socket_); }
-    UdpSocket(const UdpSocket &) = delete;
-    UdpSocket &operator=(const UdpSocket &) = delete;
-    bool ok() const { return socket_ != -1; }
-    std::int32_t handle() const { return socket_; }
-
-private:
-    std::int32_t socket_;
-};
 
 class RecordFile {
 public:
@@ -220,9 +202,8 @@ int RunStream(const Args &args) {
         csv->write(StreamCsvHeader(), *csvPath);
     }
 
-    gStop = 0;
-    std::signal(SIGINT, OnStopSignal);
-    std::signal(SIGTERM, OnStopSignal);
+    std::optional<StopOnSignal> stop;
+    stop.emplace();
 
     using Clock = std::chrono::steady_clock;
     const auto start = Clock::now();
@@ -236,7 +217,7 @@ int RunStream(const Args &args) {
     const std::uint64_t dropsAtStart = socketNow.drops.value_or(0);
     bool warned = false;
 
-    while (gStop == 0 && (seconds == 0 || Clock::now() < end)) {
+    while (!StopOnSignal::requested() && (seconds == 0 || Clock::now() < end)) {
         if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
             const auto received = Clock::now();
             counter.add(packet.data());
@@ -271,8 +252,7 @@ int RunStream(const Args &args) {
                 csv->flush(*csvPath);
         }
     }
-    std::signal(SIGINT, SIG_DFL);
-    std::signal(SIGTERM, SIG_DFL);
+    stop.reset();
     socketNow = qz::ReadSocketReceive(socket.handle());
     const qz::StreamCounts &totals = counter.counts();
     const LossSplit split = SplitLoss(totals.lost, socketNow, dropsAtStart);
