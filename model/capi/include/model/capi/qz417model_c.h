@@ -1,7 +1,8 @@
-/* libqz417model_c: the model library's measurement tools (and later more of
- * the model) as plain C functions, for the Python package (ctypes) and any
- * other language. Nothing here throws or prints: a failure returns NULL or
- * -1 and writes its one-line reason into the caller's buffer.
+/* libqz417model_c: the model library's measurement tools, a stream's counts
+ * and a UDP socket's receive figures as plain C functions, for the Python
+ * package (ctypes) and any other language. Nothing here throws or prints: a
+ * failure returns NULL or -1 and writes its one-line reason into the
+ * caller's buffer.
  *
  * Profiles are X and Z arrays in millimetres; a NaN in either marks an
  * invalid point. Results of a tool are QZ417M_MAX_OUTPUTS doubles in the
