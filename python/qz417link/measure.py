@@ -117,7 +117,13 @@ def _library() -> ctypes.CDLL:
                     " set $QZ417MODEL_C_LIBRARY to its path"
                 ) from e
             for name, (restype, argtypes) in _SIGNATURES.items():
-                fn = getattr(lib, name)
+                try:
+                    fn = getattr(lib, name)
+                except AttributeError as e:
+                    raise LibraryNotFound(
+                        f"the model library {path} lacks {name} (an older copy?);"
+                        " set $QZ417MODEL_C_LIBRARY to the package's own"
+                    ) from e
                 fn.restype = restype
                 fn.argtypes = argtypes
             _lib = lib

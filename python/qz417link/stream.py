@@ -6,7 +6,7 @@ import ctypes
 import os
 import time
 from dataclasses import dataclass
-from typing import Iterable, Iterator, Optional
+from typing import Iterable, Iterator, Optional, Tuple
 
 from . import _lib, measure
 from .errors import Closed, LibraryNotFound, QZ417Error, StreamUnavailable, Timeout
@@ -125,12 +125,12 @@ class UdpStream(_lib.SocketOwner):
         # The counting needs libqz417model_c; without it the stream works and
         # only `statistics` fails, with the reason.
         self._counter: Optional[StreamCounter] = None
-        self._counter_error: Optional[LibraryNotFound] = None
+        self._counter_error: Optional[QZ417Error] = None
         try:
             self._counter = StreamCounter()
-        except LibraryNotFound as e:
+        except QZ417Error as e:
             self._counter_error = e
-        self._last_receive = (0, None)  # the socket's figures, kept when it closes
+        self._last_receive: Tuple[int, Optional[int]] = (0, None)  # kept when the socket closes
         fd, err = _lib.call("QZ417_UDP_Connect", port)
         if fd == _NO_SOCKET:
             reason = f": {os.strerror(err)}" if err else ""
@@ -138,12 +138,15 @@ class UdpStream(_lib.SocketOwner):
         self._socket = fd
 
     def close(self) -> None:
-        fd = self._socket
+        fd, self._socket = self._socket, _NO_SOCKET
         if fd != _NO_SOCKET:
-            self._last_receive = self._read_receive(fd)
-        self._socket = _NO_SOCKET
-        if fd != _NO_SOCKET:
-            _lib.call("QZ417_UDP_Disconnect", fd)
+            try:
+                # The socket's last figures, for statistics after close.
+                self._last_receive = self._read_receive(fd)
+            except Exception:
+                pass  # nothing stops the socket's closing
+            finally:
+                _lib.call("QZ417_UDP_Disconnect", fd)
 
     def receive_packet(self, timeout: Optional[float] = None) -> Optional[bytes]:
         """The next packet's 4100 bytes, or None when none came within timeout
@@ -166,7 +169,8 @@ class UdpStream(_lib.SocketOwner):
             if deadline is not None and time.monotonic() >= deadline:
                 return None
 
-    def _read_receive(self, fd: int) -> tuple:
+    def _read_receive(self, fd: int) -> Tuple[int, Optional[int]]:
+        """The socket's granted receive buffer (0: unknown) and drops (None: unknown)."""
         if self._counter is None:
             return (0, None)
         r = measure._SocketReceive()

@@ -95,11 +95,14 @@ with qz417link.UdpStream(6013, timeout=2.0) as stream:
 """
 
 
-def test_without_the_model_library_only_statistics_fail():
-    env = dict(os.environ, QZ417MODEL_C_LIBRARY="/nonexistent/libqz417model_c.so")
+@pytest.mark.parametrize("library", ["missing", "another library"])
+def test_without_the_model_library_only_statistics_fail(library):
+    # A path that does not exist, and a library without the model's functions.
+    path = "/nonexistent/libqz417model_c.so" if library == "missing" else os.environ["QZ417LINK_LIBRARY"]
+    env = dict(os.environ, QZ417MODEL_C_LIBRARY=path)
     done = subprocess.run([sys.executable, "-c", LIBRARY_MISSING], env=env, capture_output=True,
                           text=True, timeout=60, check=False)
     assert done.returncode == 0, done.stderr
     assert "LibraryNotFound: stream statistics are unavailable" in done.stdout
-    assert "/nonexistent/libqz417model_c.so" in done.stdout
+    assert path in done.stdout
     assert "QZ417MODEL_C_LIBRARY" in done.stdout
