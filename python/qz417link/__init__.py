@@ -34,7 +34,7 @@ from .measure import Job, JobError, MeasureError, RecordingResults, Results, Too
 from .params import Field, ParamBlock, fields
 from .profile import POINTS, Profile, Scale, decode, decode_many
 from .scanner import ANGLE_OUT_OF_RANGE, FlushMode, Scanner, angle_degrees
-from .stream import DEFAULT_PORT, UdpStream
+from .stream import DEFAULT_PORT, StreamCounter, StreamStatistics, UdpStream
 
 __version__ = "1.0.0"
 
@@ -68,6 +68,8 @@ __all__ = [
     "QZ417Error",
     "Scale",
     "Scanner",
+    "StreamCounter",
+    "StreamStatistics",
     "StreamUnavailable",
     "TYPE_CODE",
     "Timeout",

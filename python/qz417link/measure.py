@@ -57,6 +57,14 @@ _i64 = ctypes.c_int64
 _u64 = ctypes.c_uint64
 _dbl_p = ctypes.POINTER(ctypes.c_double)
 
+class _StreamCounts(ctypes.Structure):
+    _fields_ = [(name, ctypes.c_uint64) for name in ("received", "lost", "late", "duplicates", "restarts")]
+
+
+class _SocketReceive(ctypes.Structure):
+    _fields_ = [("granted_bytes", ctypes.c_int32), ("drops_known", ctypes.c_int32), ("drops", ctypes.c_uint64)]
+
+
 _SIGNATURES: Dict[str, Tuple[Any, List[Any]]] = {
     "qz417m_job_format_version": (_i, []),
     "qz417m_job_load": (_p, [_s, _s, _sz]),
@@ -75,6 +83,13 @@ _SIGNATURES: Dict[str, Tuple[Any, List[Any]]] = {
     "qz417m_measure": (_i, [_p, _p, _p, _sz, _p, _p, _p, _p, _s, _sz]),
     "qz417m_recording_profiles": (_i64, [_s, _s, _sz]),
     "qz417m_measure_recording": (_i64, [_p, _s, _u64, _u64, ctypes.POINTER(_Scale), _p, _p, _p, _p, _s, _sz]),
+    # The stream statistics (stream.py).
+    "qz417m_stream_stats_new": (_p, [_s, _sz]),
+    "qz417m_stream_stats_free": (None, [_p]),
+    "qz417m_stream_stats_observe": (_i, [_p, ctypes.c_uint16]),
+    "qz417m_stream_stats_observe_packet": (_i, [_p, _s, _sz]),
+    "qz417m_stream_stats_counts": (_i, [_p, ctypes.POINTER(_StreamCounts)]),
+    "qz417m_socket_receive_read": (_i, [_i, ctypes.POINTER(_SocketReceive)]),
 }
 
 _lib: Optional[ctypes.CDLL] = None
@@ -108,9 +123,18 @@ def _library() -> ctypes.CDLL:
             try:
                 lib = ctypes.CDLL(path)
             except OSError as e:
-                raise LibraryNotFound(f"cannot load the measurement library {path}: {e}") from e
+                raise LibraryNotFound(
+                    f"cannot load the model library {path} (measuring, stream statistics): {e};"
+                    " set $QZ417MODEL_C_LIBRARY to its path"
+                ) from e
             for name, (restype, argtypes) in _SIGNATURES.items():
-                fn = getattr(lib, name)
+                try:
+                    fn = getattr(lib, name)
+                except AttributeError as e:
+                    raise LibraryNotFound(
+                        f"the model library {path} lacks {name} (an older copy?);"
+                        " set $QZ417MODEL_C_LIBRARY to the package's own"
+                    ) from e
                 fn.restype = restype
                 fn.argtypes = argtypes
             _lib = lib

@@ -2,7 +2,8 @@
 // stale packets and restarts of the 16-bit packetCount, as one table. The
 // health row, the recorder, the recording summary and qz417ctl use this class;
 // tests/model/data/stream_cases.json holds the same cases for the Python
-// reader of docs/recording-format.md.
+// reader of docs/recording-format.md and the Python package's binding of this
+// class (python/tests/test_stream_stats.py).
 #include <gtest/gtest.h>
 
 #include <array>

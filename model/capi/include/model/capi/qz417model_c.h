@@ -1,7 +1,8 @@
-/* libqz417model_c: the model library's measurement tools (and later more of
- * the model) as plain C functions, for the Python package (ctypes) and any
- * other language. Nothing here throws or prints: a failure returns NULL or
- * -1 and writes its one-line reason into the caller's buffer.
+/* libqz417model_c: the model library's measurement tools, a stream's counts
+ * and a UDP socket's receive figures as plain C functions, for the Python
+ * package (ctypes) and any other language. Nothing here throws or prints: a
+ * failure returns NULL or -1 and writes its one-line reason into the
+ * caller's buffer.
  *
  * Profiles are X and Z arrays in millimetres; a NaN in either marks an
  * invalid point. Results of a tool are QZ417M_MAX_OUTPUTS doubles in the
@@ -88,6 +89,47 @@ QZ417M_API int64_t qz417m_measure_recording(qz417m_job *job, const char *path, u
                                             double *values, uint8_t *tool_passed,
                                             const char **reasons, uint16_t *measurement_count,
                                             char *error, size_t error_size);
+
+/* ---- Statistics of a profile stream (qz::StreamStats) ----
+ * The counts the window, the recorder and qz417ctl give a stream: one
+ * implementation, observed packet by packet (see model/stream_stats.h for
+ * what each count means). A counter is not thread-safe; distinct counters
+ * run in parallel. */
+
+typedef struct qz417m_stream_stats qz417m_stream_stats;
+
+typedef struct qz417m_stream_counts {
+    uint64_t received;   /* every packet observed */
+    uint64_t lost;       /* counters skipped by the network, less late arrivals */
+    uint64_t late;       /* arrived after a later one, not seen before */
+    uint64_t duplicates; /* a counter seen again */
+    uint64_t restarts;   /* the scanner began counting again */
+} qz417m_stream_counts;
+
+/* A counter with nothing observed; NULL (out of memory) with the reason. */
+QZ417M_API qz417m_stream_stats *qz417m_stream_stats_new(char *error, size_t error_size);
+QZ417M_API void qz417m_stream_stats_free(qz417m_stream_stats *stats);
+/* One packet by its 16-bit packetCount; 0, or -1 when stats is NULL. */
+QZ417M_API int qz417m_stream_stats_observe(qz417m_stream_stats *stats, uint16_t packet_count);
+/* One packet by its bytes: size must be QZ417M_PACKET_SIZE, else nothing is
+ * observed and -1 is returned. */
+#define QZ417M_PACKET_SIZE 4100
+QZ417M_API int qz417m_stream_stats_observe_packet(qz417m_stream_stats *stats, const uint8_t *packet,
+                                                  size_t size);
+/* The counts so far into *counts; 0, or -1 when an argument is NULL. */
+QZ417M_API int qz417m_stream_stats_counts(const qz417m_stream_stats *stats,
+                                          qz417m_stream_counts *counts);
+
+/* What this computer did with a UDP socket (model/socket_receive.h). */
+typedef struct qz417m_socket_receive {
+    int32_t granted_bytes; /* receive buffer the kernel granted; 0: unknown */
+    int32_t drops_known;   /* 1: drops holds the socket's drops; 0: unknown */
+    uint64_t drops;        /* datagrams dropped because the buffer was full */
+} qz417m_socket_receive;
+
+/* Of the socket fd (e.g. what QZ417_UDP_Connect returned); 0, or -1 when
+ * receive is NULL. What cannot be read stays unknown. */
+QZ417M_API int qz417m_socket_receive_read(int fd, qz417m_socket_receive *receive);
 
 #ifdef __cplusplus
 }
