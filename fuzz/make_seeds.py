@@ -187,3 +187,33 @@ write("params_file_fuzzer", "bad_hex",
 write("params_file_fuzzer", "version_2", params_document(typical, version=2))
 write("params_file_fuzzer", "nested", b"[" * 200 + b"]" * 200)
 write("params_file_fuzzer", "escapes", b'{"format": "qz417 \\u0070arameter block\\n", "x": "\\ud800"}')
+
+
+def measure_job(tools, fmt="qz417-measure-job", version=1):
+    return (json.dumps({"format": fmt, "version": version, "tools": tools}, indent=1) + "\n").encode()
+
+
+every_tool = [
+    {"name": "top", "tool": "height", "region": {"x": [-10, 10], "z": [None, 60]},
+     "limits": {"mean": {"min": 49, "max": 51}}},
+    {"name": "flat", "tool": "line", "region": {"x": [-55, -30]}, "fit": {"rejectSigma": 2.5, "iterations": 4},
+     "limits": {"straightness": {"max": 0.1}}},
+    {"name": "step", "tool": "step", "regions": [{"x": [-15, 0]}, {"x": [10, 25]}], "referenceX": 5},
+    {"name": "edge", "tool": "edge", "region": {"x": [0, 10]}, "level": 1, "levelBase": [{"x": [-15, 0]}],
+     "direction": "rising", "pick": "last"},
+    {"name": "groove", "tool": "width", "region": {"x": [-30, -10]}, "level": 48.5, "polarity": "groove"},
+    {"name": "joint", "tool": "gap", "regions": [{"x": [15, 27]}, {"x": [33, 50]}], "tolerance": 0.3},
+    {"name": "vee", "tool": "angle", "regions": [{"x": [-50, -30]}, {"x": [10, 25]}], "fit": {"level": True}},
+    {"name": "fill", "tool": "area", "region": {"x": [-30, -10]}, "base": [{"x": [-50, -30]}, {"x": [-5, 0]}]},
+    {"name": "fixed", "tool": "area", "region": {"x": [-30, -10]}, "base": {"angle": 1.5, "offset": 50}},
+]
+write("measure_job_fuzzer", "every_tool", measure_job(every_tool))
+write("measure_job_fuzzer", "one_height", measure_job([{"tool": "height", "region": {"x": [-1, 1]}}]))
+write("measure_job_fuzzer", "inverted_limits", measure_job(
+    [{"name": "w", "tool": "step", "regions": [{"x": [-5, -1]}, {"x": [1, 5]}], "limits": {"step": {"min": 2, "max": 1}}}]))
+write("measure_job_fuzzer", "inverted_region", measure_job([{"tool": "height", "region": {"x": [5, -5]}}]))
+write("measure_job_fuzzer", "unknown_tool", measure_job([{"tool": "diameter", "region": {"x": [0, 1]}}]))
+write("measure_job_fuzzer", "foreign", measure_job([], fmt="qz417 parameter block"))
+write("measure_job_fuzzer", "version_2", measure_job(every_tool[:1], version=2))
+write("measure_job_fuzzer", "nested", b'{"format": "qz417-measure-job", "version": 1, "tools": ' + b"[" * 300 + b"]" * 300 + b"}")
+write("measure_job_fuzzer", "huge_number", measure_job([{"tool": "height", "region": {"x": [0, 1e308]}}]))

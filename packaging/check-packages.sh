@@ -194,6 +194,15 @@ fi
 [ "$(qz417setup --version 2>&1)" = "qz417setup $(dpkg-deb -f "$OUT"/qz417setup_*.deb Version | sed 's/-[^-]*$//')" ] ||
     fail "qz417setup --version: $(qz417setup --version 2>&1)"
 
+step "measuring a profile with the packaged Python module"
+python3 -c '
+import numpy as np, qz417link
+job = qz417link.Job.parse("{\"format\": \"qz417-measure-job\", \"version\": 1, \"tools\": [{\"name\": \"s\", \"tool\": \"step\", \"regions\": [{\"x\": [-9, -1]}, {\"x\": [1, 9]}]}]}")
+x = np.linspace(-10, 10, 101)
+step = job.measure(x, np.where(x > 0, 2.0, 0.0))["s"].values["step"]
+assert abs(step - 2.0) < 1e-9, step
+' || fail "the packaged module cannot measure (libqz417model_c.so)"
+
 step "building the C examples against the installed files"
 cp -r "$ROOT/usr/share/doc/libqz417link-dev/examples" "$WORK/examples"
 cmake -S "$WORK/examples/c" -B "$WORK/examples/c/build" -DCMAKE_PREFIX_PATH="$ROOT/usr" \

@@ -30,6 +30,7 @@ from .errors import (
     StreamUnavailable,
     Timeout,
 )
+from .measure import Job, JobError, MeasureError, RecordingResults, Results, ToolResult
 from .params import Field, ParamBlock, fields
 from .profile import POINTS, Profile, Scale, decode, decode_many
 from .scanner import ANGLE_OUT_OF_RANGE, FlushMode, Scanner, angle_degrees
@@ -50,6 +51,12 @@ __all__ = [
     "Field",
     "FieldTableMissing",
     "FlushMode",
+    "Job",
+    "JobError",
+    "MeasureError",
+    "RecordingResults",
+    "Results",
+    "ToolResult",
     "IMAGE_HEIGHT",
     "IMAGE_SIZE",
     "IMAGE_WIDTH",

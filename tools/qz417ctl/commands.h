@@ -18,5 +18,6 @@ int RunImage(const Args &args);
 int RunStream(const Args &args);
 int RunAngle(const Args &args);
 int RunRecording(const Args &args);
+int RunMeasure(const Args &args);
 
 } // namespace qzctl

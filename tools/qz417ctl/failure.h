@@ -11,6 +11,7 @@ enum ExitCode : int {
     kExitOk = 0,
     kExitFailure = 1, // the scanner or the network did not do what was asked
     kExitUsage = 2,   // bad command line, bad value, bad file
+    kExitLimits = 3,  // measure: a measured value lay outside its limits
 };
 
 class Failure : public std::runtime_error {

@@ -22,12 +22,15 @@ constexpr const char *kHelp =
     "                                              receive the UDP profile stream\n"
     "  angle ADDR [--json]                         the calculated mounting angle\n"
     "  recording info|export FILE                  a recording of the stream\n"
+    "  measure --job FILE [--recording FILE]       run a measurement job on the stream\n"
+    "                                              or a recording, one line per profile\n"
     "\n"
     "ADDR is the scanner's IPv4 address, for example 127.0.0.1. The commands that\n"
     "connect to it also take --port PORT (TCP, default 417) and --timeout MS.\n"
     "Numbers are decimal (010 is ten), or hexadecimal after 0x.\n"
     "Exit status: 0 on success, 1 when the scanner or the network failed,\n"
-    "2 for a wrong command line or value; the reason is one line on stderr.\n";
+    "2 for a wrong command line or value; the reason is one line on stderr;\n"
+    "measure: 3 when a measured value lay outside its limits.\n";
 
 } // namespace
 
@@ -36,7 +39,7 @@ int main(int argc, char **argv) {
     const std::map<std::string, int (*)(const Args &)> commands = {
         {"search", RunSearch},   {"info", RunInfo},   {"params", RunParams},
         {"profile", RunProfile}, {"image", RunImage}, {"stream", RunStream},
-        {"angle", RunAngle},     {"recording", RunRecording}};
+        {"angle", RunAngle},     {"recording", RunRecording}, {"measure", RunMeasure}};
     if (argc < 2) {
         std::cerr << "qz417ctl: missing command (see qz417ctl --help)\n";
         return kExitUsage;

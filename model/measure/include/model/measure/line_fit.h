@@ -1,0 +1,87 @@
+// The profile as the tools see it (valid points sorted by X) and the robust
+// line fit they share. Everything works in a Workspace sized once.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <vector>
+
+#include "model/measure/job.h"
+#include "model/profile_packet.h"
+
+namespace qz::measure {
+
+// A valid point; index is its place in the packet (a jump between
+// neighbours means invalid points lie between them).
+struct Point {
+    double x;
+    double z;
+    int index;
+};
+
+// Z = slope * X + intercept, fitted on `inliers` of `used` points.
+struct Line {
+    bool ok = false;
+    const char *reason = nullptr;
+    double slope = 0.0;
+    double intercept = 0.0;
+    double rms = 0.0;              // of the kept points
+    double largestDeviation = 0.0; // largest |residual| of the kept points
+    int used = 0;
+    int inliers = 0;
+    double At(double x) const { return slope * x + intercept; }
+};
+
+// The valid points as parallel arrays; [i] gives one as a Point.
+struct PointsView {
+    const double *x;
+    const double *z;
+    const int *index;
+    std::size_t n;
+    Point operator[](std::size_t i) const { return {x[i], z[i], index[i]}; }
+    std::size_t size() const { return n; }
+};
+
+// Points of some regions: X and Z arrays of n points.
+struct Gathered {
+    const double *x;
+    const double *z;
+    std::size_t n;
+};
+
+class Workspace {
+public:
+    explicit Workspace(std::size_t points = kProfilePoints);
+    // Takes the valid points of a profile, in X order. Points run along X in
+    // packet order on the scanner; a profile that does not is sorted (slower).
+    void Load(std::span<const ProfilePoint> profile);
+    // Same from separate arrays (NaN in either = invalid).
+    void Load(std::span<const double> x, std::span<const double> z);
+    PointsView points() const { return {x_.data(), z_.data(), index_.data(), count_}; }
+    // [first, last) of points() with X inside [xMin, xMax].
+    std::pair<std::size_t, std::size_t> Span(const Region &r) const;
+    // The points of the regions (X and Z bounds): for one region without Z
+    // bounds the profile's own arrays, else a copy.
+    Gathered Gather(std::span<const Region> regions);
+
+    // Scratch of the fit and the tools (capacity = points).
+    std::vector<double> scratch;
+    std::vector<unsigned char> keep;
+
+private:
+    void Grow(std::size_t n);
+    void Finish(bool ascending, bool descending);
+    std::vector<Point> staging_;
+    std::vector<double> x_, z_, gx_, gz_;
+    std::vector<int> index_;
+    std::size_t count_ = 0;
+};
+
+// Robust fit on the points of the regions (see FitOptions). No result when
+// fewer than 2 points remain or they share one X.
+Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options);
+
+// Median of v[0, n) (reorders v); n > 0.
+double MedianInPlace(double *v, std::size_t n);
+
+} // namespace qz::measure

@@ -1,0 +1,246 @@
+#include "model/measure/line_fit.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace qz::measure {
+
+namespace {
+
+// Residuals below this (mm) always count as on the line: the float rounding
+// of decoded points (about 1e-5 mm at 250 mm) must not reject points of an
+// exact line whose robust spread is 0.
+constexpr double kResidualFloor = 1e-4;
+
+} // namespace
+
+Workspace::Workspace(std::size_t points) {
+    Grow(points);
+}
+
+void Workspace::Grow(std::size_t n) {
+    if (n <= staging_.size())
+        return;
+    staging_.resize(n);
+    x_.resize(n);
+    z_.resize(n);
+    index_.resize(n);
+    gx_.resize(n);
+    gz_.resize(n);
+    scratch.resize(n);
+    keep.resize(n);
+}
+
+void Workspace::Finish(bool ascending, bool descending) {
+    auto begin = staging_.begin();
+    auto end = begin + static_cast<std::ptrdiff_t>(count_);
+    if (descending && !ascending)
+        std::reverse(begin, end);
+    else if (!ascending)
+        std::stable_sort(begin, end, [](const Point &a, const Point &b) { return a.x < b.x; });
+    for (std::size_t i = 0; i < count_; ++i) {
+        x_[i] = staging_[i].x;
+        z_[i] = staging_[i].z;
+        index_[i] = staging_[i].index;
+    }
+}
+
+void Workspace::Load(std::span<const ProfilePoint> profile) {
+    Grow(profile.size());
+    count_ = 0;
+    bool ascending = true, descending = true;
+    for (std::size_t i = 0; i < profile.size(); ++i) {
+        const ProfilePoint &p = profile[i];
+        if (!p.valid || !std::isfinite(p.x) || !std::isfinite(p.z))
+            continue;
+        const double x = p.x;
+        if (count_ > 0) {
+            ascending = ascending && x >= staging_[count_ - 1].x;
+            descending = descending && x <= staging_[count_ - 1].x;
+        }
+        staging_[count_++] = Point{x, static_cast<double>(p.z), static_cast<int>(i)};
+    }
+    Finish(ascending, descending);
+}
+
+void Workspace::Load(std::span<const double> x, std::span<const double> z) {
+    const std::size_t n = std::min(x.size(), z.size());
+    Grow(n);
+    count_ = 0;
+    bool ascending = true, descending = true;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (!std::isfinite(x[i]) || !std::isfinite(z[i]))
+            continue;
+        if (count_ > 0) {
+            ascending = ascending && x[i] >= staging_[count_ - 1].x;
+            descending = descending && x[i] <= staging_[count_ - 1].x;
+        }
+        staging_[count_++] = Point{x[i], z[i], static_cast<int>(i)};
+    }
+    Finish(ascending, descending);
+}
+
+std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
+    const double *b = x_.data();
+    const double *e = b + count_;
+    const double *first = std::lower_bound(b, e, r.xMin);
+    const double *last = std::upper_bound(first, e, r.xMax);
+    return {static_cast<std::size_t>(first - b), static_cast<std::size_t>(last - b)};
+}
+
+Gathered Workspace::Gather(std::span<const Region> regions) {
+    if (regions.size() == 1 && std::isinf(regions[0].zMin) && regions[0].zMin < 0 &&
+        std::isinf(regions[0].zMax) && regions[0].zMax > 0) {
+        const auto [first, last] = Span(regions[0]);
+        return {x_.data() + first, z_.data() + first, last - first};
+    }
+    std::size_t n = 0;
+    for (const Region &r : regions) {
+        const auto [first, last] = Span(r);
+        for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
+            if (z_[i] < r.zMin || z_[i] > r.zMax)
+                continue;
+            gx_[n] = x_[i];
+            gz_[n] = z_[i];
+            ++n;
+        }
+    }
+    return {gx_.data(), gz_.data(), n};
+}
+
+double MedianInPlace(double *v, std::size_t n) {
+    const std::size_t mid = n / 2;
+    std::nth_element(v, v + mid, v + n);
+    const double upper = v[mid];
+    if (n % 2 == 1)
+        return upper;
+    const double lower = *std::max_element(v, v + mid);
+    return 0.5 * (lower + upper);
+}
+
+Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options) {
+    Line line;
+    const Gathered points = ws.Gather(regions);
+    const std::size_t n = points.n;
+    line.used = static_cast<int>(n);
+    if (n == 0) {
+        line.reason = "no valid points in the region";
+        return line;
+    }
+    if (n < 2) {
+        line.reason = "fewer than 2 valid points in the region";
+        return line;
+    }
+    const double *x = points.x;
+    const double *z = points.z;
+    unsigned char *keep = ws.keep.data();
+
+    // Sums over the kept points, of X and Z less the first point's (so that
+    // large coordinates lose no precision in the squares).
+    const double x0 = x[0], z0 = z[0];
+    struct Sums {
+        double n = 0, x = 0, z = 0, xx = 0, xz = 0;
+        void Add(double dx, double dz) {
+            n += 1;
+            x += dx;
+            z += dz;
+            xx += dx * dx;
+            xz += dx * dz;
+        }
+    } sums;
+    double xLow = x0, xHigh = x0;
+    for (std::size_t i = 0; i < n; ++i) {
+        keep[i] = 1;
+        sums.Add(x[i] - x0, z[i] - z0);
+        xLow = std::min(xLow, x[i]);
+        xHigh = std::max(xHigh, x[i]);
+    }
+    // The robust spread is taken from at most about 128 residuals, evenly
+    // spread over the points: as good an estimate, far cheaper to sort.
+    const std::size_t stride = std::max<std::size_t>(1, n / 128);
+
+    const int iterations = std::max(1, options.maxIterations);
+    double previousSlope = 0.0, previousIntercept = 0.0, previousSigma = 0.0;
+    for (int iteration = 0; iteration < iterations; ++iteration) {
+        if (sums.n < 2) {
+            line.ok = false;
+            line.reason = "fewer than 2 points left after rejecting outliers";
+            return line;
+        }
+        const double mx = sums.x / sums.n, mz = sums.z / sums.n;
+        const double sxx = sums.xx - sums.n * mx * mx;
+        const double sxz = sums.xz - sums.n * mx * mz;
+        if (options.level) {
+            line.slope = 0.0;
+        } else if (!(sxx > 1e-12 * std::max(1.0, sums.xx))) {
+            line.ok = false;
+            line.reason = "the points of the region share one X";
+            return line;
+        } else {
+            line.slope = sxz / sxx;
+        }
+        line.intercept = (z0 + mz) - line.slope * (x0 + mx);
+        line.inliers = static_cast<int>(sums.n);
+        line.ok = true;
+        line.reason = nullptr;
+        // Points on the edge of the threshold may flip in and out without
+        // moving the line: stop once it moves by less than 1 % of the spread.
+        if (iteration > 0) {
+            const double moved =
+                std::max(std::fabs(line.At(xLow) - (previousSlope * xLow + previousIntercept)),
+                         std::fabs(line.At(xHigh) - (previousSlope * xHigh + previousIntercept)));
+            if (moved <= std::max(0.01 * previousSigma, 1e-9))
+                break;
+        }
+        previousSlope = line.slope;
+        previousIntercept = line.intercept;
+        if (iteration + 1 == iterations)
+            break;
+
+        // Robust spread of the residuals; rejection against it, summing the
+        // kept points for the next round in the same pass.
+        double *r = ws.scratch.data();
+        std::size_t k = 0;
+        for (std::size_t i = 0; i < n; i += stride)
+            r[k++] = std::fabs(z[i] - line.At(x[i]));
+        const double sigma = 1.4826 * MedianInPlace(r, k);
+        previousSigma = sigma;
+        const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
+        bool changed = false;
+        sums = Sums{};
+        double ss = 0.0, largest = 0.0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const double d = z[i] - line.At(x[i]);
+            const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
+            changed = changed || kept != keep[i];
+            keep[i] = kept;
+            if (kept) {
+                sums.Add(x[i] - x0, z[i] - z0);
+                ss += d * d;
+                largest = std::max(largest, std::fabs(d));
+            }
+        }
+        if (!changed) {
+            // The line was fitted on exactly these points: their statistics are final.
+            line.rms = std::sqrt(ss / sums.n);
+            line.largestDeviation = largest;
+            return line;
+        }
+    }
+    // Statistics of the points the final line was fitted on.
+    double ss = 0.0, largest = 0.0;
+    std::size_t m = 0;
+    for (std::size_t i = 0; i < n; ++i)
+        if (keep[i]) {
+            const double d = z[i] - line.At(x[i]);
+            ss += d * d;
+            largest = std::max(largest, std::fabs(d));
+            ++m;
+        }
+    line.rms = std::sqrt(ss / static_cast<double>(m));
+    line.largestDeviation = largest;
+    line.inliers = static_cast<int>(m);
+    return line;
+}
+
+} // namespace qz::measure

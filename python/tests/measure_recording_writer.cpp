@@ -1,0 +1,47 @@
+// Writes a recording for the Python package's measurement tests:
+//
+//   measure_recording_writer PATH COUNT
+//
+// Profile i: a level surface 50 mm high with a step of 1 + 0.25 i mm at
+// x = 0, X from -40 to 40 mm, every 10th point invalid; the announcement's
+// scale is 230 mm, 250 mm, 16384, error value 0.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+
+#include "model/recording/recording_file.h"
+
+int main(int argc, char **argv) {
+    namespace rec = qz::recording;
+    if (argc != 3)
+        return 2;
+    const int count = std::atoi(argv[2]);
+    try {
+        rec::Announcement a{};
+        a[12 + 6] = 250, a[12 + 10] = 230, a[12 + 13] = 0x40;
+        rec::RecordingWriter w(argv[1], {a, rec::ParameterBlock{}, "python test"});
+        for (int i = 0; i < count; ++i) {
+            rec::Packet p{};
+            p[0] = static_cast<std::uint8_t>(i);
+            for (int k = 0; k < 1024; ++k) {
+                const double x = -40.0 + 80.0 * k / 1023.0;
+                const double z = 50.0 + (x > 0 ? 1.0 + 0.25 * i : 0.0);
+                const auto xr = static_cast<std::int16_t>(std::lround(x * 16384 / 230));
+                auto zr = static_cast<std::int16_t>(std::lround(z * 16384 / 250));
+                if (k % 10 == 5)
+                    zr = 0;
+                std::uint8_t *q = p.data() + 4 + 4 * k;
+                q[0] = static_cast<std::uint8_t>(zr), q[1] = static_cast<std::uint8_t>(zr >> 8);
+                q[2] = static_cast<std::uint8_t>(xr), q[3] = static_cast<std::uint8_t>(xr >> 8);
+            }
+            const rec::ReceiveTime t{1'000'000'000 + i * 1'000'000, 1'765'000'000'000'000'000};
+            w.Append(p.data(), &t, 1);
+        }
+        w.Close(0, rec::EndState::Closed);
+    } catch (const std::exception &e) {
+        std::fprintf(stderr, "%s\n", e.what());
+        return 1;
+    }
+    return 0;
+}

@@ -1,0 +1,58 @@
+// Synthetic profiles of known geometry for the measurement tests.
+#pragma once
+
+#include <cmath>
+#include <functional>
+#include <random>
+#include <vector>
+
+#include "model/measure/measurer.h"
+#include "model/profile_packet.h"
+
+namespace qzmeasuretest {
+
+// 1024 points evenly from -50 to +50 mm.
+constexpr int kPoints = qz::kProfilePoints;
+constexpr double kX0 = -50.0;
+constexpr double kSpacing = 100.0 / (kPoints - 1);
+
+inline double XAt(int i) {
+    return kX0 + kSpacing * i;
+}
+
+inline std::vector<qz::ProfilePoint> Make(const std::function<double(double)> &z) {
+    std::vector<qz::ProfilePoint> p(kPoints);
+    for (int i = 0; i < kPoints; ++i) {
+        const double x = XAt(i);
+        p[static_cast<std::size_t>(i)] = {true, static_cast<float>(x), static_cast<float>(z(x))};
+    }
+    return p;
+}
+
+inline qz::measure::Region R(double xMin, double xMax) {
+    qz::measure::Region r;
+    r.xMin = xMin;
+    r.xMax = xMax;
+    return r;
+}
+
+inline qz::measure::ToolSpec Tool(qz::measure::ToolKind kind, qz::measure::Region region,
+                                  qz::measure::Region second = {}) {
+    qz::measure::ToolSpec t;
+    t.name = "t";
+    t.kind = kind;
+    t.region = region;
+    t.second = second;
+    return t;
+}
+
+// Runs one tool on a profile.
+inline qz::measure::ToolResult RunOne(const qz::measure::ToolSpec &tool,
+                                      const std::vector<qz::ProfilePoint> &profile) {
+    qz::measure::Job job;
+    job.tools.push_back(tool);
+    qz::measure::Measurer m(job);
+    return m.Measure(profile).tools.at(0);
+}
+
+} // namespace qzmeasuretest
