@@ -12,13 +12,13 @@
 namespace qz {
 
 struct TrendStatistics {
-    std::uint64_t count = 0;     // profiles where the output has a value
+    std::uint64_t count = 0; // profiles where the output has a value
     double mean = 0.0;
-    double std = 0.0;            // sample standard deviation (0 below two values)
+    double std = 0.0; // sample standard deviation (0 below two values)
     double min = 0.0;
     double max = 0.0;
-    std::uint64_t failures = 0;  // profiles where a limit on the output failed
-    std::uint64_t noResult = 0;  // profiles where the tool gave no result
+    std::uint64_t failures = 0; // profiles where a limit on the output failed
+    std::uint64_t noResult = 0; // profiles where the tool gave no result
 };
 
 class MeasureHistory {

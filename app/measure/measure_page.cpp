@@ -162,8 +162,8 @@ MeasurePage::MeasurePage(QWidget *parent, std::vector<MeasureBinding> bindings)
         filling_ = false;
     });
     MakeLabel(this, QStringLiteral("Min / max:"), kRight, 246, 74);
-    limitMin_ = MakeSpin(this, QStringLiteral("MeasureLimitMin"), kField, 246, 70,
-                         QStringLiteral("none"));
+    limitMin_ =
+        MakeSpin(this, QStringLiteral("MeasureLimitMin"), kField, 246, 70, QStringLiteral("none"));
     limitMax_ = MakeSpin(this, QStringLiteral("MeasureLimitMax"), kField + 74, 246, 70,
                          QStringLiteral("none"));
     for (QDoubleSpinBox *spin : {xMin_, xMax_, x2Min_, x2Max_, param_, limitMin_, limitMax_})
@@ -200,8 +200,9 @@ MeasurePage::MeasurePage(QWidget *parent, std::vector<MeasureBinding> bindings)
     table_->verticalHeader()->setVisible(false);
     table_->verticalHeader()->setDefaultSectionSize(20);
     table_->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    // A click chooses the trend (named above it); no selection hides the
+    // row's pass or fail colour.
+    table_->setSelectionMode(QAbstractItemView::NoSelection);
     const int widths[] = {90, 80, 90, 50, 120};
     for (int c = 0; c < 5; ++c)
         table_->setColumnWidth(c, widths[c]);
@@ -227,8 +228,8 @@ MeasurePage::MeasurePage(QWidget *parent, std::vector<MeasureBinding> bindings)
     exportButton->setObjectName(QStringLiteral("MeasureExport"));
     exportButton->setGeometry(kRight, 556, 220, 22);
     connect(exportButton, &QPushButton::clicked, this, [this] {
-        const QString path = QFileDialog::getSaveFileName(
-            this, QStringLiteral("Export results"), QString(), QStringLiteral("CSV (*.csv)"));
+        const QString path = QFileDialog::getSaveFileName(this, QStringLiteral("Export results"),
+                                                          QString(), QStringLiteral("CSV (*.csv)"));
         if (!path.isEmpty())
             ExportResults(path);
     });
@@ -463,7 +464,9 @@ void MeasurePage::PlaceRegions() {
             continue;
         r.rect->topLeft->setCoords(region->xMin, 0.0);
         r.rect->bottomRight->setCoords(region->xMax, 1.0);
-        r.label->position->setCoords((region->xMin + region->xMax) / 2, 0.01);
+        // Staggered, so that the names of regions over each other stay readable.
+        const double row = static_cast<double>(&r - regions_.data()) * 0.07;
+        r.label->position->setCoords((region->xMin + region->xMax) / 2, 0.01 + std::fmod(row, 0.5));
     }
     if (isVisible())
         profile_->replot(QCustomPlot::rpQueuedReplot);
@@ -473,8 +476,8 @@ void MeasurePage::ShowToolSetup() {
     const int tool = toolList_->currentRow();
     const bool have = tool >= 0 && tool < static_cast<int>(job_.tools.size());
     filling_ = true;
-    for (QWidget *w : std::initializer_list<QWidget *>{xMin_, xMax_, limitOutput_, limitMin_,
-                                                        limitMax_})
+    for (QWidget *w :
+         std::initializer_list<QWidget *>{xMin_, xMax_, limitOutput_, limitMin_, limitMax_})
         w->setEnabled(have);
     limitOutput_->clear();
     if (!have) {
@@ -588,11 +591,13 @@ void MeasurePage::RebuildTable() {
         for (int k = 0; k < info.outputCount; ++k, ++row) {
             const auto &out = info.outputs[static_cast<std::size_t>(k)];
             const int l = LimitIndex(static_cast<int>(t), k);
-            const QString texts[] = {
-                QString::fromStdString(spec.name), QString::fromLatin1(out.name), QString(),
-                QString::fromLatin1(out.unit),
-                l >= 0 ? LimitText(spec.limits[static_cast<std::size_t>(l)]) : QString(),
-                QString()};
+            const QString texts[] = {QString::fromStdString(spec.name),
+                                     QString::fromLatin1(out.name),
+                                     QString(),
+                                     QString::fromLatin1(out.unit),
+                                     l >= 0 ? LimitText(spec.limits[static_cast<std::size_t>(l)])
+                                            : QString(),
+                                     QString()};
             for (int c = 0; c < 6; ++c) {
                 auto *item = new QTableWidgetItem(texts[c]);
                 if (c == 2)
@@ -611,9 +616,8 @@ void MeasurePage::FillTable() {
     for (std::size_t t = 0; t < job_.tools.size(); ++t) {
         const auto &spec = job_.tools[t];
         const int outputs = ms::InfoOf(spec.kind).outputCount;
-        const ms::ToolResult *tr = haveLatest_ && t < latest_.result.tools.size()
-                                       ? &latest_.result.tools[t]
-                                       : nullptr;
+        const ms::ToolResult *tr =
+            haveLatest_ && t < latest_.result.tools.size() ? &latest_.result.tools[t] : nullptr;
         for (int k = 0; k < outputs; ++k, ++row) {
             if (table_->item(row, 5) == nullptr)
                 return;
@@ -629,8 +633,8 @@ void MeasurePage::FillTable() {
                 value = Number(tr->values[static_cast<std::size_t>(k)]);
                 const int l = LimitIndex(static_cast<int>(t), k);
                 if (l >= 0 && static_cast<std::size_t>(l) < tr->limits.size()) {
-                    const bool pass = tr->limits[static_cast<std::size_t>(l)] ==
-                                      ms::LimitState::Pass;
+                    const bool pass =
+                        tr->limits[static_cast<std::size_t>(l)] == ms::LimitState::Pass;
                     state = pass ? QStringLiteral("pass") : QStringLiteral("fail");
                     colour = pass ? kPassColour : kFailColour;
                 }

@@ -30,9 +30,9 @@ namespace qz {
 
 // One measured profile, handed to the window thread by value.
 struct MeasuredProfile {
-    std::uint64_t sequence = 0;     // the packet's order in its feed
-    std::uint16_t measurement = 0;  // the scanner's measurement counter
-    std::uint64_t jobVersion = 0;   // SetJob's return for the job measured with
+    std::uint64_t sequence = 0;    // the packet's order in its feed
+    std::uint16_t measurement = 0; // the scanner's measurement counter
+    std::uint64_t jobVersion = 0;  // SetJob's return for the job measured with
     ReceiveTime time;
     measure::JobResult result;
 };

@@ -28,8 +28,8 @@ struct Page {
         std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
     std::shared_ptr<qz::ProfileSource> playback =
         std::make_shared<qz::ProfileSource>(qz::FeedSource::Playback, "Playback");
-    qz::MeasurePage page{nullptr,
-                         {{QStringLiteral("Live"), {live}}, {QStringLiteral("Playback"), {playback}}}};
+    qz::MeasurePage page{
+        nullptr, {{QStringLiteral("Live"), {live}}, {QStringLiteral("Playback"), {playback}}}};
 
     Page() {
         page.resize(646, 580);
@@ -84,13 +84,15 @@ private slots:
         const ms::Region before = p.page.job().tools[0].region;
         QVERIFY(before.xMax > before.xMin);
         const int y = plot->axisRect()->center().y();
-        const int centre = static_cast<int>(plot->xAxis->coordToPixel((before.xMin + before.xMax) / 2));
+        const int centre =
+            static_cast<int>(plot->xAxis->coordToPixel((before.xMin + before.xMax) / 2));
         // Drag the body 40 pixels to the right: moved, as wide as before.
         QTest::mousePress(plot, Qt::LeftButton, {}, QPoint(centre, y));
         QTest::mouseMove(plot, QPoint(centre + 20, y));
         QTest::mouseMove(plot, QPoint(centre + 40, y));
         QTest::mouseRelease(plot, Qt::LeftButton, {}, QPoint(centre + 40, y));
-        const double dx = plot->xAxis->pixelToCoord(centre + 40) - plot->xAxis->pixelToCoord(centre);
+        const double dx =
+            plot->xAxis->pixelToCoord(centre + 40) - plot->xAxis->pixelToCoord(centre);
         const ms::Region moved = p.page.job().tools[0].region;
         QVERIFY(std::abs(moved.xMin - (before.xMin + dx)) < 1e-6);
         QVERIFY(std::abs(moved.xMax - (before.xMax + dx)) < 1e-6);

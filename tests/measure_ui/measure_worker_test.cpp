@@ -92,9 +92,9 @@ TEST(MeasureWorker, MeasuresEveryPushedProfileOnceInOrderAsTheMeasurerDoes) {
         EXPECT_EQ(r.measurement, static_cast<std::uint16_t>(n));
         EXPECT_EQ(r.jobVersion, version);
         if (n % 97 == 0)
-            ExpectSame(r.result, MeasureDirectly(job, Profile(static_cast<std::uint16_t>(n),
-                                                              BoxRaw(n)),
-                                                 scale));
+            ExpectSame(
+                r.result,
+                MeasureDirectly(job, Profile(static_cast<std::uint16_t>(n), BoxRaw(n)), scale));
     }
     // 6000 units of 200 mm in 16384: about 73 mm, the mean limit fails.
     EXPECT_TRUE(results[0].result.tools[0].ok);

@@ -198,7 +198,9 @@ public:
                 const Summary &s = summaries_[t][static_cast<std::size_t>(k)];
                 const std::string name =
                     job_.tools[t].name + "." + info.outputs[static_cast<std::size_t>(k)].name;
-                const auto cell = [&](double v) { return s.count ? ms::CsvNumber(v) : std::string("-"); };
+                const auto cell = [&](double v) {
+                    return s.count ? ms::CsvNumber(v) : std::string("-");
+                };
                 std::snprintf(line, sizeof line,
                               "%-32s %-6s %10llu %12s %12s %12s %12s %9llu %9llu\n", name.c_str(),
                               info.outputs[static_cast<std::size_t>(k)].unit,
