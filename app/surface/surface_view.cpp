@@ -141,8 +141,12 @@ void SurfaceView::SetCollecting(bool on) {
     if (on) {
         if (bound_ < 0 || bound_ >= static_cast<int>(bindings_.size()))
             return;
-        for (const auto &source : bindings_[static_cast<std::size_t>(bound_)].sources)
-            if (auto s = source->Subscribe(kQueueCapacity))
+        // The queues of a binding share kQueueCapacity, so that binding two
+        // sources costs no more memory than one.
+        const auto &sources = bindings_[static_cast<std::size_t>(bound_)].sources;
+        const std::size_t capacity = kQueueCapacity / std::max<std::size_t>(1, sources.size());
+        for (const auto &source : sources)
+            if (auto s = source->Subscribe(capacity))
                 subscriptions_.push_back(std::move(s));
     } else {
         for (const auto &s : subscriptions_)

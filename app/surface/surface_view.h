@@ -41,6 +41,7 @@ class SurfaceView : public QWidget {
     Q_OBJECT
 
 public:
+    // Queued profiles of a binding, shared by its sources' queues.
     static constexpr std::size_t kQueueCapacity = 8192;
     static constexpr int kDefaultDepth = 1000;
     static constexpr int kColumns = 300;

@@ -318,7 +318,7 @@ std::string Kilo(double hz) {
 // The UDP worker receives the emulator's 10 kHz stream in alternating turns,
 // plain and recording to a file in `dir` through the page's Record control.
 // Each turn's figure is the CPU time of this whole process (acquisition,
-// view timer, the recorder's feed drain and writer threads) over its wall
+// view timer, the recorder's writer thread) over its wall
 // time; the median of each kind decides, so that a load spike during one
 // turn does not. Every recording is read back: the file must hold every
 // profile the worker received during that turn. Empty on success, else why not.
@@ -366,7 +366,8 @@ std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPor
         cpuRecording.push_back(percent);
         sent += s;
         received += r;
-        record->StopRecording();
+        record->StopRecording(); // returns at once: the file is finished in the background
+        RunUntil([record] { return !record->Recording(); }, 30);
         const qz::recording::RecorderStatus status = record->Status();
         std::printf("  recorder: written %llu, dropped %llu, gaps %llu\n",
                     static_cast<unsigned long long>(status.written),
@@ -383,6 +384,7 @@ std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPor
     }
     if (record->Recording())
         record->StopRecording();
+    RunUntil([record] { return !record->Recording(); }, 30);
     form->ButtonUDPResultClick();
     RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
     if (!error.empty())

@@ -223,6 +223,25 @@ TEST(FeedRecorder, TheWriterSleepsUntilAPacketComes) {
     EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), 3u);
 }
 
+TEST(FeedRecorder, ADurationLimitWakesASleepingWriter) {
+    auto udp = Source(qz::FeedSource::Udp);
+    TempPath file("duration.qzrec");
+    qz::FeedRecorder recorder;
+    rec::RecorderSettings settings;
+    settings.path = file.str();
+    settings.limits.seconds = 0.3;
+    std::string error;
+    ASSERT_TRUE(recorder.Start(udp, settings, &error)) << error;
+    udp->PushNow(PacketNumber(1).data());
+    // No packet after the first: the limit alone ends the recording, on time.
+    const auto start = std::chrono::steady_clock::now();
+    const rec::RecorderStatus s = WaitForEnd(recorder);
+    EXPECT_EQ(s.state, rec::RecorderState::Finished);
+    EXPECT_EQ(s.reason, rec::StopReason::DurationLimit);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), 1u);
+}
+
 TEST(FeedRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
     auto udp = Source(qz::FeedSource::Udp);
     TempPath file("limit.qzrec");

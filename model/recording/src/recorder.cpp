@@ -322,13 +322,18 @@ void Recorder::Run() {
             }
             // Sleeps until a packet or a stop comes, at most until the next
             // flush is due (with something to flush) or the duration limit.
+            // -1: only a packet or a stop ends the wait.
             std::int64_t waitNs = -1;
             if (unflushed)
-                waitNs = std::chrono::duration_cast<std::chrono::nanoseconds>(lastFlush +
-                                                                              flushInterval_ - now)
-                             .count();
+                waitNs =
+                    std::max<std::int64_t>(0, std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                                  lastFlush + flushInterval_ - now)
+                                                  .count());
             if (deadlineNs_ != 0) {
-                const std::int64_t left = deadlineNs_ - ReceiveTime::Now().monotonicNs;
+                // Never negative: a limit that passed since the check above
+                // ends the wait at once.
+                const std::int64_t left =
+                    std::max<std::int64_t>(0, deadlineNs_ - ReceiveTime::Now().monotonicNs);
                 waitNs = waitNs < 0 ? left : std::min(waitNs, left);
             }
             WaitForWork(waitNs < 0 ? -1
