@@ -386,16 +386,7 @@ bool MeasurePage::SaveJobFile(const QString &path) {
         ShowMessage(QStringLiteral("The job has no tools"));
         return false;
     }
-    QSaveFile file(path);
-    const std::string text = ms::JobToJson(job_);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(text.data(), static_cast<qint64>(text.size())) !=
-            static_cast<qint64>(text.size()) ||
-        !file.commit()) {
-        ShowMessage(QStringLiteral("Cannot write %1: %2").arg(path, file.errorString()));
-        return false;
-    }
-    return true;
+    return WriteWhole(path, ms::JobToJson(job_));
 }
 
 bool MeasurePage::ExportResults(const QString &path) {
@@ -406,6 +397,11 @@ bool MeasurePage::ExportResults(const QString &path) {
     std::string text = ms::ResultCsvHeader(job_);
     for (const auto &p : history_.kept())
         ms::AppendResultCsvRow(text, job_, p.sequence, p.measurement, p.result);
+    return WriteWhole(path, text);
+}
+
+bool MeasurePage::WriteWhole(const QString &path, const std::string &text) {
+    // Written beside and renamed over: a failed write leaves no part file.
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(text.data(), static_cast<qint64>(text.size())) !=

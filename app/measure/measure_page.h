@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QString>
@@ -75,7 +76,6 @@ public:
     void Tick();
     // The result shown in the trend (a row of the results table).
     void ChooseTrend(int tool, int output);
-    // Waits (bounded) until the worker has measured at least n profiles.
     const MeasureWorker &worker() const { return worker_; }
     const MeasureHistory &history() const { return history_; }
     const TrendStatistics &trend() const { return trendStats_; }
@@ -112,6 +112,7 @@ private:
     void UpdateTrend();
     void PlotLatest(const FeedPacket &packet);
     void ShowMessage(const QString &text);
+    bool WriteWhole(const QString &path, const std::string &text);
     measure::Region *RegionOf(int tool, int which);
     int LimitIndex(int tool, int output) const;
 

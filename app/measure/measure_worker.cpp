@@ -78,14 +78,17 @@ void MeasureWorker::Run() {
         // Read before draining: a push after the drain changes it, so the
         // wait below returns at once instead of missing that packet.
         const std::uint32_t seen = signal_.load(std::memory_order_acquire);
-        while (queue_.TryPop(packet))
+        // A stop ends the pass after the profile in hand: what is still
+        // queued is left unmeasured, so a stop takes one profile's time.
+        while (!stop_.load(std::memory_order_relaxed) && queue_.TryPop(packet))
             Process(packet);
         if (stop_.load())
             break;
         signal_.wait(seen, std::memory_order_acquire);
     }
-    while (queue_.TryPop(packet))
-        Process(packet);
+    // Left for the next Start: nothing of this binding.
+    while (queue_.TryPop(packet)) {
+    }
 }
 
 void MeasureWorker::Process(const FeedPacket &packet) {

@@ -51,8 +51,8 @@ public:
     // Subscribes to the sources and starts the thread (stops a running one
     // first). False when a source has no room for another subscriber.
     bool Start(const std::vector<std::shared_ptr<ProfileSource>> &sources);
-    // Unsubscribes, asks the thread to stop, wakes and joins it. Profiles
-    // still queued are measured first (the queue is bounded).
+    // Unsubscribes, asks the thread to stop, wakes and joins it: within the
+    // time of the profile being measured. Profiles still queued are dropped.
     void Stop();
     bool running() const { return thread_.joinable(); }
 
