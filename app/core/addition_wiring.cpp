@@ -4,10 +4,11 @@
 // (bound to the live sources or the playback), the stream-health row under
 // the counters of the "UDP" page, the parameter-file buttons under the
 // block's four buttons, the Record controls of the "Result viewer" and "UDP"
-// pages and the "Playback" page after "Surface", and the note a running
+// pages and the "Playback" page after "Surface", the "Measure" page after
+// "Playback" (bound like "Surface"), and the note a running
 // recording takes of each parameter block written to the scanner. The pieces
 // themselves live in app/source, app/feed, app/surface, app/health,
-// app/config and app/recording. Each view is bound to its source: the
+// app/config, app/recording and app/measure. Each view is bound to its source: the
 // Record control of the "Result viewer" page to the TCP source, that of the
 // "UDP" page to the UDP source, the "Playback" page to the playback source,
 // which carries its recording's scale and never touches the connected
@@ -27,6 +28,7 @@
 #include "core/worker_threads.h"
 #include "health/stream_health.h"
 #include "health/stream_health_labels.h"
+#include "measure/measure_page.h"
 #include "model/profile_packet.h"
 #include "recording/playback_page.h"
 #include "recording/record_controls.h"
@@ -105,6 +107,15 @@ void TFormMain::BuildAdditions() {
                                          kRecordTop, a.sources.udp, header);
     qz::StreamHealthLabels *health = a.UdpStreamHealth;
     a.UdpRecord->SetComputerDrops([health] { return health->computerDrops(); });
+
+    a.TabSheetMeasure = new QWidget(PageControlQZ417);
+    a.TabSheetMeasure->setObjectName(QStringLiteral("TabSheetMeasure"));
+    PageControlQZ417->addTab(a.TabSheetMeasure, QStringLiteral("Measure"));
+    a.MeasureView = new qz::MeasurePage(a.TabSheetMeasure,
+                                        {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
+                                         {QStringLiteral("Playback"), {a.sources.playback}}});
+    a.MeasureView->setObjectName(QStringLiteral("MeasureView"));
+    a.MeasureView->setGeometry(0, 0, 646, 580);
 }
 
 void qz::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,

@@ -1,7 +1,7 @@
 // The pieces added beside the window's own pages, as TFormMain holds them:
 // created and wired by TFormMain::BuildAdditions (addition_wiring.cpp); each
 // lives in its own folder (app/source, app/feed, app/surface, app/health,
-// app/config, app/recording). Widgets are owned by their Qt parents.
+// app/config, app/recording, app/measure). Widgets are owned by their Qt parents.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +13,7 @@ class QWidget;
 
 namespace qz {
 
+class MeasurePage;
 class ParamsFileButtons;
 class PlaybackPage;
 class RecordControls;
@@ -37,6 +38,9 @@ struct WindowAdditions {
     // The "Playback" page after "Surface" (app/recording).
     QWidget *TabSheetPlayback = nullptr;
     qz::PlaybackPage *PlaybackView = nullptr;
+    // The "Measure" page after "Playback" (app/measure).
+    QWidget *TabSheetMeasure = nullptr;
+    qz::MeasurePage *MeasureView = nullptr;
 };
 
 // A parameter block (QZ417_CONFIG_SIZE bytes) was written to the scanner at

@@ -145,7 +145,7 @@ private slots:
         qztest::EmulatedWindow::CloseMessageBoxes();
         StopUdp();
         QCOMPARE(f().Additions().sources.udp->feed()->subscriberCount(),
-                 1); // the surface page's own
+                 2); // the "Surface" and "Measure" pages' own
     }
 };
 

@@ -86,7 +86,7 @@ private slots:
 
     void addedPagesComeAfterTheWindowsOwn() {
         QTabWidget *tabs = form_->PageControlQZ417;
-        QCOMPARE(tabs->count(), 6);
+        QCOMPARE(tabs->count(), 7);
         QCOMPARE(tabs->indexOf(form_->TabSheetSearch), 0);
         QCOMPARE(tabs->indexOf(form_->TabSheetResultViewer), 1);
         QCOMPARE(tabs->indexOf(form_->TabSheetImageGrabber), 2);
@@ -95,6 +95,8 @@ private slots:
         QCOMPARE(tabs->tabText(4), QStringLiteral("Surface"));
         QCOMPARE(tabs->indexOf(form_->Additions().TabSheetPlayback), 5);
         QCOMPARE(tabs->tabText(5), QStringLiteral("Playback"));
+        QCOMPARE(tabs->indexOf(form_->Additions().TabSheetMeasure), 6);
+        QCOMPARE(tabs->tabText(6), QStringLiteral("Measure"));
         // Not connected: the window's own visible pages, and the surface.
         QVERIFY(tabs->isTabVisible(0));
         QVERIFY(!tabs->isTabVisible(1));
@@ -102,6 +104,7 @@ private slots:
         QVERIFY(tabs->isTabVisible(3));
         QVERIFY(tabs->isTabVisible(4));
         QVERIFY(tabs->isTabVisible(5));
+        QVERIFY(tabs->isTabVisible(6));
         // The health row lies below the counters, inside the page.
         tabs->setCurrentWidget(form_->TabSheetUDP);
         QCoreApplication::processEvents();

@@ -18,6 +18,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "model/measure/measurer.h"
+#include "model/measure/result_csv.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
@@ -90,21 +91,6 @@ struct Summary {
     double Std() const { return count > 1 ? std::sqrt(m2 / static_cast<double>(count - 1)) : 0.0; }
 };
 
-std::string Number(double v) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%.7g", v);
-    return text;
-}
-
-std::string CsvField(const std::string &text) {
-    if (text.find_first_of(",\"\r\n") == std::string::npos)
-        return text;
-    std::string out = "\"";
-    for (const char c : text)
-        out += c == '"' ? std::string("\"\"") : std::string(1, c);
-    return out + "\"";
-}
-
 const char *LimitText(ms::LimitState s) {
     switch (s) {
     case ms::LimitState::Pass:
@@ -127,17 +113,8 @@ public:
             noResult_.push_back(0);
             failed_.push_back(0);
         }
-        if (!json_) {
-            std::string header = "profile,measurement";
-            for (const auto &t : job.tools) {
-                const auto &info = ms::InfoOf(t.kind);
-                for (int k = 0; k < info.outputCount; ++k)
-                    header += "," + CsvField(t.name + "." +
-                                             info.outputs[static_cast<std::size_t>(k)].name);
-                header += "," + CsvField(t.name + ".state");
-            }
-            Write(header + ",passed\n");
-        }
+        if (!json_)
+            Write(ms::ResultCsvHeader(job));
     }
 
     void Add(std::uint64_t profile, std::uint16_t measurement, const ms::JobResult &r) {
@@ -203,7 +180,9 @@ public:
                 const Summary &s = summaries_[t][static_cast<std::size_t>(k)];
                 const std::string name =
                     job_.tools[t].name + "." + info.outputs[static_cast<std::size_t>(k)].name;
-                const auto cell = [&](double v) { return s.count ? Number(v) : std::string("-"); };
+                const auto cell = [&](double v) {
+                    return s.count ? ms::CsvNumber(v) : std::string("-");
+                };
                 std::snprintf(line, sizeof line,
                               "%-32s %-6s %10llu %12s %12s %12s %12s %9llu %9llu\n", name.c_str(),
                               info.outputs[static_cast<std::size_t>(k)].unit,
@@ -224,20 +203,8 @@ private:
     }
 
     void WriteCsv(std::uint64_t profile, std::uint16_t measurement, const ms::JobResult &r) {
-        line_ = std::to_string(profile) + "," + std::to_string(measurement);
-        for (std::size_t t = 0; t < r.tools.size(); ++t) {
-            const auto &tr = r.tools[t];
-            const auto &info = ms::InfoOf(job_.tools[t].kind);
-            for (int k = 0; k < info.outputCount; ++k) {
-                line_ += ',';
-                if (tr.ok)
-                    line_ += Number(tr.values[static_cast<std::size_t>(k)]);
-            }
-            line_ += ',';
-            line_ += tr.ok ? (tr.passed ? "pass" : "fail")
-                           : CsvField(std::string("no result: ") + tr.reason);
-        }
-        line_ += r.passed ? ",1\n" : ",0\n";
+        line_.clear();
+        ms::AppendResultCsvRow(line_, job_, profile, measurement, r);
         Write(line_);
     }
 

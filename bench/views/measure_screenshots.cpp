@@ -1,0 +1,108 @@
+// qz417measure_screenshots: the "Measure" page measuring the emulated
+// scanner's conveyor: a step tool on the tall box (its height above the belt),
+// a height tool and a line tool on its top, with limits that pass and fail,
+// and the trend of the box's height. Saved as a PNG for the documentation.
+// Not a test; run it under xvfb-run:
+//
+//   xvfb-run -a qz417measure_screenshots <output directory>
+#include <cstdio>
+#include <filesystem>
+
+#include <QApplication>
+#include <QPushButton>
+#include <QTabWidget>
+#include <QTableWidget>
+
+#include "core/app_state.h"
+#include "core/form_main.h"
+#include "core/window_additions.h"
+#include "core/window_fonts.h"
+#include "emulator.h"
+#include "measure/measure_page.h"
+#include "model/measure/job.h"
+#include "screenshot_support.h"
+
+namespace fs = std::filesystem;
+namespace ms = qz::measure;
+using qzshot::Pause;
+using qzshot::Save;
+using qzshot::WaitFor;
+
+namespace {
+
+// The scene's objects are laid out for a 200 mm field; the belt's is wider.
+constexpr double kXScale = (140 + (230 - 140) * 0.7) / 200;
+
+ms::Job BoxJob() {
+    ms::ToolSpec step;
+    step.name = "box";
+    step.kind = ms::ToolKind::Step;
+    step.region = {-35 * kXScale, 5 * kXScale}; // the belt left of the tall box
+    step.second = {20 * kXScale, 75 * kXScale}; // its top
+    step.limits.push_back({0, -70.3, -69.7});
+    ms::ToolSpec top;
+    top.name = "top";
+    top.kind = ms::ToolKind::Height;
+    top.region = step.second;
+    top.limits.push_back({2, 106.0, 109.0});        // mean
+    top.limits.push_back({1, std::nan(""), 108.5}); // max: the tilted top exceeds it
+    ms::ToolSpec line = top;
+    line.name = "topline";
+    line.kind = ms::ToolKind::Line;
+    line.limits = {{0, 2.5, 3.5}}; // angle
+    return {{step, top, line}};
+}
+
+} // namespace
+
+int main(int argc, char *argv[]) {
+    QApplication app(argc, argv);
+    QApplication::setFont(qz::WindowFont());
+    const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
+    fs::create_directories(out);
+
+    qz::ResetAppState();
+    qzsim::EmulatorOptions options;
+    options.streamRateHz = 150; // 1000 profiles: one round of the belt
+    qzsim::Emulator sim(options);
+    if (!qzshot::StartScanner(sim))
+        return 1;
+    TFormMain *form = qzshot::ShowWindowAndSearch();
+    if (form == nullptr)
+        return 1;
+
+    int failures = 0;
+    qz::MeasurePage *page = form->Additions().MeasureView;
+    form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetMeasure);
+    if (!page->ApplyJob(BoxJob()))
+        ++failures;
+    page->SelectTool(0);
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
+    // A whole round of the belt in the trend, then stop on the tall box.
+    const auto onBox = [page] {
+        const auto &kept = page->history().kept();
+        return kept.size() >= 900 && kept.back().result.tools[0].ok &&
+               kept.back().result.tools[0].values[0] < -60;
+    };
+    if (!WaitFor(onBox, 30000)) {
+        std::fprintf(stderr, "the tall box did not pass\n");
+        ++failures;
+    }
+    Pause(250);
+    form->ButtonUDPResult->click();
+    WaitFor([] { return WorkerMode == 0; }, 5000);
+    Pause(200);
+    // The trend of the box's height: its row in the results table.
+    QTableWidget *table = page->resultsTable();
+    emit table->cellClicked(0, 0);
+    Pause(300);
+    failures += !Save(*form, out / "screenshot-measure.png");
+
+    form->close();
+    form->ShutdownWorkers();
+    delete form;
+    FormMain = nullptr;
+    sim.stop();
+    return failures == 0 ? 0 : 1;
+}
