@@ -14,6 +14,7 @@
 #include "recording/export_dialog.h"
 #include "recording/record_controls.h"
 #include "recording/save_folder.h"
+#include "source/profile_source.h"
 
 class SaveFolderTest : public QObject {
     Q_OBJECT
@@ -24,8 +25,8 @@ private:
     // Clicks "Record", reads the file the dialog proposes and cancels it.
     QString ProposedRecordingFile() {
         QWidget page;
-        qz::RecordControls controls(&page, "Probe", 10, 200, 10, qz::ProfileFeed::Create(),
-                                    qz::FeedSource::Udp,
+        qz::RecordControls controls(&page, "Probe", 10, 200, 10,
+                                    std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP"),
                                     [] { return qz::recording::RecordingHeader{}; });
         QString proposed;
         bool seen = false;
