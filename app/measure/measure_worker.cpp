@@ -92,7 +92,6 @@ void MeasureWorker::Run() {
 }
 
 void MeasureWorker::Process(const FeedPacket &packet) {
-    received_.fetch_add(1, std::memory_order_relaxed);
     const std::uint64_t version = jobVersion_.load(std::memory_order_acquire);
     if (version != threadJobVersion_) {
         std::shared_ptr<const measure::Job> job;
@@ -113,18 +112,24 @@ void MeasureWorker::Process(const FeedPacket &packet) {
     if (measuring) {
         DecodePacket(view, packet.scale, points_);
         out.result = measurer_->Measure(points_);
-        measured_.fetch_add(1, std::memory_order_relaxed);
     }
-    const std::lock_guard lock(resultMutex_);
-    latest_ = packet;
-    haveLatest_ = true;
-    if (!measuring)
-        return;
-    if (results_.size() >= kResultCapacity) {
-        results_.pop_front();
-        resultsDropped_.fetch_add(1, std::memory_order_relaxed);
+    {
+        const std::lock_guard lock(resultMutex_);
+        latest_ = packet;
+        haveLatest_ = true;
+        if (measuring) {
+            if (results_.size() >= kResultCapacity) {
+                results_.pop_front();
+                resultsDropped_.fetch_add(1, std::memory_order_relaxed);
+            }
+            results_.push_back(std::move(out));
+        }
     }
-    results_.push_back(std::move(out));
+    // Counted once its result can be taken: whoever reads the count finds
+    // the result of every profile it counts.
+    if (measuring)
+        measured_.fetch_add(1, std::memory_order_release);
+    received_.fetch_add(1, std::memory_order_release);
 }
 
 } // namespace qz

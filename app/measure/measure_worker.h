@@ -68,9 +68,10 @@ public:
     bool TakeLatest(FeedPacket &out);
 
     // Profiles received, measured (with a job) and lost to a full queue or
-    // a full result list.
-    std::uint64_t received() const { return received_.load(std::memory_order_relaxed); }
-    std::uint64_t measured() const { return measured_.load(std::memory_order_relaxed); }
+    // a full result list. A profile counts as received and measured once
+    // its result can be taken (TakeResults).
+    std::uint64_t received() const { return received_.load(std::memory_order_acquire); }
+    std::uint64_t measured() const { return measured_.load(std::memory_order_acquire); }
     std::uint64_t dropped() const {
         return queueDropped_.load(std::memory_order_relaxed) +
                resultsDropped_.load(std::memory_order_relaxed);

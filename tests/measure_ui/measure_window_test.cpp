@@ -107,7 +107,7 @@ private slots:
             // The height tool's mean lies on that line within the region.
             const auto &top = p.result.tools[1];
             QVERIFY(top.ok);
-            const ms::Region &r = BoxJob().tools[1].region;
+            const ms::Region r = BoxJob().tools[1].region;
             const double low = kBeltZ - kBoxHeight + r.xMin * kTilt - 0.1;
             const double high = kBeltZ - kBoxHeight + r.xMax * kTilt + 0.1;
             QVERIFY2(top.values[2] > low && top.values[2] < high,
