@@ -1,5 +1,6 @@
 #include "health/stream_health_labels.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <QLabel>
@@ -32,11 +33,17 @@ StreamHealthLabels::StreamHealthLabels(QWidget *page, int top, int captionWidth,
               captionWidth);
     outOfOrder_ = MakeLabel(page, "LabelOutOfOrderUDP", QStringLiteral("0"),
                             secondColumn + captionWidth + 2, top, valueWidth);
-    // Over the chart's top margin, shown while a stream is tracked.
-    receive_ = MakeLabel(page, "LabelReceiveUDP", QString(), 8, 4, width);
+    // In the chart's top left corner, shown while a stream is tracked: two
+    // short lines, narrow enough to leave the chart's centred title free.
+    const int cornerWidth = std::min(width, kCornerWidth);
+    receive_ = MakeLabel(page, "LabelReceiveUDP", QString(), 8, 4, cornerWidth);
+    receive_->resize(cornerWidth, 32);
     receive_->setStyleSheet(QStringLiteral("background: rgba(255, 255, 255, 210);"));
     receive_->hide();
-    warning_ = MakeLabel(page, "LabelReceiveWarningUDP", QString(), 8, 20, width);
+    warning_ = MakeLabel(page, "LabelReceiveWarningUDP", QString(), 8, 38, cornerWidth);
+    warning_->resize(cornerWidth, 48);
+    warning_->setWordWrap(true);
+    warning_->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     warning_->setStyleSheet(
         QStringLiteral("background: rgba(255, 255, 255, 210); color: rgb(180, 0, 0);"));
     warning_->hide();
@@ -94,7 +101,7 @@ void StreamHealthLabels::Refresh(const std::optional<SocketReceive> &socket,
                        .arg(network)
                        .arg(drops_ ? QString::number(computer) : QStringLiteral("?"));
     if (grantedBytes_ > 0) {
-        text += QStringLiteral("   Receive buffer: %1 KiB").arg(grantedBytes_ / 1024);
+        text += QStringLiteral("\nReceive buffer: %1 KiB").arg(grantedBytes_ / 1024);
         if (rate > 0)
             text +=
                 QStringLiteral(" (%1 ms)").arg(BufferMilliseconds(grantedBytes_, rate), 0, 'f', 1);

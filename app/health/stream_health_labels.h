@@ -26,10 +26,13 @@ class StreamHealthLabels : public QObject {
 
 public:
     static constexpr int kRefreshMs = 1000;
+    // Width of the receive lines and the warning in the chart's corner.
+    static constexpr int kCornerWidth = 270;
 
     // Four labels on `page`, on the row at `top`: captions at x = 4 and
-    // x = secondColumn, values after each caption. The receive line and the
-    // warning lie over the page's top, from x = 8, `width` wide.
+    // x = secondColumn, values after each caption. The receive lines and the
+    // warning lie in the page's top left corner, from x = 8, at most
+    // kCornerWidth wide (`width` when narrower).
     StreamHealthLabels(QWidget *page, int top, int captionWidth, int valueWidth, int secondColumn,
                        int width = 624);
 
