@@ -32,7 +32,7 @@ std::vector<double> MeasureHistory::Values(std::size_t tool, int output) const {
 }
 
 TrendStatistics MeasureHistory::Statistics(std::size_t tool, int output,
-                                           const measure::ToolSpec &spec) const {
+                                           const measure::ToolSetup &setup) const {
     TrendStatistics s;
     double mean = 0.0, m2 = 0.0;
     for (const auto &p : kept_) {
@@ -43,8 +43,8 @@ TrendStatistics MeasureHistory::Statistics(std::size_t tool, int output,
             ++s.noResult;
             continue;
         }
-        for (std::size_t l = 0; l < spec.limits.size() && l < tr.limits.size(); ++l)
-            if (spec.limits[l].output == output && tr.limits[l] == measure::LimitState::Fail) {
+        for (std::size_t l = 0; l < setup.limits.size() && l < tr.limits.size(); ++l)
+            if (setup.limits[l].output == output && tr.limits[l] == measure::LimitState::Fail) {
                 ++s.failures;
                 break;
             }

@@ -34,8 +34,8 @@ public:
     // The values of output `output` of tool `tool` (NaN where it has no
     // result), oldest first.
     std::vector<double> Values(std::size_t tool, int output) const;
-    // Their statistics; limits are those of `spec` on that output.
-    TrendStatistics Statistics(std::size_t tool, int output, const measure::ToolSpec &spec) const;
+    // Their statistics; limits are those of `setup` on that output.
+    TrendStatistics Statistics(std::size_t tool, int output, const measure::ToolSetup &setup) const;
 
 private:
     std::size_t depth_;

@@ -270,8 +270,8 @@ QCPItemRect *MeasurePage::regionItem(int tool, int which) const {
 ms::Region *MeasurePage::RegionOf(int tool, int which) {
     if (tool < 0 || tool >= static_cast<int>(job_.tools.size()))
         return nullptr;
-    auto &spec = job_.tools[static_cast<std::size_t>(tool)];
-    return which == 0 ? &spec.region : &spec.second;
+    auto &setup = job_.tools[static_cast<std::size_t>(tool)];
+    return which == 0 ? &setup.region : &setup.second;
 }
 
 int MeasurePage::LimitIndex(int tool, int output) const {
@@ -296,7 +296,7 @@ bool MeasurePage::ApplyJob(ms::Job job) {
     const bool sameShape =
         job.tools.size() == job_.tools.size() &&
         std::equal(job.tools.begin(), job.tools.end(), job_.tools.begin(),
-                   [](const ms::ToolSpec &a, const ms::ToolSpec &b) { return a.kind == b.kind; });
+                   [](const ms::ToolSetup &a, const ms::ToolSetup &b) { return a.kind == b.kind; });
     try {
         jobVersion_ = worker_.SetJob(job.tools.empty() ? std::nullopt : std::optional(job));
     } catch (const ms::JobError &e) {
@@ -325,26 +325,26 @@ bool MeasurePage::ApplyJob(ms::Job job) {
 
 void MeasurePage::AddTool(ms::ToolKind kind) {
     ms::Job job = job_;
-    ms::ToolSpec spec;
-    spec.kind = kind;
+    ms::ToolSetup setup;
+    setup.kind = kind;
     const std::string base = ms::InfoOf(kind).name;
     for (int n = 1;; ++n) {
-        spec.name = base + std::to_string(n);
+        setup.name = base + std::to_string(n);
         if (std::none_of(job.tools.begin(), job.tools.end(),
-                         [&](const ms::ToolSpec &t) { return t.name == spec.name; }))
+                         [&](const ms::ToolSetup &t) { return t.name == setup.name; }))
             break;
     }
     const QCPRange x = profile_->xAxis->range();
     const double w = x.size() / 8;
     if (TwoRegions(kind)) {
-        spec.region = {x.center() - 2 * w, x.center() - w / 2};
-        spec.second = {x.center() + w / 2, x.center() + 2 * w};
+        setup.region = {x.center() - 2 * w, x.center() - w / 2};
+        setup.second = {x.center() + w / 2, x.center() + 2 * w};
     } else {
-        spec.region = {x.center() - w, x.center() + w};
+        setup.region = {x.center() - w, x.center() + w};
     }
     if (kind == ms::ToolKind::Edge || kind == ms::ToolKind::Width)
-        spec.level = profile_->yAxis->range().center();
-    job.tools.push_back(spec);
+        setup.level = profile_->yAxis->range().center();
+    job.tools.push_back(setup);
     if (ApplyJob(std::move(job)))
         toolList_->setCurrentRow(static_cast<int>(job_.tools.size()) - 1);
 }
@@ -483,35 +483,35 @@ void MeasurePage::ShowToolSetup() {
         filling_ = false;
         return;
     }
-    const ms::ToolSpec &spec = job_.tools[static_cast<std::size_t>(tool)];
-    const ms::ToolInfo &info = ms::InfoOf(spec.kind);
-    xMin_->setValue(spec.region.xMin);
-    xMax_->setValue(spec.region.xMax);
-    const bool two = TwoRegions(spec.kind);
+    const ms::ToolSetup &setup = job_.tools[static_cast<std::size_t>(tool)];
+    const ms::ToolInfo &info = ms::InfoOf(setup.kind);
+    xMin_->setValue(setup.region.xMin);
+    xMax_->setValue(setup.region.xMax);
+    const bool two = TwoRegions(setup.kind);
     x2Min_->setEnabled(two);
     x2Max_->setEnabled(two);
-    x2Min_->setValue(two ? spec.second.xMin : 0.0);
-    x2Max_->setValue(two ? spec.second.xMax : 0.0);
+    x2Min_->setValue(two ? setup.second.xMin : 0.0);
+    x2Max_->setValue(two ? setup.second.xMax : 0.0);
     param_->setEnabled(true);
     param_->setSpecialValueText(QString());
-    switch (spec.kind) {
+    switch (setup.kind) {
     case ms::ToolKind::Edge:
     case ms::ToolKind::Width:
         paramCaption_->setText(QStringLiteral("Level, mm:"));
-        param_->setValue(spec.level);
+        param_->setValue(setup.level);
         break;
     case ms::ToolKind::Gap:
         paramCaption_->setText(QStringLiteral("Tolerance:"));
-        param_->setValue(spec.gapTolerance);
+        param_->setValue(setup.gapTolerance);
         break;
     case ms::ToolKind::Area:
         paramCaption_->setText(QStringLiteral("Base Z, mm:"));
-        param_->setValue(spec.baseOffset);
+        param_->setValue(setup.baseOffset);
         break;
     case ms::ToolKind::Step:
         paramCaption_->setText(QStringLiteral("Reference X:"));
         param_->setSpecialValueText(QStringLiteral("auto"));
-        SetSpin(param_, spec.referenceX);
+        SetSpin(param_, setup.referenceX);
         break;
     default:
         paramCaption_->setText(QStringLiteral("Parameter:"));
@@ -522,7 +522,7 @@ void MeasurePage::ShowToolSetup() {
         limitOutput_->addItem(QString::fromLatin1(info.outputs[static_cast<std::size_t>(k)].name));
     const int l = LimitIndex(tool, 0);
     const ms::Limit none;
-    const ms::Limit &limit = l >= 0 ? spec.limits[static_cast<std::size_t>(l)] : none;
+    const ms::Limit &limit = l >= 0 ? setup.limits[static_cast<std::size_t>(l)] : none;
     SetSpin(limitMin_, limit.min);
     SetSpin(limitMax_, limit.max);
     filling_ = false;
@@ -533,26 +533,26 @@ void MeasurePage::ReadToolSetup() {
     if (tool < 0 || tool >= static_cast<int>(job_.tools.size()))
         return;
     ms::Job job = job_;
-    ms::ToolSpec &spec = job.tools[static_cast<std::size_t>(tool)];
-    spec.region.xMin = xMin_->value();
-    spec.region.xMax = xMax_->value();
-    if (TwoRegions(spec.kind)) {
-        spec.second.xMin = x2Min_->value();
-        spec.second.xMax = x2Max_->value();
+    ms::ToolSetup &setup = job.tools[static_cast<std::size_t>(tool)];
+    setup.region.xMin = xMin_->value();
+    setup.region.xMax = xMax_->value();
+    if (TwoRegions(setup.kind)) {
+        setup.second.xMin = x2Min_->value();
+        setup.second.xMax = x2Max_->value();
     }
-    switch (spec.kind) {
+    switch (setup.kind) {
     case ms::ToolKind::Edge:
     case ms::ToolKind::Width:
-        spec.level = param_->value();
+        setup.level = param_->value();
         break;
     case ms::ToolKind::Gap:
-        spec.gapTolerance = param_->value();
+        setup.gapTolerance = param_->value();
         break;
     case ms::ToolKind::Area:
-        spec.baseOffset = param_->value();
+        setup.baseOffset = param_->value();
         break;
     case ms::ToolKind::Step:
-        spec.referenceX = SpinValue(param_);
+        setup.referenceX = SpinValue(param_);
         break;
     default:
         break;
@@ -563,11 +563,11 @@ void MeasurePage::ReadToolSetup() {
         const int l = LimitIndex(tool, output);
         const bool any = std::isfinite(limit.min) || std::isfinite(limit.max);
         if (l >= 0 && any)
-            spec.limits[static_cast<std::size_t>(l)] = limit;
+            setup.limits[static_cast<std::size_t>(l)] = limit;
         else if (l >= 0)
-            spec.limits.erase(spec.limits.begin() + l);
+            setup.limits.erase(setup.limits.begin() + l);
         else if (any)
-            spec.limits.push_back(limit);
+            setup.limits.push_back(limit);
     }
     if (!ApplyJob(std::move(job)))
         ShowToolSetup(); // back to the job's values
@@ -582,16 +582,16 @@ void MeasurePage::RebuildTable() {
     table_->setRowCount(rows);
     int row = 0;
     for (std::size_t t = 0; t < job_.tools.size(); ++t) {
-        const auto &spec = job_.tools[t];
-        const auto &info = ms::InfoOf(spec.kind);
+        const auto &setup = job_.tools[t];
+        const auto &info = ms::InfoOf(setup.kind);
         for (int k = 0; k < info.outputCount; ++k, ++row) {
             const auto &out = info.outputs[static_cast<std::size_t>(k)];
             const int l = LimitIndex(static_cast<int>(t), k);
-            const QString texts[] = {QString::fromStdString(spec.name),
+            const QString texts[] = {QString::fromStdString(setup.name),
                                      QString::fromLatin1(out.name),
                                      QString(),
                                      QString::fromLatin1(out.unit),
-                                     l >= 0 ? LimitText(spec.limits[static_cast<std::size_t>(l)])
+                                     l >= 0 ? LimitText(setup.limits[static_cast<std::size_t>(l)])
                                             : QString(),
                                      QString()};
             for (int c = 0; c < 6; ++c) {
@@ -610,8 +610,8 @@ void MeasurePage::RebuildTable() {
 void MeasurePage::FillTable() {
     int row = 0;
     for (std::size_t t = 0; t < job_.tools.size(); ++t) {
-        const auto &spec = job_.tools[t];
-        const int outputs = ms::InfoOf(spec.kind).outputCount;
+        const auto &setup = job_.tools[t];
+        const int outputs = ms::InfoOf(setup.kind).outputCount;
         const ms::ToolResult *tr =
             haveLatest_ && t < latest_.result.tools.size() ? &latest_.result.tools[t] : nullptr;
         for (int k = 0; k < outputs; ++k, ++row) {
@@ -662,13 +662,13 @@ void MeasurePage::UpdateTrend() {
         return;
     }
     const auto tool = static_cast<std::size_t>(trendTool_);
-    const auto &spec = job_.tools[tool];
-    const auto &out = ms::InfoOf(spec.kind).outputs[static_cast<std::size_t>(trendOutput_)];
+    const auto &setup = job_.tools[tool];
+    const auto &out = ms::InfoOf(setup.kind).outputs[static_cast<std::size_t>(trendOutput_)];
     trendTitle_->setText(QStringLiteral("Trend: %1.%2, %3, last %4 profiles")
-                             .arg(QString::fromStdString(spec.name), QString::fromLatin1(out.name),
+                             .arg(QString::fromStdString(setup.name), QString::fromLatin1(out.name),
                                   QString::fromLatin1(out.unit))
                              .arg(history_.depth()));
-    trendStats_ = history_.Statistics(tool, trendOutput_, spec);
+    trendStats_ = history_.Statistics(tool, trendOutput_, setup);
     const TrendStatistics &s = trendStats_;
     QString text = QStringLiteral("Count: %1\n").arg(s.count);
     if (s.count > 0)
@@ -761,8 +761,8 @@ bool MeasurePage::eventFilter(QObject *watched, QEvent *event) {
     if (type == QEvent::MouseMove && drag_ != Drag::None) {
         const RegionItem &item = regions_[static_cast<std::size_t>(dragItem_)];
         ms::Job job = job_;
-        ms::ToolSpec &spec = job.tools[static_cast<std::size_t>(item.tool)];
-        ms::Region &region = item.which == 0 ? spec.region : spec.second;
+        ms::ToolSetup &setup = job.tools[static_cast<std::size_t>(item.tool)];
+        ms::Region &region = item.which == 0 ? setup.region : setup.second;
         const double dx = x - dragStartX_;
         const double minWidth = profile_->xAxis->range().size() / 200;
         region = dragStart_;
@@ -780,8 +780,8 @@ bool MeasurePage::eventFilter(QObject *watched, QEvent *event) {
             PlaceRegions();
             if (toolList_->currentRow() == item.tool) {
                 filling_ = true;
-                xMin_->setValue(spec.region.xMin);
-                xMax_->setValue(spec.region.xMax);
+                xMin_->setValue(setup.region.xMin);
+                xMax_->setValue(setup.region.xMax);
                 filling_ = false;
             }
         } catch (const ms::JobError &) {

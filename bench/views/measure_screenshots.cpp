@@ -34,19 +34,19 @@ namespace {
 constexpr double kXScale = (140 + (230 - 140) * 0.7) / 200;
 
 ms::Job BoxJob() {
-    ms::ToolSpec step;
+    ms::ToolSetup step;
     step.name = "box";
     step.kind = ms::ToolKind::Step;
     step.region = {-35 * kXScale, 5 * kXScale}; // the belt left of the tall box
     step.second = {20 * kXScale, 75 * kXScale}; // its top
     step.limits.push_back({0, -70.3, -69.7});
-    ms::ToolSpec top;
+    ms::ToolSetup top;
     top.name = "top";
     top.kind = ms::ToolKind::Height;
     top.region = step.second;
     top.limits.push_back({2, 106.0, 109.0});        // mean
     top.limits.push_back({1, std::nan(""), 108.5}); // max: the tilted top exceeds it
-    ms::ToolSpec line = top;
+    ms::ToolSetup line = top;
     line.name = "topline";
     line.kind = ms::ToolKind::Line;
     line.limits = {{0, 2.5, 3.5}}; // angle

@@ -176,7 +176,7 @@ TEST(MeasureJob, BadLimitsAreNamed) {
 
 TEST(MeasureJob, JobsBuiltInCodeAreCheckedToo) {
     qz::measure::Job job;
-    qz::measure::ToolSpec t;
+    qz::measure::ToolSetup t;
     t.name = "n";
     t.region.xMin = 0;
     t.region.xMax = std::nan("");

@@ -36,9 +36,9 @@ inline qz::measure::Region R(double xMin, double xMax) {
     return r;
 }
 
-inline qz::measure::ToolSpec Tool(qz::measure::ToolKind kind, qz::measure::Region region,
-                                  qz::measure::Region second = {}) {
-    qz::measure::ToolSpec t;
+inline qz::measure::ToolSetup Tool(qz::measure::ToolKind kind, qz::measure::Region region,
+                                   qz::measure::Region second = {}) {
+    qz::measure::ToolSetup t;
     t.name = "t";
     t.kind = kind;
     t.region = region;
@@ -47,7 +47,7 @@ inline qz::measure::ToolSpec Tool(qz::measure::ToolKind kind, qz::measure::Regio
 }
 
 // Runs one tool on a profile.
-inline qz::measure::ToolResult RunOne(const qz::measure::ToolSpec &tool,
+inline qz::measure::ToolResult RunOne(const qz::measure::ToolSetup &tool,
                                       const std::vector<qz::ProfilePoint> &profile) {
     qz::measure::Job job;
     job.tools.push_back(tool);

@@ -52,7 +52,7 @@ struct Page {
 };
 
 ms::Job HeightJob(double min, double max) {
-    ms::ToolSpec t;
+    ms::ToolSetup t;
     t.name = "top";
     t.kind = ms::ToolKind::Height;
     t.region = {10, 100};

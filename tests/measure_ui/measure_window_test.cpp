@@ -31,18 +31,18 @@ const double kTilt = std::tan(kTiltDeg * std::numbers::pi / 180);
 constexpr double kXScale = (140 + (230 - 140) * 0.7) / 200;
 
 ms::Job BoxJob() {
-    ms::ToolSpec step;
+    ms::ToolSetup step;
     step.name = "box";
     step.kind = ms::ToolKind::Step;
     // The belt between the flat box (to X = -40) and the tall one (from
     // X = 10), wide enough that its line is not tilted by the noise.
     step.region = {-35 * kXScale, 5 * kXScale};
     step.second = {20 * kXScale, 75 * kXScale}; // the tall box's top
-    ms::ToolSpec top;
+    ms::ToolSetup top;
     top.name = "top";
     top.kind = ms::ToolKind::Height;
     top.region = step.second;
-    ms::ToolSpec line = top;
+    ms::ToolSetup line = top;
     line.name = "topline";
     line.kind = ms::ToolKind::Line;
     return {{step, top, line}};

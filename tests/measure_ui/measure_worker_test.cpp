@@ -21,7 +21,7 @@ namespace ms = qz::measure;
 using measure_test::Profile;
 
 ms::Job HeightJob(double xMin, double xMax) {
-    ms::ToolSpec t;
+    ms::ToolSetup t;
     t.name = "top";
     t.kind = ms::ToolKind::Height;
     t.region = {xMin, xMax};

@@ -212,8 +212,8 @@ private:
         nlohmann::json tools = nlohmann::json::object();
         for (std::size_t t = 0; t < r.tools.size(); ++t) {
             const auto &tr = r.tools[t];
-            const auto &spec = job_.tools[t];
-            const auto &info = ms::InfoOf(spec.kind);
+            const auto &setup = job_.tools[t];
+            const auto &info = ms::InfoOf(setup.kind);
             nlohmann::json o = {{"ok", tr.ok}, {"passed", tr.passed}};
             if (tr.ok) {
                 nlohmann::json values = nlohmann::json::object();
@@ -224,14 +224,14 @@ private:
             } else {
                 o["reason"] = tr.reason;
             }
-            if (!spec.limits.empty()) {
+            if (!setup.limits.empty()) {
                 nlohmann::json limits = nlohmann::json::object();
-                for (std::size_t l = 0; l < spec.limits.size(); ++l)
-                    limits[info.outputs[static_cast<std::size_t>(spec.limits[l].output)].name] =
+                for (std::size_t l = 0; l < setup.limits.size(); ++l)
+                    limits[info.outputs[static_cast<std::size_t>(setup.limits[l].output)].name] =
                         LimitText(tr.limits[l]);
                 o["limits"] = limits;
             }
-            tools[spec.name] = o;
+            tools[setup.name] = o;
         }
         const nlohmann::json line = {{"profile", profile},
                                      {"measurement", measurement},

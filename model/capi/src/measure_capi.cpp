@@ -39,7 +39,7 @@ using qz::capi::SetError;
 
 static_assert(QZ417M_MAX_OUTPUTS == qz::measure::kMaxOutputs);
 
-const qz::measure::ToolSpec *Tool(const qz417m_job *job, int tool) {
+const qz::measure::ToolSetup *Tool(const qz417m_job *job, int tool) {
     if (job == nullptr || tool < 0 || tool >= static_cast<int>(job->measurer.job().tools.size()))
         return nullptr;
     return &job->measurer.job().tools[static_cast<std::size_t>(tool)];

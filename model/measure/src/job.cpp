@@ -160,21 +160,22 @@ private:
     std::string where_;
 };
 
-ToolSpec ParseTool(const json &v, std::size_t index) {
+ToolSetup ParseTool(const json &v, std::size_t index) {
     const std::string at = "tools[" + std::to_string(index) + "]";
     if (!v.is_object())
         Parser(at).Fail("expected an object");
-    ToolSpec spec;
-    spec.name = "tool " + std::to_string(index + 1);
+    ToolSetup setup;
+    setup.name = "tool " + std::to_string(index + 1);
     if (v.contains("name")) {
-        spec.name = Parser(at).Text(v["name"], "name");
-        if (spec.name.empty())
+        setup.name = Parser(at).Text(v["name"], "name");
+        if (setup.name.empty())
             Parser(at).Fail("name: must not be empty");
-        for (const char c : spec.name)
+        for (const char c : setup.name)
             if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F)
-                Parser(at).Fail("name: \"" + Printable(spec.name) + "\" holds a control character");
+                Parser(at).Fail("name: \"" + Printable(setup.name) +
+                                "\" holds a control character");
     }
-    const Parser p(at + " \"" + spec.name + "\"");
+    const Parser p(at + " \"" + setup.name + "\"");
     if (!v.contains("tool"))
         p.Fail("\"tool\" is missing");
     const std::string kind = p.Text(v["tool"], "tool");
@@ -185,11 +186,11 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
             known += std::string(known.empty() ? "" : ", ") + t.name;
         p.Fail("unknown tool \"" + Printable(kind) + "\" (known: " + known + ")");
     }
-    spec.kind = info->kind;
+    setup.kind = info->kind;
 
-    const bool two =
-        spec.kind == ToolKind::Step || spec.kind == ToolKind::Gap || spec.kind == ToolKind::Angle;
-    switch (spec.kind) {
+    const bool two = setup.kind == ToolKind::Step || setup.kind == ToolKind::Gap ||
+                     setup.kind == ToolKind::Angle;
+    switch (setup.kind) {
     case ToolKind::Height:
     case ToolKind::Line:
         p.OnlyKeys(v, "", {"name", "tool", "region", "fit", "limits"});
@@ -223,12 +224,12 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         const std::vector<Region> r = p.Regions(v["regions"], "regions");
         if (r.size() != 2)
             p.Fail("regions: expected exactly two regions, found " + std::to_string(r.size()));
-        spec.region = r[0];
-        spec.second = r[1];
+        setup.region = r[0];
+        setup.second = r[1];
     } else {
         if (!v.contains("region"))
             p.Fail("\"region\" is missing");
-        spec.region = p.ParseRegion(v["region"], "region");
+        setup.region = p.ParseRegion(v["region"], "region");
     }
 
     if (v.contains("fit")) {
@@ -239,12 +240,12 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         if (f.contains("level")) {
             if (!f["level"].is_boolean())
                 p.Fail("fit.level: expected true or false");
-            spec.fit.level = f["level"].get<bool>();
+            setup.fit.level = f["level"].get<bool>();
         }
         if (f.contains("rejectSigma")) {
-            spec.fit.rejectSigma = p.Number(f["rejectSigma"], "fit.rejectSigma");
-            if (!(spec.fit.rejectSigma >= 1.0 && spec.fit.rejectSigma <= 100.0))
-                p.Fail("fit.rejectSigma: " + Num(spec.fit.rejectSigma) + " lies outside 1 .. 100");
+            setup.fit.rejectSigma = p.Number(f["rejectSigma"], "fit.rejectSigma");
+            if (!(setup.fit.rejectSigma >= 1.0 && setup.fit.rejectSigma <= 100.0))
+                p.Fail("fit.rejectSigma: " + Num(setup.fit.rejectSigma) + " lies outside 1 .. 100");
         }
         if (f.contains("iterations")) {
             if (!f["iterations"].is_number_integer())
@@ -252,67 +253,67 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
             const auto n = f["iterations"].get<long long>();
             if (n < 1 || n > 50)
                 p.Fail("fit.iterations: " + std::to_string(n) + " lies outside 1 .. 50");
-            spec.fit.maxIterations = static_cast<int>(n);
+            setup.fit.maxIterations = static_cast<int>(n);
         }
     }
     if (v.contains("referenceX"))
-        spec.referenceX = p.Coordinate(v["referenceX"], "referenceX");
-    if (spec.kind == ToolKind::Edge || spec.kind == ToolKind::Width) {
+        setup.referenceX = p.Coordinate(v["referenceX"], "referenceX");
+    if (setup.kind == ToolKind::Edge || setup.kind == ToolKind::Width) {
         if (!v.contains("level"))
             p.Fail("\"level\" is missing");
-        spec.level = p.Coordinate(v["level"], "level");
+        setup.level = p.Coordinate(v["level"], "level");
         if (v.contains("levelBase"))
-            spec.levelBase = p.Regions(v["levelBase"], "levelBase");
+            setup.levelBase = p.Regions(v["levelBase"], "levelBase");
     }
     if (v.contains("direction")) {
         const std::string d = p.Text(v["direction"], "direction");
         if (d == "rising")
-            spec.direction = EdgeDirection::Rising;
+            setup.direction = EdgeDirection::Rising;
         else if (d == "falling")
-            spec.direction = EdgeDirection::Falling;
+            setup.direction = EdgeDirection::Falling;
         else if (d == "any")
-            spec.direction = EdgeDirection::Any;
+            setup.direction = EdgeDirection::Any;
         else
             p.Fail("direction: \"" + Printable(d) + "\" is none of rising, falling, any");
     }
     if (v.contains("pick")) {
         const std::string d = p.Text(v["pick"], "pick");
         if (d == "first")
-            spec.pick = EdgePick::First;
+            setup.pick = EdgePick::First;
         else if (d == "last")
-            spec.pick = EdgePick::Last;
+            setup.pick = EdgePick::Last;
         else
             p.Fail("pick: \"" + Printable(d) + "\" is neither first nor last");
     }
     if (v.contains("polarity")) {
         const std::string d = p.Text(v["polarity"], "polarity");
         if (d == "bead")
-            spec.polarity = Polarity::Bead;
+            setup.polarity = Polarity::Bead;
         else if (d == "groove")
-            spec.polarity = Polarity::Groove;
+            setup.polarity = Polarity::Groove;
         else
             p.Fail("polarity: \"" + Printable(d) + "\" is neither bead nor groove");
     }
     if (v.contains("tolerance")) {
-        spec.gapTolerance = p.Number(v["tolerance"], "tolerance");
-        if (!(spec.gapTolerance > 0.0 && spec.gapTolerance <= kCoordinateLimitMm))
-            p.Fail("tolerance: " + Num(spec.gapTolerance) + " must be above 0");
+        setup.gapTolerance = p.Number(v["tolerance"], "tolerance");
+        if (!(setup.gapTolerance > 0.0 && setup.gapTolerance <= kCoordinateLimitMm))
+            p.Fail("tolerance: " + Num(setup.gapTolerance) + " must be above 0");
     }
-    if (spec.kind == ToolKind::Area) {
+    if (setup.kind == ToolKind::Area) {
         if (!v.contains("base"))
             p.Fail("\"base\" is missing (regions to fit it on, or {\"angle\", \"offset\"})");
         const json &b = v["base"];
         if (b.is_array()) {
-            spec.areaBase = p.Regions(b, "base");
+            setup.areaBase = p.Regions(b, "base");
         } else if (b.is_object()) {
             p.OnlyKeys(b, "base", {"angle", "offset"});
             if (b.contains("angle")) {
-                spec.baseAngleDeg = p.Number(b["angle"], "base.angle");
-                if (!(std::fabs(spec.baseAngleDeg) < 89.0))
-                    p.Fail("base.angle: " + Num(spec.baseAngleDeg) + " lies outside -89 .. 89");
+                setup.baseAngleDeg = p.Number(b["angle"], "base.angle");
+                if (!(std::fabs(setup.baseAngleDeg) < 89.0))
+                    p.Fail("base.angle: " + Num(setup.baseAngleDeg) + " lies outside -89 .. 89");
             }
             if (b.contains("offset"))
-                spec.baseOffset = p.Coordinate(b["offset"], "base.offset");
+                setup.baseOffset = p.Coordinate(b["offset"], "base.offset");
         } else {
             p.Fail("base: expected a list of regions or {\"angle\": deg, \"offset\": mm}");
         }
@@ -324,7 +325,7 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
         for (const auto &item : l.items()) {
             const std::string key = "limits." + Printable(item.key());
             Limit limit;
-            limit.output = FindOutput(spec.kind, item.key());
+            limit.output = FindOutput(setup.kind, item.key());
             if (limit.output < 0) {
                 std::string names;
                 for (int i = 0; i < info->outputCount; ++i)
@@ -344,10 +345,10 @@ ToolSpec ParseTool(const json &v, std::size_t index) {
                 limit.max = p.Number(bounds["max"], key + ".max");
             if (!std::isnan(limit.min) && !std::isnan(limit.max) && limit.min > limit.max)
                 p.Fail(key + ": min " + Num(limit.min) + " is above max " + Num(limit.max));
-            spec.limits.push_back(limit);
+            setup.limits.push_back(limit);
         }
     }
-    return spec;
+    return setup;
 }
 
 json RegionJson(const Region &r) {
@@ -442,7 +443,7 @@ Job LoadJob(const std::string &path) {
 
 std::string JobToJson(const Job &job) {
     json tools = json::array();
-    for (const ToolSpec &t : job.tools) {
+    for (const ToolSetup &t : job.tools) {
         json o = {{"name", t.name}, {"tool", InfoOf(t.kind).name}};
         if (t.kind == ToolKind::Step || t.kind == ToolKind::Gap || t.kind == ToolKind::Angle)
             o["regions"] = RegionsJson({t.region, t.second});

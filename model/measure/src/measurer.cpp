@@ -30,9 +30,9 @@ void Fail(ToolResult &out, const char *reason) {
     out.reason = reason;
 }
 
-void Height(const ToolSpec &spec, const Context &c, ToolResult &out) {
+void Height(const ToolSetup &setup, const Context &c, ToolResult &out) {
     Workspace &ws = c.ws;
-    const Region regions[] = {spec.region};
+    const Region regions[] = {setup.region};
     const Gathered points = ws.Gather(regions);
     const std::size_t n = points.n;
     if (n == 0)
@@ -50,7 +50,7 @@ void Height(const ToolSpec &spec, const Context &c, ToolResult &out) {
     out.values = {lo, hi, mean, median, static_cast<double>(n)};
 }
 
-void LineTool(const ToolSpec &, const Context &c, ToolResult &out) {
+void LineTool(const ToolSetup &, const Context &c, ToolResult &out) {
     const Line &line = c.First();
     if (!line.ok)
         return Fail(out, line.reason);
@@ -62,15 +62,16 @@ double Centre(const Region &r) {
     return 0.5 * (r.xMin + r.xMax);
 }
 
-void Step(const ToolSpec &spec, const Context &c, ToolResult &out) {
+void Step(const ToolSetup &setup, const Context &c, ToolResult &out) {
     const Line &first = c.First();
     if (!first.ok)
         return Fail(out, first.reason);
     const Line &second = c.Second();
     if (!second.ok)
         return Fail(out, second.reason);
-    const double x = std::isnan(spec.referenceX) ? 0.5 * (Centre(spec.region) + Centre(spec.second))
-                                                 : spec.referenceX;
+    const double x = std::isnan(setup.referenceX)
+                         ? 0.5 * (Centre(setup.region) + Centre(setup.second))
+                         : setup.referenceX;
     out.values[0] = second.At(x) - first.At(x);
     out.values[1] = x;
 }
@@ -82,16 +83,16 @@ struct LevelLine {
     double At(double x) const { return slope * x + intercept; }
 };
 
-const char *MakeLevel(const ToolSpec &spec, const Context &c, LevelLine &level) {
+const char *MakeLevel(const ToolSetup &setup, const Context &c, LevelLine &level) {
     level.slope = 0.0;
-    level.intercept = spec.level;
-    if (spec.levelBase.empty())
+    level.intercept = setup.level;
+    if (setup.levelBase.empty())
         return nullptr;
     const Line &base = c.Base();
     if (!base.ok)
         return base.reason;
     level.slope = base.slope;
-    level.intercept = base.intercept + spec.level;
+    level.intercept = base.intercept + setup.level;
     return nullptr;
 }
 
@@ -137,19 +138,19 @@ bool Wanted(EdgeDirection direction, bool rising) {
     return direction == EdgeDirection::Any || (direction == EdgeDirection::Rising) == rising;
 }
 
-void Edge(const ToolSpec &spec, const Context &ctx, ToolResult &out) {
+void Edge(const ToolSetup &setup, const Context &ctx, ToolResult &out) {
     Workspace &ws = ctx.ws;
     LevelLine level;
-    if (const char *reason = MakeLevel(spec, ctx, level))
+    if (const char *reason = MakeLevel(setup, ctx, level))
         return Fail(out, reason);
     bool found = false;
     double x = 0.0;
-    const std::size_t used = Crossings(ws, spec.region, level, [&](const Crossing &c) {
-        if (!Wanted(spec.direction, c.rising))
+    const std::size_t used = Crossings(ws, setup.region, level, [&](const Crossing &c) {
+        if (!Wanted(setup.direction, c.rising))
             return true;
         found = true;
         x = c.x;
-        return spec.pick == EdgePick::Last;
+        return setup.pick == EdgePick::Last;
     });
     if (used == 0)
         return Fail(out, "no valid points in the region");
@@ -159,17 +160,17 @@ void Edge(const ToolSpec &spec, const Context &ctx, ToolResult &out) {
     out.values[1] = level.At(x);
 }
 
-void Width(const ToolSpec &spec, const Context &ctx, ToolResult &out) {
+void Width(const ToolSetup &setup, const Context &ctx, ToolResult &out) {
     Workspace &ws = ctx.ws;
     LevelLine level;
-    if (const char *reason = MakeLevel(spec, ctx, level))
+    if (const char *reason = MakeLevel(setup, ctx, level))
         return Fail(out, reason);
     // A bead rises above the level and falls back, a groove the other way;
     // the outermost such edges bound it.
-    const bool leftRising = spec.polarity == Polarity::Bead;
+    const bool leftRising = setup.polarity == Polarity::Bead;
     bool haveLeft = false, haveRight = false;
     double left = 0.0, right = 0.0;
-    const std::size_t used = Crossings(ws, spec.region, level, [&](const Crossing &c) {
+    const std::size_t used = Crossings(ws, setup.region, level, [&](const Crossing &c) {
         if (!haveLeft) {
             if (c.rising == leftRising) {
                 haveLeft = true;
@@ -223,7 +224,7 @@ bool SurfaceEdge(const Workspace &ws, const Line &line, std::size_t start, int s
     }
 }
 
-void Gap(const ToolSpec &spec, const Context &c, ToolResult &out) {
+void Gap(const ToolSetup &setup, const Context &c, ToolResult &out) {
     Workspace &ws = c.ws;
     const Line &left = c.First();
     if (!left.ok)
@@ -231,12 +232,12 @@ void Gap(const ToolSpec &spec, const Context &c, ToolResult &out) {
     const Line &right = c.Second();
     if (!right.ok)
         return Fail(out, right.reason);
-    const auto [lFirst, lLast] = ws.Span(spec.region);
-    const auto [rFirst, rLast] = ws.Span(spec.second);
+    const auto [lFirst, lLast] = ws.Span(setup.region);
+    const auto [rFirst, rLast] = ws.Span(setup.second);
     double leftEdge = 0.0, rightEdge = 0.0;
-    if (!SurfaceEdge(ws, left, lLast - 1, +1, spec.second.xMax, spec.gapTolerance, leftEdge))
+    if (!SurfaceEdge(ws, left, lLast - 1, +1, setup.second.xMax, setup.gapTolerance, leftEdge))
         return Fail(out, "left edge not found");
-    if (!SurfaceEdge(ws, right, rFirst, -1, spec.region.xMin, spec.gapTolerance, rightEdge))
+    if (!SurfaceEdge(ws, right, rFirst, -1, setup.region.xMin, setup.gapTolerance, rightEdge))
         return Fail(out, "right edge not found");
     (void)lFirst;
     (void)rLast;
@@ -247,8 +248,8 @@ void Gap(const ToolSpec &spec, const Context &c, ToolResult &out) {
                   rightEdge};
 }
 
-void Angle(const ToolSpec &spec, const Context &c, ToolResult &out) {
-    const bool swap = Centre(spec.second) < Centre(spec.region);
+void Angle(const ToolSetup &setup, const Context &c, ToolResult &out) {
+    const bool swap = Centre(setup.second) < Centre(setup.region);
     const Line &left = swap ? c.Second() : c.First();
     if (!left.ok)
         return Fail(out, left.reason);
@@ -262,12 +263,12 @@ void Angle(const ToolSpec &spec, const Context &c, ToolResult &out) {
     out.values = {180.0 + Degrees(left.slope) - Degrees(right.slope), x, left.At(x), kNaN, kNaN};
 }
 
-void Area(const ToolSpec &spec, const Context &c, ToolResult &out) {
+void Area(const ToolSetup &setup, const Context &c, ToolResult &out) {
     Workspace &ws = c.ws;
     LevelLine base;
-    base.slope = std::tan(spec.baseAngleDeg * std::numbers::pi / 180.0);
-    base.intercept = spec.baseOffset;
-    if (!spec.areaBase.empty()) {
+    base.slope = std::tan(setup.baseAngleDeg * std::numbers::pi / 180.0);
+    base.intercept = setup.baseOffset;
+    if (!setup.areaBase.empty()) {
         const Line &fitted = c.Base();
         if (!fitted.ok)
             return Fail(out, fitted.reason);
@@ -275,8 +276,8 @@ void Area(const ToolSpec &spec, const Context &c, ToolResult &out) {
         base.intercept = fitted.intercept;
     }
     const auto points = ws.points();
-    const auto [first, last] = ws.Span(spec.region);
-    const Region &region = spec.region;
+    const auto [first, last] = ws.Span(setup.region);
+    const Region &region = setup.region;
     double above = 0.0, below = 0.0, px = 0.0, pd = 0.0;
     std::size_t used = 0;
     for (std::size_t i = first; i < last; ++i) {
@@ -309,24 +310,24 @@ void Area(const ToolSpec &spec, const Context &c, ToolResult &out) {
     out.values = {above, below, above - below, kNaN, kNaN};
 }
 
-void Run(const ToolSpec &spec, const Context &ws, ToolResult &out) {
-    switch (spec.kind) {
+void Run(const ToolSetup &setup, const Context &ws, ToolResult &out) {
+    switch (setup.kind) {
     case ToolKind::Height:
-        return Height(spec, ws, out);
+        return Height(setup, ws, out);
     case ToolKind::Line:
-        return LineTool(spec, ws, out);
+        return LineTool(setup, ws, out);
     case ToolKind::Step:
-        return Step(spec, ws, out);
+        return Step(setup, ws, out);
     case ToolKind::Edge:
-        return Edge(spec, ws, out);
+        return Edge(setup, ws, out);
     case ToolKind::Width:
-        return Width(spec, ws, out);
+        return Width(setup, ws, out);
     case ToolKind::Gap:
-        return Gap(spec, ws, out);
+        return Gap(setup, ws, out);
     case ToolKind::Angle:
-        return Angle(spec, ws, out);
+        return Angle(setup, ws, out);
     case ToolKind::Area:
-        return Area(spec, ws, out);
+        return Area(setup, ws, out);
     }
     Fail(out, "unknown tool");
 }
@@ -337,27 +338,27 @@ Measurer::Measurer(Job job, std::size_t points) : job_(std::move(job)), ws_(poin
     ValidateJob(job_);
     result_.tools.resize(job_.tools.size());
     for (std::size_t i = 0; i < job_.tools.size(); ++i) {
-        const ToolSpec &spec = job_.tools[i];
-        result_.tools[i].limits.resize(spec.limits.size());
+        const ToolSetup &setup = job_.tools[i];
+        result_.tools[i].limits.resize(setup.limits.size());
         std::array<int, 3> slots = {-1, -1, -1};
-        switch (spec.kind) {
+        switch (setup.kind) {
         case ToolKind::Line:
-            slots[0] = Request({spec.region}, spec.fit);
+            slots[0] = Request({setup.region}, setup.fit);
             break;
         case ToolKind::Step:
         case ToolKind::Gap:
         case ToolKind::Angle:
-            slots[0] = Request({spec.region}, spec.fit);
-            slots[1] = Request({spec.second}, spec.fit);
+            slots[0] = Request({setup.region}, setup.fit);
+            slots[1] = Request({setup.second}, setup.fit);
             break;
         case ToolKind::Edge:
         case ToolKind::Width:
-            if (!spec.levelBase.empty())
-                slots[2] = Request(spec.levelBase, spec.fit);
+            if (!setup.levelBase.empty())
+                slots[2] = Request(setup.levelBase, setup.fit);
             break;
         case ToolKind::Area:
-            if (!spec.areaBase.empty())
-                slots[2] = Request(spec.areaBase, spec.fit);
+            if (!setup.areaBase.empty())
+                slots[2] = Request(setup.areaBase, setup.fit);
             break;
         case ToolKind::Height:
             break;
@@ -408,17 +409,17 @@ const JobResult &Measurer::Evaluate() {
     result_.passed = true;
     std::fill(fitted_.begin(), fitted_.end(), 0);
     for (std::size_t t = 0; t < job_.tools.size(); ++t) {
-        const ToolSpec &spec = job_.tools[t];
+        const ToolSetup &setup = job_.tools[t];
         ToolResult &out = result_.tools[t];
         out.ok = true;
         out.reason = nullptr;
         out.values.fill(kNaN);
-        Run(spec, Context{ws_, *this, toolFits_[t]}, out);
+        Run(setup, Context{ws_, *this, toolFits_[t]}, out);
         if (!out.ok)
             out.values.fill(kNaN);
         out.passed = true;
-        for (std::size_t l = 0; l < spec.limits.size(); ++l) {
-            const Limit &limit = spec.limits[l];
+        for (std::size_t l = 0; l < setup.limits.size(); ++l) {
+            const Limit &limit = setup.limits[l];
             LimitState state = LimitState::NoResult;
             if (out.ok) {
                 const double v = out.values[static_cast<std::size_t>(limit.output)];

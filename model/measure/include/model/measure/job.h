@@ -80,7 +80,7 @@ struct Limit {
 //   Height, Line, Edge, Width, Area: region
 //   Step, Angle: region (first line) and second (second line)
 //   Gap: region (left surface) and second (right surface)
-struct ToolSpec {
+struct ToolSetup {
     std::string name;
     ToolKind kind = ToolKind::Height;
     Region region;
@@ -106,7 +106,7 @@ struct ToolSpec {
 };
 
 struct Job {
-    std::vector<ToolSpec> tools;
+    std::vector<ToolSetup> tools;
 };
 
 // A job file or text that cannot be used; what() names the entry.
