@@ -12,7 +12,7 @@ import ctypes
 import os
 from types import TracebackType
 import threading
-from typing import Any, Callable, Optional, Tuple, Type, TypeVar
+from typing import Any, Callable, Dict, List, Optional, Tuple, Type, TypeVar
 
 from .errors import LibraryNotFound
 
@@ -65,6 +65,20 @@ _loaded: Optional[ctypes.CDLL] = None
 _load_lock = threading.Lock()
 
 
+def bind_signatures(
+    lib: ctypes.CDLL, signatures: Dict[str, Tuple[Any, List[Any]]], missing: Callable[[str], str]
+) -> None:
+    """Sets the result and argument types of every function in `signatures`;
+    a function the library lacks raises LibraryNotFound(missing(name))."""
+    for name, (restype, argtypes) in signatures.items():
+        try:
+            fn = getattr(lib, name)
+        except AttributeError:
+            raise LibraryNotFound(missing(name)) from None
+        fn.restype = restype
+        fn.argtypes = argtypes
+
+
 def library() -> ctypes.CDLL:
     """The loaded library with every function's signature set."""
     global _loaded
@@ -78,13 +92,7 @@ def library() -> ctypes.CDLL:
                     f"cannot load {path} ({e}); install libqz417link1 "
                     "or set QZ417LINK_LIBRARY to the library's path"
                 ) from None
-            for name, (restype, argtypes) in _SIGNATURES.items():
-                try:
-                    fn = getattr(lib, name)
-                except AttributeError:
-                    raise LibraryNotFound(f"{path} does not export {name}") from None
-                fn.restype = restype
-                fn.argtypes = argtypes
+            bind_signatures(lib, _SIGNATURES, lambda name: f"{path} does not export {name}")
             _loaded = lib
         return _loaded
 

@@ -24,6 +24,7 @@ from typing import Any, Dict, List, Mapping, Optional, Sequence, Tuple, Union
 import numpy as np
 import numpy.typing as npt
 
+from . import _lib as _lib_module
 from .errors import LibraryNotFound, QZ417Error
 from .profile import Scale
 
@@ -127,16 +128,12 @@ def _library() -> ctypes.CDLL:
                     f"cannot load the model library {path} (measuring, stream statistics): {e};"
                     " set $QZ417MODEL_C_LIBRARY to its path"
                 ) from e
-            for name, (restype, argtypes) in _SIGNATURES.items():
-                try:
-                    fn = getattr(lib, name)
-                except AttributeError as e:
-                    raise LibraryNotFound(
-                        f"the model library {path} lacks {name} (an older copy?);"
-                        " set $QZ417MODEL_C_LIBRARY to the package's own"
-                    ) from e
-                fn.restype = restype
-                fn.argtypes = argtypes
+            _lib_module.bind_signatures(
+                lib,
+                _SIGNATURES,
+                lambda name: f"the model library {path} lacks {name} (an older copy?);"
+                " set $QZ417MODEL_C_LIBRARY to the package's own",
+            )
             _lib = lib
         return _lib
 
