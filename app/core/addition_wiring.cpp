@@ -145,7 +145,9 @@ void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::Worke
         });
     };
     if (proc == &qz::ResultThreadProc) {
+        // The source's statistics count from this Start on.
         std::shared_ptr<qz::ProfileSource> source = additions_->sources.tcp;
+        source->NewStatistics();
         hooks.packetReceived = [source](const std::uint8_t *packet) { source->PushNow(packet); };
     } else if (proc == &qz::UdpResultThreadProc) {
         // The source's statistics count from this Start on.

@@ -43,6 +43,8 @@ bool Player::Open(const std::string &path, std::string *error) {
         std::copy_n(announcement_->data() + 12, kDescriptionSize, description->begin());
     }
     source_->SetDescription(description, scale_);
+    // The source's statistics count what is played from this recording on.
+    source_->NewStatistics();
     {
         std::lock_guard lock(mu_);
         error_.clear();

@@ -282,6 +282,20 @@ private slots:
         const std::uint64_t received = stats->received();
         QCOMPARE(a.sources.udp->statistics(), stats);
         QCOMPARE(a.sources.udp->statistics()->received(), received);
+
+        // The TCP source alike: one set of statistics per Start, kept after.
+        const std::shared_ptr<qz::StreamHealth> tcpBefore = a.sources.tcp->statistics();
+        f().PageControlQZ417->setCurrentWidget(f().TabSheetResultViewer);
+        f().ButtonResult->click();
+        QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 5000);
+        std::shared_ptr<qz::StreamHealth> tcpStats = a.sources.tcp->statistics();
+        QVERIFY(tcpStats && tcpStats != tcpBefore);
+        QTRY_VERIFY_WITH_TIMEOUT(tcpStats->received() > 100, 5000);
+        f().ButtonResult->click();
+        QTRY_VERIFY_WITH_TIMEOUT(WorkerMode.load() != kModeResult, 5000);
+        const std::uint64_t tcpReceived = tcpStats->received();
+        QCOMPARE(a.sources.tcp->statistics(), tcpStats);
+        QCOMPARE(tcpStats->received(), tcpReceived);
     }
 
     // A recording cut short: it opens with what it holds or is refused with

@@ -22,8 +22,10 @@
 #include "core/window_additions.h"
 #include "feed/profile_feed.h"
 #include "model/profile_packet.h"
+#include "health/stream_health.h"
 #include "model/recording/recording_file.h"
 #include "recording/playback_page.h"
+#include "source/profile_source.h"
 #include "views/profile_chart.h"
 
 namespace rec = qz::recording;
@@ -221,6 +223,29 @@ private slots:
         page->playButton()->click();
         QTRY_VERIFY_WITH_TIMEOUT(!page->player().Playing(), 20000);
         QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
+    }
+
+    // Each opened recording is a run of the playback source: its statistics
+    // count the profiles played from it, none of the previous recording's.
+    void statisticsCountWhatIsPlayedFromEachOpenedRecording() {
+        qz::PlaybackPage *page = form_->Additions().PlaybackView;
+        const std::shared_ptr<qz::ProfileSource> &source = form_->Additions().sources.playback;
+        const std::shared_ptr<qz::StreamHealth> before = source->statistics();
+        QVERIFY(page->OpenRecording(path_));
+        const std::shared_ptr<qz::StreamHealth> stats = source->statistics();
+        QVERIFY(stats != nullptr);
+        QVERIFY(stats != before);
+        QCOMPARE(stats->received(), std::uint64_t{1}); // the first profile, shown
+        page->speedBox()->setCurrentIndex(3);          // as fast as possible
+        page->playButton()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!page->player().Playing(), 20000);
+        QCOMPARE(stats->received(), std::uint64_t{kProfiles});
+        QCOMPARE(stats->lost(), std::uint64_t{0});
+        QCOMPARE(stats->restarts(), std::uint64_t{0});
+        QVERIFY(page->OpenRecording(path_));
+        QVERIFY(source->statistics() != stats);
+        QCOMPARE(source->statistics()->received(), std::uint64_t{1});
+        QCOMPARE(stats->received(), std::uint64_t{kProfiles}); // kept
     }
 };
 
