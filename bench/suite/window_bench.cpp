@@ -48,6 +48,8 @@
 #include "core/form_main.h"
 #include "core/window_additions.h"
 #include "feed/profile_feed.h"
+#include "measure/measure_page.h"
+#include "model/measure/job.h"
 #include "model/recording/recording_file.h"
 #include "model/socket_receive.h"
 #include "recording/playback_page.h"
@@ -418,6 +420,85 @@ std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPor
            Fixed(static_cast<double>(inFiles) / std::max(1L, sent), 4), "0",
            YesNo(missing == 0 && inFiles == written &&
                  written == static_cast<std::uint64_t>(received)));
+    return {};
+}
+
+// ---- 9: the "Measure" page measuring every profile of a 40 kHz stream ----
+// A job of every tool against an empty job, in alternating turns on the same
+// UDP stream, the Measure page shown and bound to "Live": the worker's
+// losses, the profiles measured of those received, the view ticks and the
+// process's CPU. Empty on success, else why not.
+const char *kEveryToolJob = R"({"format": "qz417-measure-job", "version": 1, "tools": [
+  {"name": "plate", "tool": "height", "region": {"x": [-45, -15]}},
+  {"name": "flatness", "tool": "line", "region": {"x": [-45, -15]}},
+  {"name": "step", "tool": "step", "regions": [{"x": [-45, -15]}, {"x": [15, 45]}]},
+  {"name": "edge", "tool": "edge", "region": {"x": [-15, 15]}, "level": 2, "levelBase": [{"x": [-45, -15]}]},
+  {"name": "box", "tool": "width", "region": {"x": [-45, 45]}, "level": 2, "levelBase": [{"x": [-45, -15]}]},
+  {"name": "joint", "tool": "gap", "regions": [{"x": [-45, -12]}, {"x": [12, 45]}]},
+  {"name": "vee", "tool": "angle", "regions": [{"x": [-45, -15]}, {"x": [15, 45]}]},
+  {"name": "fill", "tool": "area", "region": {"x": [-12, 12]}, "base": [{"x": [-45, -15]}, {"x": [15, 45]}]}
+]})";
+
+std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess &emulator,
+                        int udpPort, double perRate) {
+    struct Turn {
+        double seconds = 0, cpu = 0;
+        long ticks = 0, sent = 0, received = 0, measured = 0, dropped = 0;
+    };
+    qz::MeasurePage *page = form->Additions().MeasureView;
+    const qz::measure::Job everyTool = qz::measure::ParseJob(kEveryToolJob);
+    form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetMeasure);
+    page->Bind(0); // "Live"
+    form->ButtonUDPResultClick();
+    if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 3))
+        return "the UDP worker did not start for the Measure page";
+    Turn with, without;
+    const double turnSeconds = std::max(2.0, perRate / 2);
+    for (int t = 0; t < 4; ++t) {
+        const bool measuring = t % 2 == 1;
+        Turn &turn = measuring ? with : without;
+        if (!page->ApplyJob(measuring ? everyTool : qz::measure::Job{}))
+            return "the Measure page refused the job";
+        RunFor(0.3);
+        const std::uint64_t seq0 = ResultPacket.sequence();
+        const std::uint64_t measured0 = page->worker().measured();
+        const std::uint64_t dropped0 = page->worker().dropped();
+        if (std::string a = emulator.ask("start 0 40000 " + std::to_string(udpPort)); a != "ok")
+            return a;
+        const long ticks0 = app.ticks;
+        CpuMeter cpu;
+        RunFor(turnSeconds);
+        turn.seconds += cpu.seconds();
+        turn.cpu += cpu.percent() * cpu.seconds() / 100;
+        turn.ticks += app.ticks - ticks0;
+        turn.sent += std::atol(emulator.ask("stop").c_str());
+        RunFor(0.3); // what is still queued
+        turn.received += static_cast<long>(ResultPacket.sequence() - seq0);
+        turn.measured += static_cast<long>(page->worker().measured() - measured0);
+        turn.dropped += static_cast<long>(page->worker().dropped() - dropped0);
+    }
+    form->ButtonUDPResultClick();
+    RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
+    page->ApplyJob(qz::measure::Job{});
+
+    const long lostWith = with.sent - with.received, lostWithout = without.sent - without.received;
+    Figure("9 UDP 40 kHz, Measure page measuring every profile (8 tools): lost packets (sent " +
+               std::to_string(with.sent) + ")",
+           std::to_string(lostWith), std::to_string(lostWithout) + " lost with an empty job",
+           "-", "0 lost", YesNo(lostWith == 0));
+    const long notMeasured = with.received - with.measured;
+    Figure("9 Measure page: profiles received but not measured (measured " +
+               std::to_string(with.measured) + ", worker drops " + std::to_string(with.dropped) +
+               ")",
+           std::to_string(notMeasured), std::to_string(with.received) + " received", "-", "0",
+           YesNo(notMeasured == 0 && with.dropped == 0));
+    Figure("9 view ticks per second, measuring / empty job",
+           Fixed(static_cast<double>(with.ticks) / with.seconds, 0),
+           Fixed(static_cast<double>(without.ticks) / without.seconds, 0));
+    const double cpuWith = 100 * with.cpu / with.seconds;
+    const double cpuWithout = 100 * without.cpu / without.seconds;
+    Figure("9 CPU of the program, measuring 40 kHz (% of one core)", Fixed(cpuWith, 1),
+           Fixed(cpuWithout, 1) + " empty job", Fixed(cpuWith / std::max(1e-9, cpuWithout), 2));
     return {};
 }
 
@@ -895,6 +976,8 @@ int main(int argc, char **argv) {
     if (std::string why = RecordingRows(form, emulator, udpPort, perRate, dir); !why.empty())
         return fail(why);
     if (std::string why = PlaybackRows(app, form, dir); !why.empty())
+        return fail(why);
+    if (std::string why = MeasureRows(app, form, emulator, udpPort, perRate); !why.empty())
         return fail(why);
 
     form->close();
