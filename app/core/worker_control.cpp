@@ -37,11 +37,11 @@ void SetStart(QPushButton *button) {
 
 } // namespace
 
-bool TFormMain::StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
+bool TFormMain::StartWorkerThread(const qz::Worker &worker, std::size_t stackBytes,
                                   bool timeCritical, qz::WorkerRun run) {
-    run.hooks = MakeWorkerHooks(proc == &qz::ResultThreadProc);
-    AddFeedHooks(run.hooks, proc);
-    if (proc == &qz::UdpResultThreadProc) {
+    run.hooks = MakeWorkerHooks(worker.kind == qz::WorkerKind::Result);
+    AddFeedHooks(run.hooks, worker.kind);
+    if (worker.kind == qz::WorkerKind::UdpResult) {
         std::shared_ptr<qz::PostGate> gate = postGate_;
         std::shared_ptr<qz::ManualResetEvent> done = run.doneEvent;
         run.hooks.udpPortFailed = [gate, done](std::uint16_t port, int error) {
@@ -54,7 +54,7 @@ bool TFormMain::StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_
     }
     std::shared_ptr<qz::ManualResetEvent> runEvent = run.runEvent;
     return threads_->start(qz::ThreadParams{stackBytes, timeCritical}, std::move(runEvent),
-                           [proc, run] { proc(run); });
+                           [proc = worker.proc, run] { proc(run); });
 }
 
 void TFormMain::ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz::ManualResetEvent> done) {
@@ -156,7 +156,7 @@ void TFormMain::ButtonResultClick() {
     tcpDoneEvent_ = DoneEvent;
     tcpMode_ = kModeResult;
     BeginRates();
-    if (!StartWorkerThread(&qz::ResultThreadProc, kResultStackBytes, true,
+    if (!StartWorkerThread(qz::kResultWorker, kResultStackBytes, true,
                            qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
         return;
     ButtonResult->setText(QStringLiteral("Stop"));
@@ -184,7 +184,7 @@ void TFormMain::ButtonGrabberClick() {
     tcpRunEvent_ = RunEvent;
     tcpDoneEvent_ = DoneEvent;
     tcpMode_ = kModeImage;
-    if (!StartWorkerThread(&qz::ImageThreadProc, kImageStackBytes, false,
+    if (!StartWorkerThread(qz::kImageWorker, kImageStackBytes, false,
                            qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
         return;
     ButtonGrabber->setText(QStringLiteral("Stop"));
@@ -221,7 +221,7 @@ void TFormMain::ButtonUDPResultClick() {
         DoneEvent = done;
         BeginRates();
     }
-    if (!StartWorkerThread(&qz::UdpResultThreadProc, kUdpStackBytes, true,
+    if (!StartWorkerThread(qz::kUdpResultWorker, kUdpStackBytes, true,
                            qz::WorkerRun{RunEvent, done, {}, udpPublishes_}))
         return;
     ButtonUDPResult->setText(QStringLiteral("Stop"));

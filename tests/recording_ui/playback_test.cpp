@@ -24,7 +24,7 @@
 #include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
 #include "recording/playback_page.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace rec = qz::recording;
 
