@@ -75,13 +75,13 @@ int UdpResultThreadProc(const WorkerRun &run);
 // never the addresses of the thread procedures.
 enum class WorkerKind : std::uint8_t { Search, Result, Image, UdpResult };
 
-// A worker to start: its kind and its thread procedure, kept together.
+// A worker the window starts: its kind and its thread procedure, kept together.
+// (The search thread is started on its own, search_connect.cpp.)
 struct Worker {
     WorkerKind kind;
     int (*proc)(const WorkerRun &);
 };
 
-inline constexpr Worker kSearchWorker{WorkerKind::Search, &SearchThreadProc};
 inline constexpr Worker kResultWorker{WorkerKind::Result, &ResultThreadProc};
 inline constexpr Worker kImageWorker{WorkerKind::Image, &ImageThreadProc};
 inline constexpr Worker kUdpResultWorker{WorkerKind::UdpResult, &UdpResultThreadProc};
