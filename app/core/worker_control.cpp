@@ -35,6 +35,26 @@ void SetStart(QPushButton *button) {
     button->setEnabled(true);
 }
 
+// A Stop on either TCP page: both TCP buttons read "Start" again and the
+// running TCP worker is told to stop.
+void StopTcpWorker(QPushButton *result, QPushButton *grabber,
+                   const std::shared_ptr<qz::ManualResetEvent> &tcpRunEvent) {
+    SetStart(result);
+    SetStart(grabber);
+    if (tcpRunEvent)
+        tcpRunEvent->reset();
+}
+
+// The events of a TCP worker about to start: RunEvent and DoneEvent anew,
+// kept by the window as the TCP worker's.
+void NewTcpEvents(std::shared_ptr<qz::ManualResetEvent> &tcpRunEvent,
+                  std::shared_ptr<qz::ManualResetEvent> &tcpDoneEvent) {
+    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
+    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
+    tcpRunEvent = RunEvent;
+    tcpDoneEvent = DoneEvent;
+}
+
 } // namespace
 
 bool TFormMain::StartWorkerThread(const qz::Worker &worker, std::size_t stackBytes,
@@ -134,10 +154,7 @@ void TFormMain::UdpPortFailed(const std::shared_ptr<qz::ManualResetEvent> &done,
 
 void TFormMain::ButtonResultClick() {
     if (!IsStart(ButtonResult)) {
-        SetStart(ButtonResult);
-        SetStart(ButtonGrabber);
-        if (tcpRunEvent_)
-            tcpRunEvent_->reset();
+        StopTcpWorker(ButtonResult, ButtonGrabber, tcpRunEvent_);
         return;
     }
     SettleStoppedWorkers();
@@ -150,10 +167,7 @@ void TFormMain::ButtonResultClick() {
         *udpPublishes_ = false;
     if (WorkerMode.load() == kModeUdp)
         WorkerMode = kModeIdle;
-    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
-    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
-    tcpRunEvent_ = RunEvent;
-    tcpDoneEvent_ = DoneEvent;
+    NewTcpEvents(tcpRunEvent_, tcpDoneEvent_);
     tcpMode_ = kModeResult;
     BeginRates();
     if (!StartWorkerThread(qz::kResultWorker, kResultStackBytes, true,
@@ -167,10 +181,7 @@ void TFormMain::ButtonResultClick() {
 
 void TFormMain::ButtonGrabberClick() {
     if (!IsStart(ButtonGrabber)) {
-        SetStart(ButtonResult);
-        SetStart(ButtonGrabber);
-        if (tcpRunEvent_)
-            tcpRunEvent_->reset();
+        StopTcpWorker(ButtonResult, ButtonGrabber, tcpRunEvent_);
         return;
     }
     SettleStoppedWorkers();
@@ -179,10 +190,7 @@ void TFormMain::ButtonGrabberClick() {
     LabelFrameCnt->setText(QString::number(AcquiredCount.load()));
     if (WorkerMode.load() == kModeUdp)
         WorkerMode = kModeIdle; // a UDP worker still running waits behind this one
-    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
-    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
-    tcpRunEvent_ = RunEvent;
-    tcpDoneEvent_ = DoneEvent;
+    NewTcpEvents(tcpRunEvent_, tcpDoneEvent_);
     tcpMode_ = kModeImage;
     if (!StartWorkerThread(qz::kImageWorker, kImageStackBytes, false,
                            qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
