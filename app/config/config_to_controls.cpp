@@ -9,9 +9,9 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/image_window.h"
 #include "model/config_area.h"
 #include "model/parameter_texts.h"
-#include "views/image_window.h"
 
 namespace {
 

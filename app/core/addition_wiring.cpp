@@ -127,7 +127,7 @@ void qz::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_
             record->NoteParameterBlock(copy, wallNs);
 }
 
-void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &)) {
+void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, qz::WorkerKind kind) {
     // A block the worker wrote goes to the window thread by value, with the
     // time it was written, for a running recording to note.
     std::shared_ptr<qz::PostGate> gate = postGate_;
@@ -144,12 +144,12 @@ void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::Worke
                 Qt::QueuedConnection);
         });
     };
-    if (proc == &qz::ResultThreadProc) {
+    if (kind == qz::WorkerKind::Result) {
         // The source's statistics count from this Start on.
         std::shared_ptr<qz::ProfileSource> source = additions_->sources.tcp;
         source->NewStatistics();
         hooks.packetReceived = [source](const std::uint8_t *packet) { source->PushNow(packet); };
-    } else if (proc == &qz::UdpResultThreadProc) {
+    } else if (kind == qz::WorkerKind::UdpResult) {
         // The source's statistics count from this Start on.
         std::shared_ptr<qz::ProfileSource> source = additions_->sources.udp;
         additions_->UdpStreamHealth->Track(source->NewStatistics(), ::UdpPort.load());

@@ -11,7 +11,7 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "model/device_description.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace {
 

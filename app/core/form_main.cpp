@@ -25,8 +25,8 @@
 #include "core/post_gate.h"
 #include "core/thread_owner.h"
 #include "core/window_fonts.h"
-#include "views/profile_chart.h"
-#include "views/video_panel.h"
+#include "widgets/profile_chart.h"
+#include "widgets/video_panel.h"
 
 namespace {
 

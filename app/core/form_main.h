@@ -9,7 +9,7 @@
 //   app/core/window_posts.cpp       PostDrawImageFrame, PostApplyConfigToControls, worker hooks
 //   app/views/live_view.cpp         the view duties of the tick (charts, counters, rates)
 //   app/views/image_view_form.cpp   CreateImageView, DrawImageFrame, window selection
-//   app/views/recording_button.cpp  ButtonResultSaveClick
+//   app/views/save_button.cpp       ButtonResultSaveClick
 //   app/config/parameters_page.cpp  the "Parameters" page, its change steps, ApplyConfigToControls
 //   app/config/angle_calibration_form.cpp  the angle group's handlers
 //   app/core/addition_wiring.cpp    the pages and rows added beside the window's
@@ -49,8 +49,10 @@ class ProfileChart;
 class ThreadOwner;
 class VideoPanel;
 struct DeviceDescription;
+struct Worker;
 struct WorkerHooks;
 struct WorkerRun;
+enum class WorkerKind : std::uint8_t;
 } // namespace qz
 
 class TFormMain : public QWidget {
@@ -274,9 +276,9 @@ private:
     void FillSearchGrid();
 
     // Worker plumbing (app/core/window_posts.cpp, app/core/worker_control.cpp).
-    qz::WorkerHooks MakeWorkerHooks(bool withRecording);
-    bool StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
-                           bool timeCritical, qz::WorkerRun run);
+    qz::WorkerHooks MakeWorkerHooks(bool withSave);
+    bool StartWorkerThread(const qz::Worker &worker, std::size_t stackBytes, bool timeCritical,
+                           qz::WorkerRun run);
     // A worker told to stop whose end no tick has seen yet: waits for it to
     // finish its pass and does what the tick does at its end.
     void SettleStoppedWorkers();
@@ -295,7 +297,7 @@ private:
     std::uint64_t ShowLastProfile(std::uint8_t mode);
     // Additions (app/core/addition_wiring.cpp).
     void BuildAdditions();
-    void AddFeedHooks(qz::WorkerHooks &hooks, int (*proc)(const qz::WorkerRun &));
+    void AddFeedHooks(qz::WorkerHooks &hooks, qz::WorkerKind kind);
 
     std::unique_ptr<qz::WindowAdditions> additions_;
 

@@ -5,7 +5,7 @@
 #include "core/form_main.h"
 #include "core/post_gate.h"
 #include "core/worker_threads.h"
-#include "views/profile_recording.h"
+#include "views/profile_saver.h"
 
 void TFormMain::PostDrawImageFrame() {
     if (drawPosted_.exchange(true))
@@ -35,16 +35,16 @@ void TFormMain::PostApplyConfigToControls() {
         Qt::QueuedConnection);
 }
 
-qz::WorkerHooks TFormMain::MakeWorkerHooks(bool withRecording) {
+qz::WorkerHooks TFormMain::MakeWorkerHooks(bool withSave) {
     qz::WorkerHooks hooks;
     std::shared_ptr<qz::PostGate> gate = postGate_;
     hooks.configRead = [gate] { gate->with([](TFormMain &f) { f.PostApplyConfigToControls(); }); };
     hooks.imageFetched = [gate] { gate->with([](TFormMain &f) { f.PostDrawImageFrame(); }); };
-    if (withRecording) {
-        // One recorder per run of the result worker, used by that thread only.
-        auto recorder = std::make_shared<qz::ProfileRecorder>();
-        hooks.recordingStart = [recorder] { recorder->Start(); };
-        hooks.resultFetched = [recorder](const std::uint8_t *packet) { recorder->Step(packet); };
+    if (withSave) {
+        // One saver per run of the result worker, used by that thread only.
+        auto saver = std::make_shared<qz::ProfileSaver>();
+        hooks.recordingStart = [saver] { saver->Start(); };
+        hooks.resultFetched = [saver](const std::uint8_t *packet) { saver->Step(packet); };
     }
     return hooks;
 }

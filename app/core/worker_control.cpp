@@ -35,13 +35,33 @@ void SetStart(QPushButton *button) {
     button->setEnabled(true);
 }
 
+// A Stop on either TCP page: both TCP buttons read "Start" again and the
+// running TCP worker is told to stop.
+void StopTcpWorker(QPushButton *result, QPushButton *grabber,
+                   const std::shared_ptr<qz::ManualResetEvent> &tcpRunEvent) {
+    SetStart(result);
+    SetStart(grabber);
+    if (tcpRunEvent)
+        tcpRunEvent->reset();
+}
+
+// The events of a TCP worker about to start: RunEvent and DoneEvent anew,
+// kept by the window as the TCP worker's.
+void NewTcpEvents(std::shared_ptr<qz::ManualResetEvent> &tcpRunEvent,
+                  std::shared_ptr<qz::ManualResetEvent> &tcpDoneEvent) {
+    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
+    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
+    tcpRunEvent = RunEvent;
+    tcpDoneEvent = DoneEvent;
+}
+
 } // namespace
 
-bool TFormMain::StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_t stackBytes,
+bool TFormMain::StartWorkerThread(const qz::Worker &worker, std::size_t stackBytes,
                                   bool timeCritical, qz::WorkerRun run) {
-    run.hooks = MakeWorkerHooks(proc == &qz::ResultThreadProc);
-    AddFeedHooks(run.hooks, proc);
-    if (proc == &qz::UdpResultThreadProc) {
+    run.hooks = MakeWorkerHooks(worker.kind == qz::WorkerKind::Result);
+    AddFeedHooks(run.hooks, worker.kind);
+    if (worker.kind == qz::WorkerKind::UdpResult) {
         std::shared_ptr<qz::PostGate> gate = postGate_;
         std::shared_ptr<qz::ManualResetEvent> done = run.doneEvent;
         run.hooks.udpPortFailed = [gate, done](std::uint16_t port, int error) {
@@ -54,7 +74,7 @@ bool TFormMain::StartWorkerThread(int (*proc)(const qz::WorkerRun &), std::size_
     }
     std::shared_ptr<qz::ManualResetEvent> runEvent = run.runEvent;
     return threads_->start(qz::ThreadParams{stackBytes, timeCritical}, std::move(runEvent),
-                           [proc, run] { proc(run); });
+                           [proc = worker.proc, run] { proc(run); });
 }
 
 void TFormMain::ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz::ManualResetEvent> done) {
@@ -134,10 +154,7 @@ void TFormMain::UdpPortFailed(const std::shared_ptr<qz::ManualResetEvent> &done,
 
 void TFormMain::ButtonResultClick() {
     if (!IsStart(ButtonResult)) {
-        SetStart(ButtonResult);
-        SetStart(ButtonGrabber);
-        if (tcpRunEvent_)
-            tcpRunEvent_->reset();
+        StopTcpWorker(ButtonResult, ButtonGrabber, tcpRunEvent_);
         return;
     }
     SettleStoppedWorkers();
@@ -150,13 +167,10 @@ void TFormMain::ButtonResultClick() {
         *udpPublishes_ = false;
     if (WorkerMode.load() == kModeUdp)
         WorkerMode = kModeIdle;
-    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
-    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
-    tcpRunEvent_ = RunEvent;
-    tcpDoneEvent_ = DoneEvent;
+    NewTcpEvents(tcpRunEvent_, tcpDoneEvent_);
     tcpMode_ = kModeResult;
     BeginRates();
-    if (!StartWorkerThread(&qz::ResultThreadProc, kResultStackBytes, true,
+    if (!StartWorkerThread(qz::kResultWorker, kResultStackBytes, true,
                            qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
         return;
     ButtonResult->setText(QStringLiteral("Stop"));
@@ -167,10 +181,7 @@ void TFormMain::ButtonResultClick() {
 
 void TFormMain::ButtonGrabberClick() {
     if (!IsStart(ButtonGrabber)) {
-        SetStart(ButtonResult);
-        SetStart(ButtonGrabber);
-        if (tcpRunEvent_)
-            tcpRunEvent_->reset();
+        StopTcpWorker(ButtonResult, ButtonGrabber, tcpRunEvent_);
         return;
     }
     SettleStoppedWorkers();
@@ -179,12 +190,9 @@ void TFormMain::ButtonGrabberClick() {
     LabelFrameCnt->setText(QString::number(AcquiredCount.load()));
     if (WorkerMode.load() == kModeUdp)
         WorkerMode = kModeIdle; // a UDP worker still running waits behind this one
-    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
-    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
-    tcpRunEvent_ = RunEvent;
-    tcpDoneEvent_ = DoneEvent;
+    NewTcpEvents(tcpRunEvent_, tcpDoneEvent_);
     tcpMode_ = kModeImage;
-    if (!StartWorkerThread(&qz::ImageThreadProc, kImageStackBytes, false,
+    if (!StartWorkerThread(qz::kImageWorker, kImageStackBytes, false,
                            qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
         return;
     ButtonGrabber->setText(QStringLiteral("Stop"));
@@ -221,7 +229,7 @@ void TFormMain::ButtonUDPResultClick() {
         DoneEvent = done;
         BeginRates();
     }
-    if (!StartWorkerThread(&qz::UdpResultThreadProc, kUdpStackBytes, true,
+    if (!StartWorkerThread(qz::kUdpResultWorker, kUdpStackBytes, true,
                            qz::WorkerRun{RunEvent, done, {}, udpPublishes_}))
         return;
     ButtonUDPResult->setText(QStringLiteral("Stop"));

@@ -70,6 +70,22 @@ int ResultThreadProc(const WorkerRun &run);
 int ImageThreadProc(const WorkerRun &run);
 int UdpResultThreadProc(const WorkerRun &run);
 
+// Which of the four workers a thread runs. Code that treats the workers apart
+// (the hooks a worker is given, the source its profiles feed) compares kinds,
+// never the addresses of the thread procedures.
+enum class WorkerKind : std::uint8_t { Search, Result, Image, UdpResult };
+
+// A worker the window starts: its kind and its thread procedure, kept together.
+// (The search thread is started on its own, search_connect.cpp.)
+struct Worker {
+    WorkerKind kind;
+    int (*proc)(const WorkerRun &);
+};
+
+inline constexpr Worker kResultWorker{WorkerKind::Result, &ResultThreadProc};
+inline constexpr Worker kImageWorker{WorkerKind::Image, &ImageThreadProc};
+inline constexpr Worker kUdpResultWorker{WorkerKind::UdpResult, &UdpResultThreadProc};
+
 // Delay before an image requested after a parameter change is fetched, so
 // that the scanner's camera already works with the new parameters.
 constexpr int kRequestedImageDelayMs = 100;

@@ -14,7 +14,7 @@
 
 #include "model/device_description.h"
 #include "recording/export_controls.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace qz {
 

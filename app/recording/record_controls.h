@@ -14,7 +14,7 @@
 #include <memory>
 #include <optional>
 
-#include "recording/feed_recorder.h"
+#include "recording/source_recorder.h"
 
 class QLabel;
 class QPushButton;
@@ -79,7 +79,7 @@ private:
     QLabel *status_ = nullptr;
     std::shared_ptr<ProfileSource> source_;
     HeaderSource header_;
-    FeedRecorder recorder_;
+    SourceRecorder recorder_;
     QTimer timer_;
     bool running_ = false; // as the button shows it
     QString lastMessage_;

@@ -1,7 +1,7 @@
 // A source of profiles: one stream (the TCP result worker, the UDP worker, a
-// recording played back, later a second scanner) with the device
-// description and scale its packets were measured under, its own profile
-// feed and its own stream statistics. Pure C++, no Qt.
+// recording played back) with the device description and scale its packets
+// were measured under, its own profile feed and its own stream statistics.
+// Pure C++, no Qt.
 //
 // Views bind to a source, never to all profiles at once: a subscriber of a
 // source's feed sees that source's packets only, each carrying the scale it

@@ -11,7 +11,7 @@
 #include <QScreen>
 #include <QSpinBox>
 
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace qz {
 

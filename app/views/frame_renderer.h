@@ -9,7 +9,7 @@
 #include <QImage>
 #include <QPainter>
 
-#include "views/image_window.h"
+#include "core/image_window.h"
 
 namespace qz {
 

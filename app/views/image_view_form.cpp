@@ -10,10 +10,10 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/image_window.h"
 #include "views/frame_renderer.h"
-#include "views/image_window.h"
-#include "views/recording_shutdown.h"
-#include "views/video_panel.h"
+#include "views/save_waits.h"
+#include "widgets/video_panel.h"
 
 namespace {
 
@@ -79,7 +79,7 @@ void TFormMain::CreateImageView() {
     qz::ResetImageWindow();
     g_renderer = std::make_unique<qz::FrameRenderer>();
     g_drawnSequence.reset();
-    qz::ResetRecordingWaits();
+    qz::ResetSaveWaits();
     g_mouseFilter = new PanelMouseFilter(this);
     for (QWidget *panel : {static_cast<QWidget *>(PanelVideo), static_cast<QWidget *>(Panel4),
                            static_cast<QWidget *>(Panel1), static_cast<QWidget *>(Panel6)}) {
@@ -89,7 +89,7 @@ void TFormMain::CreateImageView() {
 }
 
 void TFormMain::DestroyImageView() {
-    qz::ReleaseRecordingWaits();
+    qz::ReleaseSaveWaits();
     for (QWidget *panel : {static_cast<QWidget *>(PanelVideo), static_cast<QWidget *>(Panel4),
                            static_cast<QWidget *>(Panel1), static_cast<QWidget *>(Panel6)}) {
         if (panel && g_mouseFilter)

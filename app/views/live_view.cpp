@@ -9,10 +9,10 @@
 #include <QPushButton>
 
 #include "core/app_state.h"
+#include "core/counter_rates.h"
 #include "core/form_main.h"
 #include "model/profile_packet.h"
-#include "views/counter_rates.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace {
 

@@ -30,7 +30,7 @@
 #include <vector>
 
 #include "bench_support.h"
-#include "model/recording/recorder.h"
+#include "model/recording/recording_writer_thread.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ rec::Packet SyntheticPacket(std::uint64_t i) {
 
 // Profiles per second of the recorder, from the first push to the closed file.
 double RecorderRate(const std::string &path, std::uint64_t n) {
-    rec::Recorder r;
+    rec::RecordingWriterThread r;
     rec::RecorderSettings s;
     s.path = path;
     std::string error;
@@ -120,7 +120,7 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
     socklen_t length = sizeof granted;
     ::getsockopt(socket, SOL_SOCKET, SO_RCVBUF, &granted, &length);
     std::printf("stream socket: receive buffer %d bytes (as the kernel reports it)\n", granted);
-    rec::Recorder r;
+    rec::RecordingWriterThread r;
     if (recordPath) {
         rec::RecorderSettings s;
         s.path = *recordPath;

@@ -55,8 +55,8 @@
 #include "recording/playback_page.h"
 #include "recording/record_controls.h"
 #include "surface/surface_view.h"
-#include "views/profile_chart.h"
-#include "views/video_panel.h"
+#include "widgets/profile_chart.h"
+#include "widgets/video_panel.h"
 
 namespace {
 

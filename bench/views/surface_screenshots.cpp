@@ -25,7 +25,7 @@
 #include "emulator.h"
 #include "screenshot_support.h"
 #include "surface/surface_view.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace fs = std::filesystem;
 using qzshot::Pause;

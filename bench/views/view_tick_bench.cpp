@@ -16,10 +16,10 @@
 
 #include "alloc_counter.h"
 #include "core/app_state.h"
+#include "core/image_window.h"
 #include "views/frame_renderer.h"
-#include "views/image_window.h"
-#include "views/profile_chart.h"
-#include "views/video_panel.h"
+#include "widgets/profile_chart.h"
+#include "widgets/video_panel.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "core/window_fonts.h"
 #include "emulator.h"
 #include "screenshot_support.h"
-#include "views/profile_chart.h"
-#include "views/video_panel.h"
+#include "widgets/profile_chart.h"
+#include "widgets/video_panel.h"
 
 namespace fs = std::filesystem;
 using qzshot::Pause;

@@ -33,11 +33,11 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/image_window.h"
 #include "core/thread_owner.h"
 #include "emulator.h"
 #include "message_box_watch.h"
-#include "views/image_window.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace {
 

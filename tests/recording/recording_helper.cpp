@@ -7,7 +7,7 @@
 // recorder that flushes every 500 ms. Prints "recording" once started. With
 // COUNT, stops after that many profiles and closes the file (for the Python
 // reader's test).
-#include "model/recording/recorder.h"
+#include "model/recording/recording_writer_thread.h"
 #include "recording_test_support.h"
 
 #include <chrono>
@@ -23,7 +23,7 @@ int main(int argc, char **argv) {
     const double rate = std::atof(argv[2]);
     const std::uint64_t count =
         argc == 4 ? std::strtoull(argv[3], nullptr, 10) : static_cast<std::uint64_t>(rate * 60);
-    Recorder recorder;
+    RecordingWriterThread recorder;
     RecorderSettings settings;
     settings.path = argv[1];
     settings.flushInterval = std::chrono::milliseconds(500);

@@ -3,9 +3,9 @@
 // holds the same packets in the same order. Command 1 answers from the
 // recording, and the announcement carries the recorded description.
 #include "emulator.h"
-#include "qz417link.h"
-#include "model/recording/recorder.h"
 #include "model/recording/recording_file.h"
+#include "model/recording/recording_writer_thread.h"
+#include "qz417link.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>
@@ -87,7 +87,7 @@ qzsim::EmulatorOptions ReplayOptions(const std::string &path, double rate) {
 // Receives on the stream port into a new recording until `n` arrived or the
 // stream fell silent.
 std::string ReceiveAndRecord(const TempDir &dir, std::int32_t socket, std::uint64_t n) {
-    Recorder again;
+    RecordingWriterThread again;
     RecorderSettings s;
     s.path = dir.file("again.h5");
     std::string error;

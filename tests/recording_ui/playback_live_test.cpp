@@ -33,7 +33,7 @@
 #include "recording/playback_page.h"
 #include "source/profile_source.h"
 #include "surface/surface_view.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace rec = qz::recording;
 

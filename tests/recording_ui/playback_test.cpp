@@ -26,7 +26,7 @@
 #include "model/recording/recording_file.h"
 #include "recording/playback_page.h"
 #include "source/profile_source.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace rec = qz::recording;
 

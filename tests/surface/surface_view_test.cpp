@@ -11,7 +11,7 @@
 
 #include "source/profile_source.h"
 #include "surface/surface_view.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace {
 

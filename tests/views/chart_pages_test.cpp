@@ -10,9 +10,9 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/image_window.h"
 #include "core/window_additions.h"
-#include "views/image_window.h"
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 class ChartPagesTest : public QObject {
     Q_OBJECT

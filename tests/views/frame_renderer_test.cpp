@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "views/frame_renderer.h"
-#include "views/profile_chart.h"
-#include "views/video_panel.h"
+#include "widgets/profile_chart.h"
+#include "widgets/video_panel.h"
 
 namespace {
 

@@ -19,11 +19,11 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/image_window.h"
 #include "emulator.h"
 #include "model/profile_file.h"
-#include "views/image_window.h"
-#include "views/profile_chart.h"
-#include "views/video_panel.h"
+#include "widgets/profile_chart.h"
+#include "widgets/video_panel.h"
 
 namespace fs = std::filesystem;
 

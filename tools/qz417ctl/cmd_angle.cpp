@@ -24,19 +24,14 @@ constexpr const char *kHelp =
 } // namespace
 
 int RunAngle(const Args &args) {
-    std::vector<OptionDef> options = {
-        {"json", 0, "",
-         "print {\"address\", \"units\" (the scanner's reply), \"degrees\"\n"
-         "(null when out of range), \"outOfRange\"}"}};
-    for (const OptionDef &o : ConnectOptionDefs())
-        options.push_back(o);
+    const std::vector<OptionDef> options =
+        WithConnectOptions({{"json", 0, "",
+                             "print {\"address\", \"units\" (the scanner's reply), \"degrees\"\n"
+                             "(null when out of range), \"outOfRange\"}"}});
     const CommandLine cl(args, options);
-    if (cl.helpRequested()) {
-        std::cout << HelpText(kHelp, options);
+    if (cl.printHelpIfAsked(HelpText(kHelp, options)))
         return kExitOk;
-    }
-    cl.expectPositional(1, kUsage);
-    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    const Ipv4 ip = ScannerAddressArgument(cl, kUsage);
     ScannerConnection scanner(ip, ReadConnectOptions(cl));
     const std::int16_t units = scanner.calcAngle();
     if (cl.has("json")) {

@@ -22,16 +22,12 @@ constexpr const char *kHelp =
 } // namespace
 
 int RunImage(const Args &args) {
-    std::vector<OptionDef> options = {{"output", 'o', "FILE", "the PNG file to write (required)"}};
-    for (const OptionDef &o : ConnectOptionDefs())
-        options.push_back(o);
+    const std::vector<OptionDef> options =
+        WithConnectOptions({{"output", 'o', "FILE", "the PNG file to write (required)"}});
     const CommandLine cl(args, options);
-    if (cl.helpRequested()) {
-        std::cout << HelpText(kHelp, options);
+    if (cl.printHelpIfAsked(HelpText(kHelp, options)))
         return kExitOk;
-    }
-    cl.expectPositional(1, kUsage);
-    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    const Ipv4 ip = ScannerAddressArgument(cl, kUsage);
     const auto output = cl.value("output");
     if (!output)
         throw UsageError("missing -o FILE.png; usage: " + std::string(kUsage));

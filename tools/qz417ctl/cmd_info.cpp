@@ -7,6 +7,7 @@
 #include "device_address.h"
 #include "failure.h"
 #include "model/device_description.h"
+#include "scanner_connection.h"
 
 #include <nlohmann/json.hpp>
 
@@ -30,12 +31,9 @@ int RunInfo(const Args &args) {
          "print one JSON object: address, mac, type, each field of the\n"
          "self-description, and \"rows\", the rows of the information page"}};
     const CommandLine cl(args, options);
-    if (cl.helpRequested()) {
-        std::cout << HelpText(kHelp, options);
+    if (cl.printHelpIfAsked(HelpText(kHelp, options)))
         return kExitOk;
-    }
-    cl.expectPositional(1, kUsage);
-    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    const Ipv4 ip = ScannerAddressArgument(cl, kUsage);
     const int timeMs = static_cast<int>(cl.integer("time", 5000, 1, 65535));
     const auto record = FindScanner(ip, timeMs);
     if (!record)

@@ -131,14 +131,11 @@ int Load(const CommandLine &cl) {
 } // namespace
 
 int RunParams(const Args &args) {
-    std::vector<OptionDef> options = {{"json", 0, "", "params get: print JSON instead of a table"}};
-    for (const OptionDef &o : ConnectOptionDefs())
-        options.push_back(o);
+    const std::vector<OptionDef> options =
+        WithConnectOptions({{"json", 0, "", "params get: print JSON instead of a table"}});
     const CommandLine cl(args, options);
-    if (cl.helpRequested()) {
-        std::cout << HelpText(kHelp, options, kHelpEnd);
+    if (cl.printHelpIfAsked(HelpText(kHelp, options, kHelpEnd)))
         return kExitOk;
-    }
     if (cl.positional().empty())
         throw UsageError("missing action; usage: qz417ctl params get|set|store|defaults|save|load "
                          "ADDR ...");

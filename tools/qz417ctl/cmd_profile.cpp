@@ -124,36 +124,31 @@ void PrintSummary(const std::string &address, const std::string &format, const s
 } // namespace
 
 int RunProfile(const Args &args) {
-    std::vector<OptionDef> options = {
-        {"count", 0, "N", "number of profiles, 1..65535 (default 1)"},
-        {"format", 0, "F",
-         "txt: the setup program's profile file, byte for byte (CR LF);\n"
-         "with -o and N > 1 one file per profile: FILE_00001.txt, ...\n"
-         "csv: profile,point,valid,x_mm,z_mm (1024 rows per profile)\n"
-         "ply, ply-binary: point cloud of the valid points (ASCII or\n"
-         "binary little-endian), y = profile index\n"
-         "pcd, pcd-binary: PCL's point cloud (v0.7, ASCII or binary),\n"
-         "organised: 1024 points wide, one row per profile, NaN where\n"
-         "the scanner measured no point"},
-        {"output", 'o', "FILE", "write to FILE instead of standard output"},
-        {"search", 0, "MS",
-         "listen this long for the scanner's announcement, which gives the\n"
-         "scale of its points (default 1000); 0 uses the default scale\n"
-         "(X range 230 mm, Z range 250 mm, discrete value 16384, error 0)"},
-        {"raw", 0, "FILE", "also write the packets as received, 4100 bytes each"},
-        {"json", 0, "",
-         "with -o: print the summary as JSON: {\"address\", \"format\",\n"
-         "\"output\", \"profiles\", \"points\", \"validPoints\",\n"
-         "\"firstMeasurement\", \"lastMeasurement\"}"}};
-    for (const OptionDef &o : ConnectOptionDefs())
-        options.push_back(o);
+    const std::vector<OptionDef> options = WithConnectOptions(
+        {{"count", 0, "N", "number of profiles, 1..65535 (default 1)"},
+         {"format", 0, "F",
+          "txt: the setup program's profile file, byte for byte (CR LF);\n"
+          "with -o and N > 1 one file per profile: FILE_00001.txt, ...\n"
+          "csv: profile,point,valid,x_mm,z_mm (1024 rows per profile)\n"
+          "ply, ply-binary: point cloud of the valid points (ASCII or\n"
+          "binary little-endian), y = profile index\n"
+          "pcd, pcd-binary: PCL's point cloud (v0.7, ASCII or binary),\n"
+          "organised: 1024 points wide, one row per profile, NaN where\n"
+          "the scanner measured no point"},
+         {"output", 'o', "FILE", "write to FILE instead of standard output"},
+         {"search", 0, "MS",
+          "listen this long for the scanner's announcement, which gives the\n"
+          "scale of its points (default 1000); 0 uses the default scale\n"
+          "(X range 230 mm, Z range 250 mm, discrete value 16384, error 0)"},
+         {"raw", 0, "FILE", "also write the packets as received, 4100 bytes each"},
+         {"json", 0, "",
+          "with -o: print the summary as JSON: {\"address\", \"format\",\n"
+          "\"output\", \"profiles\", \"points\", \"validPoints\",\n"
+          "\"firstMeasurement\", \"lastMeasurement\"}"}});
     const CommandLine cl(args, options);
-    if (cl.helpRequested()) {
-        std::cout << HelpText(kHelp, options);
+    if (cl.printHelpIfAsked(HelpText(kHelp, options)))
         return kExitOk;
-    }
-    cl.expectPositional(1, kUsage);
-    const Ipv4 ip = ParseIpv4(cl.positional()[0]);
+    const Ipv4 ip = ScannerAddressArgument(cl, kUsage);
     const int count = static_cast<int>(cl.integer("count", 1, 1, 65535));
     const int searchMs = static_cast<int>(cl.integer("search", 1000, 0, 65535));
     const std::string formatName = cl.value("format").value_or("txt");

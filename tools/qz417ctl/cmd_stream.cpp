@@ -12,7 +12,7 @@
 #include "commands.h"
 #include "failure.h"
 #include "model/profile_packet.h"
-#include "model/recording/recorder.h"
+#include "model/recording/recording_writer_thread.h"
 #include "model/socket_receive.h"
 #include "qz417link.h"
 #include "stream_counter.h"
@@ -187,7 +187,7 @@ int RunStream(const Args &args) {
     namespace rec = qz::recording;
     // The receiving loop only hands packets over; a thread of the recorder
     // writes them.
-    rec::Recorder recorder;
+    rec::RecordingWriterThread recorder;
     if (recordPath) {
         rec::RecorderSettings settings;
         settings.path = *recordPath;

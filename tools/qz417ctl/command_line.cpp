@@ -1,5 +1,7 @@
 #include "command_line.h"
 
+#include <iostream>
+
 #include "failure.h"
 
 namespace qzctl {
@@ -16,6 +18,13 @@ std::int64_t CommandLine::integer(const std::string &name, std::int64_t fallback
     if (!v)
         return fallback;
     return ParseInteger(*v, min, max, "--" + name);
+}
+
+bool CommandLine::printHelpIfAsked(const std::string &help) const {
+    if (!helpRequested())
+        return false;
+    std::cout << help;
+    return true;
 }
 
 void CommandLine::expectPositional(std::size_t count, const std::string &usage) const {

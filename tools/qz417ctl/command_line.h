@@ -30,6 +30,9 @@ public:
                          std::int64_t max) const;
     // Exactly `count` positional words, else a UsageError naming `usage`.
     void expectPositional(std::size_t count, const std::string &usage) const;
+    // When --help was given: prints `help` on stdout and returns true (the
+    // subcommand then ends with status 0).
+    bool printHelpIfAsked(const std::string &help) const;
 
 private:
     qzcli::ParsedLine line_;

@@ -78,11 +78,17 @@ int ConnectTcp(const Ipv4 &ip, int port, int timeoutMs) {
 
 } // namespace
 
-std::vector<OptionDef> ConnectOptionDefs() {
-    return {{"port", 0, "PORT", "the scanner's TCP command port, 1..65535 (default 417)"},
-            {"timeout", 0, "MS",
-             "wait this long for each reply (and, with --port, for the\n"
-             "connection), 1..600000 ms (default 4000)"}};
+std::vector<OptionDef> WithConnectOptions(std::vector<OptionDef> own) {
+    own.push_back({"port", 0, "PORT", "the scanner's TCP command port, 1..65535 (default 417)"});
+    own.push_back({"timeout", 0, "MS",
+                   "wait this long for each reply (and, with --port, for the\n"
+                   "connection), 1..600000 ms (default 4000)"});
+    return own;
+}
+
+Ipv4 ScannerAddressArgument(const CommandLine &cl, const std::string &usage) {
+    cl.expectPositional(1, usage);
+    return ParseIpv4(cl.positional()[0]);
 }
 
 ConnectOptions ReadConnectOptions(const CommandLine &cl) {

@@ -19,10 +19,14 @@ struct ConnectOptions {
     int timeoutMs = 4000;      // per receive (the library's own time-out), and for the connect
 };
 
-// The table entries of --port and --timeout, for every subcommand that
-// connects, and reading them back.
-std::vector<OptionDef> ConnectOptionDefs();
+// A subcommand's own option table followed by the entries of --port and
+// --timeout, for every subcommand that connects, and reading them back.
+std::vector<OptionDef> WithConnectOptions(std::vector<OptionDef> own);
 ConnectOptions ReadConnectOptions(const CommandLine &cl);
+
+// The address of the one scanner a subcommand talks to: its only positional
+// word (a UsageError naming `usage` otherwise).
+Ipv4 ScannerAddressArgument(const CommandLine &cl, const std::string &usage);
 
 class ScannerConnection {
 public:

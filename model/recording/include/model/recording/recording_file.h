@@ -1,6 +1,6 @@
 // Writing and reading recording files (HDF5, layout in
 // docs/recording-format.md). Neither class is shared between threads: the
-// recorder's writer thread owns its RecordingWriter, and each reader belongs
+// RecordingWriterThread's writer thread owns its RecordingWriter, and each reader belongs
 // to the thread that opened it. Failures throw RecordingError with a message
 // that names the file and the reason.
 #pragma once

@@ -1,4 +1,4 @@
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-// The feed recorder without a window: every profile of its source reaches
+// The source recorder without a window: every profile of its source reaches
 // the file in order through the recorder's one queue, other sources stay
 // out, a full queue is counted as dropped instead of blocking the producer,
 // "Stop" returns at once while the file is finished in the background, the
@@ -17,7 +17,7 @@
 #include <vector>
 
 #include "model/recording/recording_file.h"
-#include "recording/feed_recorder.h"
+#include "recording/source_recorder.h"
 #include "source/profile_source.h"
 
 namespace {
@@ -36,7 +36,7 @@ class TempPath {
 public:
     explicit TempPath(const char *name)
         : path_(std::filesystem::temp_directory_path() /
-                (std::string("feed_recorder_") + std::to_string(::getpid()) + "_" + name)) {}
+                (std::string("source_recorder_") + std::to_string(::getpid()) + "_" + name)) {}
     ~TempPath() {
         std::error_code ec;
         std::filesystem::remove(path_, ec);
@@ -48,7 +48,7 @@ private:
 };
 
 // Waits (at most 10 s) until `done` holds for the recorder's status.
-template <typename Done> rec::RecorderStatus WaitFor(const qz::FeedRecorder &r, Done done) {
+template <typename Done> rec::RecorderStatus WaitFor(const qz::SourceRecorder &r, Done done) {
     const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     rec::RecorderStatus s = r.Status();
     while (!done(s) && std::chrono::steady_clock::now() < until) {
@@ -59,7 +59,7 @@ template <typename Done> rec::RecorderStatus WaitFor(const qz::FeedRecorder &r, 
 }
 
 // Waits (at most 10 s) until the recording has ended.
-rec::RecorderStatus WaitForEnd(const qz::FeedRecorder &r) {
+rec::RecorderStatus WaitForEnd(const qz::SourceRecorder &r) {
     return WaitFor(
         r, [](const rec::RecorderStatus &s) { return s.state != rec::RecorderState::Recording; });
 }
@@ -74,11 +74,11 @@ long VoluntarySwitches() {
     return u.ru_nvcsw;
 }
 
-TEST(FeedRecorder, RecordsEveryProfileOfItsSourceInOrder) {
+TEST(SourceRecorder, RecordsEveryProfileOfItsSourceInOrder) {
     auto udp = Source(qz::FeedSource::Udp);
     auto tcp = Source(qz::FeedSource::TcpResult);
     TempPath file("order.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
@@ -120,10 +120,10 @@ TEST(FeedRecorder, RecordsEveryProfileOfItsSourceInOrder) {
     }
 }
 
-TEST(FeedRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
+TEST(SourceRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
     auto tcp = Source(qz::FeedSource::TcpResult);
     TempPath file("repeats.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
@@ -144,10 +144,10 @@ TEST(FeedRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
     }
 }
 
-TEST(FeedRecorder, AFullQueueCountsDropsAndTheStopReturnsAtOnce) {
+TEST(SourceRecorder, AFullQueueCountsDropsAndTheStopReturnsAtOnce) {
     auto udp = Source(qz::FeedSource::Udp);
     TempPath file("drops.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.queueCapacity = 4;
@@ -173,10 +173,10 @@ TEST(FeedRecorder, AFullQueueCountsDropsAndTheStopReturnsAtOnce) {
     EXPECT_EQ(reader.profiles(), s.written);
 }
 
-TEST(FeedRecorder, StopReportsFinishingUntilTheFileIsClosed) {
+TEST(SourceRecorder, StopReportsFinishingUntilTheFileIsClosed) {
     auto udp = Source(qz::FeedSource::Udp);
     TempPath file("finishing.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
@@ -198,10 +198,10 @@ TEST(FeedRecorder, StopReportsFinishingUntilTheFileIsClosed) {
     EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), s.written);
 }
 
-TEST(FeedRecorder, TheWriterSleepsUntilAPacketComes) {
+TEST(SourceRecorder, TheWriterSleepsUntilAPacketComes) {
     auto udp = Source(qz::FeedSource::Udp);
     TempPath file("sleeps.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.flushInterval = std::chrono::milliseconds(60'000); // no flush wakes it
@@ -223,10 +223,10 @@ TEST(FeedRecorder, TheWriterSleepsUntilAPacketComes) {
     EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), 3u);
 }
 
-TEST(FeedRecorder, ADurationLimitWakesASleepingWriter) {
+TEST(SourceRecorder, ADurationLimitWakesASleepingWriter) {
     auto udp = Source(qz::FeedSource::Udp);
     TempPath file("duration.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.limits.seconds = 0.3;
@@ -242,11 +242,11 @@ TEST(FeedRecorder, ADurationLimitWakesASleepingWriter) {
     EXPECT_EQ(rec::RecordingReader(file.str()).profiles(), 1u);
 }
 
-TEST(FeedRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
+TEST(SourceRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
     auto udp = Source(qz::FeedSource::Udp);
     TempPath file("limit.qzrec");
     TempPath second("limit2.qzrec");
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.limits.profiles = 100;
@@ -270,9 +270,9 @@ TEST(FeedRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
     recorder.StopAndWait();
 }
 
-TEST(FeedRecorder, AFileThatCannotBeCreatedLeavesTheSourceAlone) {
+TEST(SourceRecorder, AFileThatCannotBeCreatedLeavesTheSourceAlone) {
     auto udp = Source(qz::FeedSource::Udp);
-    qz::FeedRecorder recorder;
+    qz::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = "/nonexistent-directory-of-qz417/rec.qzrec";
     std::string error;
@@ -283,7 +283,7 @@ TEST(FeedRecorder, AFileThatCannotBeCreatedLeavesTheSourceAlone) {
     udp->PushNow(PacketNumber(1).data()); // nobody listens; no harm
 }
 
-TEST(FeedRecorder, AnnouncementBytesKeepTheWireLayout) {
+TEST(SourceRecorder, AnnouncementBytesKeepTheWireLayout) {
     std::uint8_t ip[4] = {127, 0, 0, 1};
     std::uint8_t mac[6] = {1, 2, 3, 4, 5, 6};
     std::uint8_t description[255] = {};

@@ -1,4 +1,4 @@
-#include "views/counter_rates.h"
+#include "core/counter_rates.h"
 
 #include <cstdlib>
 

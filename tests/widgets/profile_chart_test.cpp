@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdint>
 
-#include "views/profile_chart.h"
+#include "widgets/profile_chart.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/app_state.h"
-#include "views/image_window.h"
+#include "core/image_window.h"
 
 namespace {
 

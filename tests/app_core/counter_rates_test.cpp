@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "views/counter_rates.h"
+#include "core/counter_rates.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "views/video_panel.h"
+#include "widgets/video_panel.h"
 
 #include <cstring>
 

@@ -1,5 +1,5 @@
-// The "Save" button and the window side of the profile recorder: the
-// recorder runs on the result worker's thread, so everything it shows is
+// The "Save" button and the window side of the profile saver: the
+// saver runs on the result worker's thread, so everything it shows is
 // handed to the window thread as queued calls, which run in the order posted.
 #include <atomic>
 #include <chrono>
@@ -12,8 +12,8 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
-#include "views/profile_recording.h"
-#include "views/recording_shutdown.h"
+#include "views/profile_saver.h"
+#include "views/save_waits.h"
 
 namespace {
 
@@ -34,7 +34,7 @@ private:
     std::shared_ptr<qz::ManualResetEvent> event_;
 };
 
-class WindowUi final : public qz::RecordingUi {
+class WindowUi final : public qz::ProfileSaverUi {
 public:
     void SetSaveButton(const std::string &caption, bool enabled) override {
         TFormMain *form = FormMain;
@@ -76,16 +76,16 @@ public:
 
 namespace qz {
 
-RecordingUi &WindowRecordingUi() {
+ProfileSaverUi &WindowProfileSaverUi() {
     static WindowUi ui;
     return ui;
 }
 
-void ReleaseRecordingWaits() {
+void ReleaseSaveWaits() {
     g_windowClosing = true;
 }
 
-void ResetRecordingWaits() {
+void ResetSaveWaits() {
     g_windowClosing = false;
 }
 

@@ -1,11 +1,11 @@
-// A worker that waits for a recording message to be closed stops waiting
+// A worker that waits for a "Save" message to be closed stops waiting
 // once the window is closing (DestroyImageView releases it).
 #pragma once
 
 namespace qz {
 
-void ReleaseRecordingWaits();
+void ReleaseSaveWaits();
 // A new window (tests create several in one process): waits block again.
-void ResetRecordingWaits();
+void ResetSaveWaits();
 
 } // namespace qz

@@ -1,4 +1,4 @@
-#include "views/image_window.h"
+#include "core/image_window.h"
 
 #include "core/app_state.h"
 

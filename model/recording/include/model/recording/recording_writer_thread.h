@@ -77,12 +77,12 @@ struct RecorderStatus {
 // "Stopped", "Duration limit reached", ... for messages.
 const char *StopReasonText(StopReason reason);
 
-class Recorder {
+class RecordingWriterThread {
 public:
-    Recorder();
-    ~Recorder(); // stops
-    Recorder(const Recorder &) = delete;
-    Recorder &operator=(const Recorder &) = delete;
+    RecordingWriterThread();
+    ~RecordingWriterThread(); // stops
+    RecordingWriterThread(const RecordingWriterThread &) = delete;
+    RecordingWriterThread &operator=(const RecordingWriterThread &) = delete;
 
     // Creates the file and starts the writer thread. False with *error set
     // when the file cannot be created or a recording is already running.

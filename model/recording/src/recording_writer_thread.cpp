@@ -1,4 +1,4 @@
-#include "model/recording/recorder.h"
+#include "model/recording/recording_writer_thread.h"
 
 #include <algorithm>
 #include <cstring>
@@ -36,15 +36,15 @@ const char *StopReasonText(StopReason reason) {
     return "";
 }
 
-Recorder::Recorder() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
+RecordingWriterThread::RecordingWriterThread() : wakeFd_(eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC)) {}
 
-Recorder::~Recorder() {
+RecordingWriterThread::~RecordingWriterThread() {
     Stop();
     if (wakeFd_ >= 0)
         close(wakeFd_);
 }
 
-void Recorder::Wake() noexcept {
+void RecordingWriterThread::Wake() noexcept {
     if (wakeFd_ < 0)
         return;
     // Adds to the eventfd's counter; never blocks (a counter at its maximum
@@ -53,7 +53,7 @@ void Recorder::Wake() noexcept {
     [[maybe_unused]] const ssize_t n = write(wakeFd_, &one, sizeof one);
 }
 
-void Recorder::WaitForWork(int timeoutMs) {
+void RecordingWriterThread::WaitForWork(int timeoutMs) {
     if (wakeFd_ < 0) {
         std::this_thread::sleep_for(std::chrono::milliseconds(kFallbackWaitMs));
         return;
@@ -70,7 +70,7 @@ void Recorder::WaitForWork(int timeoutMs) {
     [[maybe_unused]] const ssize_t n = read(wakeFd_, &count, sizeof count); // clears it
 }
 
-bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
+bool RecordingWriterThread::Start(const RecorderSettings &settings, std::string *error) {
     auto fail = [&](const std::string &why) {
         if (error)
             *error = why;
@@ -141,7 +141,7 @@ bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
     return true;
 }
 
-bool Recorder::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcept {
+bool RecordingWriterThread::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcept {
     if (!accepting_.load(std::memory_order_acquire))
         return false;
     // Announce this call before looking again, so that a writer that stops
@@ -180,20 +180,20 @@ bool Recorder::Push(const std::uint8_t *packet, const ReceiveTime &time) noexcep
     return true;
 }
 
-void Recorder::PushParameterBlock(const ParameterBlock &block, std::int64_t wallNs) {
+void RecordingWriterThread::PushParameterBlock(const ParameterBlock &block, std::int64_t wallNs) {
     std::lock_guard lock(mu_);
     if (state_ != RecorderState::Recording)
         return;
     pendingBlocks_.push_back({block, wallNs, head_.load(std::memory_order_acquire)});
 }
 
-void Recorder::Stop() {
+void RecordingWriterThread::Stop() {
     RequestStop();
     if (thread_.joinable())
         thread_.join();
 }
 
-void Recorder::RequestStop() {
+void RecordingWriterThread::RequestStop() {
     if (!thread_.joinable())
         return;
     // No packet is taken from here on; the writer writes what was taken.
@@ -203,7 +203,7 @@ void Recorder::RequestStop() {
     }
 }
 
-RecorderStatus Recorder::Status() const {
+RecorderStatus RecordingWriterThread::Status() const {
     RecorderStatus s;
     std::lock_guard lock(mu_);
     s.state = state_;
@@ -225,7 +225,7 @@ RecorderStatus Recorder::Status() const {
     return s;
 }
 
-void Recorder::WritePendingBlocks() {
+void RecordingWriterThread::WritePendingBlocks() {
     const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
     std::vector<PendingBlock> due;
     {
@@ -240,7 +240,7 @@ void Recorder::WritePendingBlocks() {
         writer_->AppendParameterBlock(b.block, b.wallNs);
 }
 
-std::size_t Recorder::WriteBatch() {
+std::size_t RecordingWriterThread::WriteBatch() {
     WritePendingBlocks();
     const std::uint64_t t = tail_.load(std::memory_order_relaxed);
     const std::uint64_t h = head_.load(std::memory_order_acquire);
@@ -261,7 +261,7 @@ std::size_t Recorder::WriteBatch() {
     return static_cast<std::size_t>(n);
 }
 
-void Recorder::Finish(StopReason reason) {
+void RecordingWriterThread::Finish(StopReason reason) {
     accepting_.store(false);
     // A Push that passed its check before the store publishes its packet or
     // leaves within a few instructions.
@@ -278,7 +278,7 @@ void Recorder::Finish(StopReason reason) {
     ended_ = Clock::now();
 }
 
-void Recorder::Fail(const std::string &message) {
+void RecordingWriterThread::Fail(const std::string &message) {
     accepting_.store(false);
     while (pushing_.load(std::memory_order_acquire) != 0)
         std::this_thread::yield();
@@ -301,7 +301,7 @@ void Recorder::Fail(const std::string &message) {
     ended_ = Clock::now();
 }
 
-void Recorder::Run() {
+void RecordingWriterThread::Run() {
     try {
         auto lastFlush = Clock::now();
         bool unflushed = false; // written since the last flush

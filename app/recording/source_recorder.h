@@ -3,7 +3,7 @@
 //
 // One queue between the acquisition thread and the disk: the recorder is a
 // sink of its source's feed, so the acquisition thread's push copies the
-// packet straight into the qz::recording::Recorder's bounded ring (never
+// packet straight into the qz::recording::RecordingWriterThread's bounded ring (never
 // blocks, never allocates, never touches the disk) and wakes its writer
 // thread if it sleeps. A full ring drops the profile and counts it. Stop
 // returns at once; the writer finishes the file in the background and the
@@ -16,17 +16,17 @@
 #include <memory>
 #include <string>
 
-#include "model/recording/recorder.h"
+#include "model/recording/recording_writer_thread.h"
 #include "source/profile_source.h"
 
 namespace qz {
 
-class FeedRecorder : private FeedSink {
+class SourceRecorder : private FeedSink {
 public:
-    FeedRecorder();
-    ~FeedRecorder(); // stops and waits for the file to be closed
-    FeedRecorder(const FeedRecorder &) = delete;
-    FeedRecorder &operator=(const FeedRecorder &) = delete;
+    SourceRecorder();
+    ~SourceRecorder(); // stops and waits for the file to be closed
+    SourceRecorder(const SourceRecorder &) = delete;
+    SourceRecorder &operator=(const SourceRecorder &) = delete;
 
     // Subscribes to `source` and starts recording its profiles. The TCP
     // result worker asks for the current result as fast as it can, so it
@@ -44,18 +44,18 @@ public:
     // Stop, and wait until the file is closed.
     void StopAndWait();
 
-    recording::RecorderStatus Status() const { return recorder_.Status(); }
+    recording::RecorderStatus Status() const { return writer_.Status(); }
     bool Running() const { return subscription_ != nullptr; }
 
     // A parameter block written to the scanner while recording.
     void PushParameterBlock(const recording::ParameterBlock &block, std::int64_t wallNs) {
-        recorder_.PushParameterBlock(block, wallNs);
+        writer_.PushParameterBlock(block, wallNs);
     }
 
 private:
     void Take(const FeedPacket &packet) noexcept override; // the producer's thread
 
-    recording::Recorder recorder_;
+    recording::RecordingWriterThread writer_;
     std::unique_ptr<FeedSubscription> subscription_;
     bool skipRepeats_ = false;
     bool haveLast_ = false;                            // producer only

@@ -1,8 +1,8 @@
-// The recorder: its writer thread writes what the acquisition side pushed,
+// The recording writer thread: it writes what the acquisition side pushed,
 // in order; a full queue drops and counts instead of blocking; limits and
 // write errors end the recording and keep what was written; a process
 // killed mid-recording leaves a readable file.
-#include "model/recording/recorder.h"
+#include "model/recording/recording_writer_thread.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>
@@ -28,7 +28,7 @@ using test::TempDir;
 using namespace std::chrono_literals;
 
 // Waits (bounded) until the recorder has ended by itself.
-RecorderStatus WaitEnded(const Recorder &r) {
+RecorderStatus WaitEnded(const RecordingWriterThread &r) {
     const auto until = std::chrono::steady_clock::now() + 10s;
     while (r.Status().state == RecorderState::Recording && std::chrono::steady_clock::now() < until)
         std::this_thread::sleep_for(2ms);
@@ -52,9 +52,9 @@ void ExpectIncreasingSyntheticProfiles(const std::string &path, std::uint64_t ex
     }
 }
 
-TEST(Recorder, WritesEveryPushedProfileInOrderWithTheBlocksBetween) {
+TEST(RecordingWriterThread, WritesEveryPushedProfileInOrderWithTheBlocksBetween) {
     TempDir dir;
-    Recorder rec;
+    RecordingWriterThread rec;
     RecorderSettings s;
     s.path = dir.file("r.h5");
     s.header.parameterBlock = ParameterBlock{};
@@ -96,9 +96,9 @@ TEST(Recorder, WritesEveryPushedProfileInOrderWithTheBlocksBetween) {
     EXPECT_FALSE(rec.Push(MakePacket(1).data(), {})); // stopped: nothing taken
 }
 
-TEST(Recorder, FullQueueDropsAndCountsInsteadOfBlocking) {
+TEST(RecordingWriterThread, FullQueueDropsAndCountsInsteadOfBlocking) {
     TempDir dir;
-    Recorder rec;
+    RecordingWriterThread rec;
     RecorderSettings s;
     s.path = dir.file("overflow.h5");
     s.queueCapacity = 2;
@@ -119,9 +119,9 @@ TEST(Recorder, FullQueueDropsAndCountsInsteadOfBlocking) {
     EXPECT_EQ(r.droppedProfiles(), st.dropped);
 }
 
-TEST(Recorder, NetworkGapsCountAsLost) {
+TEST(RecordingWriterThread, NetworkGapsCountAsLost) {
     TempDir dir;
-    Recorder rec;
+    RecordingWriterThread rec;
     RecorderSettings s;
     s.path = dir.file("lost.h5");
     std::string error;
@@ -132,11 +132,11 @@ TEST(Recorder, NetworkGapsCountAsLost) {
     EXPECT_EQ(rec.Status().lost, 2u + 6u);
 }
 
-TEST(Recorder, AScannerRestartIsNeitherLostNorLate) {
+TEST(RecordingWriterThread, AScannerRestartIsNeitherLostNorLate) {
     // The scanner counted to 30009 and starts again from 0: the counts follow
     // it (qz::StreamStats), so the gap after the restart still shows.
     TempDir dir;
-    Recorder rec;
+    RecordingWriterThread rec;
     RecorderSettings s;
     s.path = dir.file("restart.h5");
     std::string error;
@@ -153,7 +153,7 @@ TEST(Recorder, AScannerRestartIsNeitherLostNorLate) {
     EXPECT_EQ(st.written, 16u);
 }
 
-TEST(Recorder, LimitsEndTheRecordingByThemselves) {
+TEST(RecordingWriterThread, LimitsEndTheRecordingByThemselves) {
     TempDir dir;
     struct Case {
         RecordingLimits limits;
@@ -163,7 +163,7 @@ TEST(Recorder, LimitsEndTheRecordingByThemselves) {
     for (const Case &c : {Case{{0, 100, 0}, StopReason::CountLimit, 100},
                           Case{{0, 0, 50 * kBytesPerProfile + 10}, StopReason::SizeLimit, 50},
                           Case{{0, 80, 50 * kBytesPerProfile}, StopReason::SizeLimit, 50}}) {
-        Recorder rec;
+        RecordingWriterThread rec;
         RecorderSettings s;
         s.path = dir.file("limit.h5");
         s.limits = c.limits;
@@ -185,9 +185,9 @@ TEST(Recorder, LimitsEndTheRecordingByThemselves) {
     }
 }
 
-TEST(Recorder, DurationLimitEndsEvenWithoutProfiles) {
+TEST(RecordingWriterThread, DurationLimitEndsEvenWithoutProfiles) {
     TempDir dir;
-    Recorder rec;
+    RecordingWriterThread rec;
     RecorderSettings s;
     s.path = dir.file("duration.h5");
     s.limits.seconds = 0.2;
@@ -205,9 +205,9 @@ TEST(Recorder, DurationLimitEndsEvenWithoutProfiles) {
     EXPECT_GE(st.elapsedSeconds, 0.19);
 }
 
-TEST(Recorder, FileThatCannotBeCreatedIsRefusedAtStart) {
+TEST(RecordingWriterThread, FileThatCannotBeCreatedIsRefusedAtStart) {
     TempDir dir;
-    Recorder rec;
+    RecordingWriterThread rec;
     RecorderSettings s;
     s.path = dir.file("missing/dir/r.h5");
     std::string error;
@@ -229,7 +229,7 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint,
         mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=2m") != 0) {
         line = "skip";
     } else {
-        Recorder rec;
+        RecordingWriterThread rec;
         RecorderSettings s;
         s.path = mountPoint + "/full.h5";
         s.flushInterval = flushInterval;
@@ -269,7 +269,7 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint,
 // the disk is full before the first flush.
 class FullDisk : public ::testing::TestWithParam<std::chrono::milliseconds> {};
 
-INSTANTIATE_TEST_SUITE_P(Recorder, FullDisk,
+INSTANTIATE_TEST_SUITE_P(RecordingWriterThread, FullDisk,
                          ::testing::Values(20ms, RecorderSettings{}.flushInterval),
                          [](const auto &info) {
                              return "FlushEvery" + std::to_string(info.param.count()) + "ms";
@@ -311,7 +311,7 @@ TEST_P(FullDisk, StopsWithTheReasonAndKeepsWhatWasWritten) {
     EXPECT_EQ(std::stoull(readable), written) << result; // closed cleanly with all of it
 }
 
-TEST(Recorder, KilledProcessLeavesAFileReadableToItsLastFlush) {
+TEST(RecordingWriterThread, KilledProcessLeavesAFileReadableToItsLastFlush) {
     TempDir dir;
     const std::string path = dir.file("killed.h5");
     const pid_t child = fork();

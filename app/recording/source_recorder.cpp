@@ -1,57 +1,57 @@
-#include "recording/feed_recorder.h"
+#include "recording/source_recorder.h"
 
 #include <cstring>
 
 namespace qz {
 
-FeedRecorder::FeedRecorder() = default;
+SourceRecorder::SourceRecorder() = default;
 
-FeedRecorder::~FeedRecorder() {
+SourceRecorder::~SourceRecorder() {
     StopAndWait();
 }
 
-bool FeedRecorder::Start(const std::shared_ptr<ProfileSource> &source,
-                         const recording::RecorderSettings &settings, std::string *error) {
-    if (recorder_.Status().state == recording::RecorderState::Recording) {
-        *error = recorder_.Status().finishing ? "The last recording is still being finished"
-                                              : "A recording is running already";
+bool SourceRecorder::Start(const std::shared_ptr<ProfileSource> &source,
+                           const recording::RecorderSettings &settings, std::string *error) {
+    if (writer_.Status().state == recording::RecorderState::Recording) {
+        *error = writer_.Status().finishing ? "The last recording is still being finished"
+                                            : "A recording is running already";
         return false;
     }
     subscription_.reset(); // of an earlier recording that ended by itself
     skipRepeats_ = source->kind() == FeedSource::TcpResult;
     haveLast_ = false;
-    if (!recorder_.Start(settings, error))
+    if (!writer_.Start(settings, error))
         return false;
     // Subscribed last: from here on the producer hands every packet to Take.
     subscription_ = source->Subscribe(static_cast<FeedSink *>(this));
     if (!subscription_) {
-        recorder_.Stop();
+        writer_.Stop();
         *error = "Too many subscribers to the profile source";
         return false;
     }
     return true;
 }
 
-void FeedRecorder::Take(const FeedPacket &packet) noexcept {
+void SourceRecorder::Take(const FeedPacket &packet) noexcept {
     if (skipRepeats_) {
         if (haveLast_ && packet.bytes == last_)
             return;
         last_ = packet.bytes;
         haveLast_ = true;
     }
-    recorder_.Push(packet.bytes.data(), packet.time);
+    writer_.Push(packet.bytes.data(), packet.time);
 }
 
-void FeedRecorder::Stop() {
+void SourceRecorder::Stop() {
     // Unsubscribing waits only for a push under way; then the writer is told
     // to finish and this returns.
     subscription_.reset();
-    recorder_.RequestStop();
+    writer_.RequestStop();
 }
 
-void FeedRecorder::StopAndWait() {
+void SourceRecorder::StopAndWait() {
     subscription_.reset();
-    recorder_.Stop();
+    writer_.Stop();
 }
 
 recording::Announcement AnnouncementBytes(std::uint16_t type, const std::uint8_t (&ip)[4],

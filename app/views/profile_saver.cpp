@@ -1,4 +1,4 @@
-#include "views/profile_recording.h"
+#include "views/profile_saver.h"
 
 #include <cstring>
 
@@ -15,14 +15,14 @@ std::string WriteFailedText(const ProfileWriteResult &result) {
     return "The profile was not saved.\n" + result.path + "\n" + std::strerror(result.error);
 }
 
-void ProfileRecorder::Start() {
+void ProfileSaver::Start() {
     armed_ = true;
     recording_ = false;
     recorded_ = 0;
     previous_.reset();
 }
 
-void ProfileRecorder::Step(const std::uint8_t *packet) {
+void ProfileSaver::Step(const std::uint8_t *packet) {
     const ProfilePacket view(packet);
     const std::uint16_t current = view.measurementCount();
     if (armed_ && RequestSaveProfile.load() != 0) {
@@ -46,7 +46,7 @@ void ProfileRecorder::Step(const std::uint8_t *packet) {
     previous_ = current;
 }
 
-void ProfileRecorder::WriteAndReport() {
+void ProfileSaver::WriteAndReport() {
     lastWrite_ = WriteProfileFile(StartDirectory, DateStamp(std::time(nullptr)), profile_);
     switch (lastWrite_.status) {
     case ProfileWriteResult::Status::Written:

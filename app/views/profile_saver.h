@@ -1,6 +1,6 @@
-// Recording of single profiles into numbered text files, as the result worker
+// The "Save" of single profiles into numbered text files, as the result worker
 // performs it: the worker calls Step after every fetched packet; the button's
-// caption and the messages reach the window through a RecordingUi.
+// caption and the messages reach the window through a ProfileSaverUi.
 #pragma once
 
 #include <cstdint>
@@ -12,11 +12,11 @@
 
 namespace qz {
 
-// What the recorder tells the window. Called on the worker's thread; an
+// What the saver tells the window. Called on the worker's thread; an
 // implementation hands everything to the window thread, in call order.
-class RecordingUi {
+class ProfileSaverUi {
 public:
-    virtual ~RecordingUi() = default;
+    virtual ~ProfileSaverUi() = default;
     // Caption and enabled state of ButtonResultSave.
     virtual void SetSaveButton(const std::string &caption, bool enabled) = 0;
     // A critical message with the caption "QZ417-SP"; returns once the user
@@ -24,19 +24,19 @@ public:
     virtual void ShowError(const std::string &text) = 0;
 };
 
-// The window's implementation (app/views/recording_button.cpp).
-RecordingUi &WindowRecordingUi();
+// The window's implementation (app/views/save_button.cpp).
+ProfileSaverUi &WindowProfileSaverUi();
 
 // The texts of the two messages.
 std::string CounterExhaustedText(const std::string &day);
 std::string WriteFailedText(const ProfileWriteResult &result);
 
 // Recording state of one run of the result worker (worker thread only).
-class ProfileRecorder {
+class ProfileSaver {
 public:
-    ProfileRecorder() = default;
+    ProfileSaver() = default;
     // For tests: another window side than the real one.
-    explicit ProfileRecorder(RecordingUi *ui) : ui_(ui) {}
+    explicit ProfileSaver(ProfileSaverUi *ui) : ui_(ui) {}
 
     // At the start of a run: armed, not recording, no previous counter.
     void Start();
@@ -53,10 +53,10 @@ public:
     const ProfileWriteResult &lastWrite() const { return lastWrite_; }
 
 private:
-    RecordingUi &ui() { return ui_ ? *ui_ : WindowRecordingUi(); }
+    ProfileSaverUi &ui() { return ui_ ? *ui_ : WindowProfileSaverUi(); }
     void WriteAndReport();
 
-    RecordingUi *ui_ = nullptr;
+    ProfileSaverUi *ui_ = nullptr;
     bool armed_ = true;
     bool recording_ = false;
     std::uint16_t recorded_ = 0;

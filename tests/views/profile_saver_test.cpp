@@ -1,4 +1,4 @@
-// The recording step of the result worker, with a stand-in for the window.
+// The "Save" step of the result worker (ProfileSaver), with a stand-in for the window.
 #include <array>
 #include <filesystem>
 #include <fstream>
@@ -9,7 +9,7 @@
 #include <unistd.h>
 
 #include "core/app_state.h"
-#include "views/profile_recording.h"
+#include "views/profile_saver.h"
 
 namespace fs = std::filesystem;
 
@@ -32,7 +32,7 @@ Packet MakePacket(std::uint16_t count, std::int16_t x = 8192) {
 }
 
 // Records what the window would be told, in order.
-class FakeUi : public qz::RecordingUi {
+class FakeUi : public qz::ProfileSaverUi {
 public:
     void SetSaveButton(const std::string &caption, bool enabled) override {
         events.push_back("button " + caption + (enabled ? " enabled" : " disabled"));
@@ -41,7 +41,7 @@ public:
     std::vector<std::string> events;
 };
 
-class ProfileRecorderTest : public ::testing::Test {
+class ProfileSaverTest : public ::testing::Test {
 protected:
     void SetUp() override {
         qz::ResetAppState();
@@ -73,17 +73,17 @@ protected:
 
     fs::path start_;
     FakeUi ui_;
-    qz::ProfileRecorder recorder_{&ui_};
+    qz::ProfileSaver recorder_{&ui_};
 };
 
-TEST_F(ProfileRecorderTest, NothingIsRecordedWithoutARequest) {
+TEST_F(ProfileSaverTest, NothingIsRecordedWithoutARequest) {
     Step(1);
     Step(2);
     EXPECT_TRUE(ui_.events.empty());
     EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(ProfileRecorderTest, TheFirstPassOfARunCountsAsNew) {
+TEST_F(ProfileSaverTest, TheFirstPassOfARunCountsAsNew) {
     RequestSaveProfile = 1;
     Step(40);
     EXPECT_EQ(RequestSaveProfile.load(), 0);
@@ -99,7 +99,7 @@ TEST_F(ProfileRecorderTest, TheFirstPassOfARunCountsAsNew) {
     EXPECT_TRUE(recorder_.armed());
 }
 
-TEST_F(ProfileRecorderTest, WaitsForTheCounterToChange) {
+TEST_F(ProfileSaverTest, WaitsForTheCounterToChange) {
     Step(7);
     RequestSaveProfile = 1;
     Step(7, 100); // the same profile read again: not taken
@@ -118,7 +118,7 @@ TEST_F(ProfileRecorderTest, WaitsForTheCounterToChange) {
     EXPECT_EQ(second, "Profile nember: 8\r");
 }
 
-TEST_F(ProfileRecorderTest, TwoPressesBeforeANewProfileWriteOneFile) {
+TEST_F(ProfileSaverTest, TwoPressesBeforeANewProfileWriteOneFile) {
     Step(1);
     RequestSaveProfile = 1;
     Step(1);
@@ -130,14 +130,14 @@ TEST_F(ProfileRecorderTest, TwoPressesBeforeANewProfileWriteOneFile) {
     EXPECT_EQ(RequestSaveProfile.load(), 1);
 }
 
-TEST_F(ProfileRecorderTest, ARequestSurvivesIntoTheNextRun) {
+TEST_F(ProfileSaverTest, ARequestSurvivesIntoTheNextRun) {
     RequestSaveProfile = 1;
     recorder_.Start();
     Step(3);
     EXPECT_EQ(Files().size(), 1u);
 }
 
-TEST_F(ProfileRecorderTest, AnUnfinishedRecordingIsLostAtTheNextStart) {
+TEST_F(ProfileSaverTest, AnUnfinishedRecordingIsLostAtTheNextStart) {
     Step(5);
     RequestSaveProfile = 1;
     Step(5);
@@ -149,14 +149,14 @@ TEST_F(ProfileRecorderTest, AnUnfinishedRecordingIsLostAtTheNextStart) {
     EXPECT_TRUE(Files().empty());
 }
 
-TEST_F(ProfileRecorderTest, InvalidPointsAreRecordedAsZero) {
+TEST_F(ProfileSaverTest, InvalidPointsAreRecordedAsZero) {
     RequestSaveProfile = 1;
     Step(9, 0); // X carries the error value in every point
     EXPECT_EQ(recorder_.profile().points[0], (qz::RecordedPoint{0.0f, 0.0f}));
     EXPECT_EQ(recorder_.profile().points[1023], (qz::RecordedPoint{0.0f, 0.0f}));
 }
 
-TEST_F(ProfileRecorderTest, AFailedWriteIsReportedAndRecordingStaysArmed) {
+TEST_F(ProfileSaverTest, AFailedWriteIsReportedAndRecordingStaysArmed) {
     std::ofstream(start_ / "plain") << "x";
     StartDirectory = (start_ / "plain").string();
     RequestSaveProfile = 1;
