@@ -1,6 +1,6 @@
 // The recording file: names, sizes and the version of its layout, as
-// docs/recording-format.md describes them. A reader of its own (the
-// emulator's replay) follows the same document.
+// docs/recording-format.md describes them. Every reader of this program
+// (the tool, the window, the emulator's replay) goes through RecordingReader.
 #pragma once
 
 #include <array>
