@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include <poll.h>
@@ -88,7 +89,7 @@ bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
         thread_.join(); // a recording that ended by itself
     if (settings.queueCapacity == 0)
         return fail("the queue needs room for at least one profile");
-    if (settings.job) {
+    if (settings.job && !settings.job->tools.empty()) {
         try {
             measure::ValidateJob(*settings.job);
         } catch (const measure::JobError &e) {
@@ -139,6 +140,7 @@ bool Recorder::Start(const RecorderSettings &settings, std::string *error) {
     stream_ = StreamStats();
     measured_.store(0);
     unmeasured_.store(0);
+    measureNs_.store(0);
     measurer_.reset();
     outputs_ = 0;
     scale_ = RecordedScale(settings.header.announcement);
@@ -251,6 +253,7 @@ RecorderStatus Recorder::Status() const {
     s.dropped = dropped_.load(std::memory_order_relaxed);
     s.measured = measured_.load(std::memory_order_relaxed);
     s.unmeasured = unmeasured_.load(std::memory_order_relaxed);
+    s.measureSeconds = static_cast<double>(measureNs_.load(std::memory_order_relaxed)) * 1e-9;
     s.finishing = state_ == RecorderState::Recording && stopRequested_.load();
     return s;
 }
@@ -325,7 +328,13 @@ std::size_t Recorder::WriteBatch() {
         // is more than half full the profiles go in unmeasured: writing
         // every profile comes first.
         const bool behind = head_.load(std::memory_order_acquire) - (t + n) > capacity_ / 2;
+        const auto start = Clock::now();
         Measure(t, slot, static_cast<std::size_t>(n), behind);
+        measureNs_.fetch_add(static_cast<std::uint64_t>(
+                                 std::chrono::duration_cast<std::chrono::nanoseconds>(
+                                     Clock::now() - start)
+                                     .count()),
+                             std::memory_order_relaxed);
     }
     tail_.store(t + n, std::memory_order_release);
     written_.store(t + n, std::memory_order_relaxed);

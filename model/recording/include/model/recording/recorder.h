@@ -87,6 +87,7 @@ struct RecorderStatus {
     std::uint64_t dropped = 0;    // profiles the ring had no room for
     std::uint64_t measured = 0;   // profiles written with their results
     std::uint64_t unmeasured = 0; // profiles written unmeasured while a job was in force
+    double measureSeconds = 0;    // writer thread time spent measuring and storing results
     std::string error;            // why the recording failed
     // A stop was asked for (RequestStop): the writer is finishing the file
     // (state still Recording until it is closed).
@@ -165,7 +166,7 @@ private:
     std::atomic<int> pushing_{0}; // Push calls between their check and publication
     std::atomic<std::uint64_t> received_{0}, dropped_{0}, lost_{0}, written_{0};
     std::atomic<std::uint64_t> outOfOrder_{0}, restarts_{0};
-    std::atomic<std::uint64_t> measured_{0}, unmeasured_{0};
+    std::atomic<std::uint64_t> measured_{0}, unmeasured_{0}, measureNs_{0};
     std::atomic<bool> stopRequested_{false};
     // The writer's wake-up: an eventfd written by Push (only while the
     // writer sleeps on it, announced by writerWaiting_) and by a stop.
