@@ -67,8 +67,7 @@ qz::measure::Job BenchJob() {
 }
 
 // Profiles per second of the recorder, from the first push to the closed file.
-double RecorderRate(const std::string &path, std::uint64_t n,
-                    rec::RecorderStatus *status = nullptr,
+double RecorderRate(const std::string &path, std::uint64_t n, rec::RecorderStatus *status = nullptr,
                     std::optional<qz::measure::Job> job = std::nullopt) {
     rec::Recorder r;
     rec::RecorderSettings s;
@@ -223,9 +222,9 @@ int main(int argc, char **argv) {
         rec::RecorderStatus measured;
         RecorderRate(file, n, &measured, BenchJob());
         std::remove(file.c_str());
-        const double perProfile =
-            measured.measured ? measured.measureSeconds * 1e6 / static_cast<double>(measured.measured)
-                              : 0;
+        const double perProfile = measured.measured ? measured.measureSeconds * 1e6 /
+                                                          static_cast<double>(measured.measured)
+                                                    : 0;
         const double writer = 1e6 / recorder;
         Figure("recording with a job (height, line, step): writer's us per profile measured (" +
                    std::to_string(measured.measured) + " measured, " +

@@ -129,7 +129,8 @@ TEST(RecordingResults, EveryProfileIsStoredWithTheMeasurersResultAndReadsBack) {
         ASSERT_EQ(rows[i].status == ResultStatus::NoResult, outside) << i;
         ASSERT_EQ(std::isnan(rows[i].value), outside) << i;
         ASSERT_EQ(t.reasons[rows[i].reason],
-                  outside ? "no valid points in the region" : std::string()) << i;
+                  outside ? "no valid points in the region" : std::string())
+            << i;
         failed += rows[i].status == ResultStatus::LimitFailed;
         if (rows[i].status == ResultStatus::LimitFailed)
             EXPECT_EQ(i % 15, 1u); // middle.max, the one output with a limit
@@ -156,14 +157,14 @@ TEST(RecordingResults, AChangedJobAppliesFromTheProfilePushedAfterIt) {
     s.path = dir.file("r.h5");
     std::string error;
     ASSERT_TRUE(rec.Start(s, &error)) << error;
-    PushRange(rec, 0, 300);      // no job: no results
-    rec.SetJob(FirstJob());      // from profile 300
+    PushRange(rec, 0, 300); // no job: no results
+    rec.SetJob(FirstJob()); // from profile 300
     PushRange(rec, 300, 1000);
-    rec.SetJob(SecondJob());     // from profile 1300
+    rec.SetJob(SecondJob()); // from profile 1300
     PushRange(rec, 1300, 700);
-    rec.SetJob(std::nullopt);    // nothing measured from 2000 on
+    rec.SetJob(std::nullopt); // nothing measured from 2000 on
     PushRange(rec, 2000, 200);
-    rec.SetJob(SecondJob());     // again from 2200
+    rec.SetJob(SecondJob()); // again from 2200
     PushRange(rec, 2200, 100);
     ms::Job bad = FirstJob();
     bad.tools[0].region.xMax = -100; // narrower than it starts: refused, the job stays
@@ -191,19 +192,17 @@ TEST(RecordingResults, AChangedJobAppliesFromTheProfilePushedAfterIt) {
     std::vector<std::pair<std::size_t, std::uint64_t>> seen;
     std::string csv;
     std::size_t header = 99;
-    ASSERT_TRUE(results.ForEach(0, r.profiles(),
-                                [&](std::size_t job, std::uint64_t profile,
-                                    const ms::JobResult &result) {
-                                    seen.emplace_back(job, profile);
-                                    if (job != header)
-                                        csv += ms::ResultCsvHeader(results.jobs()[job]);
-                                    header = job;
-                                    Packet p{};
-                                    r.Read(profile, 1, p.data(), nullptr);
-                                    ms::AppendResultCsvRow(
-                                        csv, results.jobs()[job], profile,
-                                        ProfilePacket(p.data()).measurementCount(), result);
-                                }));
+    ASSERT_TRUE(results.ForEach(
+        0, r.profiles(), [&](std::size_t job, std::uint64_t profile, const ms::JobResult &result) {
+            seen.emplace_back(job, profile);
+            if (job != header)
+                csv += ms::ResultCsvHeader(results.jobs()[job]);
+            header = job;
+            Packet p{};
+            r.Read(profile, 1, p.data(), nullptr);
+            ms::AppendResultCsvRow(csv, results.jobs()[job], profile,
+                                   ProfilePacket(p.data()).measurementCount(), result);
+        }));
     ASSERT_EQ(seen.size(), 2000u - 300u + 100u);
     for (std::size_t k = 0; k < seen.size(); ++k) {
         const std::uint64_t profile = k < 1700 ? 300 + k : 2200 + (k - 1700);

@@ -24,9 +24,9 @@
 #include "emulated_window.h"
 #include "measure/measure_page.h"
 #include "model/measure/result_csv.h"
+#include "model/profile_packet.h"
 #include "model/recording/recorded_results.h"
 #include "model/recording/recording_export.h"
-#include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
 #include "recording/record_controls.h"
 #include "source/profile_source.h"
@@ -192,7 +192,8 @@ private slots:
                                                 measurer.Measure(points));
             }
         }
-        const std::string csv = QFile::encodeName(dir_.filePath(QStringLiteral("r.csv"))).toStdString();
+        const std::string csv =
+            QFile::encodeName(dir_.filePath(QStringLiteral("r.csv"))).toStdString();
         rec::ExportRequest request;
         request.format = rec::ExportFormat::ResultsCsv;
         request.count = reader.profiles();

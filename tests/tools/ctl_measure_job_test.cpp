@@ -234,13 +234,14 @@ TEST_F(CtlE2E, StreamRecordsTheResultsOfAJob) {
     EXPECT_NE(info.out.find("results: " + std::to_string(profiles) + " profiles measured, 1 job\n"),
               std::string::npos)
         << info.out;
-    EXPECT_NE(info.out.find("job 1 from profile 0: all (height), surface (line), nowhere (height)\n"),
-              std::string::npos)
+    EXPECT_NE(
+        info.out.find("job 1 from profile 0: all (height), surface (line), nowhere (height)\n"),
+        std::string::npos)
         << info.out;
 
     const std::string exported = path("results.csv");
-    const CtlResult e = RunCtl(
-        {"recording", "export", recording, "--format", "results-csv", "-o", exported});
+    const CtlResult e =
+        RunCtl({"recording", "export", recording, "--format", "results-csv", "-o", exported});
     ASSERT_EQ(e.status, 0) << e.err;
     const CtlResult m = RunCtl({"measure", "--job", job, "--recording", recording});
     ASSERT_TRUE(m.status == 0 || m.status == 3) << m.err;

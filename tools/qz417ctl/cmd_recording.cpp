@@ -110,8 +110,8 @@ int Info(rec::RecordingReader &r) {
     try {
         const rec::RecordedResultsReader results(r);
         for (std::size_t j = 0; j < results.jobs().size(); ++j) {
-            std::cout << "job " << j + 1 << " from profile " << results.tables().jobs[j].firstProfile
-                      << ": ";
+            std::cout << "job " << j + 1 << " from profile "
+                      << results.tables().jobs[j].firstProfile << ": ";
             const auto &tools = results.jobs()[j].tools;
             if (tools.empty())
                 std::cout << "nothing measured";
@@ -143,7 +143,8 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
     else if (*formatName == "results-csv")
         request.format = rec::ExportFormat::ResultsCsv;
     else
-        throw UsageError("unknown format '" + *formatName + "' (csv, ply, pcd, txt or results-csv)");
+        throw UsageError("unknown format '" + *formatName +
+                         "' (csv, ply, pcd, txt or results-csv)");
     const bool txt = request.format == rec::ExportFormat::ProfileText;
     const std::uint64_t total = r.profiles();
     if (total == 0)

@@ -283,8 +283,8 @@ int RunStream(const Args &args) {
                   << std::endl;
         // Profiles the writer had no time to measure are stored as "no result".
         if (job)
-            std::cout << "measured=" << st.measured << " unmeasured=" << st.unmeasured
-                      << " with " << *jobPath << std::endl;
+            std::cout << "measured=" << st.measured << " unmeasured=" << st.unmeasured << " with "
+                      << *jobPath << std::endl;
         if (st.state == rec::RecorderState::Failed)
             throw Failure(st.error);
     }

@@ -276,11 +276,11 @@ qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first
 }
 
 int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t capacity,
-                                     uint64_t *profile, uint16_t *measurement_count,
-                                     double *values, uint8_t *tool_passed, char *reasons,
-                                     char *error, size_t error_size) {
-    if (path == nullptr || (capacity > 0 && (profile == nullptr || values == nullptr ||
-                                             tool_passed == nullptr))) {
+                                     uint64_t *profile, uint16_t *measurement_count, double *values,
+                                     uint8_t *tool_passed, char *reasons, char *error,
+                                     size_t error_size) {
+    if (path == nullptr ||
+        (capacity > 0 && (profile == nullptr || values == nullptr || tool_passed == nullptr))) {
         SetError(error, error_size, "a required argument is missing");
         return -1;
     }

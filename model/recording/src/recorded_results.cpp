@@ -180,8 +180,9 @@ bool RecordedResultsReader::ForEach(std::uint64_t first, std::uint64_t count, co
             lastProfile = v.profile;
             any = true;
         }
-        if (progress && !progress(std::min(count, any && lastProfile >= first ? lastProfile - first : 0),
-                                  count))
+        if (progress &&
+            !progress(std::min(count, any && lastProfile >= first ? lastProfile - first : 0),
+                      count))
             return false;
         if (any && lastProfile >= end)
             break;

@@ -330,11 +330,10 @@ std::size_t Recorder::WriteBatch() {
         const bool behind = head_.load(std::memory_order_acquire) - (t + n) > capacity_ / 2;
         const auto start = Clock::now();
         Measure(t, slot, static_cast<std::size_t>(n), behind);
-        measureNs_.fetch_add(static_cast<std::uint64_t>(
-                                 std::chrono::duration_cast<std::chrono::nanoseconds>(
-                                     Clock::now() - start)
-                                     .count()),
-                             std::memory_order_relaxed);
+        measureNs_.fetch_add(
+            static_cast<std::uint64_t>(
+                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count()),
+            std::memory_order_relaxed);
     }
     tail_.store(t + n, std::memory_order_release);
     written_.store(t + n, std::memory_order_relaxed);

@@ -274,8 +274,8 @@ ExportResult WriteProfileText(RecordingReader &reader, const ExportRequest &requ
 // The stored results of the profiles in the range, through the one CSV
 // writer of results. The measurement counter comes from the packets, read
 // in batches as the rows reach them.
-ExportResult WriteResultsCsv(RecordingReader &reader, const ExportRequest &request,
-                             ExportFile &out, const ExportProgress &progress) {
+ExportResult WriteResultsCsv(RecordingReader &reader, const ExportRequest &request, ExportFile &out,
+                             const ExportProgress &progress) {
     RecordedResultsReader results(reader);
     if (results.empty())
         throw ExportError(ExportError::Kind::Request,
@@ -284,8 +284,7 @@ ExportResult WriteResultsCsv(RecordingReader &reader, const ExportRequest &reque
     std::vector<std::uint8_t> packets(kBatch * kPacketSize);
     std::uint64_t batchFirst = 0, batchCount = 0;
     std::size_t headerJob = std::numeric_limits<std::size_t>::max();
-    const auto visit = [&](std::size_t job, std::uint64_t profile,
-                           const measure::JobResult &jr) {
+    const auto visit = [&](std::size_t job, std::uint64_t profile, const measure::JobResult &jr) {
         if (profile < batchFirst || profile >= batchFirst + batchCount) {
             batchFirst = profile;
             batchCount = std::min(kBatch, reader.profiles() - profile);

@@ -147,10 +147,10 @@ struct RecordingWriter::Handles {
         valueStatus, valueReason, valueProfile;
     Id nameType, unitType, reasonType;
     std::vector<Id *> tables() {
-        return {&packets,        &monotonic,      &wall,         &blocks,          &blockFirst,
-                &blockWall,      &status,         &jobJson,      &jobJsonFirst,    &jobJsonLength,
-                &jobFirstOutput, &jobOutputCount, &jobWall,      &jobFirstProfile, &outputName,
-                &outputUnit,     &outputTool,     &reasons,      &valueOutput,     &value,
+        return {&packets,        &monotonic,      &wall,        &blocks,          &blockFirst,
+                &blockWall,      &status,         &jobJson,     &jobJsonFirst,    &jobJsonLength,
+                &jobFirstOutput, &jobOutputCount, &jobWall,     &jobFirstProfile, &outputName,
+                &outputUnit,     &outputTool,     &reasons,     &valueOutput,     &value,
                 &valueStatus,    &valueReason,    &valueProfile};
     }
 };
@@ -185,15 +185,14 @@ RecordingWriter::RecordingWriter(const std::string &path, const RecordingHeader 
     // The results tables: SWMR creates no object after the start, so they
     // are there, empty, in every file, for a job set at any time.
     WriteU32Attribute(f, kAttrMinorVersion, kFormatMinorVersion, where);
-    h_->group = Make(H5Gcreate2(f, kResultsGroup, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT),
-                     H5Gclose, where);
+    h_->group =
+        Make(H5Gcreate2(f, kResultsGroup, H5P_DEFAULT, H5P_DEFAULT, H5P_DEFAULT), H5Gclose, where);
     h_->nameType = TextType(kOutputNameSize, where);
     h_->unitType = TextType(kOutputUnitSize, where);
     h_->reasonType = TextType(kReasonSize, where);
     h_->jobJson = CreateExtendable(f, kJobJson, H5T_STD_U8LE, 0, kJobJsonChunkBytes, where);
     h_->jobJsonFirst = CreateExtendable(f, kJobJsonFirst, H5T_STD_U64LE, 0, kJobChunkRows, where);
-    h_->jobJsonLength =
-        CreateExtendable(f, kJobJsonLength, H5T_STD_U64LE, 0, kJobChunkRows, where);
+    h_->jobJsonLength = CreateExtendable(f, kJobJsonLength, H5T_STD_U64LE, 0, kJobChunkRows, where);
     h_->jobFirstOutput =
         CreateExtendable(f, kJobFirstOutput, H5T_STD_U64LE, 0, kJobChunkRows, where);
     h_->jobOutputCount =
@@ -470,8 +469,8 @@ void RecordingWriter::Abandon() noexcept {
     for (Id *d : {&h_->outputName, &h_->outputUnit, &h_->outputTool})
         cut(*d, r.outputs);
     cut(h_->reasons, r.reasons);
-    for (Id *d : {&h_->valueOutput, &h_->value, &h_->valueStatus, &h_->valueReason,
-                  &h_->valueProfile})
+    for (Id *d :
+         {&h_->valueOutput, &h_->value, &h_->valueStatus, &h_->valueReason, &h_->valueProfile})
         cut(*d, r.values);
     for (Id *d : h_->tables())
         d->close();
@@ -578,10 +577,10 @@ struct RecordingReader::Handles {
         jobFirstProfile, outputName, outputUnit, outputTool, reasons, valueOutput, value,
         valueStatus, valueReason, valueProfile;
     std::vector<Id *> resultTables() {
-        return {&jobJson,        &jobJsonFirst, &jobJsonLength, &jobFirstOutput,
+        return {&jobJson,        &jobJsonFirst, &jobJsonLength,   &jobFirstOutput,
                 &jobOutputCount, &jobWall,      &jobFirstProfile, &outputName,
-                &outputUnit,     &outputTool,   &reasons,       &valueOutput,
-                &value,          &valueStatus,  &valueReason,   &valueProfile};
+                &outputUnit,     &outputTool,   &reasons,         &valueOutput,
+                &value,          &valueStatus,  &valueReason,     &valueProfile};
     }
     void OpenResults(hid_t f, const std::string &path) {
         if (H5Lexists(f, kResultsGroup, H5P_DEFAULT) <= 0)
@@ -828,17 +827,15 @@ RecordedResults RecordingReader::Results() {
     const std::string damaged = path_ + ": the results tables are damaged";
     const std::string where = "cannot read the results of " + path_;
     const hsize_t jobs = std::min({Rows(h_->jobJsonFirst, where), Rows(h_->jobJsonLength, where),
-                                   Rows(h_->jobFirstOutput, where),
-                                   Rows(h_->jobOutputCount, where), Rows(h_->jobWall, where),
-                                   Rows(h_->jobFirstProfile, where)});
+                                   Rows(h_->jobFirstOutput, where), Rows(h_->jobOutputCount, where),
+                                   Rows(h_->jobWall, where), Rows(h_->jobFirstProfile, where)});
     const hsize_t jsonBytes = Rows(h_->jobJson, where);
     const hsize_t outputs = std::min(
         {Rows(h_->outputName, where), Rows(h_->outputUnit, where), Rows(h_->outputTool, where)});
     const hsize_t reasons = Rows(h_->reasons, where);
-    const hsize_t values =
-        std::min({Rows(h_->valueOutput, where), Rows(h_->value, where),
-                  Rows(h_->valueStatus, where), Rows(h_->valueReason, where),
-                  Rows(h_->valueProfile, where)});
+    const hsize_t values = std::min({Rows(h_->valueOutput, where), Rows(h_->value, where),
+                                     Rows(h_->valueStatus, where), Rows(h_->valueReason, where),
+                                     Rows(h_->valueProfile, where)});
     hsize_t fileSize = 0;
     Check(H5Fget_filesize(h_->file.get(), &fileSize), where);
     if (jobs > kMaxJobs || outputs > kMaxOutputs || jsonBytes > kMaxJobJson ||
@@ -857,10 +854,10 @@ RecordedResults RecordingReader::Results() {
                  where);
         ReadRows(h_->jobJsonLength.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_UINT64, jsonLength.data(),
                  where);
-        ReadRows(h_->jobFirstOutput.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_UINT64,
-                 firstOutput.data(), where);
-        ReadRows(h_->jobOutputCount.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_UINT64,
-                 outputCount.data(), where);
+        ReadRows(h_->jobFirstOutput.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_UINT64, firstOutput.data(),
+                 where);
+        ReadRows(h_->jobOutputCount.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_UINT64, outputCount.data(),
+                 where);
         ReadRows(h_->jobWall.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_INT64, wall.data(), where);
         ReadRows(h_->jobFirstProfile.get(), 0, jobs, 0, 0, 1, H5T_NATIVE_UINT64,
                  firstProfile.data(), where);
@@ -868,8 +865,7 @@ RecordedResults RecordingReader::Results() {
     if (jsonBytes > 0)
         ReadRows(h_->jobJson.get(), 0, jsonBytes, 0, 0, 1, H5T_NATIVE_UINT8, json.data(), where);
     if (outputs > 0)
-        ReadRows(h_->outputTool.get(), 0, outputs, 0, 0, 1, H5T_NATIVE_UINT16, tools.data(),
-                 where);
+        ReadRows(h_->outputTool.get(), 0, outputs, 0, 0, 1, H5T_NATIVE_UINT16, tools.data(), where);
     const std::vector<std::string> names =
         ReadTexts(h_->outputName.get(), outputs, kOutputNameSize, where);
     const std::vector<std::string> units =
@@ -922,8 +918,7 @@ void RecordingReader::ReadResultValues(std::uint64_t first, std::size_t n, Resul
         if (status[i] > static_cast<std::uint8_t>(ResultStatus::LimitFailed))
             throw RecordingError(path_ + ": the results tables are damaged: value row " +
                                  std::to_string(first + i) + " has an unknown status");
-        out[i] = {profile[i], output[i], value[i], static_cast<ResultStatus>(status[i]),
-                  reason[i]};
+        out[i] = {profile[i], output[i], value[i], static_cast<ResultStatus>(status[i]), reason[i]};
     }
 }
 
@@ -969,7 +964,8 @@ RecordingSummary RecordingReader::Summary() {
         bool any = false;
         std::uint64_t last = 0;
         for (std::uint64_t at = 0; at < results.values; at += kRows) {
-            const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kRows, results.values - at));
+            const auto n =
+                static_cast<std::size_t>(std::min<std::uint64_t>(kRows, results.values - at));
             ReadResultValues(at, n, rows.data());
             for (std::size_t i = 0; i < n; ++i) {
                 s.resultProfiles += !any || rows[i].profile != last;

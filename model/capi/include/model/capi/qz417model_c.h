@@ -105,9 +105,8 @@ QZ417M_API int64_t qz417m_recorded_jobs(const char *path, char *error, size_t er
  * it applies to and the number of profiles stored with its results. NULL
  * with the reason on an error; NULL with an empty error for an entry that
  * says nothing was measured from *first_profile on. */
-QZ417M_API qz417m_job *qz417m_recorded_job(const char *path, int64_t index,
-                                           uint64_t *first_profile, uint64_t *profiles,
-                                           char *error, size_t error_size);
+QZ417M_API qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first_profile,
+                                           uint64_t *profiles, char *error, size_t error_size);
 
 /* The stored results of job `index`, at most capacity profiles. Per profile
  * p: profile[p] (its index in the recording), measurement_count (may be
@@ -115,11 +114,10 @@ QZ417M_API qz417m_job *qz417m_recorded_job(const char *path, int64_t index,
  * tool_count, reasons (may be NULL) + (p * tool_count + t) *
  * QZ417M_REASON_SIZE: the reason tool t gave no result, empty when it gave
  * one. Returns the number of profiles written, -1 on an error. */
-QZ417M_API int64_t qz417m_read_recorded_results(const char *path, int64_t index,
-                                                uint64_t capacity, uint64_t *profile,
-                                                uint16_t *measurement_count, double *values,
-                                                uint8_t *tool_passed, char *reasons, char *error,
-                                                size_t error_size);
+QZ417M_API int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t capacity,
+                                                uint64_t *profile, uint16_t *measurement_count,
+                                                double *values, uint8_t *tool_passed, char *reasons,
+                                                char *error, size_t error_size);
 
 /* ---- Statistics of a profile stream (qz::StreamStats) ----
  * The counts the window, the recorder and qz417ctl give a stream: one
