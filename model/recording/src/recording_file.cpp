@@ -838,8 +838,14 @@ RecordedResults RecordingReader::Results() {
                                      Rows(h_->valueProfile, where)});
     hsize_t fileSize = 0;
     Check(H5Fget_filesize(h_->file.get(), &fileSize), where);
+    // Rows never written read as zeros; a table claiming more rows than the
+    // file could hold is damaged (and would only cost memory).
     if (jobs > kMaxJobs || outputs > kMaxOutputs || jsonBytes > kMaxJobJson ||
         reasons > std::numeric_limits<std::uint16_t>::max() + hsize_t{1} ||
+        jobs > fileSize / (6 * sizeof(std::uint64_t)) + kJobChunkRows ||
+        jsonBytes > fileSize + kJobJsonChunkBytes ||
+        outputs > fileSize / (kOutputNameSize + kOutputUnitSize + 2) + kOutputChunkRows ||
+        reasons > fileSize / kReasonSize + kOutputChunkRows ||
         values > fileSize / kValueRowBytes + kValueChunkRows)
         throw RecordingError(damaged + ": a table claims more rows than the file holds");
     if (reasons == 0)
