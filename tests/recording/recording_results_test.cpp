@@ -132,8 +132,9 @@ TEST(RecordingResults, EveryProfileIsStoredWithTheMeasurersResultAndReadsBack) {
                   outside ? "no valid points in the region" : std::string())
             << i;
         failed += rows[i].status == ResultStatus::LimitFailed;
-        if (rows[i].status == ResultStatus::LimitFailed)
+        if (rows[i].status == ResultStatus::LimitFailed) {
             EXPECT_EQ(i % 15, 1u); // middle.max, the one output with a limit
+        }
     }
     EXPECT_GT(failed, 0u);
     EXPECT_LT(failed, 3000u);
@@ -286,8 +287,9 @@ TEST(RecordingResults, AFileWithResultsKeepsEverythingAVersion1ReaderReads) {
         const hid_t sp = H5Dget_space(d);
         hsize_t dims[2] = {0, 0};
         EXPECT_EQ(H5Sget_simple_extent_dims(sp, dims, nullptr), rank) << name;
-        if (rank == 2)
+        if (rank == 2) {
             EXPECT_EQ(dims[1], row) << name;
+        }
         H5Sclose(sp);
         H5Tclose(t);
         H5Dclose(d);
@@ -321,8 +323,9 @@ protected:
         EXPECT_EQ(p, MakePacket(399));
         const RecordingSummary s = r.Summary();
         EXPECT_EQ(s.profiles, 400u);
-        if (summary)
+        if (summary) {
             EXPECT_NE(s.resultsError.find(fragment), std::string::npos) << s.resultsError;
+        }
         try {
             ExportResults(r, dir_.file("x.csv"));
             ADD_FAILURE() << "exported damaged results";
