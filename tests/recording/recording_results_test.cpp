@@ -312,6 +312,20 @@ class DamagedResults : public ::testing::Test {
 protected:
     void SetUp() override { path_ = Record(dir_, FirstJob(), 400); }
     hid_t Open() { return H5Fopen(path_.c_str(), H5F_ACC_RDWR, H5P_DEFAULT); }
+    // Overwrites one byte-sized row of a table.
+    void WriteByte(const char *table, hsize_t row, std::uint8_t value) {
+        const hid_t f = Open();
+        const hid_t d = H5Dopen2(f, table, H5P_DEFAULT);
+        const hsize_t start[1] = {row}, one[1] = {1};
+        const hid_t space = H5Dget_space(d);
+        H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, one, nullptr);
+        const hid_t mem = H5Screate_simple(1, one, nullptr);
+        EXPECT_GE(H5Dwrite(d, H5T_NATIVE_UINT8, mem, space, H5P_DEFAULT, &value), 0);
+        H5Sclose(mem);
+        H5Sclose(space);
+        H5Dclose(d);
+        H5Fclose(f);
+    }
     // The profiles read as before, and the results say what is wrong.
     // (summary: whether reading the tables alone finds it, as `recording
     // info` does; the export reads every row against its job.)
@@ -377,18 +391,7 @@ TEST_F(DamagedResults, ACutValueTableLeavesAProfileShortOfValues) {
 }
 
 TEST_F(DamagedResults, AJobTextThatIsNoJobIsReported) {
-    const hid_t f = Open();
-    const hid_t d = H5Dopen2(f, kJobJson, H5P_DEFAULT);
-    const std::uint8_t brace = '[';
-    const hsize_t start[1] = {0}, one[1] = {1};
-    const hid_t space = H5Dget_space(d);
-    H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, one, nullptr);
-    const hid_t mem = H5Screate_simple(1, one, nullptr);
-    H5Dwrite(d, H5T_NATIVE_UINT8, mem, space, H5P_DEFAULT, &brace);
-    H5Sclose(mem);
-    H5Sclose(space);
-    H5Dclose(d);
-    H5Fclose(f);
+    WriteByte(kJobJson, 0, '[');
     RecordingReader r(path_);
     EXPECT_EQ(r.profiles(), 400u);
     EXPECT_EQ(r.Summary().resultJobs, 1u); // the tables themselves read
@@ -401,19 +404,8 @@ TEST_F(DamagedResults, AJobTextThatIsNoJobIsReported) {
     }
 }
 
-TEST_F(DamagedResults, AnUnknownStatusOrOutputIsReported) {
-    const hid_t f = Open();
-    const hid_t d = H5Dopen2(f, kResultStatus, H5P_DEFAULT);
-    const std::uint8_t bad = 9;
-    const hsize_t start[1] = {20}, one[1] = {1};
-    const hid_t space = H5Dget_space(d);
-    H5Sselect_hyperslab(space, H5S_SELECT_SET, start, nullptr, one, nullptr);
-    const hid_t mem = H5Screate_simple(1, one, nullptr);
-    H5Dwrite(d, H5T_NATIVE_UINT8, mem, space, H5P_DEFAULT, &bad);
-    H5Sclose(mem);
-    H5Sclose(space);
-    H5Dclose(d);
-    H5Fclose(f);
+TEST_F(DamagedResults, AnUnknownStatusIsReported) {
+    WriteByte(kResultStatus, 20, 9);
     ExpectReported("value row 20 has an unknown status");
 }
 
