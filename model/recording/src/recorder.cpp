@@ -10,6 +10,7 @@
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace qz::recording {
@@ -20,6 +21,13 @@ constexpr std::size_t kMaxBatch = 1024;
 // Without an eventfd (the system refused one) the writer looks this often.
 constexpr int kFallbackWaitMs = 1;
 using Clock = std::chrono::steady_clock;
+
+// CPU time of the calling thread (not the time it waited for a CPU).
+std::int64_t ThreadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 } // namespace
 
 const char *StopReasonText(StopReason reason) {
@@ -328,11 +336,10 @@ std::size_t Recorder::WriteBatch() {
         // is more than half full the profiles go in unmeasured: writing
         // every profile comes first.
         const bool behind = head_.load(std::memory_order_acquire) - (t + n) > capacity_ / 2;
-        const auto start = Clock::now();
+        const std::int64_t start = ThreadCpuNs();
         Measure(t, slot, static_cast<std::size_t>(n), behind);
         measureNs_.fetch_add(
-            static_cast<std::uint64_t>(
-                std::chrono::duration_cast<std::chrono::nanoseconds>(Clock::now() - start).count()),
+            static_cast<std::uint64_t>(std::max<std::int64_t>(0, ThreadCpuNs() - start)),
             std::memory_order_relaxed);
     }
     tail_.store(t + n, std::memory_order_release);
