@@ -74,6 +74,19 @@ void Store(const qz::measure::JobResult &r, double *values, std::uint8_t *passed
     }
 }
 
+// A count taken from the recording at `path`; -1 with the reason when it
+// cannot be read.
+template <typename F> int64_t CountOf(const char *path, char *error, size_t error_size, F &&count) {
+    if (path == nullptr) {
+        SetError(error, error_size, "no path given");
+        return -1;
+    }
+    return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
+        qz::recording::RecordingReader reader(path);
+        return count(reader);
+    });
+}
+
 } // namespace
 
 extern "C" {
@@ -179,12 +192,7 @@ int qz417m_measure(qz417m_job *job, const double *x, const double *z, size_t n, 
 }
 
 int64_t qz417m_recording_profiles(const char *path, char *error, size_t error_size) {
-    if (path == nullptr) {
-        SetError(error, error_size, "no path given");
-        return -1;
-    }
-    return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        qz::recording::RecordingReader reader(path);
+    return CountOf(path, error, error_size, [](qz::recording::RecordingReader &reader) {
         return static_cast<int64_t>(reader.profiles());
     });
 }
@@ -235,12 +243,7 @@ int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t fir
 }
 
 int64_t qz417m_recorded_jobs(const char *path, char *error, size_t error_size) {
-    if (path == nullptr) {
-        SetError(error, error_size, "no path given");
-        return -1;
-    }
-    return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        qz::recording::RecordingReader reader(path);
+    return CountOf(path, error, error_size, [](qz::recording::RecordingReader &reader) {
         return static_cast<int64_t>(qz::recording::RecordedResultsReader(reader).jobs().size());
     });
 }
