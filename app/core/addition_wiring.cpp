@@ -5,8 +5,10 @@
 // the counters of the "UDP" page, the parameter-file buttons under the
 // block's four buttons, the Record controls of the "Result viewer" and "UDP"
 // pages and the "Playback" page after "Surface", the "Measure" page after
-// "Playback" (bound like "Surface"), and the note a running
-// recording takes of each parameter block written to the scanner. The pieces
+// "Playback" (bound like "Surface"), the note a running
+// recording takes of each parameter block written to the scanner, and the
+// results of the job the "Measure" page runs on the live sources, which a
+// recording of one of them stores with its profiles. The pieces
 // themselves live in app/source, app/feed, app/surface, app/health,
 // app/config, app/recording and app/measure. Each view is bound to its source: the
 // Record control of the "Result viewer" page to the TCP source, that of the
@@ -17,6 +19,7 @@
 #include <cstring>
 
 #include <QMetaObject>
+#include <QPointer>
 #include <QTabWidget>
 #include <QTableWidget>
 
@@ -116,6 +119,23 @@ void TFormMain::BuildAdditions() {
                                          {QStringLiteral("Playback"), {a.sources.playback}}});
     a.MeasureView->setObjectName(QStringLiteral("MeasureView"));
     a.MeasureView->setGeometry(0, 0, 646, 580);
+
+    // The job the "Measure" page runs while bound to "Live" (choice 0, the
+    // TCP and UDP sources): a recording of either source stores its results.
+    const QPointer<qz::MeasurePage> measure = a.MeasureView;
+    const auto liveJob = [measure]() -> std::optional<qz::measure::Job> {
+        if (measure.isNull() || measure->bound() != 0 || !measure->worker().running() ||
+            measure->job().tools.empty())
+            return std::nullopt;
+        try {
+            qz::measure::ValidateJob(measure->job());
+        } catch (const qz::measure::JobError &) {
+            return std::nullopt;
+        }
+        return measure->job();
+    };
+    a.ResultRecord->SetJobSource(liveJob);
+    a.UdpRecord->SetJobSource(liveJob);
 }
 
 void qz::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,

@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <climits>
+#include <iterator>
 
 namespace qz {
 
@@ -29,11 +30,13 @@ using recording::ExportFormat;
 
 // In the order of the format box.
 constexpr ExportFormat kFormats[] = {ExportFormat::Csv, ExportFormat::Ply, ExportFormat::Pcd,
-                                     ExportFormat::ProfileText};
+                                     ExportFormat::ProfileText, ExportFormat::ResultsCsv};
+constexpr int kFormatCount = static_cast<int>(std::size(kFormats));
 
 QString Suffix(ExportFormat format) {
     switch (format) {
     case ExportFormat::Csv:
+    case ExportFormat::ResultsCsv:
         return QStringLiteral("csv");
     case ExportFormat::Ply:
         return QStringLiteral("ply");
@@ -48,6 +51,7 @@ QString Suffix(ExportFormat format) {
 QString Filter(ExportFormat format) {
     switch (format) {
     case ExportFormat::Csv:
+    case ExportFormat::ResultsCsv:
         return QStringLiteral("CSV files (*.csv);;All files (*)");
     case ExportFormat::Ply:
         return QStringLiteral("PLY point clouds (*.ply);;All files (*)");
@@ -75,7 +79,8 @@ ExportDialog::ExportDialog(QWidget *parent, const ExportSource &source)
     format_->setObjectName(QStringLiteral("ComboBoxExportFormat"));
     format_->addItems({QStringLiteral("CSV (one row per point)"), QStringLiteral("PLY point cloud"),
                        QStringLiteral("PCD point cloud"),
-                       QStringLiteral("Profile text (one profile)")});
+                       QStringLiteral("Profile text (one profile)"),
+                       QStringLiteral("Measurement results (CSV, one row per profile)")});
     form->addRow(QStringLiteral("Format:"), format_);
 
     // Counted from 1 as the page's position shows them; any number may be
@@ -147,7 +152,7 @@ ExportDialog::ExportDialog(QWidget *parent, const ExportSource &source)
 }
 
 ExportFormat ExportDialog::format() const {
-    return kFormats[std::clamp(format_->currentIndex(), 0, 3)];
+    return kFormats[std::clamp(format_->currentIndex(), 0, kFormatCount - 1)];
 }
 
 void ExportDialog::FormatChanged() {
@@ -195,6 +200,8 @@ QString ExportDialog::DefaultPath(const ExportSource &source, ExportFormat forma
     if (format == ExportFormat::ProfileText)
         name += QStringLiteral("_%1").arg(std::max<std::int64_t>(source.shown, 0) + 1, 5, 10,
                                           QLatin1Char('0'));
+    if (format == ExportFormat::ResultsCsv)
+        name += QStringLiteral("_results");
     return QDir(folder).filePath(name + QLatin1Char('.') + Suffix(format));
 }
 

@@ -161,6 +161,12 @@ bool RecordControls::StartRecording(const QString &path, const recording::Record
         settings.header = header_();
     settings.header.software = "qz417setup";
     settings.limits = limits;
+    jobText_.clear();
+    if (jobSource_)
+        if (std::optional<measure::Job> job = jobSource_(); job && !job->tools.empty()) {
+            jobText_ = measure::JobToJson(*job);
+            settings.job = std::move(job);
+        }
     std::string error;
     if (!recorder_.Start(source_, settings, &error)) {
         ShowMessage(
@@ -219,6 +225,22 @@ void RecordControls::Refresh() {
     status_->setText(StatusText(s, drops));
     if (!running_)
         return;
+    if (s.state == recording::RecorderState::Recording && !s.finishing && jobSource_) {
+        // The job run on the source changed (or stopped): the recording
+        // stores the new one's results from here on.
+        std::optional<measure::Job> job = jobSource_();
+        if (job && job->tools.empty())
+            job.reset();
+        std::string text = job ? measure::JobToJson(*job) : std::string();
+        if (text != jobText_) {
+            try {
+                recorder_.SetJob(std::move(job));
+                jobText_ = std::move(text);
+            } catch (const measure::JobError &) {
+                // Not valid: the Measure page does not run it either.
+            }
+        }
+    }
     if (s.state == recording::RecorderState::Recording) {
         // "Stop rec." pressed: the file is being finished; the button
         // returns once it is closed.

@@ -13,7 +13,9 @@
 #include <functional>
 #include <memory>
 #include <optional>
+#include <string>
 
+#include "model/measure/job.h"
 #include "recording/source_recorder.h"
 
 class QLabel;
@@ -56,6 +58,14 @@ public:
     // The last error or end message shown to the user (empty if none).
     const QString &lastMessage() const { return lastMessage_; }
 
+    // The measurement job run on this control's source elsewhere in the
+    // window (none: none runs). A recording stores the results of that job
+    // for every profile it writes, measured on the recorder's writer
+    // thread: taken at the start and looked at again on each refresh, so a
+    // changed job applies from the next profile taken after the refresh.
+    using JobSource = std::function<std::optional<measure::Job>()>;
+    void SetJobSource(JobSource jobs) { jobSource_ = std::move(jobs); }
+
     // The datagrams this computer dropped for a full receive buffer so far
     // (empty: unknown); the status then tells them apart from the network's.
     // The status grows upwards by a line's height for it.
@@ -84,6 +94,8 @@ private:
     bool running_ = false; // as the button shows it
     QString lastMessage_;
     std::function<std::optional<std::uint64_t>()> computerDrops_;
+    JobSource jobSource_;
+    std::string jobText_; // the job handed to the running recording, as JSON ("" none)
     std::optional<std::uint64_t> dropsAtStart_;
 };
 

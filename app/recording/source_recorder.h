@@ -14,6 +14,7 @@
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "model/recording/recording_writer_thread.h"
@@ -46,6 +47,10 @@ public:
 
     recording::RecorderStatus Status() const { return writer_.Status(); }
     bool Running() const { return subscription_ != nullptr; }
+
+    // The measurement job whose results the recording stores from the next
+    // profile on (none: no more results); see qz::recording::RecordingWriterThread::SetJob.
+    void SetJob(std::optional<measure::Job> job) { recorder_.SetJob(std::move(job)); }
 
     // A parameter block written to the scanner while recording.
     void PushParameterBlock(const recording::ParameterBlock &block, std::int64_t wallNs) {

@@ -30,7 +30,7 @@ from .errors import (
     StreamUnavailable,
     Timeout,
 )
-from .measure import Job, JobError, MeasureError, RecordingResults, Results, ToolResult
+from .measure import Job, JobError, MeasureError, RecordingResults, Results, StoredResults, ToolResult, stored_results
 from .params import Field, ParamBlock, fields
 from .profile import POINTS, Profile, Scale, decode, decode_many
 from .scanner import ANGLE_OUT_OF_RANGE, FlushMode, Scanner, angle_degrees

@@ -84,6 +84,9 @@ _SIGNATURES: Dict[str, Tuple[Any, List[Any]]] = {
     "qz417m_measure": (_i, [_p, _p, _p, _sz, _p, _p, _p, _p, _s, _sz]),
     "qz417m_recording_profiles": (_i64, [_s, _s, _sz]),
     "qz417m_measure_recording": (_i64, [_p, _s, _u64, _u64, ctypes.POINTER(_Scale), _p, _p, _p, _p, _s, _sz]),
+    "qz417m_recorded_jobs": (_i64, [_s, _s, _sz]),
+    "qz417m_recorded_job": (_p, [_s, _i64, ctypes.POINTER(_u64), ctypes.POINTER(_u64), _s, _sz]),
+    "qz417m_read_recorded_results": (_i64, [_s, _i64, _u64, _p, _p, _p, _p, _p, _s, _sz]),
     # The stream statistics (stream.py).
     "qz417m_stream_stats_new": (_p, [_s, _sz]),
     "qz417m_stream_stats_free": (None, [_p]),
@@ -384,6 +387,71 @@ class Job:
         return RecordingResults(first, counts, out_values, out_passed, all_passed.astype(bool), out_reasons)
 
 
+@dataclass(frozen=True)
+class StoredResults:
+    """The results a recording stores for one job in force while it was
+    recorded (docs/recording-format.md, "Measurement results").
+
+    job: the job (None: nothing was measured from first_profile on);
+    profiles: uint64 array, the profiles measured with it (indices in the
+    recording); results: their values as measure_recording gives them
+    (results.first is first_profile), None without a job."""
+
+    job: Optional["Job"]
+    first_profile: int
+    profiles: npt.NDArray[np.uint64]
+    results: Optional[RecordingResults]
+
+
+_REASON_SIZE = 64
+
+
+def stored_results(path: Union[str, "os.PathLike[str]"]) -> List[StoredResults]:
+    """The measurement results stored in a recording, one entry per job in
+    force while it was recorded (empty for a recording without results)."""
+    lib = _library()
+    encoded = os.fsencode(path)
+    error = ctypes.create_string_buffer(_ERROR_SIZE)
+    jobs = lib.qz417m_recorded_jobs(encoded, error, _ERROR_SIZE)
+    if jobs < 0:
+        raise MeasureError(_text(error.value))
+    out: List[StoredResults] = []
+    for index in range(jobs):
+        first, count = _u64(), _u64()
+        handle = lib.qz417m_recorded_job(encoded, index, ctypes.byref(first), ctypes.byref(count), error, _ERROR_SIZE)
+        if not handle:
+            if error.value:
+                raise MeasureError(_text(error.value))
+            out.append(StoredResults(None, int(first.value), np.zeros(0, dtype=np.uint64), None))
+            continue
+        job = Job(handle)
+        n, n_tools = int(count.value), len(job.tools)
+        profiles = np.zeros(n, dtype=np.uint64)
+        counts = np.zeros(n, dtype=np.uint16)
+        values = np.empty((n, n_tools, MAX_OUTPUTS), dtype=np.float64)
+        passed = np.zeros((n, n_tools), dtype=np.uint8)
+        reasons = np.zeros((n, n_tools, _REASON_SIZE), dtype=np.uint8)
+        done = lib.qz417m_read_recorded_results(
+            encoded, index, n, profiles.ctypes.data, counts.ctypes.data, values.ctypes.data,
+            passed.ctypes.data, reasons.ctypes.data, error, _ERROR_SIZE,
+        )
+        if done < 0:
+            raise MeasureError(_text(error.value))
+        out_values: Dict[str, Dict[str, npt.NDArray[np.float64]]] = {}
+        out_passed: Dict[str, npt.NDArray[np.bool_]] = {}
+        out_reasons: Dict[str, List[Optional[str]]] = {}
+        for t, info in enumerate(job.tools):
+            out_values[info.name] = {name: values[:done, t, k].copy() for k, (name, _) in enumerate(info.outputs)}
+            out_passed[info.name] = passed[:done, t].astype(bool)
+            texts = [bytes(r).split(b"\0", 1)[0].decode() for r in reasons[:done, t]]
+            out_reasons[info.name] = [x or None for x in texts]
+        all_passed = passed[:done].all(axis=1) if n_tools else np.ones(done, dtype=bool)
+        results = RecordingResults(int(first.value), counts[:done], out_values, out_passed,
+                                   all_passed.astype(bool), out_reasons)
+        out.append(StoredResults(job, int(first.value), profiles[:done], results))
+    return out
+
+
 def format_version() -> int:
     """The job file version the measurement library reads."""
     return int(_library().qz417m_job_format_version())
@@ -396,8 +464,10 @@ __all__ = [
     "MeasureError",
     "RecordingResults",
     "Results",
+    "StoredResults",
     "ToolInfo",
     "ToolResult",
     "format_version",
     "library_path",
+    "stored_results",
 ]

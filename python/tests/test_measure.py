@@ -143,6 +143,37 @@ def test_measures_a_recording(job, recording):
         job.measure_recording(recording.parent / "none.h5")
 
 
+def test_reads_the_results_a_recording_stores(job, tmp_path):
+    writer = os.environ.get("QZ417_MEASURE_RECORDING_WRITER")
+    if not writer:
+        pytest.skip("QZ417_MEASURE_RECORDING_WRITER is not set (ctest sets it)")
+    path = tmp_path / "stored.h5"
+    job_file = tmp_path / "job.json"
+    job_file.write_text(json.dumps(JOB))
+    subprocess.run([writer, str(path), "5", str(job_file)], check=True, timeout=60)
+    stored = qz417link.stored_results(path)
+    assert len(stored) == 1
+    entry = stored[0]
+    assert entry.first_profile == 0
+    assert list(entry.profiles) == [0, 1, 2, 3, 4]
+    assert [t.name for t in entry.job.tools] == ["step", "top", "vee", "nothing"]
+    # The values the recorder stored are those measured on the file now.
+    run = job.measure_recording(path)
+    assert list(entry.results.measurement_count) == list(run.measurement_count)
+    for tool, outputs in run.values.items():
+        for name, values in outputs.items():
+            np.testing.assert_array_equal(entry.results.values[tool][name], values)
+        assert list(entry.results.tool_passed[tool]) == list(run.tool_passed[tool])
+        assert entry.results.reasons[tool] == run.reasons[tool]
+    assert list(entry.results.passed) == list(run.passed)
+    # A recording without results stores none.
+    plain = tmp_path / "plain.h5"
+    subprocess.run([writer, str(plain), "2"], check=True, timeout=60)
+    assert qz417link.stored_results(plain) == []
+    with pytest.raises(MeasureError):
+        qz417link.stored_results(tmp_path / "none.h5")
+
+
 def test_closed_job_refuses(job):
     job.close()
     with pytest.raises(ValueError):

@@ -1,12 +1,14 @@
 // A process that records synthetic profiles until it is killed, for the
 // test that a recording cut by kill -9 stays readable.
 //
-//   recording_helper PATH RATE_HZ [COUNT]
+//   recording_helper PATH RATE_HZ [COUNT [job]]
 //
 // Pushes profile i (test::MakePacket) at RATE_HZ with its receive time, on a
 // recorder that flushes every 500 ms. Prints "recording" once started. With
 // COUNT, stops after that many profiles and closes the file (for the Python
-// reader's test).
+// reader's test). With "job", every profile is measured with a small job
+// (two height tools, one never finding points) and the results stored.
+#include "model/measure/job.h"
 #include "model/recording/recording_writer_thread.h"
 #include "recording_test_support.h"
 
@@ -18,15 +20,20 @@
 
 int main(int argc, char **argv) {
     using namespace qz::recording;
-    if (argc != 3 && argc != 4)
+    if (argc < 3 || argc > 5)
         return 2;
     const double rate = std::atof(argv[2]);
     const std::uint64_t count =
-        argc == 4 ? std::strtoull(argv[3], nullptr, 10) : static_cast<std::uint64_t>(rate * 60);
+        argc >= 4 ? std::strtoull(argv[3], nullptr, 10) : static_cast<std::uint64_t>(rate * 60);
     RecordingWriterThread recorder;
     RecorderSettings settings;
     settings.path = argv[1];
     settings.flushInterval = std::chrono::milliseconds(500);
+    if (argc == 5 && std::string(argv[4]) == "job")
+        settings.job = qz::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1,
+          "tools": [{"name": "middle", "tool": "height", "region": {"x": [-50, 50]},
+                     "limits": {"max": {"max": 175}}},
+                    {"name": "outside", "tool": "height", "region": {"x": [500, 600]}}]})");
     std::string error;
     if (!recorder.Start(settings, &error)) {
         std::fprintf(stderr, "%s\n", error.c_str());

@@ -3,7 +3,8 @@
 // the recording library's own output byte for byte, a bad range or a file
 // that cannot be written gets its "QZ417-SP" message and leaves no file,
 // and neither the window thread nor playback waits for an export, which
-// Cancel stops.
+// Cancel stops. "Measurement results" writes the results a recording stores,
+// as the library does, and says so when it stores none.
 #include <QtTest>
 
 #include <QComboBox>
@@ -28,6 +29,8 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "core/window_additions.h"
+#include "model/measure/job.h"
+#include "model/recording/recording_writer_thread.h"
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 #include "recording/export_controls.h"
@@ -280,6 +283,76 @@ private slots:
         QVERIFY(ReadAll(out) == Reference(request));
         QVERIFY(ReadAll(out).find("Profile nember: 41\r\n") != std::string::npos);
         TakeMessages(form_.get());
+    }
+
+    void measurementResultsAreExportedAsTheLibraryWritesThem() {
+        // A recording of the same profiles made with a job: its results stored.
+        const QString withResults = dir_.filePath(QStringLiteral("measured.h5"));
+        {
+            rec::RecordingWriterThread recorder;
+            rec::RecorderSettings settings;
+            settings.path = QFile::encodeName(withResults).toStdString();
+            settings.job = qz::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1,
+              "tools": [{"name": "h", "tool": "height", "region": {"x": [-100, -50]}},
+                        {"name": "none", "tool": "height", "region": {"x": [50, 100]}}]})");
+            std::string error;
+            QVERIFY2(recorder.Start(settings, &error), error.c_str());
+            for (std::uint32_t i = 0; i < 500; ++i) {
+                const rec::Packet p = MakePacket(i);
+                QVERIFY(recorder.Push(p.data(), {1'000'000'000 + i * 1'000'000LL, 0}));
+            }
+            recorder.Stop();
+        }
+        QVERIFY(page()->OpenRecording(withResults));
+        qz::ExportDialog *dialog = ClickExport();
+        QVERIFY(dialog != nullptr);
+        dialog->formatBox()->setCurrentIndex(4);
+        QCOMPARE(dialog->request().format, rec::ExportFormat::ResultsCsv);
+        QCOMPARE(dialog->pathEdit()->text(), dir_.filePath(QStringLiteral("measured_results.csv")));
+        dialog->firstBox()->setValue(11); // profiles 10 .. 109
+        dialog->countBox()->setValue(100);
+        std::size_t before = outcomes_.size();
+        dialog->okButton()->click();
+        QVERIFY(WaitForOutcome(before + 1));
+        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Done);
+        QCOMPARE(outcomes_.back().profiles, std::uint64_t{100});
+        const QString out = dir_.filePath(QStringLiteral("measured_results.csv"));
+        const QString reference = dir_.filePath(QStringLiteral("reference.out"));
+        {
+            rec::RecordingReader reader(QFile::encodeName(withResults).toStdString());
+            rec::ExportRequest request;
+            request.format = rec::ExportFormat::ResultsCsv;
+            request.first = 10;
+            request.count = 100;
+            rec::ExportRecording(reader, request, QFile::encodeName(reference).toStdString());
+        }
+        const std::string bytes = ReadAll(out);
+        QVERIFY(bytes == ReadAll(reference));
+        QVERIFY(bytes.rfind("profile,measurement,h.min,", 0) == 0);
+        QVERIFY(bytes.find("\n10,10,") != std::string::npos);
+        QVERIFY(bytes.find("no result: no valid points in the region") != std::string::npos);
+        TakeMessages(form_.get());
+
+        // The recording without results: a message, and no file.
+        QVERIFY(page()->OpenRecording(path_));
+        dialog = ClickExport();
+        QVERIFY(dialog != nullptr);
+        dialog->formatBox()->setCurrentIndex(4);
+        const QString none = dir_.filePath(QStringLiteral("none.csv"));
+        dialog->pathEdit()->setText(none);
+        before = outcomes_.size();
+        dialog->okButton()->click();
+        QVERIFY(WaitForOutcome(before + 1));
+        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Failed);
+        const QStringList messages = TakeMessages(form_.get());
+        QCOMPARE(messages.size(), 1);
+        QVERIFY2(messages[0].contains(QStringLiteral("holds no measurement results")),
+                 qPrintable(messages[0]));
+        QVERIFY(!QFile::exists(none));
+        // The later tests list the folder.
+        QVERIFY(QFile::remove(out));
+        QVERIFY(QFile::remove(reference));
+        QVERIFY(QFile::remove(withResults));
     }
 
     void speedTakesYFromTheRecordedTime() {

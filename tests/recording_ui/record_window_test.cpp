@@ -2,10 +2,14 @@
 // second: the "UDP" page's Record control writes every profile the worker
 // receives, in order and byte for byte; a limit ends the recording while
 // acquisition runs on; a file that cannot be created gives a message and
-// leaves acquisition running.
+// leaves acquisition running. With a job on the "Measure" page, bound to the
+// live sources, the recording stores that job's results for every profile,
+// and a change of the job from the profile after the change.
 #include <QtTest>
 
+#include <array>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include <QLabel>
@@ -18,7 +22,11 @@
 #include "core/form_main.h"
 #include "core/window_additions.h"
 #include "emulated_window.h"
+#include "measure/measure_page.h"
+#include "model/measure/result_csv.h"
 #include "model/profile_packet.h"
+#include "model/recording/recorded_results.h"
+#include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 #include "recording/record_controls.h"
 #include "source/profile_source.h"
@@ -129,6 +137,70 @@ private slots:
         rec::RecordingReader reader(QFile::encodeName(path).toStdString());
         QCOMPARE(reader.profiles(), std::uint64_t{300});
         QVERIFY(!controls->lastMessage().isEmpty());
+    }
+
+    void storesTheResultsOfTheJobTheMeasurePageRuns() {
+        qz::RecordControls *controls = f().Additions().UdpRecord;
+        qz::MeasurePage *page = f().Additions().MeasureView;
+        QVERIFY(page != nullptr);
+        QCOMPARE(page->bound(), 0); // "Live"
+        const auto jobOf = [](double xMax) {
+            return qz::measure::ParseJob(
+                R"({"format": "qz417-measure-job", "version": 1, "tools": [
+                  {"name": "all", "tool": "height", "region": {"x": [-5000, )" +
+                std::to_string(xMax) + R"(]}}]})");
+        };
+        QVERIFY(page->ApplyJob(jobOf(5000)));
+        const QString path = dir_.filePath(QStringLiteral("results.qzrec"));
+        QVERIFY(controls->StartRecording(path, {}));
+        StartUdp();
+        QTRY_VERIFY_WITH_TIMEOUT(controls->Status().written > 500, 10000);
+        QVERIFY(page->ApplyJob(jobOf(0)));
+        const std::uint64_t changedAt = controls->Status().written;
+        // The next refresh of the record status hands the new job over.
+        QTRY_VERIFY_WITH_TIMEOUT(controls->Status().written > changedAt + 1000, 10000);
+        StopUdp();
+        controls->button()->click();
+        QTRY_VERIFY_WITH_TIMEOUT(!controls->Recording(), 5000);
+        QVERIFY(page->ApplyJob({})); // no job for the tests after this one
+
+        const rec::RecorderStatus s = controls->Status();
+        rec::RecordingReader reader(QFile::encodeName(path).toStdString());
+        QCOMPARE(reader.profiles(), s.written);
+        QCOMPARE(s.measured + s.unmeasured, s.written);
+        rec::RecordedResultsReader results(reader);
+        QCOMPARE(results.jobs().size(), std::size_t{2});
+        QCOMPARE(results.tables().jobs[0].firstProfile, std::uint64_t{0});
+        const std::uint64_t second = results.tables().jobs[1].firstProfile;
+        QVERIFY2(second >= changedAt && second < reader.profiles(),
+                 qPrintable(QStringLiteral("%1 after %2").arg(second).arg(changedAt)));
+        QCOMPARE(results.tables().jobs[1].job.json, qz::measure::JobToJson(jobOf(0)));
+        // Every profile with the result the Measurer gives on it, for its job.
+        std::string expected;
+        std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+        rec::Packet packet{};
+        for (std::size_t j = 0; j < 2; ++j) {
+            const qz::measure::Job job = jobOf(j == 0 ? 5000 : 0);
+            qz::measure::Measurer measurer(job);
+            expected += qz::measure::ResultCsvHeader(job);
+            const std::uint64_t end = j == 0 ? second : reader.profiles();
+            for (std::uint64_t i = j == 0 ? 0 : second; i < end; ++i) {
+                reader.Read(i, 1, packet.data(), nullptr);
+                const qz::ProfilePacket p(packet.data());
+                qz::DecodePacket(p, rec::RecordedScale(reader.announcement()), points);
+                qz::measure::AppendResultCsvRow(expected, job, i, p.measurementCount(),
+                                                measurer.Measure(points));
+            }
+        }
+        const std::string csv =
+            QFile::encodeName(dir_.filePath(QStringLiteral("r.csv"))).toStdString();
+        rec::ExportRequest request;
+        request.format = rec::ExportFormat::ResultsCsv;
+        request.count = reader.profiles();
+        rec::ExportRecording(reader, request, csv);
+        QFile file(QString::fromStdString(csv));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QVERIFY(file.readAll().toStdString() == expected);
     }
 
     void anUnwritablePathGivesAMessageAndAcquisitionRunsOn() {

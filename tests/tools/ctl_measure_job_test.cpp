@@ -1,6 +1,9 @@
 // qz417ctl measure --job: on a recording written here (known geometry, so
 // the values are checked), as CSV and JSON lines, the exit status of failed
 // limits, bad jobs and files; and on the stream of the emulated scanner.
+// qz417ctl stream --record --job: the results stored with the recording,
+// shown by `recording info` and exported as the same CSV `measure
+// --recording` writes on the file.
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -201,6 +204,54 @@ TEST_F(CtlE2E, MeasuresTheEmulatorsStream) {
         EXPECT_EQ(j["tools"]["surface"]["ok"], true) << line;
     }
     EXPECT_NE(r.err.find("\"profiles\":20"), std::string::npos) << r.err;
+}
+
+// The emulator's stream recorded with a job: every profile measured, and
+// the stored results are those qz417ctl measure computes on the file.
+TEST_F(CtlE2E, StreamRecordsTheResultsOfAJob) {
+    const std::string job = path("job.json");
+    std::ofstream(job) << R"({"format": "qz417-measure-job", "version": 1, "tools": [
+      {"name": "all", "tool": "height", "region": {"x": [-5000, 5000]}, "limits": {"count": {"min": 600}}},
+      {"name": "surface", "tool": "line", "region": {"x": [-5000, 5000]}},
+      {"name": "nowhere", "tool": "height", "region": {"x": [9000, 9500]}}]})";
+    const std::string recording = path("r.h5");
+    const int port = 16012;
+    CtlProcess ctl({"stream", "--port", std::to_string(port), "--seconds", "2", "--record",
+                    recording, "--job", job});
+    ASSERT_TRUE(ctl.waitForOutput("receiving on UDP port", 10000));
+    const CtlResult set = RunCtl({"params", "set", "127.0.0.1", "udpAddress=127.0.0.1",
+                                  "udpPort=" + std::to_string(port), "udpFrequency=100"});
+    ASSERT_EQ(set.status, 0) << set.err;
+    const CtlResult r = ctl.finish(15000);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find(" unmeasured=0 with " + job), std::string::npos) << r.out;
+
+    rec::RecordingReader reader(recording);
+    const std::uint64_t profiles = reader.profiles();
+    ASSERT_GT(profiles, 20u);
+    const CtlResult info = RunCtl({"recording", "info", recording});
+    ASSERT_EQ(info.status, 0) << info.err;
+    EXPECT_NE(info.out.find("results: " + std::to_string(profiles) + " profiles measured, 1 job\n"),
+              std::string::npos)
+        << info.out;
+    EXPECT_NE(
+        info.out.find("job 1 from profile 0: all (height), surface (line), nowhere (height)\n"),
+        std::string::npos)
+        << info.out;
+
+    const std::string exported = path("results.csv");
+    const CtlResult e =
+        RunCtl({"recording", "export", recording, "--format", "results-csv", "-o", exported});
+    ASSERT_EQ(e.status, 0) << e.err;
+    const CtlResult m = RunCtl({"measure", "--job", job, "--recording", recording});
+    ASSERT_TRUE(m.status == 0 || m.status == 3) << m.err;
+    EXPECT_EQ(ReadFile(exported), m.out);
+    EXPECT_EQ(Lines(m.out).size(), profiles + 1);
+
+    // Without --record the job has nowhere to go.
+    const CtlResult bad = RunCtl({"stream", "--job", job, "--seconds", "1"});
+    EXPECT_EQ(bad.status, 2) << bad.err;
+    EXPECT_NE(bad.err.find("--job needs --record"), std::string::npos) << bad.err;
 }
 
 } // namespace

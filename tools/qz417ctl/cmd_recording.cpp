@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "failure.h"
+#include "model/recording/recorded_results.h"
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 
@@ -23,7 +24,7 @@ namespace rec = qz::recording;
 constexpr const char *kUsage = "qz417ctl recording info|export FILE [OPTIONS]";
 constexpr const char *kHelp =
     "usage: qz417ctl recording info FILE\n"
-    "       qz417ctl recording export FILE --format csv|ply|pcd|txt -o OUT\n"
+    "       qz417ctl recording export FILE --format csv|ply|pcd|txt|results-csv -o OUT\n"
     "                 [--first I] [--count N] [--pitch MM | --speed MM_PER_S]\n"
     "\n"
     "A recording is the file `qz417ctl stream --record` writes (HDF5, see\n"
@@ -31,7 +32,9 @@ constexpr const char *kHelp =
     "\n"
     "info     the profiles, their time span and rate, lost packets (gaps in the\n"
     "         packet counter), dropped profiles, how the recording ended, the\n"
-    "         scanner's scale and the parameter blocks it holds.\n"
+    "         scanner's scale, the parameter blocks it holds and the measurement\n"
+    "         results stored with the profiles (`qz417ctl stream --record --job`):\n"
+    "         profiles measured and each job's tools.\n"
     "export   profiles I .. I+N-1 (default: all) in millimetres, with the scale\n"
     "         of the recorded announcement (230, 250, 16384, 0 without one):\n"
     "  csv    one row per valid point: profile,point,time_s,x_mm,z_mm (time\n"
@@ -41,6 +44,9 @@ constexpr const char *kHelp =
     "  pcd    the motion, z the distance; y is the profile index times --pitch\n"
     "         (mm, default 1) or, with --speed, the time times the speed (mm/s)\n"
     "  txt    the program's own profile file for one profile (--first I)\n"
+    "  results-csv  the stored measurement results of the profiles, the columns\n"
+    "         of `qz417ctl measure` (profiles counted from 0); a header line\n"
+    "         before the first row of each job\n"
     "\n"
     "Exit status 2 for a file that is no readable recording or a range beyond it.\n";
 
@@ -91,6 +97,32 @@ int Info(rec::RecordingReader &r) {
               << " mm, discrete value " << scale.discreteValue << ", error value "
               << scale.errorValue << "\n"
               << "parameter blocks: " << s.parameterBlocks << "\n";
+    if (!s.resultsError.empty()) {
+        std::cout << "results: cannot be read: " << s.resultsError << "\n";
+        return kExitOk;
+    }
+    if (s.resultJobs == 0) {
+        std::cout << "results: none\n";
+        return kExitOk;
+    }
+    std::cout << "results: " << s.resultProfiles << " profiles measured, " << s.resultJobs
+              << (s.resultJobs == 1 ? " job" : " jobs") << "\n";
+    try {
+        const rec::RecordedResultsReader results(r);
+        for (std::size_t j = 0; j < results.jobs().size(); ++j) {
+            std::cout << "job " << j + 1 << " from profile "
+                      << results.tables().jobs[j].firstProfile << ": ";
+            const auto &tools = results.jobs()[j].tools;
+            if (tools.empty())
+                std::cout << "nothing measured";
+            for (std::size_t t = 0; t < tools.size(); ++t)
+                std::cout << (t ? ", " : "") << tools[t].name << " ("
+                          << qz::measure::InfoOf(tools[t].kind).name << ")";
+            std::cout << "\n";
+        }
+    } catch (const rec::RecordingError &e) {
+        std::cout << "results: cannot be read: " << e.what() << "\n";
+    }
     return kExitOk;
 }
 
@@ -108,8 +140,11 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
         request.format = rec::ExportFormat::Pcd;
     else if (*formatName == "txt")
         request.format = rec::ExportFormat::ProfileText;
+    else if (*formatName == "results-csv")
+        request.format = rec::ExportFormat::ResultsCsv;
     else
-        throw UsageError("unknown format '" + *formatName + "' (csv, ply, pcd or txt)");
+        throw UsageError("unknown format '" + *formatName +
+                         "' (csv, ply, pcd, txt or results-csv)");
     const bool txt = request.format == rec::ExportFormat::ProfileText;
     const std::uint64_t total = r.profiles();
     if (total == 0)
@@ -153,7 +188,7 @@ int Export(rec::RecordingReader &r, const CommandLine &cl) {
 
 int RunRecording(const Args &args) {
     const std::vector<OptionDef> options = {
-        {"format", 0, "F", "csv, ply, pcd or txt (export)"},
+        {"format", 0, "F", "csv, ply, pcd, txt or results-csv (export)"},
         {"output", 'o', "OUT", "the file to write (export)"},
         {"first", 0, "I", "the first profile to export (default 0)"},
         {"count", 0, "N", "how many profiles to export (default: all)"},

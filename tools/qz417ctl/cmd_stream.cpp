@@ -11,6 +11,7 @@
 #include "command_line.h"
 #include "commands.h"
 #include "failure.h"
+#include "model/measure/job.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_writer_thread.h"
 #include "model/socket_receive.h"
@@ -26,9 +27,10 @@ namespace qzctl {
 namespace {
 
 constexpr const char *kUsage =
-    "qz417ctl stream [--port P] [--seconds S] [--record FILE] [--csv FILE] [--json]";
+    "qz417ctl stream [--port P] [--seconds S] [--record FILE [--job JOB]] [--csv FILE] [--json]";
 constexpr const char *kHelp =
-    "usage: qz417ctl stream [--port P] [--seconds S] [--record FILE] [--csv FILE] [--json]\n"
+    "usage: qz417ctl stream [--port P] [--seconds S] [--record FILE [--job JOB]] [--csv FILE]\n"
+    "                       [--json]\n"
     "\n"
     "Receives the profiles a scanner streams by UDP and prints once a second the\n"
     "packet and measurement rates (from the change of the packets' counters), the\n"
@@ -157,6 +159,10 @@ int RunStream(const Args &args) {
         {"record", 0, "FILE",
          "record every packet with its receive time to FILE (replaced;\n"
          "HDF5, see docs/recording-format.md; `qz417ctl recording` reads it)"},
+        {"job", 0, "JOB",
+         "with --record: measure every recorded profile with the measurement job\n"
+         "JOB (docs/measurement.md) and store the results in the recording\n"
+         "(`qz417ctl recording export --format results-csv` writes them out)"},
         {"csv", 0, "FILE",
          "write one row per packet to FILE as it arrives:\n"
          "received_utc,elapsed_s,measurement_count,packet_count\n"
@@ -178,6 +184,17 @@ int RunStream(const Args &args) {
     const int port = static_cast<int>(cl.integer("port", 6003, 1, 65535));
     const std::int64_t seconds = cl.integer("seconds", 0, 1, 86400);
     const auto recordPath = cl.value("record");
+    const auto jobPath = cl.value("job");
+    if (jobPath && !recordPath)
+        throw UsageError("--job needs --record FILE (or use qz417ctl measure)");
+    std::optional<qz::measure::Job> job;
+    if (jobPath) {
+        try {
+            job = qz::measure::LoadJob(*jobPath);
+        } catch (const qz::measure::JobError &e) {
+            throw UsageError(e.what());
+        }
+    }
     const auto csvPath = cl.value("csv");
     const bool json = cl.has("json");
 
@@ -192,6 +209,7 @@ int RunStream(const Args &args) {
         rec::RecorderSettings settings;
         settings.path = *recordPath;
         settings.header.software = std::string("qz417ctl ") + QZ417_VERSION;
+        settings.job = job;
         std::string error;
         if (!recorder.Start(settings, &error))
             throw UsageError(error);
@@ -263,6 +281,10 @@ int RunStream(const Args &args) {
         // receive buffer's drops are in the totals below.
         std::cout << "recorded=" << st.written << " dropped=" << st.dropped << " to " << *recordPath
                   << std::endl;
+        // Profiles the writer had no time to measure are stored as "no result".
+        if (job)
+            std::cout << "measured=" << st.measured << " unmeasured=" << st.unmeasured << " with "
+                      << *jobPath << std::endl;
         if (st.state == rec::RecorderState::Failed)
             throw Failure(st.error);
     }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
 #include <span>
@@ -14,6 +15,7 @@
 #include "model/capi/capi_util.h"
 #include "model/measure/measurer.h"
 #include "model/profile_packet.h"
+#include "model/recording/recorded_results.h"
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 
@@ -70,6 +72,19 @@ void Store(const qz::measure::JobResult &r, double *values, std::uint8_t *passed
             for (const auto state : tr.limits)
                 limitStates[l++] = static_cast<std::uint8_t>(state);
     }
+}
+
+// A count taken from the recording at `path`; -1 with the reason when it
+// cannot be read.
+template <typename F> int64_t CountOf(const char *path, char *error, size_t error_size, F &&count) {
+    if (path == nullptr) {
+        SetError(error, error_size, "no path given");
+        return -1;
+    }
+    return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
+        qz::recording::RecordingReader reader(path);
+        return count(reader);
+    });
 }
 
 } // namespace
@@ -177,12 +192,7 @@ int qz417m_measure(qz417m_job *job, const double *x, const double *z, size_t n, 
 }
 
 int64_t qz417m_recording_profiles(const char *path, char *error, size_t error_size) {
-    if (path == nullptr) {
-        SetError(error, error_size, "no path given");
-        return -1;
-    }
-    return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        qz::recording::RecordingReader reader(path);
+    return CountOf(path, error, error_size, [](qz::recording::RecordingReader &reader) {
         return static_cast<int64_t>(reader.profiles());
     });
 }
@@ -229,6 +239,98 @@ int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t fir
             }
         }
         return static_cast<int64_t>(count);
+    });
+}
+
+int64_t qz417m_recorded_jobs(const char *path, char *error, size_t error_size) {
+    return CountOf(path, error, error_size, [](qz::recording::RecordingReader &reader) {
+        return static_cast<int64_t>(qz::recording::RecordedResultsReader(reader).jobs().size());
+    });
+}
+
+qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first_profile,
+                                uint64_t *profiles, char *error, size_t error_size) {
+    SetError(error, error_size, "");
+    if (path == nullptr) {
+        SetError(error, error_size, "no path given");
+        return nullptr;
+    }
+    return Guard(error, error_size, static_cast<qz417m_job *>(nullptr), [&]() -> qz417m_job * {
+        namespace rec = qz::recording;
+        rec::RecordingReader reader(path);
+        rec::RecordedResultsReader results(reader);
+        if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
+            throw rec::RecordingError(std::string(path) + " stores no job " +
+                                      std::to_string(index));
+        const auto j = static_cast<std::size_t>(index);
+        std::uint64_t count = 0;
+        results.ForEach(0, reader.profiles(),
+                        [&](std::size_t job, std::uint64_t, const qz::measure::JobResult &) {
+                            count += job == j;
+                        });
+        if (first_profile != nullptr)
+            *first_profile = results.tables().jobs[j].firstProfile;
+        if (profiles != nullptr)
+            *profiles = count;
+        if (results.jobs()[j].tools.empty())
+            return nullptr; // nothing measured; the error stays empty
+        return new qz417m_job(results.jobs()[j]);
+    });
+}
+
+int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t capacity,
+                                     uint64_t *profile, uint16_t *measurement_count, double *values,
+                                     uint8_t *tool_passed, char *reasons, char *error,
+                                     size_t error_size) {
+    if (path == nullptr ||
+        (capacity > 0 && (profile == nullptr || values == nullptr || tool_passed == nullptr))) {
+        SetError(error, error_size, "a required argument is missing");
+        return -1;
+    }
+    return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
+        namespace rec = qz::recording;
+        rec::RecordingReader reader(path);
+        rec::RecordedResultsReader results(reader);
+        if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
+            throw rec::RecordingError(std::string(path) + " stores no job " +
+                                      std::to_string(index));
+        const auto j = static_cast<std::size_t>(index);
+        const std::size_t tools = results.jobs()[j].tools.size();
+        std::uint64_t p = 0;
+        // The measurement counters come from the packets, read in batches.
+        constexpr std::uint64_t kBatch = 256;
+        std::vector<std::uint8_t> packets(kBatch * qz::kProfilePacketSize);
+        std::uint64_t batchFirst = 0, batchCount = 0;
+        results.ForEach(0, reader.profiles(),
+                        [&](std::size_t job, std::uint64_t at, const qz::measure::JobResult &r) {
+                            if (job != j || p >= capacity)
+                                return;
+                            profile[p] = at;
+                            if (measurement_count != nullptr) {
+                                if (at < batchFirst || at >= batchFirst + batchCount) {
+                                    batchFirst = at;
+                                    batchCount = std::min(kBatch, reader.profiles() - at);
+                                    reader.Read(batchFirst, static_cast<std::size_t>(batchCount),
+                                                packets.data(), nullptr);
+                                }
+                                measurement_count[p] =
+                                    qz::ProfilePacket(packets.data() +
+                                                      (at - batchFirst) * qz::kProfilePacketSize)
+                                        .measurementCount();
+                            }
+                            std::vector<const char *> why(tools, nullptr);
+                            Store(r, values + p * tools * QZ417M_MAX_OUTPUTS,
+                                  tool_passed + p * tools, why.data(), nullptr);
+                            if (reasons != nullptr)
+                                for (std::size_t t = 0; t < tools; ++t) {
+                                    char *out = reasons + (p * tools + t) * QZ417M_REASON_SIZE;
+                                    std::memset(out, 0, QZ417M_REASON_SIZE);
+                                    if (why[t] != nullptr)
+                                        std::strncpy(out, why[t], QZ417M_REASON_SIZE - 1);
+                                }
+                            ++p;
+                        });
+        return static_cast<int64_t>(p);
     });
 }
 

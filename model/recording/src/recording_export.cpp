@@ -17,8 +17,10 @@
 #include <vector>
 
 #include "model/device_description.h"
+#include "model/measure/result_csv.h"
 #include "model/point_export.h"
 #include "model/profile_file.h"
+#include "model/recording/recorded_results.h"
 
 namespace qz::recording {
 
@@ -269,6 +271,49 @@ ExportResult WriteProfileText(RecordingReader &reader, const ExportRequest &requ
     return {1, static_cast<std::uint64_t>(kProfilePoints)};
 }
 
+// The stored results of the profiles in the range, through the one CSV
+// writer of results. The measurement counter comes from the packets, read
+// in batches as the rows reach them.
+ExportResult WriteResultsCsv(RecordingReader &reader, const ExportRequest &request, ExportFile &out,
+                             const ExportProgress &progress) {
+    RecordedResultsReader results(reader);
+    if (results.empty())
+        throw ExportError(ExportError::Kind::Request,
+                          reader.path() + " holds no measurement results");
+    ExportResult result;
+    std::vector<std::uint8_t> packets(kBatch * kPacketSize);
+    std::uint64_t batchFirst = 0, batchCount = 0;
+    std::size_t headerJob = std::numeric_limits<std::size_t>::max();
+    const auto visit = [&](std::size_t job, std::uint64_t profile, const measure::JobResult &jr) {
+        if (profile < batchFirst || profile >= batchFirst + batchCount) {
+            batchFirst = profile;
+            batchCount = std::min(kBatch, reader.profiles() - profile);
+            reader.Read(batchFirst, static_cast<std::size_t>(batchCount), packets.data(), nullptr);
+        }
+        const ProfilePacket packet(packets.data() + (profile - batchFirst) * kPacketSize);
+        const measure::Job &setup = results.jobs()[job];
+        if (job != headerJob) {
+            out.buffer() += measure::ResultCsvHeader(setup);
+            headerJob = job;
+        }
+        measure::AppendResultCsvRow(out.buffer(), setup, profile, packet.measurementCount(), jr);
+        ++result.profiles;
+        ++result.points;
+        out.Drain();
+    };
+    const auto step = [&](std::uint64_t done, std::uint64_t total) {
+        return !progress || progress(done, total);
+    };
+    if (!results.ForEach(request.first, request.count, visit, step))
+        throw ExportError(ExportError::Kind::Cancelled, "the export was cancelled");
+    if (progress && !progress(request.count, request.count))
+        throw ExportError(ExportError::Kind::Cancelled, "the export was cancelled");
+    if (result.profiles == 0)
+        throw ExportError(ExportError::Kind::Request,
+                          "no profile of the range has measurement results in " + reader.path());
+    return result;
+}
+
 } // namespace
 
 ProfileScale RecordedScale(const std::optional<Announcement> &announcement) {
@@ -339,6 +384,13 @@ ExportResult ExportRecording(RecordingReader &reader, const ExportRequest &reque
         break;
     case ExportFormat::ProfileText:
         result = WriteProfileText(reader, request, scale, out, progress);
+        break;
+    case ExportFormat::ResultsCsv:
+        try {
+            result = WriteResultsCsv(reader, request, out, progress);
+        } catch (const measure::JobError &e) {
+            throw RecordingError(reader.path() + ": a stored job cannot be read: " + e.what());
+        }
         break;
     }
     out.Commit();

@@ -1,11 +1,16 @@
 #include "model/recording/recording_writer_thread.h"
 
+#include "model/recording/recorded_results.h"
+#include "model/recording/recording_export.h"
+
 #include <algorithm>
 #include <cstring>
+#include <iterator>
 #include <limits>
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <time.h>
 #include <unistd.h>
 
 namespace qz::recording {
@@ -16,6 +21,13 @@ constexpr std::size_t kMaxBatch = 1024;
 // Without an eventfd (the system refused one) the writer looks this often.
 constexpr int kFallbackWaitMs = 1;
 using Clock = std::chrono::steady_clock;
+
+// CPU time of the calling thread (not the time it waited for a CPU).
+std::int64_t ThreadCpuNs() {
+    timespec t{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1'000'000'000 + t.tv_nsec;
+}
 } // namespace
 
 const char *StopReasonText(StopReason reason) {
@@ -85,6 +97,13 @@ bool RecordingWriterThread::Start(const RecorderSettings &settings, std::string 
         thread_.join(); // a recording that ended by itself
     if (settings.queueCapacity == 0)
         return fail("the queue needs room for at least one profile");
+    if (settings.job && !settings.job->tools.empty()) {
+        try {
+            measure::ValidateJob(*settings.job);
+        } catch (const measure::JobError &e) {
+            return fail(std::string("the measurement job: ") + e.what());
+        }
+    }
 
     try {
         writer_ = std::make_unique<RecordingWriter>(settings.path, settings.header);
@@ -127,9 +146,18 @@ bool RecordingWriterThread::Start(const RecorderSettings &settings, std::string 
     written_.store(0);
     stopRequested_.store(false);
     stream_ = StreamStats();
+    measured_.store(0);
+    unmeasured_.store(0);
+    measureNs_.store(0);
+    measurer_.reset();
+    outputs_ = 0;
+    scale_ = RecordedScale(settings.header.announcement);
     {
         std::lock_guard lock(mu_);
         pendingBlocks_.clear();
+        pendingJobs_.clear();
+        if (settings.job)
+            pendingJobs_.push_back({settings.job, ReceiveTime::Now().wallNs, 0});
         state_ = RecorderState::Recording;
         reason_ = StopReason::None;
         path_ = settings.path;
@@ -187,6 +215,16 @@ void RecordingWriterThread::PushParameterBlock(const ParameterBlock &block, std:
     pendingBlocks_.push_back({block, wallNs, head_.load(std::memory_order_acquire)});
 }
 
+void RecordingWriterThread::SetJob(std::optional<measure::Job> job) {
+    if (job && !job->tools.empty())
+        measure::ValidateJob(*job);
+    const std::int64_t wallNs = ReceiveTime::Now().wallNs;
+    std::lock_guard lock(mu_);
+    if (state_ != RecorderState::Recording)
+        return;
+    pendingJobs_.push_back({std::move(job), wallNs, head_.load(std::memory_order_acquire)});
+}
+
 void RecordingWriterThread::Stop() {
     RequestStop();
     if (thread_.joinable())
@@ -221,6 +259,9 @@ RecorderStatus RecordingWriterThread::Status() const {
     s.outOfOrder = outOfOrder_.load(std::memory_order_relaxed);
     s.restarts = restarts_.load(std::memory_order_relaxed);
     s.dropped = dropped_.load(std::memory_order_relaxed);
+    s.measured = measured_.load(std::memory_order_relaxed);
+    s.unmeasured = unmeasured_.load(std::memory_order_relaxed);
+    s.measureSeconds = static_cast<double>(measureNs_.load(std::memory_order_relaxed)) * 1e-9;
     s.finishing = state_ == RecorderState::Recording && stopRequested_.load();
     return s;
 }
@@ -228,6 +269,7 @@ RecorderStatus RecordingWriterThread::Status() const {
 void RecordingWriterThread::WritePendingBlocks() {
     const std::uint64_t tail = tail_.load(std::memory_order_relaxed);
     std::vector<PendingBlock> due;
+    std::vector<PendingJob> jobs;
     {
         std::lock_guard lock(mu_);
         auto it = pendingBlocks_.begin();
@@ -235,9 +277,39 @@ void RecordingWriterThread::WritePendingBlocks() {
             ++it;
         due.assign(pendingBlocks_.begin(), it);
         pendingBlocks_.erase(pendingBlocks_.begin(), it);
+        auto jt = pendingJobs_.begin();
+        while (jt != pendingJobs_.end() && jt->beforeProfile <= tail)
+            ++jt;
+        jobs.assign(std::make_move_iterator(pendingJobs_.begin()), std::make_move_iterator(jt));
+        pendingJobs_.erase(pendingJobs_.begin(), jt);
     }
     for (const PendingBlock &b : due)
         writer_->AppendParameterBlock(b.block, b.wallNs);
+    for (PendingJob &j : jobs) {
+        const bool measure = j.job && !j.job->tools.empty();
+        if (!measure && !measurer_)
+            continue; // nothing was measured, nothing is
+        const ResultsJob table = measure ? ResultsJobOf(*j.job) : ResultsJob{};
+        firstOutput_ = writer_->AppendResultsJob(table, j.wallNs);
+        outputs_ = table.outputs.size();
+        measurer_ = measure ? std::make_unique<measure::Measurer>(std::move(*j.job)) : nullptr;
+    }
+}
+
+void RecordingWriterThread::Measure(std::uint64_t first, std::size_t slot, std::size_t n, bool behind) {
+    rows_.clear();
+    const std::uint16_t notMeasured = behind ? writer_->ResultReason(kNotMeasuredReason) : 0;
+    for (std::size_t i = 0; i < n; ++i) {
+        if (behind) {
+            AppendUnmeasuredRows(rows_, notMeasured, firstOutput_, outputs_, first + i);
+            continue;
+        }
+        DecodePacket(ProfilePacket(packets_.get() + (slot + i) * kPacketSize), scale_, points_);
+        AppendResultRows(rows_, *writer_, measurer_->job(), firstOutput_, first + i,
+                         measurer_->Measure(points_));
+    }
+    writer_->AppendResultValues(rows_.data(), rows_.size());
+    (behind ? unmeasured_ : measured_).fetch_add(n, std::memory_order_relaxed);
 }
 
 std::size_t RecordingWriterThread::WriteBatch() {
@@ -253,9 +325,23 @@ std::size_t RecordingWriterThread::WriteBatch() {
         std::lock_guard lock(mu_);
         if (!pendingBlocks_.empty() && pendingBlocks_.front().beforeProfile > t)
             n = std::min(n, pendingBlocks_.front().beforeProfile - t);
+        // So does a job.
+        if (!pendingJobs_.empty() && pendingJobs_.front().beforeProfile > t)
+            n = std::min(n, pendingJobs_.front().beforeProfile - t);
     }
     writer_->Append(packets_.get() + slot * kPacketSize, times_.get() + slot,
                     static_cast<std::size_t>(n));
+    if (measurer_) {
+        // Measured before the slots are handed back to Push. When the ring
+        // is more than half full the profiles go in unmeasured: writing
+        // every profile comes first.
+        const bool behind = head_.load(std::memory_order_acquire) - (t + n) > capacity_ / 2;
+        const std::int64_t start = ThreadCpuNs();
+        Measure(t, slot, static_cast<std::size_t>(n), behind);
+        measureNs_.fetch_add(
+            static_cast<std::uint64_t>(std::max<std::int64_t>(0, ThreadCpuNs() - start)),
+            std::memory_order_relaxed);
+    }
     tail_.store(t + n, std::memory_order_release);
     written_.store(t + n, std::memory_order_relaxed);
     return static_cast<std::size_t>(n);

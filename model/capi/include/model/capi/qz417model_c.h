@@ -90,6 +90,35 @@ QZ417M_API int64_t qz417m_measure_recording(qz417m_job *job, const char *path, u
                                             const char **reasons, uint16_t *measurement_count,
                                             char *error, size_t error_size);
 
+/* ---- Measurement results stored in a recording ----
+ * A recording made while a job ran keeps each profile's results with it
+ * (docs/recording-format.md, "Measurement results"). */
+
+/* Bytes of one reason text of qz417m_read_recorded_results, with its NUL. */
+#define QZ417M_REASON_SIZE 64
+
+/* The jobs whose results a recording stores, in order (0 for a file without
+ * results), or -1 with the reason (unreadable file, damaged results). */
+QZ417M_API int64_t qz417m_recorded_jobs(const char *path, char *error, size_t error_size);
+
+/* Stored job `index`: a new job handle (qz417m_job_free), the first profile
+ * it applies to and the number of profiles stored with its results. NULL
+ * with the reason on an error; NULL with an empty error for an entry that
+ * says nothing was measured from *first_profile on. */
+QZ417M_API qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first_profile,
+                                           uint64_t *profiles, char *error, size_t error_size);
+
+/* The stored results of job `index`, at most capacity profiles. Per profile
+ * p: profile[p] (its index in the recording), measurement_count (may be
+ * NULL) + p, values + p * tool_count * QZ417M_MAX_OUTPUTS, tool_passed + p *
+ * tool_count, reasons (may be NULL) + (p * tool_count + t) *
+ * QZ417M_REASON_SIZE: the reason tool t gave no result, empty when it gave
+ * one. Returns the number of profiles written, -1 on an error. */
+QZ417M_API int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t capacity,
+                                                uint64_t *profile, uint16_t *measurement_count,
+                                                double *values, uint8_t *tool_passed, char *reasons,
+                                                char *error, size_t error_size);
+
 /* ---- Statistics of a profile stream (qz::StreamStats) ----
  * The counts the window, the recorder and qz417ctl give a stream: one
  * implementation, observed packet by packet (see model/stream_stats.h for

@@ -30,6 +30,9 @@ enum class ExportFormat {
     Ply,         // ASCII PLY: x across the line, y along the motion, z the distance
     Pcd,         // ASCII PCD v0.7, the same points as PLY
     ProfileText, // the program's profile text file, one profile
+    ResultsCsv,  // the measurement results stored with the profiles, as `qz417ctl measure`
+                 // writes them (model/measure/result_csv.h; profiles counted from 0); a
+                 // header line before the first row of each job
 };
 
 // The scale of the points: the description in the announcement, or the

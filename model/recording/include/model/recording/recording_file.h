@@ -29,6 +29,42 @@ struct RecordingHeader {
     std::string software;                         // e.g. "qz417ctl 1.0.0"
 };
 
+// A measurement job as the results tables keep it: its JSON text and its
+// outputs in the order of the values (names "tool.output", units, and the
+// index of the tool within the job). An empty job (no text, no outputs)
+// says that nothing is measured from its first profile on.
+struct ResultsJob {
+    std::string json;
+    std::vector<std::string> outputs;
+    std::vector<std::string> units;
+    std::vector<std::uint16_t> outputTool;
+};
+
+// One row of the value tables: one output of one profile.
+struct ResultValue {
+    std::uint64_t profile = 0; // index in the profile tables
+    std::uint32_t output = 0;  // row of the output tables (the job's first output + k)
+    double value = 0.0;        // NaN when there is no result
+    ResultStatus status = ResultStatus::Ok;
+    std::uint16_t reason = 0; // row of results/reasons; 0 (empty text) with a result
+};
+
+// A job of a recording's results tables, with its outputs.
+struct RecordedJob {
+    ResultsJob job;
+    std::uint64_t firstProfile = 0; // the first profile measured with it
+    std::int64_t wallNs = 0;        // when it was set
+    std::uint64_t firstOutput = 0;  // its first row in the output tables
+};
+
+// What the results tables hold (empty for a file without them).
+struct RecordedResults {
+    std::uint32_t minorVersion = 0; // format_minor_version of the file
+    std::vector<RecordedJob> jobs;
+    std::vector<std::string> reasons; // reasons[0] is empty
+    std::uint64_t values = 0;         // complete rows of the value tables
+};
+
 class RecordingWriter {
 public:
     // Creates (replaces) the file, writes the header and switches to
@@ -46,6 +82,15 @@ public:
     // A parameter block written to the scanner; it applies from the next
     // profile appended on.
     void AppendParameterBlock(const ParameterBlock &block, std::int64_t wallNs);
+    // The measurement job for the profiles appended from now on (its first
+    // profile is profiles()). Returns its first row in the output tables,
+    // the base of ResultValue::output for its values.
+    std::uint64_t AppendResultsJob(const ResultsJob &job, std::int64_t wallNs);
+    // The row of results/reasons holding `text` (cut to 63 bytes), added
+    // when it is not there yet; 0 for null or an empty text.
+    std::uint16_t ResultReason(const char *text);
+    // n rows of the value tables, for profiles already appended.
+    void AppendResultValues(const ResultValue *values, std::size_t n);
     // Makes everything appended so far durable in the file and visible to readers.
     void Flush(std::uint64_t droppedProfiles);
     // Records how the recording ended, flushes and closes the file.
@@ -66,9 +111,16 @@ private:
     std::unique_ptr<Handles> h_;
     std::uint64_t profiles_ = 0;
     std::uint64_t parameterBlocks_ = 0;
+    // Rows of the results tables: jobs, bytes of job text, outputs, reasons, values.
+    struct ResultRows {
+        std::uint64_t jobs = 0, jsonBytes = 0, outputs = 0, reasons = 0, values = 0;
+    };
+    ResultRows results_;
+    std::vector<std::string> reasonTexts_; // rows of results/reasons
     // What the last successful flush made durable.
     std::uint64_t durableProfiles_ = 0;
     std::uint64_t durableBlocks_ = 0;
+    ResultRows durableResults_;
     bool failed_ = false; // a write failed half-way: only Abandon may close
 };
 
@@ -88,6 +140,12 @@ struct RecordingSummary {
     std::int64_t lastWallNs = 0;
     bool hasAnnouncement = false;
     std::size_t parameterBlocks = 0;
+    // Measurement results: jobs, profiles with results, and why they
+    // cannot be read (the profiles still can).
+    std::size_t resultJobs = 0;
+    std::uint64_t resultProfiles = 0;
+    std::uint64_t resultValues = 0;
+    std::string resultsError;
 };
 
 class RecordingReader {
@@ -115,6 +173,12 @@ public:
     // Profiles [first, first + n): n * 4100 bytes into packets, n times into
     // times (either may be null). Throws when the range lies beyond profiles().
     void Read(std::uint64_t first, std::size_t n, std::uint8_t *packets, ReceiveTime *times);
+    // The jobs, outputs and reasons of the results tables (none in a file
+    // written before version 1.1). Throws RecordingError naming the table
+    // when they are damaged; the profiles stay readable.
+    RecordedResults Results();
+    // Rows [first, first + n) of the value tables (n <= Results().values).
+    void ReadResultValues(std::uint64_t first, std::size_t n, ResultValue *out);
     // Looks again at a file that is still being written.
     void Refresh();
 
@@ -126,6 +190,7 @@ private:
     std::string path_;
     std::unique_ptr<Handles> h_;
     std::uint32_t version_ = 0;
+    std::uint32_t minorVersion_ = 0;
     std::string created_;
     std::string software_;
     std::uint64_t profiles_ = 0;

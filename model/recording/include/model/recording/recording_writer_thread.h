@@ -12,15 +12,27 @@
 // eventfd, only when it sleeps; the write never blocks) and so does a stop;
 // otherwise it wakes for the next flush or the duration limit, never to look.
 //
+// With a measurement job (RecorderSettings::job, SetJob) the writer thread
+// also measures every profile it writes, right after writing it, and stores
+// the results with it (docs/recording-format.md, "Measurement results"):
+// each written profile is measured with the job in force when it was
+// pushed. Measuring never happens on the acquisition thread; when the
+// writer falls behind (the ring more than half full) it writes the profiles
+// unmeasured, their values "no result" for that reason, rather than drop
+// profiles.
+//
 // Threads: Push from one thread at a time (the acquisition thread);
-// PushParameterBlock, Start, RequestStop, Stop and Status from any other
-// thread.
+// PushParameterBlock, SetJob, Start, RequestStop, Stop and Status from any
+// other thread.
 #pragma once
 
+#include "model/measure/job.h"
+#include "model/measure/measurer.h"
 #include "model/recording/recording_file.h"
 #include "model/recording/recording_format.h"
 #include "model/stream_stats.h"
 
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdint>
@@ -50,7 +62,12 @@ struct RecorderSettings {
     // The longest time between two flushes; a cut file loses at most this
     // much (plus the batch being written).
     std::chrono::milliseconds flushInterval{500};
+    // Measured on every profile from the first on, results stored with them.
+    std::optional<measure::Job> job;
 };
+
+// The reason stored for a profile the writer had no time to measure.
+inline constexpr char kNotMeasuredReason[] = "not measured: the recorder fell behind";
 
 enum class RecorderState { Idle, Recording, Finished, Failed };
 enum class StopReason { None, Requested, DurationLimit, CountLimit, SizeLimit, Error };
@@ -68,6 +85,9 @@ struct RecorderStatus {
     std::uint64_t outOfOrder = 0; // late packets and duplicates (qz::StreamStats)
     std::uint64_t restarts = 0;   // the scanner's counter started again
     std::uint64_t dropped = 0;    // profiles the ring had no room for
+    std::uint64_t measured = 0;   // profiles written with their results
+    std::uint64_t unmeasured = 0; // profiles written unmeasured while a job was in force
+    double measureSeconds = 0;    // CPU time of the writer thread measuring and storing results
     std::string error;            // why the recording failed
     // A stop was asked for (RequestStop): the writer is finishing the file
     // (state still Recording until it is closed).
@@ -98,6 +118,12 @@ public:
     // before the next profile pushed after this call.
     void PushParameterBlock(const ParameterBlock &block, std::int64_t wallNs);
 
+    // The measurement job for the profiles pushed after this call (none:
+    // measure nothing from then on); the file stores its text with the first
+    // profile it applies to. Throws measure::JobError when it does not
+    // validate. Does nothing when not recording.
+    void SetJob(std::optional<measure::Job> job);
+
     // Ends the recording: everything pushed so far is written, the file
     // closed. Waits for the writer thread. Does nothing when not recording.
     void Stop();
@@ -117,6 +143,7 @@ private:
     void Fail(const std::string &message);
     std::size_t WriteBatch();
     void WritePendingBlocks();
+    void Measure(std::uint64_t first, std::size_t slot, std::size_t n, bool behind);
     // Writer thread: sleeps until Push or a stop wakes it, at most timeoutMs
     // (-1: no limit).
     void WaitForWork(int timeoutMs);
@@ -139,6 +166,7 @@ private:
     std::atomic<int> pushing_{0}; // Push calls between their check and publication
     std::atomic<std::uint64_t> received_{0}, dropped_{0}, lost_{0}, written_{0};
     std::atomic<std::uint64_t> outOfOrder_{0}, restarts_{0};
+    std::atomic<std::uint64_t> measured_{0}, unmeasured_{0}, measureNs_{0};
     std::atomic<bool> stopRequested_{false};
     // The writer's wake-up: an eventfd written by Push (only while the
     // writer sleeps on it, announced by writerWaiting_) and by a stop.
@@ -149,6 +177,14 @@ private:
     std::unique_ptr<RecordingWriter> writer_; // writer thread only, while running
     std::thread thread_;
 
+    // Measuring, writer thread only: the job in force, its first output row.
+    std::unique_ptr<measure::Measurer> measurer_;
+    std::uint64_t firstOutput_ = 0;
+    std::size_t outputs_ = 0;
+    ProfileScale scale_;
+    std::vector<ResultValue> rows_;
+    std::array<ProfilePoint, kProfilePoints> points_{};
+
     struct PendingBlock {
         ParameterBlock block;
         std::int64_t wallNs;
@@ -156,6 +192,12 @@ private:
     };
     mutable std::mutex mu_; // guards the members below
     std::vector<PendingBlock> pendingBlocks_;
+    struct PendingJob {
+        std::optional<measure::Job> job;
+        std::int64_t wallNs;
+        std::uint64_t beforeProfile; // applies from this profile on
+    };
+    std::vector<PendingJob> pendingJobs_;
     RecorderState state_ = RecorderState::Idle;
     StopReason reason_ = StopReason::None;
     std::string path_;
