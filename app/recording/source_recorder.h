@@ -49,8 +49,8 @@ public:
     bool Running() const { return subscription_ != nullptr; }
 
     // The measurement job whose results the recording stores from the next
-    // profile on (none: no more results); see qz::recording::RecordingWriterThread::SetJob.
-    void SetJob(std::optional<measure::Job> job) { recorder_.SetJob(std::move(job)); }
+    // profile on (none: no more results); see RecordingWriterThread::SetJob.
+    void SetJob(std::optional<measure::Job> job) { writer_.SetJob(std::move(job)); }
 
     // A parameter block written to the scanner while recording.
     void PushParameterBlock(const recording::ParameterBlock &block, std::int64_t wallNs) {
