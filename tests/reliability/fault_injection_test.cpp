@@ -19,6 +19,8 @@
 #include <QTableWidget>
 
 #include "reliability_fixture.h"
+#include "wait.h"
+#include "window_waits.h"
 
 using qzrel::MessageBoxWatch;
 using qzrel::WindowResponds;
@@ -178,11 +180,14 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(fx_.text("LabelPacksUDPCnt").toInt() > 0, 5000);
 
-        fx_.emulator->stop();
-        QTest::qWait(300);
+        fx_.emulator->stop(); // its sender has stopped when this returns
+        // The worker has read what was still on its way, and the page shows it.
+        QTRY_COMPARE_WITH_TIMEOUT(qztest::UdpBytesQueued(6003), 0ul, 3000);
+        QVERIFY(qztest::WaitForViewTicks(fx_.form.get()));
         const QString frozen = fx_.text("LabelPacksUDPCnt");
-        QTest::qWait(300);
-        QCOMPARE(fx_.text("LabelPacksUDPCnt"), frozen); // nothing arrives, nothing made up
+        // Ticks with nothing new to show: nothing arrives, nothing is made up.
+        QVERIFY(qztest::WaitForViewTicks(fx_.form.get(), 20));
+        QCOMPARE(fx_.text("LabelPacksUDPCnt"), frozen);
         QVERIFY(WindowResponds());
         QCOMPARE(fx_.button("ButtonUDPResult")->text(), QStringLiteral("Stop"));
 
@@ -219,7 +224,10 @@ private slots:
             startTcpWorker(worker);
             QZREL_RETURN_IF_FAILED();
         } else {
-            QTest::qWait(300); // the first idle ticks fetch the picture
+            // The first idle ticks fetch the picture connecting asked for.
+            QTRY_VERIFY_WITH_TIMEOUT(
+                RequestImage.load() == 0 && fx_.emulator->commandsServed(0, 3) >= 1, 3000);
+            QVERIFY(qztest::WaitForViewTicks(fx_.form.get()));
         }
 
         qzsim::FaultOptions f;
@@ -284,7 +292,8 @@ private slots:
         QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
         fx_.form->ButtonConnectClick(); // disconnect: the first round set up what stays
         QVERIFY(!fx_.connected());
-        QTest::qWait(200);
+        // The emulated scanner has ended its side of the first round's connection.
+        QTRY_COMPARE_WITH_TIMEOUT(qztest::TcpConnectionsOnPort(417), 0, 3000);
         const int fds = qzrel::OpenDescriptors();
         const int threads = qzrel::ProcessThreads();
         const auto accepted = fx_.emulator->connectionsAccepted(0);
@@ -309,7 +318,7 @@ private slots:
     void connectRunAndDisconnectRepeatedly() {
         QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
         fx_.form->ButtonConnectClick();
-        QTest::qWait(200);
+        QTRY_COMPARE_WITH_TIMEOUT(qztest::TcpConnectionsOnPort(417), 0, 3000);
         const int fds = qzrel::OpenDescriptors();
         const int threads = qzrel::ProcessThreads();
 
@@ -322,7 +331,7 @@ private slots:
             fx_.form->ButtonConnectClick(); // disconnect under the running worker
             QVERIFY(!fx_.connected());
             QTRY_COMPARE_WITH_TIMEOUT(fx_.form->Threads().running(), std::size_t{0}, 5000);
-            QTest::qWait(5); // the tick notices the end
+            QVERIFY(qztest::WaitForViewTicks(fx_.form.get(), 2)); // the tick notices the end
         }
         QTRY_COMPARE_WITH_TIMEOUT(qzrel::OpenDescriptors(), fds, 5000);
         QTRY_COMPARE_WITH_TIMEOUT(qzrel::ProcessThreads(), threads, 5000);
@@ -436,7 +445,7 @@ private slots:
             // Nothing of the last round may still be on its way to the scanner.
             QTRY_VERIFY_WITH_TIMEOUT(
                 RequestWriteParams.load() == 0 && RequestReadParams.load() == 0, 3000);
-            QTest::qWait(50);
+            QVERIFY(qztest::ScannerServedEverythingSent());
             fx_.emulator->setConfig(0, block);
 
             const auto reads = fx_.emulator->commandsServed(0, 4);
@@ -445,10 +454,11 @@ private slots:
             QTRY_VERIFY2_WITH_TIMEOUT(DeviceConfig.read().byteAt(100) == block[100] &&
                                           DeviceConfig.read().byteAt(511) == block[511],
                                       qPrintable(QStringLiteral("round %1").arg(round)), 3000);
-            // A track bar that moved has asked for a write by itself; let it go first.
-            QTest::qWait(200);
+            // A track bar that moved has asked for a write by itself; let it
+            // go first (the next idle tick sends it) and reach the scanner.
+            QVERIFY(qztest::WaitForViewTicks(fx_.form.get()));
             QTRY_VERIFY_WITH_TIMEOUT(RequestWriteParams.load() == 0, 3000);
-            QTest::qWait(50);
+            QVERIFY(qztest::ScannerServedEverythingSent());
             const auto writes = fx_.emulator->commandsServed(0, 5);
             fx_.button("ButtonWriteCfg")->click();
             QTRY_VERIFY_WITH_TIMEOUT(fx_.emulator->commandsServed(0, 5) > writes, 3000);
