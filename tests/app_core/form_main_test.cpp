@@ -39,7 +39,6 @@
 #include "message_box_watch.h"
 #include "views/image_window.h"
 #include "views/profile_chart.h"
-#include "wait.h"
 #include "window_waits.h"
 
 namespace {
