@@ -1,4 +1,5 @@
 #include "core/app_state.h"
+#include "core/tick_source.h"
 
 #include <chrono>
 #include <mutex>

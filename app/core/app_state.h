@@ -85,15 +85,8 @@ namespace qz {
 ProfileScale CurrentScale();
 void SetCurrentScale(const ProfileScale &scale);
 
-// Milliseconds of a monotonic clock, as a wrapping 32-bit tick count: the
-// clock of the rates, the search time-out and the workers' start times.
+// Milliseconds of a monotonic clock, as a wrapping 32-bit tick count.
 std::uint32_t TickCount();
-
-// The clock TickCount reads: the steady clock unless a test puts its own in
-// place, so that rates can be checked exactly. nullptr (and ResetAppState)
-// restores the steady clock.
-using TickSource = std::uint32_t (*)();
-void SetTickSource(TickSource source);
 
 // Puts every value above back to its initial value (start-up, tests).
 void ResetAppState();

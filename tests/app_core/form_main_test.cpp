@@ -35,6 +35,7 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "core/thread_owner.h"
+#include "core/tick_source.h"
 #include "emulator.h"
 #include "message_box_watch.h"
 #include "views/image_window.h"
