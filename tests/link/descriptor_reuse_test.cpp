@@ -97,8 +97,9 @@ TEST(DescriptorReuse, NumberStaysTakenUntilTheExchangeOnItHasLeft) {
     EXPECT_EQ(QZ417_GetResult(reconnected, packet.data()), 1);
     const auto requests = second->requests();
     EXPECT_EQ(requests.size(), 1u) << "stray requests before the new connection's own";
-    if (!requests.empty())
+    if (!requests.empty()) {
         EXPECT_EQ(requests.back().header.command, 1u);
+    }
     EXPECT_EQ(QZ417_Disconnect(reconnected), 1);
     hook = nullptr;
 }
@@ -186,8 +187,9 @@ TEST(DescriptorReuse, ExchangeWaitingForTheLockNeverReachesTheConnectionThatReus
     EXPECT_EQ(QZ417_GetResult(reconnected, packet.data()), 1);
     const auto requests = second->requests();
     EXPECT_EQ(requests.size(), 1u) << "the queued exchange reached the new connection";
-    if (!requests.empty())
+    if (!requests.empty()) {
         EXPECT_EQ(requests.back().header.command, 1u);
+    }
     EXPECT_EQ(QZ417_Disconnect(reconnected), 1);
     EXPECT_EQ(QZ417_Disconnect(holderFd), 1);
 }
