@@ -1,4 +1,5 @@
 #include "core/app_state.h"
+#include "core/tick_source.h"
 
 #include <chrono>
 #include <mutex>
@@ -80,13 +81,24 @@ void SetCurrentScale(const ProfileScale &scale) {
     ScaleVersion.fetch_add(1);
 }
 
+namespace {
+std::atomic<TickSource> g_tickSource{nullptr};
+} // namespace
+
+void SetTickSource(TickSource source) {
+    g_tickSource = source;
+}
+
 std::uint32_t TickCount() {
+    if (const TickSource source = g_tickSource.load())
+        return source();
     using namespace std::chrono;
     const auto ms = duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
     return static_cast<std::uint32_t>(ms);
 }
 
 void ResetAppState() {
+    SetTickSource(nullptr);
     DeviceSocket = 0;
     DeviceList = nullptr;
     RunEvent.reset();

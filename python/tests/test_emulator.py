@@ -41,8 +41,12 @@ def test_search_finds_the_scanner_with_its_description(emulator):
 class TestCommands:
     def test_profile_is_decoded_with_the_connections_scale(self, scanner):
         first = scanner.get_profile()
-        time.sleep(0.01)
+        # The scanner measures on: a later profile has another counter (the
+        # emulator measures 1000 times a second; 2 s at most).
+        deadline = time.monotonic() + 2.0
         second = scanner.get_profile()
+        while second.measurement_count == first.measurement_count and time.monotonic() < deadline:
+            second = scanner.get_profile()
         assert first.valid_count > 100
         assert np.isfinite(first.x[first.valid]).all()
         assert (first.z[first.valid] >= -1).all() and (first.z[first.valid] <= 260).all()

@@ -1,10 +1,15 @@
 // The manual-reset event that starts, stops and announces the end of threads.
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <thread>
 
 #include <gtest/gtest.h>
 
 #include "core/manual_reset_event.h"
+#include "wait.h"
 
 namespace {
 
@@ -39,9 +44,20 @@ TEST(ManualResetEvent, SetFromAnotherThreadWakesAllWaiters) {
     qz::ManualResetEvent e;
     bool woke1 = false;
     bool woke2 = false;
-    std::thread w1([&] { woke1 = e.wait(5s); });
-    std::thread w2([&] { woke2 = e.wait(5s); });
-    std::this_thread::sleep_for(20ms);
+    std::atomic<long> tid1{0}, tid2{0};
+    std::thread w1([&] {
+        tid1 = ::syscall(SYS_gettid);
+        woke1 = e.wait(5s);
+    });
+    std::thread w2([&] {
+        tid2 = ::syscall(SYS_gettid);
+        woke2 = e.wait(5s);
+    });
+    // Both wait (asleep in a futex) before the event is set.
+    const auto waiting = [](const std::atomic<long> &tid) {
+        return tid.load() != 0 && qztest::ThreadSyscall(tid.load()) == SYS_futex;
+    };
+    EXPECT_TRUE(qztest::WaitUntil([&] { return waiting(tid1) && waiting(tid2); }, 2s));
     const auto t0 = Clock::now();
     e.set();
     w1.join();

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include "core/thread_owner.h"
+#include "wait.h"
 
 namespace {
 
@@ -103,8 +104,7 @@ TEST(ThreadOwner, FinishedThreadsAreJoinedOnTheNextStart) {
     qz::ThreadOwner owner;
     for (int i = 0; i < 20; ++i) {
         ASSERT_TRUE(owner.start(qz::ThreadParams{}, nullptr, [] {}));
-        for (int k = 0; k < 500 && owner.running() != 0; ++k)
-            std::this_thread::sleep_for(1ms);
+        ASSERT_TRUE(qztest::WaitUntil([&] { return owner.running() == 0; }, 2s));
     }
     EXPECT_LE(owner.count(), 2u);
     EXPECT_TRUE(owner.joinAll(5s));

@@ -20,21 +20,14 @@
 #include "core/thread_owner.h"
 #include "core/worker_threads.h"
 #include "emulator.h"
+#include "wait.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-template <class F> bool WaitFor(F &&condition, std::chrono::milliseconds bound) {
-    const auto deadline = Clock::now() + bound;
-    while (Clock::now() < deadline) {
-        if (condition())
-            return true;
-        std::this_thread::sleep_for(2ms);
-    }
-    return condition();
-}
+using qztest::WaitUntil;
 
 DeviceAnnouncement Node(int k) {
     DeviceAnnouncement node{};
@@ -102,7 +95,8 @@ TEST_F(WorkerProtocol, ResultWorkerCountsUntilStoppedAndKeepsTheConnection) {
     Counting counting;
     TestRun r(counting.hooks());
     Start(&qz::ResultThreadProc, r.run);
-    ASSERT_TRUE(WaitFor([] { return WorkerMode.load() == kModeResult && AcquiredCount >= 5; }, 5s));
+    ASSERT_TRUE(
+        WaitUntil([] { return WorkerMode.load() == kModeResult && AcquiredCount >= 5; }, 5s));
     EXPECT_EQ(counting.starts.load(), 1);
     r.run.runEvent->reset();
     ASSERT_TRUE(r.run.doneEvent->wait(5s));
@@ -122,7 +116,7 @@ TEST_F(WorkerProtocol, RequestsAreServedInOrderBeforeTheNextResult) {
     RequestReadParams = 1;
     TestRun r(counting.hooks());
     Start(&qz::ResultThreadProc, r.run);
-    ASSERT_TRUE(WaitFor([&] { return counting.images.load() >= 1 && AcquiredCount >= 1; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return counting.images.load() >= 1 && AcquiredCount >= 1; }, 5s));
     r.run.runEvent->reset();
     ASSERT_TRUE(r.run.doneEvent->wait(5s));
     // The write reached the scanner before the read brought the block back.
@@ -139,7 +133,8 @@ TEST_F(WorkerProtocol, ImageWorkerFetchesAndDrawsEveryPass) {
     Counting counting;
     TestRun r(counting.hooks());
     Start(&qz::ImageThreadProc, r.run);
-    ASSERT_TRUE(WaitFor([] { return WorkerMode.load() == kModeImage && AcquiredCount >= 3; }, 5s));
+    ASSERT_TRUE(
+        WaitUntil([] { return WorkerMode.load() == kModeImage && AcquiredCount >= 3; }, 5s));
     r.run.runEvent->reset();
     ASSERT_TRUE(r.run.doneEvent->wait(5s));
     ASSERT_TRUE(owner_.joinAll(5s));
@@ -163,7 +158,7 @@ TEST_F(WorkerProtocol, ResultWorkerWithoutConnectionEndsAtOnce) {
 TEST_F(WorkerProtocol, ScannerThatGoesAwayEndsTheWorkerAndClosesTheConnection) {
     TestRun r(qz::WorkerHooks{});
     Start(&qz::ResultThreadProc, r.run);
-    ASSERT_TRUE(WaitFor([] { return AcquiredCount >= 3; }, 5s));
+    ASSERT_TRUE(WaitUntil([] { return AcquiredCount >= 3; }, 5s));
     emulator_->stop();
     ASSERT_TRUE(r.run.doneEvent->wait(5s));
     EXPECT_TRUE(r.run.runEvent->isSet()); // it ended without being asked to
@@ -173,7 +168,7 @@ TEST_F(WorkerProtocol, ScannerThatGoesAwayEndsTheWorkerAndClosesTheConnection) {
 TEST_F(WorkerProtocol, StartRightAfterStopKeepsTheTwoThreadsApart) {
     TestRun first(qz::WorkerHooks{});
     Start(&qz::ResultThreadProc, first.run);
-    ASSERT_TRUE(WaitFor([] { return AcquiredCount >= 2; }, 5s));
+    ASSERT_TRUE(WaitUntil([] { return AcquiredCount >= 2; }, 5s));
     first.run.runEvent->reset();
     TestRun second(qz::WorkerHooks{});
     Start(&qz::ResultThreadProc, second.run);
@@ -182,7 +177,7 @@ TEST_F(WorkerProtocol, StartRightAfterStopKeepsTheTwoThreadsApart) {
     // The first thread's end says nothing about the second one.
     EXPECT_FALSE(second.run.doneEvent->isSet());
     const std::uint16_t before = AcquiredCount.load();
-    ASSERT_TRUE(WaitFor([&] { return AcquiredCount.load() != before; }, 5s));
+    ASSERT_TRUE(WaitUntil([&] { return AcquiredCount.load() != before; }, 5s));
     EXPECT_EQ(WorkerMode.load(), kModeResult);
     EXPECT_FALSE(second.run.doneEvent->isSet());
     EXPECT_GT(DeviceSocket.load(), 0);
@@ -302,7 +297,7 @@ TEST(UdpWorker, HasFreedItsPortWhenItCountsAsEnded) {
         qz::ThreadOwner owner; // the worker inherits the single CPU
         ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, r.run.runEvent,
                                 [run = r.run] { qz::UdpResultThreadProc(run); }));
-        ASSERT_TRUE(WaitFor([] { return WorkerMode.load() == kModeUdp; }, 2s)); // bound
+        ASSERT_TRUE(WaitUntil([] { return WorkerMode.load() == kModeUdp; }, 2s)); // bound
         r.run.runEvent->reset();
         SendPacket(UdpPort.load(), 1); // ends its wait for a datagram at once
         ASSERT_TRUE(r.run.doneEvent->wait(2s));
@@ -330,18 +325,24 @@ TEST(UdpWorker, BehindAnotherThreadKeepsOffTheModeAndPublishesOnlyWhenLet) {
     qz::ThreadOwner owner;
     ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, r.run.runEvent,
                             [run = r.run] { qz::UdpResultThreadProc(run); }));
-    std::this_thread::sleep_for(200ms); // the worker binds its port
+    ASSERT_TRUE(WaitUntil([] { return qztest::UdpPortBound(6003); }, 3s));
     const std::uint64_t before = ResultPacket.sequence();
-    for (int i = 0; i < 20; ++i) {
+    // 20 datagrams, each read by the worker before the next is sent (the
+    // worker is this namespace's only UDP reader). It handles a datagram
+    // before it reads the next, so once it has read a 21st the 20 are
+    // handled: none may have been published.
+    const std::uint64_t read = qztest::UdpDatagramsRead();
+    for (std::uint64_t i = 1; i <= 21; ++i) {
         SendPacket(6003, 7);
-        std::this_thread::sleep_for(10ms);
+        ASSERT_TRUE(WaitUntil([&] { return qztest::UdpDatagramsRead() >= read + i; }, 3s))
+            << "datagram " << i << " was not read";
     }
     EXPECT_EQ(ResultPacket.sequence(), before);
     EXPECT_EQ(WorkerMode.load(), kModeSearch);
     EXPECT_EQ(WorkerStartTicks.load(), 1234u);
 
     *r.run.publishes = true;
-    EXPECT_TRUE(WaitFor(
+    EXPECT_TRUE(WaitUntil(
         [] {
             SendPacket(6003, 9);
             return ResultPacket.sequence() > 0;

@@ -25,6 +25,7 @@
 #include "core/form_main.h"
 #include "emulator.h"
 #include "model/config_area.h"
+#include "window_waits.h"
 
 namespace {
 
@@ -141,10 +142,10 @@ private:
     // A write has no reply: the scanner may still be taking the block in when
     // the window's tick is over. A request with a reply on the same
     // connection returns only after every earlier command was served.
-    void barrier() {
-        std::uint8_t reply[QZ417_ANGLE_SIZE];
-        QVERIFY(QZ417_CalcAngle(DeviceSocket.load(), reply) == 1);
-    }
+    void barrier() { QVERIFY(qztest::ScannerServedEverythingSent()); }
+
+    // Ticks of the idle duty, each of which would have served a request.
+    void idleTicks() { QVERIFY(qztest::WaitForViewTicks(form_.get())); }
 
     void settle() {
         waitIdle();
@@ -495,7 +496,7 @@ private slots:
         loadFromScanner(block);
         const auto writes = served(5);
         QTest::mouseClick(f().CheckBoxMeasureSyncEnable, Qt::LeftButton);
-        QTest::qWait(50); // serviced ticks in between: the check box alone writes nothing
+        idleTicks(); // the check box alone writes nothing
         settle();
         QCOMPARE(served(5), writes);
         f().TrackBarLaser->setValue(20);
@@ -648,8 +649,8 @@ private slots:
         f().ButtonDefaultCfg->click();
         QCOMPARE(FlushArgument.load(), std::uint8_t{1});
         QVERIFY(QTest::qWaitFor([&] { return served(6) > flushes; }, kWaitMs));
-        waitIdle();
-        QTest::qWait(50);
+        idleTicks();
+        settle();
         QCOMPARE(served(6), flushes + 1);
         QVERIFY(served(4) >= reads + 1);
         QVERIFY2(emu_->config(0) == factory_, "the scanner did not return to its defaults");
@@ -685,7 +686,8 @@ private slots:
         // Apply again with the same reply: the bar already stands there.
         const auto writes2 = served(5);
         f().ButtonAngleApply->click();
-        QTest::qWait(50);
+        idleTicks();
+        settle();
         QCOMPARE(served(5), writes2);
 
         // Moving the bar keeps the calculated angle in the caption.
@@ -721,7 +723,8 @@ private slots:
         QCOMPARE(f().GroupBoxAngle->title(),
                  QStringLiteral("Angle: -30.001°; Calculate: Out of range"));
         QCOMPARE(RequestWriteParams.load(), std::uint8_t{0});
-        QTest::qWait(50);
+        idleTicks();
+        settle();
         QCOMPARE(served(5), writes);
         emu_->setFaults(0, qzsim::FaultOptions{});
     }

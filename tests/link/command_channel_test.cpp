@@ -6,6 +6,7 @@
 
 #include <csignal>
 #include <functional>
+#include <poll.h>
 #include <string>
 #include <thread>
 #include <vector>
@@ -250,7 +251,10 @@ TEST(CommandChannel, ResetConnectionDoesNotRaiseSigpipe) {
     QZ417_START_SCANNER(scanner, options);
     Connection connection(*scanner);
     ASSERT_TRUE(connection.ok());
-    std::this_thread::sleep_for(std::chrono::milliseconds(100)); // let the reset arrive
+    // The reset has arrived once the socket reports it (readable: recv
+    // would fail with ECONNRESET).
+    pollfd reset{connection.fd(), POLLIN, 0};
+    ASSERT_EQ(poll(&reset, 1, 2000), 1) << "no reset within 2 s";
     const std::vector<uint8_t> config = ConfigBlock();
     std::vector<uint8_t> packet(wire::kPacketSize);
     int failures = 0;

@@ -2,6 +2,7 @@
 #include "loopback_peers.h"
 
 #include "qz417link.h"
+#include "wait.h"
 
 #include <gtest/gtest.h>
 
@@ -65,9 +66,11 @@ DeviceAnnouncement *SearchWhileSending(int32_t filter, int32_t timeMs,
     auto search = std::async(std::launch::async, [=] { return QZ_Search(filter, timeMs); });
     if (qz417::test::WaitForUdpPortBound(kSearchPort, 1s)) {
         qz417::test::UdpSender sender;
+        // One at a time, each read before the next is sent: in the order
+        // given, and never more than the receive buffer holds.
         for (const auto &datagram : datagrams) {
             sender.send(datagram, kSearchPort);
-            std::this_thread::sleep_for(2ms);
+            qztest::WaitUntil([] { return qztest::UdpBytesQueued(kSearchPort) == 0; }, 1s);
         }
     }
     return search.get();

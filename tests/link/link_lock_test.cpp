@@ -3,6 +3,7 @@
 // exchange on another socket, signals do not fail one.
 #include "loopback_peers.h"
 #include "scanner_fixture.h"
+#include "wait.h"
 
 #include <gtest/gtest.h>
 
@@ -12,7 +13,9 @@
 #include <functional>
 #include <future>
 #include <pthread.h>
+#include <sys/syscall.h>
 #include <thread>
+#include <unistd.h>
 #include <vector>
 
 using qz417::test::Connection;
@@ -171,6 +174,12 @@ TEST(LinkLock, ExchangesOnDifferentSocketsNeverInterleave) {
     ExpectImagesUnbroken(log);
 }
 
+// True once thread `tid`, which has sent its request, waits in its receive
+// for the reply (bounded: 2 s).
+bool InItsReceive(long tid) {
+    return qztest::WaitUntil([tid] { return qztest::ThreadSyscall(tid) == SYS_recvfrom; }, 2s);
+}
+
 TEST(LinkLock, DisconnectWakesAnExchangePendingInAnotherThread) {
     FakeScannerOptions options = At("127.0.0.65");
     options.silent = true;
@@ -180,10 +189,13 @@ TEST(LinkLock, DisconnectWakesAnExchangePendingInAnotherThread) {
     const int32_t fd = connection.fd();
 
     std::vector<uint8_t> config(wire::kConfigSize);
-    auto pending =
-        std::async(std::launch::async, [&] { return QZ417_ReadParams(fd, config.data()); });
+    std::atomic<long> tid{0};
+    auto pending = std::async(std::launch::async, [&] {
+        tid = syscall(SYS_gettid);
+        return QZ417_ReadParams(fd, config.data());
+    });
     ASSERT_TRUE(scanner->waitForRequests(1, 2s));
-    std::this_thread::sleep_for(20ms); // let it settle into its receive
+    ASSERT_TRUE(InItsReceive(tid.load()));
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(connection.close(), 1);
     ASSERT_EQ(pending.wait_for(1s), std::future_status::ready) << "still waiting for its time-out";
@@ -202,10 +214,13 @@ TEST(LinkLock, DisconnectNeverWaitsForAnExchangeOnAnotherSocket) {
     ASSERT_TRUE(otherLink.ok());
 
     std::vector<uint8_t> config(wire::kConfigSize);
-    auto pending = std::async(std::launch::async,
-                              [&] { return QZ417_ReadParams(silentLink.fd(), config.data()); });
+    std::atomic<long> tid{0};
+    auto pending = std::async(std::launch::async, [&] {
+        tid = syscall(SYS_gettid);
+        return QZ417_ReadParams(silentLink.fd(), config.data());
+    });
     ASSERT_TRUE(silent->waitForRequests(1, 2s));
-    std::this_thread::sleep_for(20ms); // let it settle into its receive
+    ASSERT_TRUE(InItsReceive(tid.load()));
 
     const int32_t otherFd = otherLink.fd();
     const auto start = std::chrono::steady_clock::now();

@@ -1,17 +1,15 @@
 #include "loopback_peers.h"
 
+#include "wait.h"
 #include "wire_codec.h"
 
 #include <arpa/inet.h>
 #include <cstdio>
 #include <cstring>
 #include <dirent.h>
-#include <fstream>
 #include <netinet/in.h>
-#include <sstream>
 #include <string>
 #include <sys/socket.h>
-#include <thread>
 #include <unistd.h>
 
 namespace qz417::test {
@@ -38,34 +36,8 @@ bool UdpSender::send(const std::vector<uint8_t> &datagram, uint16_t port) const 
                   sizeof target) == static_cast<ssize_t>(datagram.size());
 }
 
-namespace {
-
-bool IsUdpPortBound(uint16_t port) {
-    std::ifstream table("/proc/net/udp");
-    char wanted[8];
-    std::snprintf(wanted, sizeof wanted, ":%04X", port);
-    std::string line;
-    std::getline(table, line); // column titles
-    while (std::getline(table, line)) {
-        std::istringstream fields(line);
-        std::string slot, local;
-        fields >> slot >> local;
-        if (local.size() >= 5 && local.compare(local.size() - 5, 5, wanted) == 0)
-            return true;
-    }
-    return false;
-}
-
-} // namespace
-
 bool WaitForUdpPortBound(uint16_t port, std::chrono::milliseconds timeout) {
-    const auto deadline = std::chrono::steady_clock::now() + timeout;
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (IsUdpPortBound(port))
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return false;
+    return qztest::WaitUntil([port] { return qztest::UdpPortBound(port); }, timeout);
 }
 
 std::size_t CountOpenDescriptors() {

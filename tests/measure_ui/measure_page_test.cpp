@@ -42,10 +42,7 @@ struct Page {
         for (int i = 0; i < count; ++i)
             live->PushNow(Profile(static_cast<std::uint16_t>(i), boxRaw).data());
         const std::uint64_t want = before + static_cast<std::uint64_t>(count);
-        QElapsedTimer t;
-        t.start();
-        while (page.worker().received() < want && t.elapsed() < 5000)
-            QTest::qWait(5);
+        (void)QTest::qWaitFor([&] { return page.worker().received() >= want; }, 5000);
         page.Tick();
         return page.worker().received() >= want;
     }

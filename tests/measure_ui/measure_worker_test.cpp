@@ -14,6 +14,7 @@
 #include "model/measure/result_csv.h"
 #include "source/profile_source.h"
 #include "test_profiles.h"
+#include "wait.h"
 
 namespace {
 
@@ -31,10 +32,7 @@ ms::Job HeightJob(double xMin, double xMax) {
 
 // Waits (at most 10 s) until the worker has received n profiles.
 bool WaitReceived(const qz::MeasureWorker &w, std::uint64_t n) {
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (w.received() < n && std::chrono::steady_clock::now() < end)
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    return w.received() >= n;
+    return qztest::WaitUntil([&] { return w.received() >= n; }, std::chrono::seconds(10));
 }
 
 std::int16_t BoxRaw(int n) {

@@ -11,6 +11,7 @@
 #include "model/measure/job.h"
 #include "model/recording/recording_writer_thread.h"
 #include "recording_test_support.h"
+#include "wait.h"
 
 #include <chrono>
 #include <cstdio>
@@ -46,8 +47,9 @@ int main(int argc, char **argv) {
     for (std::uint64_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(start + std::chrono::duration<double>(i / rate));
         const Packet p = test::MakePacket(i);
-        while (!recorder.Push(p.data(), ReceiveTime::Now()) && recorder.Active())
-            std::this_thread::sleep_for(std::chrono::microseconds(100));
+        qztest::WaitUntil(
+            [&] { return recorder.Push(p.data(), ReceiveTime::Now()) || !recorder.Active(); },
+            std::chrono::seconds(10), std::chrono::microseconds(100));
     }
     recorder.Stop();
     return 0;

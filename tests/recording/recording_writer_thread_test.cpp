@@ -4,6 +4,7 @@
 // killed mid-recording leaves a readable file.
 #include "model/recording/recording_writer_thread.h"
 #include "recording_test_support.h"
+#include "wait.h"
 
 #include <gtest/gtest.h>
 
@@ -29,9 +30,7 @@ using namespace std::chrono_literals;
 
 // Waits (bounded) until the recorder has ended by itself.
 RecorderStatus WaitEnded(const RecordingWriterThread &r) {
-    const auto until = std::chrono::steady_clock::now() + 10s;
-    while (r.Status().state == RecorderState::Recording && std::chrono::steady_clock::now() < until)
-        std::this_thread::sleep_for(2ms);
+    qztest::WaitUntil([&] { return r.Status().state != RecorderState::Recording; }, 10s);
     return r.Status();
 }
 
@@ -71,8 +70,9 @@ TEST(RecordingWriterThread, WritesEveryPushedProfileInOrderWithTheBlocksBetween)
         }
         const Packet p = MakePacket(i);
         times.push_back({static_cast<std::int64_t>(i), static_cast<std::int64_t>(2 * i)});
-        while (!rec.Push(p.data(), times.back())) // the queue has room again soon
-            std::this_thread::sleep_for(100us);
+        // The queue has room again soon.
+        ASSERT_TRUE(qztest::WaitUntil([&] { return rec.Push(p.data(), times.back()); }, 10s, 100us))
+            << "profile " << i << " found no room";
     }
     rec.Stop();
     const RecorderStatus st = rec.Status();
@@ -171,8 +171,11 @@ TEST(RecordingWriterThread, LimitsEndTheRecordingByThemselves) {
         ASSERT_TRUE(rec.Start(s, &error)) << error;
         for (std::uint64_t i = 0; i < 500; ++i) {
             const Packet p = MakePacket(i);
-            while (!rec.Push(p.data(), {}) && rec.Status().dropped > 0 && rec.Active())
-                std::this_thread::sleep_for(100us);
+            qztest::WaitUntil(
+                [&] {
+                    return rec.Push(p.data(), {}) || rec.Status().dropped == 0 || !rec.Active();
+                },
+                10s, 100us);
         }
         const RecorderStatus st = WaitEnded(rec);
         EXPECT_EQ(st.state, RecorderState::Finished);
@@ -239,9 +242,9 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint,
         } else {
             for (std::uint64_t i = 0; i < 5000 && rec.Active(); ++i) {
                 const Packet p = MakePacket(i);
-                while (!rec.Push(p.data(), {}) && rec.Active())
-                    std::this_thread::sleep_for(100us);
-                std::this_thread::sleep_for(300us);
+                qztest::WaitUntil([&] { return rec.Push(p.data(), {}) || !rec.Active(); }, 10s,
+                                  100us);
+                std::this_thread::sleep_for(300us); // the disk fills at a steady pace
             }
             const RecorderStatus st = WaitEnded(rec);
             rec.Stop();

@@ -129,11 +129,7 @@ private:
 
     // Waits for the export started last; false on a time-out.
     bool WaitForOutcome(std::size_t count) {
-        QElapsedTimer clock;
-        clock.start();
-        while (outcomes_.size() < count && clock.elapsed() < 30000)
-            QTest::qWait(10);
-        return outcomes_.size() >= count;
+        return QTest::qWaitFor([&] { return outcomes_.size() >= count; }, 30000);
     }
 
     // The library's output for the same request, as the reference.
@@ -455,6 +451,8 @@ private slots:
         const std::int64_t shown = page()->player().shown();
         page()->stepForwardButton()->click();
         QCOMPARE(page()->player().shown(), shown + 1);
+        // A quiet moment: the step neither ends nor disturbs the export, which
+        // cannot go on before the FIFO has a reader.
         QTest::qWait(50);
         QVERIFY(controls()->Exporting());
 

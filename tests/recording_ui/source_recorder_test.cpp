@@ -19,6 +19,7 @@
 #include "model/recording/recording_file.h"
 #include "recording/source_recorder.h"
 #include "source/profile_source.h"
+#include "wait.h"
 
 namespace {
 
@@ -49,12 +50,13 @@ private:
 
 // Waits (at most 10 s) until `done` holds for the recorder's status.
 template <typename Done> rec::RecorderStatus WaitFor(const qz::SourceRecorder &r, Done done) {
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     rec::RecorderStatus s = r.Status();
-    while (!done(s) && std::chrono::steady_clock::now() < until) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        s = r.Status();
-    }
+    qztest::WaitUntil(
+        [&] {
+            s = r.Status();
+            return done(s);
+        },
+        std::chrono::seconds(10));
     return s;
 }
 

@@ -104,23 +104,18 @@ class DataSafetyTest : public QObject {
             return {QStringLiteral("no connection")};
         StartDirectory = startDirectory;
         fx_.button("ButtonResult")->click();
-        QElapsedTimer clock;
-        clock.start();
-        while (WorkerMode.load() != kModeResult && clock.elapsed() < 3000)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([] { return WorkerMode.load() == kModeResult; }, 3000);
         fx_.button("ButtonResultSave")->click();
-        clock.restart();
-        // The button reads "Save" again once the file was written or refused.
-        while (fx_.button("ButtonResultSave")->text() != QStringLiteral("Save") &&
-               clock.elapsed() < 5000)
-            QTest::qWait(10);
-        QTest::qWait(100);
+        // The button reads "Save" again once the file was written or refused;
+        // a refusal's message came first (the worker posts it and waits until
+        // it is closed before it gives the button back).
+        (void)QTest::qWaitFor(
+            [this] { return fx_.button("ButtonResultSave")->text() == QStringLiteral("Save"); },
+            5000);
         const bool saveBack = fx_.button("ButtonResultSave")->text() == QStringLiteral("Save") &&
                               fx_.button("ButtonResultSave")->isEnabled();
         fx_.button("ButtonResult")->click();
-        clock.restart();
-        while (WorkerMode.load() != 0 && clock.elapsed() < 5000)
-            QTest::qWait(10);
+        (void)QTest::qWaitFor([] { return WorkerMode.load() == 0; }, 5000);
         QStringList texts = watch.texts;
         if (!saveBack)
             texts << QStringLiteral("the Save button did not come back");

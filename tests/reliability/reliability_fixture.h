@@ -115,11 +115,8 @@ public:
     // Searches and connects to the first scanner found; false when that failed.
     bool searchAndConnect(int waitMs = 5000) {
         form->ButtonSearchClick();
-        QElapsedTimer clock;
-        clock.start();
-        while (!button("ButtonSearch")->isEnabled() && clock.elapsed() < waitMs)
-            QTest::qWait(10);
-        if (!button("ButtonConnect")->isEnabled())
+        if (!QTest::qWaitFor([this] { return button("ButtonSearch")->isEnabled(); }, waitMs) ||
+            !button("ButtonConnect")->isEnabled())
             return false;
         form->ButtonConnectClick();
         return connected();

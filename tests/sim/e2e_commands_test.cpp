@@ -1,6 +1,7 @@
 // The command channel through qz417link: profiles, the image, the parameter
 // block, store and defaults, the angle, and how bad requests are answered.
 #include "e2e_fixture.h"
+#include "wait.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -85,12 +86,21 @@ TEST_F(Commands, BlockPreparedBeforeConnectingIsWhatTheClientReads) {
 TEST_F(Commands, ProfilesAdvanceAndFollowTheLaserLevel) {
     const int s = connect(0);
     Packet a{}, b{};
+    // A packet's counter is the scanner's measurement counter when it
+    // answered: between its values before and after the request.
+    const std::uint64_t beforeA = emu().measurementCount(0);
     ASSERT_EQ(QZ417_GetResult(s, a.data()), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    const std::uint64_t afterA = emu().measurementCount(0);
+    // 30 measurements on (30 ms at 1000 per second).
+    ASSERT_TRUE(qztest::WaitUntil([&] { return emu().measurementCount(0) >= afterA + 30; },
+                                  std::chrono::seconds(2)));
+    const std::uint64_t beforeB = emu().measurementCount(0);
     ASSERT_EQ(QZ417_GetResult(s, b.data()), 1);
+    const std::uint64_t afterB = emu().measurementCount(0);
     const int step = static_cast<std::uint16_t>(u16(b.data()) - u16(a.data()));
-    EXPECT_GE(step, 20); // 1000 measurements per second
-    EXPECT_LE(step, 200);
+    EXPECT_GE(step, static_cast<int>(beforeB - afterA));
+    EXPECT_LE(step, static_cast<int>(afterB - beforeA));
+    EXPECT_GE(step, 30);
     EXPECT_GT(validPoints(b), 900);
 
     Block cfg = emu().config(0);

@@ -1,7 +1,12 @@
 // Each fault switch makes the library's call fail the way a faulty scanner
 // makes it fail; segmented replies still succeed.
 #include "e2e_fixture.h"
+#include "wait.h"
 
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <vector>
 
 namespace qzsim::e2e {
@@ -72,11 +77,18 @@ TEST_F(Faults, StopIsPromptEvenWithStalledClients) {
     f.stallAfterCommands = 0;
     emu().setFaults(0, f);
     const int s = connect(0);
-    std::thread blocked([s] {
+    std::atomic<long> tid{0};
+    std::thread blocked([s, &tid] {
+        tid = ::syscall(SYS_gettid);
         Packet p{};
         QZ417_GetResult(s, p.data());
     });
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    // The request is out and the client waits in its receive for a reply
+    // that never comes.
+    EXPECT_TRUE(qztest::WaitUntil(
+        [&] { return tid.load() != 0 && qztest::ThreadSyscall(tid.load()) == SYS_recvfrom; },
+        std::chrono::seconds(2)))
+        << "the client never waited for its reply";
     const auto start = std::chrono::steady_clock::now();
     emu().stop();
     EXPECT_LT(secondsSince(start), 1.0);

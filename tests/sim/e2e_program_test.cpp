@@ -4,6 +4,7 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -73,6 +74,26 @@ std::string drain(int fd) {
     return out;
 }
 
+// Reads the child's output until it holds `text` or `limit` has passed;
+// returns what it read.
+std::string readUntil(int fd, const std::string &text, std::chrono::milliseconds limit) {
+    std::string out;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    char buf[4096];
+    while (out.find(text) == std::string::npos) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            end - std::chrono::steady_clock::now());
+        pollfd p{fd, POLLIN, 0};
+        if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) != 1)
+            break;
+        const ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n <= 0)
+            break;
+        out.append(buf, static_cast<std::size_t>(n));
+    }
+    return out;
+}
+
 bool connectWithin(std::uint32_t address, std::uint16_t port, std::chrono::milliseconds limit) {
     const auto end = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < end) {
@@ -94,7 +115,8 @@ TEST(Program, StopsCleanlyOnSigtermAndReportsConnections) {
     Child c = spawn({"--count", "2", "--port", "4171", "--announce-interval", "0"});
     ASSERT_GT(c.pid, 0);
     ASSERT_TRUE(connectWithin(0x7F000002, 4171, 3000ms));
-    std::this_thread::sleep_for(100ms); // let it print the connection's lines
+    // It has noticed the connection's end once it says so.
+    std::string err = readUntil(c.stderrFd, "closed after 0 commands", 3000ms);
     const auto start = std::chrono::steady_clock::now();
     ::kill(c.pid, SIGTERM);
     const int status = waitFor(c.pid, 2000ms);
@@ -102,7 +124,7 @@ TEST(Program, StopsCleanlyOnSigtermAndReportsConnections) {
     ASSERT_NE(status, -1);
     EXPECT_TRUE(WIFEXITED(status));
     EXPECT_EQ(WEXITSTATUS(status), 0);
-    const std::string err = drain(c.stderrFd);
+    err += drain(c.stderrFd);
     EXPECT_NE(err.find("127.0.0.2:4171: connection from"), std::string::npos) << err;
     EXPECT_NE(err.find("closed after 0 commands"), std::string::npos) << err;
     EXPECT_NE(err.find("SIGTERM"), std::string::npos) << err;

@@ -33,7 +33,10 @@ TEST_F(Stream, BlockRateArrivesWithConsecutiveCounters) {
     for (std::size_t i = 1; i < counts.size(); ++i)
         ASSERT_EQ(static_cast<std::uint16_t>(counts[i - 1] + 1), counts[i]) << i;
 
-    // Switched off: nothing more after the last packets in flight.
+    // Switched off: nothing more after the last packets in flight. The
+    // streamer looks at the block at least every 10 ms and has no sign of
+    // having done so: 50 ms cover five looks. Then a quiet 0.2 s, in which
+    // 20 packets would come at 100 Hz.
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto sent = emu().udpPacketsSent(1);
     EXPECT_LE(receiveFor(u, 0.2).size(), 2u);
@@ -53,6 +56,7 @@ TEST_F(Stream, DestinationFollowsTheBlockAndStaysOnLoopback) {
 
     b[29] = 10; // udpAddress 10.0.0.1: outside loopback, refused
     emu().setConfig(0, b);
+    // As above: five looks at the block, then a quiet 0.2 s (10 packets at 50 Hz).
     std::this_thread::sleep_for(std::chrono::milliseconds(50));
     const auto sent = emu().udpPacketsSent(0);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));

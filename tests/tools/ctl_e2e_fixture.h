@@ -15,6 +15,7 @@
 
 #include "ctl_process.h"
 #include "emulator.h"
+#include "wait.h"
 
 namespace qzctltest {
 
@@ -63,23 +64,15 @@ protected:
     // 2 s. A written block is not answered, so qz417ctl may exit before the
     // emulator's thread has applied it.
     Block configOnce(int index, const Block &expected) const {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        Block now = emulator_->config(index);
-        while (now != expected && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            now = emulator_->config(index);
-        }
-        return now;
+        qztest::WaitUntil([&] { return emulator_->config(index) == expected; },
+                          std::chrono::seconds(2));
+        return emulator_->config(index);
     }
     // The same for the count of commands `code` that scanner `index` served.
     std::uint64_t servedOnce(int index, int code, std::uint64_t expected) const {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(2);
-        std::uint64_t now = emulator_->commandsServed(index, code);
-        while (now != expected && std::chrono::steady_clock::now() < end) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-            now = emulator_->commandsServed(index, code);
-        }
-        return now;
+        qztest::WaitUntil([&] { return emulator_->commandsServed(index, code) == expected; },
+                          std::chrono::seconds(2));
+        return emulator_->commandsServed(index, code);
     }
 
     // stderr of a failed run: exactly one line starting with "qz417ctl: ".

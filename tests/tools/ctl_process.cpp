@@ -1,4 +1,5 @@
 #include "ctl_process.h"
+#include "wait.h"
 
 #include <cerrno>
 #include <chrono>
@@ -73,13 +74,13 @@ CtlProcess::~CtlProcess() {
 }
 
 bool CtlProcess::waitForOutput(const std::string &text, int timeoutMs) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    while (std::chrono::steady_clock::now() < deadline) {
-        if (ReadFile(outPath_).find(text) != std::string::npos)
-            return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return false;
+    return qztest::WaitUntil([&] { return ReadFile(outPath_).find(text) != std::string::npos; },
+                             std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
+}
+
+bool CtlProcess::waitForError(const std::string &text, int timeoutMs) {
+    return qztest::WaitUntil([&] { return ReadFile(errPath_).find(text) != std::string::npos; },
+                             std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
 }
 
 bool CtlProcess::interrupt() {

@@ -24,6 +24,8 @@ public:
 
     // Waits until stdout contains `text`; false after timeoutMs.
     bool waitForOutput(const std::string &text, int timeoutMs);
+    // The same for stderr (where --json sends the lines that are not JSON).
+    bool waitForError(const std::string &text, int timeoutMs);
     // Sends SIGINT to the child, as Ctrl-C would.
     bool interrupt();
     // Waits for the exit (killing the child after timeoutMs) and collects the output.

@@ -24,6 +24,7 @@
 #include "model/profile_file.h"
 #include "widgets/profile_chart.h"
 #include "widgets/video_panel.h"
+#include "window_waits.h"
 
 namespace fs = std::filesystem;
 
@@ -109,7 +110,9 @@ private slots:
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 boxTitle_ = box->windowTitle();
                 boxText_ = box->text();
-                // The worker does not poll the scanner while the message is open.
+                // The worker does not poll the scanner while the message is
+                // open: a quiet period, in which a polling worker would fetch
+                // dozens of results from the emulated scanner.
                 const std::uint16_t before = AcquiredCount.load();
                 QThread::msleep(150);
                 workerPausedDuringBox_ = AcquiredCount.load() == before;
@@ -209,7 +212,7 @@ private slots:
         QCOMPARE(form_->LabelResultPerSec->text(), QStringLiteral("0"));
         QVERIFY(form_->LabelPacksCnt->text() != QStringLiteral("0"));
         QVERIFY(form_->LabelPacksPerSec->text() != QStringLiteral("0"));
-        QTest::qWait(100);
+        QVERIFY(qztest::WaitForViewTicks(form_.get(), 5)); // ticks that would clear it
         QCOMPARE(form_->ChartResult->pointCount(), points);
         QCOMPARE(form_->ButtonConnect->text(), QStringLiteral("Disconnect")); // still connected
     }
