@@ -19,25 +19,41 @@ Workspace::Workspace(std::size_t points) {
 }
 
 void Workspace::Grow(std::size_t n) {
-    if (n <= staging_.size())
+    if (n <= x_.size() && n * regionsPerFit_ <= gx_.size())
         return;
+    n = std::max(n, x_.size());
     staging_.resize(n);
     x_.resize(n);
     z_.resize(n);
     index_.resize(n);
-    gx_.resize(n);
-    gz_.resize(n);
-    scratch.resize(n);
-    keep.resize(n);
+    // A fit on several regions gathers each region's points, overlapping or not.
+    const std::size_t gathered = n * regionsPerFit_;
+    gx_.resize(gathered);
+    gz_.resize(gathered);
+    scratch.resize(gathered);
+    keep.resize(gathered);
 }
 
-void Workspace::Finish(bool ascending, bool descending) {
-    auto begin = staging_.begin();
-    auto end = begin + static_cast<std::ptrdiff_t>(count_);
-    if (descending && !ascending)
-        std::reverse(begin, end);
-    else if (!ascending)
-        std::stable_sort(begin, end, [](const Point &a, const Point &b) { return a.x < b.x; });
+void Workspace::ReserveRegions(std::size_t regionsPerFit) {
+    regionsPerFit_ = std::max(regionsPerFit_, std::max<std::size_t>(1, regionsPerFit));
+    Grow(x_.size());
+}
+
+void Workspace::Order(bool ascending, bool descending) {
+    if (ascending)
+        return;
+    const auto n = static_cast<std::ptrdiff_t>(count_);
+    if (descending) {
+        std::reverse(x_.begin(), x_.begin() + n);
+        std::reverse(z_.begin(), z_.begin() + n);
+        std::reverse(index_.begin(), index_.begin() + n);
+        return;
+    }
+    // Out of order (not from the scanner): sorted by X, ties in packet order.
+    for (std::size_t i = 0; i < count_; ++i)
+        staging_[i] = Point{x_[i], z_[i], index_[i]};
+    std::stable_sort(staging_.begin(), staging_.begin() + n,
+                     [](const Point &a, const Point &b) { return a.x < b.x; });
     for (std::size_t i = 0; i < count_; ++i) {
         x_[i] = staging_[i].x;
         z_[i] = staging_[i].z;
@@ -47,37 +63,50 @@ void Workspace::Finish(bool ascending, bool descending) {
 
 void Workspace::Load(std::span<const ProfilePoint> profile) {
     Grow(profile.size());
-    count_ = 0;
+    double *x = x_.data();
+    double *z = z_.data();
+    int *index = index_.data();
+    std::size_t n = 0;
     bool ascending = true, descending = true;
+    double previous = 0.0;
     for (std::size_t i = 0; i < profile.size(); ++i) {
         const ProfilePoint &p = profile[i];
         if (!p.valid || !std::isfinite(p.x) || !std::isfinite(p.z))
             continue;
-        const double x = p.x;
-        if (count_ > 0) {
-            ascending = ascending && x >= staging_[count_ - 1].x;
-            descending = descending && x <= staging_[count_ - 1].x;
+        const double px = p.x;
+        if (n > 0) {
+            ascending = ascending && px >= previous;
+            descending = descending && px <= previous;
         }
-        staging_[count_++] = Point{x, static_cast<double>(p.z), static_cast<int>(i)};
+        x[n] = px;
+        z[n] = p.z;
+        index[n] = static_cast<int>(i);
+        previous = px;
+        ++n;
     }
-    Finish(ascending, descending);
+    count_ = n;
+    Order(ascending, descending);
 }
 
 void Workspace::Load(std::span<const double> x, std::span<const double> z) {
-    const std::size_t n = std::min(x.size(), z.size());
-    Grow(n);
-    count_ = 0;
+    const std::size_t size = std::min(x.size(), z.size());
+    Grow(size);
+    std::size_t n = 0;
     bool ascending = true, descending = true;
-    for (std::size_t i = 0; i < n; ++i) {
+    for (std::size_t i = 0; i < size; ++i) {
         if (!std::isfinite(x[i]) || !std::isfinite(z[i]))
             continue;
-        if (count_ > 0) {
-            ascending = ascending && x[i] >= staging_[count_ - 1].x;
-            descending = descending && x[i] <= staging_[count_ - 1].x;
+        if (n > 0) {
+            ascending = ascending && x[i] >= x_[n - 1];
+            descending = descending && x[i] <= x_[n - 1];
         }
-        staging_[count_++] = Point{x[i], z[i], static_cast<int>(i)};
+        x_[n] = x[i];
+        z_[n] = z[i];
+        index_[n] = static_cast<int>(i);
+        ++n;
     }
-    Finish(ascending, descending);
+    count_ = n;
+    Order(ascending, descending);
 }
 
 std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
@@ -118,7 +147,8 @@ double MedianInPlace(double *v, std::size_t n) {
     return 0.5 * (lower + upper);
 }
 
-Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options) {
+Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
+             bool statistics) {
     Line line;
     const Gathered points = ws.Gather(regions);
     const std::size_t n = points.n;
@@ -136,12 +166,14 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     unsigned char *keep = ws.keep.data();
 
     // Sums over the kept points, of X and Z less the first point's (so that
-    // large coordinates lose no precision in the squares).
+    // large coordinates lose no precision in the squares). The count is
+    // whole, so counting it as an integer gives the same double.
     const double x0 = x[0], z0 = z[0];
     struct Sums {
-        double n = 0, x = 0, z = 0, xx = 0, xz = 0;
+        std::size_t n = 0;
+        double x = 0, z = 0, xx = 0, xz = 0;
         void Add(double dx, double dz) {
-            n += 1;
+            ++n;
             x += dx;
             z += dz;
             xx += dx * dx;
@@ -149,8 +181,8 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         }
     } sums;
     double xLow = x0, xHigh = x0;
+    std::fill(keep, keep + n, static_cast<unsigned char>(1));
     for (std::size_t i = 0; i < n; ++i) {
-        keep[i] = 1;
         sums.Add(x[i] - x0, z[i] - z0);
         xLow = std::min(xLow, x[i]);
         xHigh = std::max(xHigh, x[i]);
@@ -167,9 +199,10 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
             line.reason = "fewer than 2 points left after rejecting outliers";
             return line;
         }
-        const double mx = sums.x / sums.n, mz = sums.z / sums.n;
-        const double sxx = sums.xx - sums.n * mx * mx;
-        const double sxz = sums.xz - sums.n * mx * mz;
+        const double count = static_cast<double>(sums.n);
+        const double mx = sums.x / count, mz = sums.z / count;
+        const double sxx = sums.xx - count * mx * mx;
+        const double sxz = sums.xz - count * mx * mz;
         if (options.level) {
             line.slope = 0.0;
         } else if (!(sxx > 1e-12 * std::max(1.0, sums.xx))) {
@@ -206,27 +239,42 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         const double sigma = 1.4826 * MedianInPlace(r, k);
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
+        const double slope = line.slope, intercept = line.intercept;
         bool changed = false;
         sums = Sums{};
         double ss = 0.0, largest = 0.0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const double d = z[i] - line.At(x[i]);
-            const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
-            changed = changed || kept != keep[i];
-            keep[i] = kept;
-            if (kept) {
-                sums.Add(x[i] - x0, z[i] - z0);
-                ss += d * d;
-                largest = std::max(largest, std::fabs(d));
+        if (statistics) {
+            for (std::size_t i = 0; i < n; ++i) {
+                const double d = z[i] - (slope * x[i] + intercept);
+                const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
+                changed = changed || kept != keep[i];
+                keep[i] = kept;
+                if (kept) {
+                    sums.Add(x[i] - x0, z[i] - z0);
+                    ss += d * d;
+                    largest = std::max(largest, std::fabs(d));
+                }
+            }
+        } else {
+            // Only the line is wanted: the same pass without its statistics.
+            for (std::size_t i = 0; i < n; ++i) {
+                const double d = z[i] - (slope * x[i] + intercept);
+                const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
+                changed = changed || kept != keep[i];
+                keep[i] = kept;
+                if (kept)
+                    sums.Add(x[i] - x0, z[i] - z0);
             }
         }
         if (!changed) {
             // The line was fitted on exactly these points: their statistics are final.
-            line.rms = std::sqrt(ss / sums.n);
+            line.rms = std::sqrt(ss / static_cast<double>(sums.n));
             line.largestDeviation = largest;
             return line;
         }
     }
+    if (!statistics)
+        return line; // inliers already counts the kept points
     // Statistics of the points the final line was fitted on.
     double ss = 0.0, largest = 0.0;
     std::size_t m = 0;

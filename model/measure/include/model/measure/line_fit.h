@@ -57,6 +57,8 @@ public:
     void Load(std::span<const ProfilePoint> profile);
     // Same from separate arrays (NaN in either = invalid).
     void Load(std::span<const double> x, std::span<const double> z);
+    // Room for fits on up to this many regions (each may hold every point).
+    void ReserveRegions(std::size_t regionsPerFit);
     PointsView points() const { return {x_.data(), z_.data(), index_.data(), count_}; }
     // [first, last) of points() with X inside [xMin, xMax].
     std::pair<std::size_t, std::size_t> Span(const Region &r) const;
@@ -64,22 +66,26 @@ public:
     // bounds the profile's own arrays, else a copy.
     Gathered Gather(std::span<const Region> regions);
 
-    // Scratch of the fit and the tools (capacity = points).
+    // Scratch of the fit and the tools (capacity = points times regions per fit).
     std::vector<double> scratch;
     std::vector<unsigned char> keep;
 
 private:
     void Grow(std::size_t n);
-    void Finish(bool ascending, bool descending);
-    std::vector<Point> staging_;
+    void Order(bool ascending, bool descending);
+    std::vector<Point> staging_; // sorting an out-of-order profile only
+    std::size_t regionsPerFit_ = 1;
     std::vector<double> x_, z_, gx_, gz_;
     std::vector<int> index_;
     std::size_t count_ = 0;
 };
 
 // Robust fit on the points of the regions (see FitOptions). No result when
-// fewer than 2 points remain or they share one X.
-Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options);
+// fewer than 2 points remain or they share one X. Without statistics the
+// line's rms and largestDeviation are not computed (a pass saved); slope,
+// intercept and inliers are the same either way.
+Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
+             bool statistics = true);
 
 // Median of v[0, n) (reorders v); n > 0.
 double MedianInPlace(double *v, std::size_t n);
