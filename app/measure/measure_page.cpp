@@ -81,8 +81,8 @@ std::vector<ms::Region> *BaseRegions(ms::ToolSetup &t) {
 
 // The tool's regions by number: 0 the region, 1 the second (two-region
 // kinds), 2 + k base region k; null where the tool has none.
-int RegionSlots(ms::ToolSetup &t) {
-    const std::vector<ms::Region> *bases = BaseRegions(t);
+int RegionSlots(const ms::ToolSetup &t) {
+    const std::vector<ms::Region> *bases = BaseRegions(const_cast<ms::ToolSetup &>(t));
     return 2 + (bases ? static_cast<int>(bases->size()) : 0);
 }
 
@@ -94,6 +94,10 @@ ms::Region *RegionIn(ms::ToolSetup &t, int which) {
     std::vector<ms::Region> *bases = BaseRegions(t);
     const auto k = static_cast<std::size_t>(which - 2);
     return bases != nullptr && which >= 2 && k < bases->size() ? &(*bases)[k] : nullptr;
+}
+
+const ms::Region *RegionIn(const ms::ToolSetup &t, int which) {
+    return RegionIn(const_cast<ms::ToolSetup &>(t), which);
 }
 
 // As the setup's captions and messages name the region.
@@ -127,9 +131,8 @@ QString CheckTool(const ms::Job &job, std::size_t index) {
         if (k != index && job.tools[k].name == t.name)
             return QStringLiteral("Name \"%1\" is already used by another tool")
                 .arg(QString::fromStdString(t.name));
-    ms::ToolSetup &m = const_cast<ms::ToolSetup &>(t);
-    for (int which = 0; which < RegionSlots(m); ++which) {
-        const ms::Region *r = RegionIn(m, which);
+    for (int which = 0; which < RegionSlots(t); ++which) {
+        const ms::Region *r = RegionIn(t, which);
         if (r == nullptr)
             continue;
         if (!(r->xMin < r->xMax))
@@ -554,13 +557,15 @@ std::string MeasurePage::SetupShape() const {
     const ms::ToolSetup &setup = job_.tools[static_cast<std::size_t>(tool)];
     std::string shape = std::to_string(tool) + ":" + ms::InfoOf(setup.kind).name + ":";
     for (int which = 0; which < RegionSlots(setup); ++which)
-        if (const ms::Region *r = RegionIn(const_cast<ms::ToolSetup &>(setup), which))
+        if (const ms::Region *r = RegionIn(setup, which))
             shape += HasZ(*r) ? 'z' : 'x';
     return shape;
 }
 
 void MeasurePage::BuildSetup() {
+    const int previousTool = setupTool_;
     fields_.clear();
+    refills_.clear();
     limitOutput_ = nullptr;
     if (QWidget *old = setupArea_->takeWidget())
         old->deleteLater(); // a field of it may be emitting the change that rebuilds it
@@ -573,6 +578,7 @@ void MeasurePage::BuildSetup() {
     grid->setColumnMinimumWidth(0, 70);
     setupShape_ = SetupShape();
     const int tool = toolList_->currentRow();
+    setupTool_ = tool;
     if (tool < 0 || tool >= static_cast<int>(job_.tools.size())) {
         grid->addWidget(new QLabel(QStringLiteral("Add or select a tool"), setup_), 0, 0, 1, 3);
         setupArea_->setWidget(setup_);
@@ -600,24 +606,27 @@ void MeasurePage::BuildSetup() {
                     return CommitField(f);
         });
     };
-    const auto combo = [&](const QString &object, const QStringList &items, int current,
+    // Combo boxes and check boxes are refilled from the job too (a refused
+    // change shows the job's state again).
+    const auto combo = [&](const QString &object, const QStringList &items, auto current,
                            auto apply) {
         auto *box = new QComboBox(setup_);
         box->setObjectName(object);
         box->addItems(items);
-        box->setCurrentIndex(current);
         grid->addWidget(box, row, 1, 1, 2);
+        refills_.push_back(
+            [box, current](const ms::ToolSetup &t) { box->setCurrentIndex(current(t)); });
         connect(box, &QComboBox::currentIndexChanged, this, [this, apply](int index) {
             if (!filling_)
                 ChangeTool([&](ms::ToolSetup &t) { apply(t, index); });
         });
         return box;
     };
-    const auto check = [&](const QString &object, const QString &text, bool on, auto apply) {
+    const auto check = [&](const QString &object, const QString &text, auto on, auto apply) {
         auto *box = new QCheckBox(text, setup_);
         box->setObjectName(object);
-        box->setChecked(on);
         grid->addWidget(box, row, 0, 1, 3);
+        refills_.push_back([box, on](const ms::ToolSetup &t) { box->setChecked(on(t)); });
         connect(box, &QCheckBox::toggled, this, [this, apply](bool checked) {
             if (!filling_)
                 ChangeTool([&](ms::ToolSetup &t) { apply(t, checked); });
@@ -645,7 +654,7 @@ void MeasurePage::BuildSetup() {
     });
 
     for (int which = 0; which < RegionSlots(setup); ++which) {
-        const ms::Region *region = RegionIn(const_cast<ms::ToolSetup &>(setup), which);
+        const ms::Region *region = RegionIn(setup, which);
         if (region == nullptr)
             continue;
         const QString title = RegionTitle(which);
@@ -653,7 +662,7 @@ void MeasurePage::BuildSetup() {
         caption(title + QStringLiteral(" X:"));
         const auto bound = [which](double ms::Region::*member) {
             return std::pair{[which, member](const ms::ToolSetup &t) {
-                                 return RegionIn(const_cast<ms::ToolSetup &>(t), which)->*member;
+                                 return RegionIn(t, which)->*member;
                              },
                              [which, member](ms::ToolSetup &t, double v) {
                                  RegionIn(t, which)->*member = v;
@@ -666,7 +675,8 @@ void MeasurePage::BuildSetup() {
         field(prefix + QStringLiteral("XMax"), title + QStringLiteral(" X max"), 2, kRequired,
               getXMax, setXMax);
         ++row;
-        check(prefix + QStringLiteral("UseZ"), QStringLiteral("Use Z range"), HasZ(*region),
+        check(prefix + QStringLiteral("UseZ"), QStringLiteral("Use Z range"),
+              [which](const ms::ToolSetup &t) { return HasZ(*RegionIn(t, which)); },
               [this, which](ms::ToolSetup &t, bool on) {
                   ms::Region *r = RegionIn(t, which);
                   if (on) {
@@ -704,20 +714,21 @@ void MeasurePage::BuildSetup() {
         caption(QStringLiteral("Direction:"));
         combo(QStringLiteral("MeasureDirection"),
               {QStringLiteral("rising"), QStringLiteral("falling"), QStringLiteral("any")},
-              static_cast<int>(setup.direction), [](ms::ToolSetup &t, int i) {
+              [](const ms::ToolSetup &t) { return static_cast<int>(t.direction); },
+              [](ms::ToolSetup &t, int i) {
                   t.direction = static_cast<ms::EdgeDirection>(i);
               });
         ++row;
         caption(QStringLiteral("Pick:"));
         combo(QStringLiteral("MeasurePick"), {QStringLiteral("first"), QStringLiteral("last")},
-              static_cast<int>(setup.pick),
+              [](const ms::ToolSetup &t) { return static_cast<int>(t.pick); },
               [](ms::ToolSetup &t, int i) { t.pick = static_cast<ms::EdgePick>(i); });
         ++row;
     }
     if (setup.kind == ms::ToolKind::Width) {
         caption(QStringLiteral("Polarity:"));
         combo(QStringLiteral("MeasurePolarity"), {QStringLiteral("bead"), QStringLiteral("groove")},
-              static_cast<int>(setup.polarity),
+              [](const ms::ToolSetup &t) { return static_cast<int>(t.polarity); },
               [](ms::ToolSetup &t, int i) { t.polarity = static_cast<ms::Polarity>(i); });
         ++row;
     }
@@ -743,7 +754,8 @@ void MeasurePage::BuildSetup() {
         caption(QStringLiteral("Base:"));
         combo(QStringLiteral("MeasureAreaBase"),
               {QStringLiteral("fitted on regions"), QStringLiteral("fixed line")},
-              setup.areaBase.empty() ? 1 : 0, [](ms::ToolSetup &t, int i) {
+              [](const ms::ToolSetup &t) { return t.areaBase.empty() ? 1 : 0; },
+              [](ms::ToolSetup &t, int i) {
                   if (i == 1)
                       t.areaBase.clear();
                   else if (t.areaBase.empty())
@@ -799,7 +811,8 @@ void MeasurePage::BuildSetup() {
             [](ms::ToolSetup &t, double v) { t.fit.maxIterations = static_cast<int>(v); }, true);
         ++row;
         check(QStringLiteral("MeasureFitLevel"), QStringLiteral("Fit level lines"),
-              setup.fit.level, [](ms::ToolSetup &t, bool on) { t.fit.level = on; });
+              [](const ms::ToolSetup &t) { return t.fit.level; },
+              [](ms::ToolSetup &t, bool on) { t.fit.level = on; });
         ++row;
     }
 
@@ -810,7 +823,15 @@ void MeasurePage::BuildSetup() {
     for (int k = 0; k < info.outputCount; ++k)
         limitOutput_->addItem(QString::fromLatin1(info.outputs[static_cast<std::size_t>(k)].name));
     grid->addWidget(limitOutput_, row++, 1, 1, 2);
-    connect(limitOutput_, &QComboBox::currentIndexChanged, this, [this](int) { FillSetup(); });
+    // The same tool set up anew (a region's Z range added, a change refused)
+    // keeps the output chosen.
+    if (tool == previousTool && limitChoice_ < info.outputCount)
+        limitOutput_->setCurrentIndex(limitChoice_);
+    limitChoice_ = limitOutput_->currentIndex();
+    connect(limitOutput_, &QComboBox::currentIndexChanged, this, [this](int index) {
+        limitChoice_ = index;
+        FillSetup();
+    });
     caption(QStringLiteral("Min / max:"));
     const auto limitBound = [this](double ms::Limit::*member) {
         return std::pair{[this, member](const ms::ToolSetup &t) {
@@ -853,6 +874,8 @@ void MeasurePage::FillSetup() {
     filling_ = true;
     for (const SetupField &f : fields_)
         f.edit->setText(FormatNumber(f.get(setup)));
+    for (const auto &refill : refills_)
+        refill(setup);
     if (auto *name = setup_->findChild<QLineEdit *>(QStringLiteral("MeasureName")))
         name->setText(QString::fromStdString(setup.name));
     filling_ = false;
@@ -914,11 +937,11 @@ void MeasurePage::ChangeTool(const std::function<void(ms::ToolSetup &)> &change)
         ShowMessage(QStringLiteral("%1, %2. The job in use stays.")
                         .arg(QString::fromStdString(job_.tools[static_cast<std::size_t>(tool)].name),
                              problem));
-        BuildSetup(); // back to the job's values
+        ShowToolSetup(); // back to the job's values
         return;
     }
     if (!ApplyJob(std::move(job)))
-        BuildSetup();
+        ShowToolSetup();
 }
 
 void MeasurePage::RebuildTable() {
@@ -1095,7 +1118,8 @@ int MeasurePage::HitRegion(const QPointF &pos, int &edges) const {
         return -1;
     for (int i = static_cast<int>(regions_.size()) - 1; i >= 0; --i) {
         const RegionItem &r = regions_[static_cast<std::size_t>(i)];
-        const ms::Region *region = const_cast<MeasurePage *>(this)->RegionOf(r.tool, r.which);
+        const ms::Region *region =
+            RegionIn(job_.tools[static_cast<std::size_t>(r.tool)], r.which);
         if (region == nullptr)
             continue;
         const double left = profile_->xAxis->coordToPixel(region->xMin);

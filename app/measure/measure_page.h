@@ -177,6 +177,9 @@ private:
     QWidget *setup_ = nullptr; // the rows inside setupArea_
     std::string setupShape_;
     std::vector<SetupField> fields_;
+    std::vector<std::function<void(const measure::ToolSetup &)>> refills_; // combos, checks
+    int setupTool_ = -1;  // the tool the rows were built for
+    int limitChoice_ = 0; // the output "Limit of:" shows
     QComboBox *limitOutput_ = nullptr;
     QTableWidget *table_ = nullptr;
     QCustomPlot *trendPlot_ = nullptr;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace qz::measure {
 
@@ -32,6 +33,8 @@ void Workspace::Grow(std::size_t n) {
     gz_.resize(gathered);
     scratch.resize(gathered);
     keep.resize(gathered);
+    keepNext.resize(gathered);
+    checkpoints.resize(gathered / kFitCheckpoint + 1);
 }
 
 void Workspace::ReserveRegions(std::size_t regionsPerFit) {
@@ -68,21 +71,21 @@ void Workspace::Load(std::span<const ProfilePoint> profile) {
     int *index = index_.data();
     std::size_t n = 0;
     bool ascending = true, descending = true;
-    double previous = 0.0;
+    double low = -std::numeric_limits<double>::infinity(); // the last valid X
+    double high = std::numeric_limits<double>::infinity();
+    // Without branches: each point is written at n (n <= i) and counted when valid.
     for (std::size_t i = 0; i < profile.size(); ++i) {
         const ProfilePoint &p = profile[i];
-        if (!p.valid || !std::isfinite(p.x) || !std::isfinite(p.z))
-            continue;
+        const bool valid = p.valid & std::isfinite(p.x) & std::isfinite(p.z);
         const double px = p.x;
-        if (n > 0) {
-            ascending = ascending && px >= previous;
-            descending = descending && px <= previous;
-        }
         x[n] = px;
         z[n] = p.z;
         index[n] = static_cast<int>(i);
-        previous = px;
-        ++n;
+        ascending = ascending & !(valid & (px < low));
+        descending = descending & !(valid & (px > high));
+        low = valid ? px : low;
+        high = valid ? px : high;
+        n += valid ? 1 : 0;
     }
     count_ = n;
     Order(ascending, descending);
@@ -147,6 +150,35 @@ double MedianInPlace(double *v, std::size_t n) {
     return 0.5 * (lower + upper);
 }
 
+namespace {
+
+// Continues sums over the kept points of [from, n) (from a multiple of the
+// checkpoint spacing; sums hold those before it), saving the sums before
+// every checkpoint. The order of the additions is that of the points, so
+// sums resumed from a checkpoint equal sums taken from the start.
+void Accumulate(const double *x, const double *z, const unsigned char *keep, std::size_t from,
+                std::size_t n, double x0, double z0, FitSums &sums, FitSums *checkpoints) {
+    constexpr std::size_t kStep = Workspace::kFitCheckpoint;
+    FitSums s = sums;
+    for (std::size_t block = from; block < n; block += kStep) {
+        checkpoints[block / kStep] = s;
+        const std::size_t end = std::min(block + kStep, n);
+        for (std::size_t i = block; i < end; ++i) {
+            if (!keep[i])
+                continue;
+            const double dx = x[i] - x0, dz = z[i] - z0;
+            ++s.n;
+            s.x += dx;
+            s.z += dz;
+            s.xx += dx * dx;
+            s.xz += dx * dz;
+        }
+    }
+    sums = s;
+}
+
+} // namespace
+
 Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
              bool statistics) {
     Line line;
@@ -164,26 +196,19 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     const double *x = points.x;
     const double *z = points.z;
     unsigned char *keep = ws.keep.data();
+    unsigned char *next = ws.keepNext.data();
+    FitSums *checkpoints = ws.checkpoints.data();
 
     // Sums over the kept points, of X and Z less the first point's (so that
-    // large coordinates lose no precision in the squares). The count is
-    // whole, so counting it as an integer gives the same double.
+    // large coordinates lose no precision in the squares). A round that
+    // keeps other points takes them up again from the checkpoint before the
+    // first point that changed; one that keeps the same ends the fit.
     const double x0 = x[0], z0 = z[0];
-    struct Sums {
-        std::size_t n = 0;
-        double x = 0, z = 0, xx = 0, xz = 0;
-        void Add(double dx, double dz) {
-            ++n;
-            x += dx;
-            z += dz;
-            xx += dx * dx;
-            xz += dx * dz;
-        }
-    } sums;
-    double xLow = x0, xHigh = x0;
+    FitSums sums;
     std::fill(keep, keep + n, static_cast<unsigned char>(1));
+    Accumulate(x, z, keep, 0, n, x0, z0, sums, checkpoints);
+    double xLow = x0, xHigh = x0;
     for (std::size_t i = 0; i < n; ++i) {
-        sums.Add(x[i] - x0, z[i] - z0);
         xLow = std::min(xLow, x[i]);
         xHigh = std::max(xHigh, x[i]);
     }
@@ -230,48 +255,37 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         if (iteration + 1 == iterations)
             break;
 
-        // Robust spread of the residuals; rejection against it, summing the
-        // kept points for the next round in the same pass.
+        // Robust spread of the residuals, and which points lie within it.
+        const double slope = line.slope, intercept = line.intercept;
         double *r = ws.scratch.data();
         std::size_t k = 0;
         for (std::size_t i = 0; i < n; i += stride)
-            r[k++] = std::fabs(z[i] - line.At(x[i]));
+            r[k++] = std::fabs(z[i] - (slope * x[i] + intercept));
         const double sigma = 1.4826 * MedianInPlace(r, k);
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
-        const double slope = line.slope, intercept = line.intercept;
-        bool changed = false;
-        sums = Sums{};
-        double ss = 0.0, largest = 0.0;
-        if (statistics) {
-            for (std::size_t i = 0; i < n; ++i) {
-                const double d = z[i] - (slope * x[i] + intercept);
-                const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
-                changed = changed || kept != keep[i];
-                keep[i] = kept;
-                if (kept) {
-                    sums.Add(x[i] - x0, z[i] - z0);
-                    ss += d * d;
-                    largest = std::max(largest, std::fabs(d));
-                }
-            }
-        } else {
-            // Only the line is wanted: the same pass without its statistics.
-            for (std::size_t i = 0; i < n; ++i) {
-                const double d = z[i] - (slope * x[i] + intercept);
-                const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
-                changed = changed || kept != keep[i];
-                keep[i] = kept;
-                if (kept)
-                    sums.Add(x[i] - x0, z[i] - z0);
-            }
-        }
-        if (!changed) {
+        for (std::size_t i = 0; i < n; ++i)
+            next[i] = std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1 : 0;
+        const std::size_t first =
+            static_cast<std::size_t>(std::mismatch(keep, keep + n, next).first - keep);
+        if (first == n) {
             // The line was fitted on exactly these points: their statistics are final.
-            line.rms = std::sqrt(ss / static_cast<double>(sums.n));
+            double ss = 0.0, largest = 0.0;
+            if (statistics)
+                for (std::size_t i = 0; i < n; ++i)
+                    if (keep[i]) {
+                        const double d = z[i] - (slope * x[i] + intercept);
+                        ss += d * d;
+                        largest = std::max(largest, std::fabs(d));
+                    }
+            line.rms = std::sqrt(ss / count);
             line.largestDeviation = largest;
             return line;
         }
+        std::swap(keep, next);
+        const std::size_t from = first / Workspace::kFitCheckpoint * Workspace::kFitCheckpoint;
+        sums = checkpoints[from / Workspace::kFitCheckpoint];
+        Accumulate(x, z, keep, from, n, x0, z0, sums, checkpoints);
     }
     if (!statistics)
         return line; // inliers already counts the kept points

@@ -49,6 +49,13 @@ struct Gathered {
     std::size_t n;
 };
 
+// Sums of a line fit over its kept points: their count, and X and Z less
+// the first point's, their squares and products.
+struct FitSums {
+    std::size_t n = 0;
+    double x = 0, z = 0, xx = 0, xz = 0;
+};
+
 class Workspace {
 public:
     explicit Workspace(std::size_t points = kProfilePoints);
@@ -66,9 +73,13 @@ public:
     // bounds the profile's own arrays, else a copy.
     Gathered Gather(std::span<const Region> regions);
 
-    // Scratch of the fit and the tools (capacity = points times regions per fit).
+    // Scratch of the fit and the tools (capacity = points times regions per fit):
+    // the fit's kept points of the last round and of this one, its sums
+    // before every kFitCheckpoint-th point.
+    static constexpr std::size_t kFitCheckpoint = 32;
     std::vector<double> scratch;
-    std::vector<unsigned char> keep;
+    std::vector<unsigned char> keep, keepNext;
+    std::vector<FitSums> checkpoints;
 
 private:
     void Grow(std::size_t n);
