@@ -42,11 +42,18 @@ void Workspace::ReserveRegions(std::size_t regionsPerFit) {
     Grow(x_.size());
 }
 
-void Workspace::Order(bool ascending, bool descending) {
-    if (ascending)
+void Workspace::Order() {
+    // Counted without branches: on the scanner every profile runs along X.
+    const double *x = x_.data();
+    std::size_t down = 0, up = 0;
+    for (std::size_t i = 1; i < count_; ++i)
+        down += x[i] < x[i - 1] ? 1 : 0;
+    if (down == 0)
         return;
+    for (std::size_t i = 1; i < count_; ++i)
+        up += x[i] > x[i - 1] ? 1 : 0;
     const auto n = static_cast<std::ptrdiff_t>(count_);
-    if (descending) {
+    if (up == 0) {
         std::reverse(x_.begin(), x_.begin() + n);
         std::reverse(z_.begin(), z_.begin() + n);
         std::reverse(index_.begin(), index_.begin() + n);
@@ -69,47 +76,33 @@ void Workspace::Load(std::span<const ProfilePoint> profile) {
     double *x = x_.data();
     double *z = z_.data();
     int *index = index_.data();
-    std::size_t n = 0;
-    bool ascending = true, descending = true;
-    double low = -std::numeric_limits<double>::infinity(); // the last valid X
-    double high = std::numeric_limits<double>::infinity();
     // Without branches: each point is written at n (n <= i) and counted when valid.
+    std::size_t n = 0;
     for (std::size_t i = 0; i < profile.size(); ++i) {
         const ProfilePoint &p = profile[i];
-        const bool valid = p.valid & std::isfinite(p.x) & std::isfinite(p.z);
-        const double px = p.x;
-        x[n] = px;
+        x[n] = p.x;
         z[n] = p.z;
         index[n] = static_cast<int>(i);
-        ascending = ascending & !(valid & (px < low));
-        descending = descending & !(valid & (px > high));
-        low = valid ? px : low;
-        high = valid ? px : high;
-        n += valid ? 1 : 0;
+        n += p.valid & std::isfinite(p.x) & std::isfinite(p.z);
     }
     count_ = n;
-    Order(ascending, descending);
+    Order();
 }
 
 void Workspace::Load(std::span<const double> x, std::span<const double> z) {
     const std::size_t size = std::min(x.size(), z.size());
     Grow(size);
     std::size_t n = 0;
-    bool ascending = true, descending = true;
     for (std::size_t i = 0; i < size; ++i) {
         if (!std::isfinite(x[i]) || !std::isfinite(z[i]))
             continue;
-        if (n > 0) {
-            ascending = ascending && x[i] >= x_[n - 1];
-            descending = descending && x[i] <= x_[n - 1];
-        }
         x_[n] = x[i];
         z_[n] = z[i];
         index_[n] = static_cast<int>(i);
         ++n;
     }
     count_ = n;
-    Order(ascending, descending);
+    Order();
 }
 
 std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
@@ -121,13 +114,19 @@ std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
 }
 
 Gathered Workspace::Gather(std::span<const Region> regions) {
+    // The points of a region run along X: its least X is its first, its
+    // greatest its last.
     if (regions.size() == 1 && std::isinf(regions[0].zMin) && regions[0].zMin < 0 &&
         std::isinf(regions[0].zMax) && regions[0].zMax > 0) {
         const auto [first, last] = Span(regions[0]);
-        return {x_.data() + first, z_.data() + first, last - first};
+        if (first == last)
+            return {x_.data() + first, z_.data() + first, 0};
+        return {x_.data() + first, z_.data() + first, last - first, x_[first], x_[last - 1]};
     }
+    Gathered out{gx_.data(), gz_.data(), 0};
     std::size_t n = 0;
     for (const Region &r : regions) {
+        const std::size_t start = n;
         const auto [first, last] = Span(r);
         for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
             if (z_[i] < r.zMin || z_[i] > r.zMax)
@@ -136,8 +135,13 @@ Gathered Workspace::Gather(std::span<const Region> regions) {
             gz_[n] = z_[i];
             ++n;
         }
+        if (n == start)
+            continue;
+        out.xLow = start == 0 ? gx_[start] : std::min(out.xLow, gx_[start]);
+        out.xHigh = start == 0 ? gx_[n - 1] : std::max(out.xHigh, gx_[n - 1]);
     }
-    return {gx_.data(), gz_.data(), n};
+    out.n = n;
+    return out;
 }
 
 double MedianInPlace(double *v, std::size_t n) {
@@ -207,11 +211,7 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     FitSums sums;
     std::fill(keep, keep + n, static_cast<unsigned char>(1));
     Accumulate(x, z, keep, 0, n, x0, z0, sums, checkpoints);
-    double xLow = x0, xHigh = x0;
-    for (std::size_t i = 0; i < n; ++i) {
-        xLow = std::min(xLow, x[i]);
-        xHigh = std::max(xHigh, x[i]);
-    }
+    const double xLow = points.xLow, xHigh = points.xHigh;
     // The robust spread is taken from at most about 128 residuals, evenly
     // spread over the points: as good an estimate, far cheaper to sort.
     const std::size_t stride = std::max<std::size_t>(1, n / 128);
@@ -264,11 +264,14 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         const double sigma = 1.4826 * MedianInPlace(r, k);
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
-        for (std::size_t i = 0; i < n; ++i)
-            next[i] = std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1 : 0;
-        const std::size_t first =
-            static_cast<std::size_t>(std::mismatch(keep, keep + n, next).first - keep);
-        if (first == n) {
+        unsigned char changed = 0;
+        for (std::size_t i = 0; i < n; ++i) {
+            const unsigned char kept =
+                std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1 : 0;
+            next[i] = kept;
+            changed |= kept ^ keep[i];
+        }
+        if (!changed) {
             // The line was fitted on exactly these points: their statistics are final.
             double ss = 0.0, largest = 0.0;
             if (statistics)
@@ -282,6 +285,8 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
             line.largestDeviation = largest;
             return line;
         }
+        const std::size_t first =
+            static_cast<std::size_t>(std::mismatch(keep, keep + n, next).first - keep);
         std::swap(keep, next);
         const std::size_t from = first / Workspace::kFitCheckpoint * Workspace::kFitCheckpoint;
         sums = checkpoints[from / Workspace::kFitCheckpoint];

@@ -42,11 +42,14 @@ struct PointsView {
     std::size_t size() const { return n; }
 };
 
-// Points of some regions: X and Z arrays of n points.
+// Points of some regions: X and Z arrays of n points, and their least and
+// greatest X (when n > 0).
 struct Gathered {
     const double *x;
     const double *z;
     std::size_t n;
+    double xLow = 0.0;
+    double xHigh = 0.0;
 };
 
 // Sums of a line fit over its kept points: their count, and X and Z less
@@ -83,7 +86,7 @@ public:
 
 private:
     void Grow(std::size_t n);
-    void Order(bool ascending, bool descending);
+    void Order();
     std::vector<Point> staging_; // sorting an out-of-order profile only
     std::size_t regionsPerFit_ = 1;
     std::vector<double> x_, z_, gx_, gz_;
