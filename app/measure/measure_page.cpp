@@ -749,6 +749,12 @@ void MeasurePage::BuildSetup() {
             [](ms::ToolSetup &t, double v) { t.referenceX = v; });
         ++row;
     }
+    if (setup.kind == ms::ToolKind::Height || setup.kind == ms::ToolKind::Line ||
+        setup.kind == ms::ToolKind::Angle) {
+        // These kinds have no parameter of their own (the fit's are below).
+        caption(QStringLiteral("Parameter:"));
+        grid->addWidget(new QLabel(QStringLiteral("none"), setup_), row++, 1, 1, 2);
+    }
     const std::vector<ms::Region> *bases = BaseRegions(const_cast<ms::ToolSetup &>(setup));
     if (setup.kind == ms::ToolKind::Area) {
         caption(QStringLiteral("Base:"));
