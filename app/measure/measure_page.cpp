@@ -1,7 +1,6 @@
 #include "measure/measure_page.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <limits>
 #include <string>
@@ -52,13 +51,13 @@ constexpr FieldEmpty kNoLow{"none", -kInf};
 constexpr FieldEmpty kNoHigh{"none", kInf};
 constexpr FieldEmpty kNoLimit{"none", kNaN};
 
-// The shortest text that reads back as the same number; empty for none.
+// A number as a field shows it (10 significant digits); empty for none. A
+// field whose text is still this changes nothing when left, so a job's
+// values stay exact however they are shown.
 QString FormatNumber(double v) {
     if (!std::isfinite(v))
         return QString();
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text, v).ptr;
-    return QString::fromLatin1(text, static_cast<qsizetype>(end - text));
+    return QString::number(v, 'g', 10);
 }
 
 bool TwoRegions(ms::ToolKind kind) {
@@ -230,6 +229,7 @@ MeasurePage::MeasurePage(QWidget *parent, std::vector<MeasureBinding> bindings)
     setupArea_->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     setupArea_->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     setupArea_->setFrameShape(QFrame::NoFrame);
+    setupArea_->setWidgetResizable(true); // the rows as wide as the area
 
     auto *load = new QPushButton(QStringLiteral("Load job..."), this);
     load->setObjectName(QStringLiteral("MeasureLoadJob"));
@@ -894,6 +894,8 @@ void MeasurePage::CommitField(const SetupField &field) {
     if (tool < 0 || tool >= static_cast<int>(job_.tools.size()))
         return;
     const QString text = field.edit->text().trimmed();
+    if (text == FormatNumber(field.get(job_.tools[static_cast<std::size_t>(tool)])))
+        return; // as shown: unchanged
     double value = field.emptyValue;
     QString problem;
     if (text.isEmpty()) {
