@@ -661,12 +661,9 @@ void MeasurePage::BuildSetup() {
         const QString prefix = QStringLiteral("MeasureRegion%1").arg(which);
         caption(title + QStringLiteral(" X:"));
         const auto bound = [which](double ms::Region::*member) {
-            return std::pair{[which, member](const ms::ToolSetup &t) {
-                                 return RegionIn(t, which)->*member;
-                             },
-                             [which, member](ms::ToolSetup &t, double v) {
-                                 RegionIn(t, which)->*member = v;
-                             }};
+            return std::pair{
+                [which, member](const ms::ToolSetup &t) { return RegionIn(t, which)->*member; },
+                [which, member](ms::ToolSetup &t, double v) { RegionIn(t, which)->*member = v; }};
         };
         auto [getXMin, setXMin] = bound(&ms::Region::xMin);
         auto [getXMax, setXMax] = bound(&ms::Region::xMax);
@@ -675,19 +672,20 @@ void MeasurePage::BuildSetup() {
         field(prefix + QStringLiteral("XMax"), title + QStringLiteral(" X max"), 2, kRequired,
               getXMax, setXMax);
         ++row;
-        check(prefix + QStringLiteral("UseZ"), QStringLiteral("Use Z range"),
-              [which](const ms::ToolSetup &t) { return HasZ(*RegionIn(t, which)); },
-              [this, which](ms::ToolSetup &t, bool on) {
-                  ms::Region *r = RegionIn(t, which);
-                  if (on) {
-                      const QCPRange z = profile_->yAxis->range();
-                      r->zMin = z.center() - z.size() / 4;
-                      r->zMax = z.center() + z.size() / 4;
-                  } else {
-                      r->zMin = -std::numeric_limits<double>::infinity();
-                      r->zMax = std::numeric_limits<double>::infinity();
-                  }
-              });
+        check(
+            prefix + QStringLiteral("UseZ"), QStringLiteral("Use Z range"),
+            [which](const ms::ToolSetup &t) { return HasZ(*RegionIn(t, which)); },
+            [this, which](ms::ToolSetup &t, bool on) {
+                ms::Region *r = RegionIn(t, which);
+                if (on) {
+                    const QCPRange z = profile_->yAxis->range();
+                    r->zMin = z.center() - z.size() / 4;
+                    r->zMax = z.center() + z.size() / 4;
+                } else {
+                    r->zMin = -std::numeric_limits<double>::infinity();
+                    r->zMax = std::numeric_limits<double>::infinity();
+                }
+            });
         ++row;
         if (HasZ(*region)) {
             caption(title + QStringLiteral(" Z:"));
@@ -712,24 +710,25 @@ void MeasurePage::BuildSetup() {
     }
     if (setup.kind == ms::ToolKind::Edge) {
         caption(QStringLiteral("Direction:"));
-        combo(QStringLiteral("MeasureDirection"),
-              {QStringLiteral("rising"), QStringLiteral("falling"), QStringLiteral("any")},
-              [](const ms::ToolSetup &t) { return static_cast<int>(t.direction); },
-              [](ms::ToolSetup &t, int i) {
-                  t.direction = static_cast<ms::EdgeDirection>(i);
-              });
+        combo(
+            QStringLiteral("MeasureDirection"),
+            {QStringLiteral("rising"), QStringLiteral("falling"), QStringLiteral("any")},
+            [](const ms::ToolSetup &t) { return static_cast<int>(t.direction); },
+            [](ms::ToolSetup &t, int i) { t.direction = static_cast<ms::EdgeDirection>(i); });
         ++row;
         caption(QStringLiteral("Pick:"));
-        combo(QStringLiteral("MeasurePick"), {QStringLiteral("first"), QStringLiteral("last")},
-              [](const ms::ToolSetup &t) { return static_cast<int>(t.pick); },
-              [](ms::ToolSetup &t, int i) { t.pick = static_cast<ms::EdgePick>(i); });
+        combo(
+            QStringLiteral("MeasurePick"), {QStringLiteral("first"), QStringLiteral("last")},
+            [](const ms::ToolSetup &t) { return static_cast<int>(t.pick); },
+            [](ms::ToolSetup &t, int i) { t.pick = static_cast<ms::EdgePick>(i); });
         ++row;
     }
     if (setup.kind == ms::ToolKind::Width) {
         caption(QStringLiteral("Polarity:"));
-        combo(QStringLiteral("MeasurePolarity"), {QStringLiteral("bead"), QStringLiteral("groove")},
-              [](const ms::ToolSetup &t) { return static_cast<int>(t.polarity); },
-              [](ms::ToolSetup &t, int i) { t.polarity = static_cast<ms::Polarity>(i); });
+        combo(
+            QStringLiteral("MeasurePolarity"), {QStringLiteral("bead"), QStringLiteral("groove")},
+            [](const ms::ToolSetup &t) { return static_cast<int>(t.polarity); },
+            [](ms::ToolSetup &t, int i) { t.polarity = static_cast<ms::Polarity>(i); });
         ++row;
     }
     if (setup.kind == ms::ToolKind::Gap) {
@@ -743,8 +742,7 @@ void MeasurePage::BuildSetup() {
     if (setup.kind == ms::ToolKind::Step) {
         caption(QStringLiteral("Reference X:"));
         field(
-            QStringLiteral("MeasureReferenceX"), QStringLiteral("Reference X"), 1,
-            kAuto,
+            QStringLiteral("MeasureReferenceX"), QStringLiteral("Reference X"), 1, kAuto,
             [](const ms::ToolSetup &t) { return t.referenceX; },
             [](ms::ToolSetup &t, double v) { t.referenceX = v; });
         ++row;
@@ -758,15 +756,16 @@ void MeasurePage::BuildSetup() {
     const std::vector<ms::Region> *bases = BaseRegions(const_cast<ms::ToolSetup &>(setup));
     if (setup.kind == ms::ToolKind::Area) {
         caption(QStringLiteral("Base:"));
-        combo(QStringLiteral("MeasureAreaBase"),
-              {QStringLiteral("fitted on regions"), QStringLiteral("fixed line")},
-              [](const ms::ToolSetup &t) { return t.areaBase.empty() ? 1 : 0; },
-              [](ms::ToolSetup &t, int i) {
-                  if (i == 1)
-                      t.areaBase.clear();
-                  else if (t.areaBase.empty())
-                      t.areaBase.push_back(BesideRegion(t.region));
-              });
+        combo(
+            QStringLiteral("MeasureAreaBase"),
+            {QStringLiteral("fitted on regions"), QStringLiteral("fixed line")},
+            [](const ms::ToolSetup &t) { return t.areaBase.empty() ? 1 : 0; },
+            [](ms::ToolSetup &t, int i) {
+                if (i == 1)
+                    t.areaBase.clear();
+                else if (t.areaBase.empty())
+                    t.areaBase.push_back(BesideRegion(t.region));
+            });
         ++row;
         if (setup.areaBase.empty()) {
             caption(QStringLiteral("Base angle:"));
@@ -816,9 +815,10 @@ void MeasurePage::BuildSetup() {
             [](const ms::ToolSetup &t) { return static_cast<double>(t.fit.maxIterations); },
             [](ms::ToolSetup &t, double v) { t.fit.maxIterations = static_cast<int>(v); }, true);
         ++row;
-        check(QStringLiteral("MeasureFitLevel"), QStringLiteral("Fit level lines"),
-              [](const ms::ToolSetup &t) { return t.fit.level; },
-              [](ms::ToolSetup &t, bool on) { t.fit.level = on; });
+        check(
+            QStringLiteral("MeasureFitLevel"), QStringLiteral("Fit level lines"),
+            [](const ms::ToolSetup &t) { return t.fit.level; },
+            [](ms::ToolSetup &t, bool on) { t.fit.level = on; });
         ++row;
     }
 
@@ -849,10 +849,9 @@ void MeasurePage::BuildSetup() {
                          },
                          [this, member](ms::ToolSetup &t, double v) {
                              const int output = limitOutput_->currentIndex();
-                             auto l = std::find_if(t.limits.begin(), t.limits.end(),
-                                                   [&](const ms::Limit &x) {
-                                                       return x.output == output;
-                                                   });
+                             auto l = std::find_if(
+                                 t.limits.begin(), t.limits.end(),
+                                 [&](const ms::Limit &x) { return x.output == output; });
                              if (l == t.limits.end())
                                  l = t.limits.insert(t.limits.end(), ms::Limit{output});
                              (*l).*member = v;
@@ -942,9 +941,10 @@ void MeasurePage::ChangeTool(const std::function<void(ms::ToolSetup &)> &change)
     change(setup);
     const QString problem = CheckTool(job, static_cast<std::size_t>(tool));
     if (!problem.isEmpty()) {
-        ShowMessage(QStringLiteral("%1, %2. The job in use stays.")
-                        .arg(QString::fromStdString(job_.tools[static_cast<std::size_t>(tool)].name),
-                             problem));
+        ShowMessage(
+            QStringLiteral("%1, %2. The job in use stays.")
+                .arg(QString::fromStdString(job_.tools[static_cast<std::size_t>(tool)].name),
+                     problem));
         ShowToolSetup(); // back to the job's values
         return;
     }
@@ -1126,8 +1126,7 @@ int MeasurePage::HitRegion(const QPointF &pos, int &edges) const {
         return -1;
     for (int i = static_cast<int>(regions_.size()) - 1; i >= 0; --i) {
         const RegionItem &r = regions_[static_cast<std::size_t>(i)];
-        const ms::Region *region =
-            RegionIn(job_.tools[static_cast<std::size_t>(r.tool)], r.which);
+        const ms::Region *region = RegionIn(job_.tools[static_cast<std::size_t>(r.tool)], r.which);
         if (region == nullptr)
             continue;
         const double left = profile_->xAxis->coordToPixel(region->xMin);
@@ -1148,8 +1147,8 @@ int MeasurePage::HitRegion(const QPointF &pos, int &edges) const {
             edges |= kDragHigh;
         else if (std::isfinite(region->zMin) && std::abs(pos.y() - bottom) <= kEdgePixels)
             edges |= kDragLow;
-        if (edges == 0 && (pos.x() <= left || pos.x() >= right || pos.y() <= top ||
-                           pos.y() >= bottom))
+        if (edges == 0 &&
+            (pos.x() <= left || pos.x() >= right || pos.y() <= top || pos.y() >= bottom))
             continue; // in the margin around it, near no edge
         if (edges == 0)
             edges = kDragLeft | kDragRight | kDragLow | kDragHigh; // the body: moves

@@ -2,8 +2,8 @@
 // scanner's conveyor: a step tool on the tall box (its height above the belt),
 // a height tool on its top (its region narrowed to the top's Z range, drawn
 // as its vertical extent, and set up on the right) and a line tool on the
-// top, with limits that pass and fail, and the trend of the box's height. Saved as a PNG for the documentation.
-// Not a test; run it under xvfb-run:
+// top, with limits that pass and fail, and the trend of the box's height. Saved as a PNG for the
+// documentation. Not a test; run it under xvfb-run:
 //
 //   xvfb-run -a qz417measure_screenshots <output directory>
 #include <cstdio>

@@ -306,8 +306,8 @@ void Run(const Profile &p, const ms::ToolSetup &t, ms::ToolResult &out) {
         const ms::Line b = Fit(p, two, t.fit);
         if (!b.ok)
             return Fail(out, b.reason);
-        const double x = std::isnan(t.referenceX) ? 0.5 * (Centre(t.region) + Centre(t.second))
-                                                  : t.referenceX;
+        const double x =
+            std::isnan(t.referenceX) ? 0.5 * (Centre(t.region) + Centre(t.second)) : t.referenceX;
         out.values[0] = b.At(x) - a.At(x);
         out.values[1] = x;
         return;

@@ -341,7 +341,8 @@ private slots:
                     .arg(QString::fromLatin1(field), text);
             auto *edit = page.setupPanel()->findChild<QLineEdit *>(QString::fromLatin1(field));
             if (edit == nullptr || edit->text() == text)
-                return QStringLiteral("%1 still shows \"%2\"").arg(QString::fromLatin1(field), text);
+                return QStringLiteral("%1 still shows \"%2\"")
+                    .arg(QString::fromLatin1(field), text);
             return QString();
         };
         const struct {
@@ -349,12 +350,16 @@ private slots:
             QString text;
             QString says;
         } cases[] = {
-            {"MeasureRegion0XMin", QStringLiteral("abc"), QStringLiteral("top, Region X min \"abc\" is not a number")},
+            {"MeasureRegion0XMin", QStringLiteral("abc"),
+             QStringLiteral("top, Region X min \"abc\" is not a number")},
             {"MeasureRegion0XMin", QString(), QStringLiteral("Region X min is empty")},
-            {"MeasureRegion0XMax", QStringLiteral("nan"), QStringLiteral("Region X max \"nan\" is not a number")},
+            {"MeasureRegion0XMax", QStringLiteral("nan"),
+             QStringLiteral("Region X max \"nan\" is not a number")},
             {"MeasureRegion0XMax", QStringLiteral("inf"), QStringLiteral("not a number")},
-            {"MeasureRegion0XMin", QStringLiteral("500"), QStringLiteral("Region X: min 500 is not below max 100")},
-            {"MeasureLimitMin", QStringLiteral("120"), QStringLiteral("Limit of mean: min 120 is above max 110")},
+            {"MeasureRegion0XMin", QStringLiteral("500"),
+             QStringLiteral("Region X: min 500 is not below max 100")},
+            {"MeasureLimitMin", QStringLiteral("120"),
+             QStringLiteral("Limit of mean: min 120 is above max 110")},
             {"MeasureName", QString(), QStringLiteral("Name is empty")},
             {"MeasureName", QStringLiteral("line1"), QStringLiteral("\"line1\" is already used")},
         };
@@ -420,7 +425,8 @@ private slots:
         QVERIFY(WorkerHasPagesJob(page));
         QCOMPARE(rect->topLeft->coords().y(), r.zMax);
         // The field shows the new value.
-        auto *zMax = page.setupPanel()->findChild<QLineEdit *>(QStringLiteral("MeasureRegion0ZMax"));
+        auto *zMax =
+            page.setupPanel()->findChild<QLineEdit *>(QStringLiteral("MeasureRegion0ZMax"));
         QVERIFY(std::abs(zMax->text().toDouble() - r.zMax) < 1e-6);
         // The bottom edge dragged 20 pixels up: Z min higher.
         const int bottom = pixel(60);
