@@ -1,6 +1,7 @@
 // The "Measure" page: the profile of a chosen source with the regions of the
 // job's tools drawn over it (drag a region's body to move it, an edge to
-// resize it), the list of tools and their setup, the results of the newest
+// resize it, in X and, where the region has a Z range, in Z), the list of
+// tools and all of their setup, the results of the newest
 // profile, the trend of one result over the last N profiles with its
 // statistics, and the job and results files.
 //
@@ -11,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -29,10 +31,11 @@ class QCPGraph;
 class QCPItemRect;
 class QCPItemText;
 class QCustomPlot;
-class QDoubleSpinBox;
+class QLineEdit;
 class QLabel;
 class QListWidget;
 class QPushButton;
+class QScrollArea;
 class QTableWidget;
 
 namespace qz {
@@ -86,7 +89,11 @@ public:
     QListWidget *toolList() const { return toolList_; }
     QComboBox *sourceBox() const { return sourceBox_; }
     QLabel *statsLabel() const { return stats_; }
-    // The rectangle of a tool's region (which 0: first, 1: second), or null.
+    // The rows setting up the selected tool (its fields are named, e.g.
+    // "MeasureRegion0XMin"); rebuilt when the selection or its rows change.
+    QWidget *setupPanel() const { return setup_; }
+    // The rectangle of a tool's region (which 0: first, 1: second, 2 + k:
+    // base region k of an edge, width or area), or null.
     QCPItemRect *regionItem(int tool, int which) const;
 
 protected:
@@ -95,18 +102,37 @@ protected:
 private:
     struct RegionItem {
         int tool;
-        int which;
+        int which; // 0: the region, 1: the second, 2 + k: base region k
         QCPItemRect *rect;
         QCPItemText *label;
     };
-    enum class Drag { None, Move, Left, Right };
+    // What a drag changes: the X edges, the Z edges, all of them for a move.
+    enum DragEdge { kDragLeft = 1, kDragRight = 2, kDragLow = 4, kDragHigh = 8 };
+    // A number field of the selected tool's setup: what it shows and sets.
+    struct SetupField {
+        QLineEdit *edit;
+        QString name;          // as the message names it
+        const char *emptyText; // shown when empty; "" = it must not be empty
+        double emptyValue;     // what an empty field means
+        bool whole;            // a whole number
+        std::function<double(const measure::ToolSetup &)> get;
+        std::function<void(measure::ToolSetup &, double)> set;
+    };
 
-    void SetJobInWorker();
     void RebuildTools();
     void RebuildRegions();
     void PlaceRegions();
+    // The setup of the selected tool: built anew when its rows change
+    // (another tool, a Z range or base region added or removed), else
+    // only its values refreshed.
     void ShowToolSetup();
-    void ReadToolSetup();
+    void BuildSetup();
+    void FillSetup();
+    std::string SetupShape() const;
+    // Applies a change of the selected tool's setup; on a bad value shows a
+    // message naming the field and keeps the job in use.
+    void ChangeTool(const std::function<void(measure::ToolSetup &)> &change);
+    void CommitField(const SetupField &field);
     void RebuildTable();
     void FillTable();
     void UpdateTrend();
@@ -115,6 +141,7 @@ private:
     bool WriteWhole(const QString &path, const std::string &text);
     measure::Region *RegionOf(int tool, int which);
     int LimitIndex(int tool, int output) const;
+    int HitRegion(const QPointF &pos, int &edges) const;
 
     std::vector<MeasureBinding> bindings_;
     int bound_ = 0;
@@ -134,9 +161,10 @@ private:
     bool axesSet_ = false;
 
     std::vector<RegionItem> regions_;
-    Drag drag_ = Drag::None;
+    int dragEdges_ = 0;
     int dragItem_ = -1;
     double dragStartX_ = 0.0;
+    double dragStartZ_ = 0.0;
     measure::Region dragStart_;
 
     QComboBox *sourceBox_ = nullptr;
@@ -145,15 +173,14 @@ private:
     QCPGraph *points_ = nullptr;
     QListWidget *toolList_ = nullptr;
     QComboBox *kindBox_ = nullptr;
-    QDoubleSpinBox *xMin_ = nullptr;
-    QDoubleSpinBox *xMax_ = nullptr;
-    QDoubleSpinBox *x2Min_ = nullptr;
-    QDoubleSpinBox *x2Max_ = nullptr;
-    QLabel *paramCaption_ = nullptr;
-    QDoubleSpinBox *param_ = nullptr;
+    QScrollArea *setupArea_ = nullptr;
+    QWidget *setup_ = nullptr; // the rows inside setupArea_
+    std::string setupShape_;
+    std::vector<SetupField> fields_;
+    std::vector<std::function<void(const measure::ToolSetup &)>> refills_; // combos, checks
+    int setupTool_ = -1;  // the tool the rows were built for
+    int limitChoice_ = 0; // the output "Limit of:" shows
     QComboBox *limitOutput_ = nullptr;
-    QDoubleSpinBox *limitMin_ = nullptr;
-    QDoubleSpinBox *limitMax_ = nullptr;
     QTableWidget *table_ = nullptr;
     QCustomPlot *trendPlot_ = nullptr;
     QCPGraph *trendGraph_ = nullptr;

@@ -47,6 +47,11 @@ std::uint64_t MeasureWorker::SetJob(std::optional<measure::Job> job) {
     return jobVersion_.fetch_add(1) + 1;
 }
 
+std::shared_ptr<const measure::Job> MeasureWorker::job() const {
+    const std::lock_guard lock(jobMutex_);
+    return pendingJob_;
+}
+
 void MeasureWorker::TakeResults(std::vector<MeasuredProfile> &out) {
     const std::lock_guard lock(resultMutex_);
     for (auto &r : results_)

@@ -60,6 +60,9 @@ public:
     // Throws measure::JobError when it does not validate; the previous job
     // then stays. Returns the job's version, carried by its results.
     std::uint64_t SetJob(std::optional<measure::Job> job);
+    // The job handed over last (null: none), which the thread measures with
+    // from its next profile on.
+    std::shared_ptr<const measure::Job> job() const;
 
     // Moves every result made since the last call to the end of out.
     void TakeResults(std::vector<MeasuredProfile> &out);
@@ -89,7 +92,7 @@ private:
     std::thread thread_;
 
     // The job handed over: a new copy under jobMutex_, noticed by version.
-    std::mutex jobMutex_;
+    mutable std::mutex jobMutex_;
     std::shared_ptr<const measure::Job> pendingJob_;
     std::atomic<std::uint64_t> jobVersion_{0};
 

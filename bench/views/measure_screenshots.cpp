@@ -1,8 +1,9 @@
 // qz417measure_screenshots: the "Measure" page measuring the emulated
 // scanner's conveyor: a step tool on the tall box (its height above the belt),
-// a height tool and a line tool on its top, with limits that pass and fail,
-// and the trend of the box's height. Saved as a PNG for the documentation.
-// Not a test; run it under xvfb-run:
+// a height tool on its top (its region narrowed to the top's Z range, drawn
+// as its vertical extent, and set up on the right) and a line tool on the
+// top, with limits that pass and fail, and the trend of the box's height. Saved as a PNG for the
+// documentation. Not a test; run it under xvfb-run:
 //
 //   xvfb-run -a qz417measure_screenshots <output directory>
 #include <cstdio>
@@ -44,9 +45,12 @@ ms::Job BoxJob() {
     top.name = "top";
     top.kind = ms::ToolKind::Height;
     top.region = step.second;
+    top.region.zMin = 90.0; // the box's top alone, not the belt beside it
+    top.region.zMax = 125.0;
     top.limits.push_back({2, 106.0, 109.0});        // mean
     top.limits.push_back({1, std::nan(""), 108.5}); // max: the tilted top exceeds it
     ms::ToolSetup line = top;
+    line.region = step.second;
     line.name = "topline";
     line.kind = ms::ToolKind::Line;
     line.limits = {{0, 2.5, 3.5}}; // angle
@@ -76,7 +80,7 @@ int main(int argc, char *argv[]) {
     form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetMeasure);
     if (!page->ApplyJob(BoxJob()))
         ++failures;
-    page->SelectTool(0);
+    page->SelectTool(1); // its setup: the region's X and Z range, limits
     form->ButtonUDPResult->click();
     WaitFor([] { return WorkerMode == kModeUdp; }, 5000);
     // A whole round of the belt in the trend, then stop on the tall box.

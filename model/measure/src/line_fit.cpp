@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace qz::measure {
 
@@ -19,25 +20,50 @@ Workspace::Workspace(std::size_t points) {
 }
 
 void Workspace::Grow(std::size_t n) {
-    if (n <= staging_.size())
+    if (n <= x_.size() && n * regionsPerFit_ <= gx_.size())
         return;
+    n = std::max(n, x_.size());
     staging_.resize(n);
     x_.resize(n);
     z_.resize(n);
     index_.resize(n);
-    gx_.resize(n);
-    gz_.resize(n);
-    scratch.resize(n);
-    keep.resize(n);
+    // A fit on several regions gathers each region's points, overlapping or not.
+    const std::size_t gathered = n * regionsPerFit_;
+    gx_.resize(gathered);
+    gz_.resize(gathered);
+    scratch.resize(gathered);
+    keep.resize(gathered);
+    keepNext.resize(gathered);
+    checkpoints.resize(gathered / kFitCheckpoint + 1);
 }
 
-void Workspace::Finish(bool ascending, bool descending) {
-    auto begin = staging_.begin();
-    auto end = begin + static_cast<std::ptrdiff_t>(count_);
-    if (descending && !ascending)
-        std::reverse(begin, end);
-    else if (!ascending)
-        std::stable_sort(begin, end, [](const Point &a, const Point &b) { return a.x < b.x; });
+void Workspace::ReserveRegions(std::size_t regionsPerFit) {
+    regionsPerFit_ = std::max(regionsPerFit_, std::max<std::size_t>(1, regionsPerFit));
+    Grow(x_.size());
+}
+
+void Workspace::Order() {
+    // Counted without branches: on the scanner every profile runs along X.
+    const double *x = x_.data();
+    std::size_t down = 0, up = 0;
+    for (std::size_t i = 1; i < count_; ++i)
+        down += x[i] < x[i - 1] ? 1 : 0;
+    if (down == 0)
+        return;
+    for (std::size_t i = 1; i < count_; ++i)
+        up += x[i] > x[i - 1] ? 1 : 0;
+    const auto n = static_cast<std::ptrdiff_t>(count_);
+    if (up == 0) {
+        std::reverse(x_.begin(), x_.begin() + n);
+        std::reverse(z_.begin(), z_.begin() + n);
+        std::reverse(index_.begin(), index_.begin() + n);
+        return;
+    }
+    // Out of order (not from the scanner): sorted by X, ties in packet order.
+    for (std::size_t i = 0; i < count_; ++i)
+        staging_[i] = Point{x_[i], z_[i], index_[i]};
+    std::stable_sort(staging_.begin(), staging_.begin() + n,
+                     [](const Point &a, const Point &b) { return a.x < b.x; });
     for (std::size_t i = 0; i < count_; ++i) {
         x_[i] = staging_[i].x;
         z_[i] = staging_[i].z;
@@ -47,37 +73,36 @@ void Workspace::Finish(bool ascending, bool descending) {
 
 void Workspace::Load(std::span<const ProfilePoint> profile) {
     Grow(profile.size());
-    count_ = 0;
-    bool ascending = true, descending = true;
+    double *x = x_.data();
+    double *z = z_.data();
+    int *index = index_.data();
+    // Without branches: each point is written at n (n <= i) and counted when valid.
+    std::size_t n = 0;
     for (std::size_t i = 0; i < profile.size(); ++i) {
         const ProfilePoint &p = profile[i];
-        if (!p.valid || !std::isfinite(p.x) || !std::isfinite(p.z))
-            continue;
-        const double x = p.x;
-        if (count_ > 0) {
-            ascending = ascending && x >= staging_[count_ - 1].x;
-            descending = descending && x <= staging_[count_ - 1].x;
-        }
-        staging_[count_++] = Point{x, static_cast<double>(p.z), static_cast<int>(i)};
+        x[n] = p.x;
+        z[n] = p.z;
+        index[n] = static_cast<int>(i);
+        n += p.valid & std::isfinite(p.x) & std::isfinite(p.z);
     }
-    Finish(ascending, descending);
+    count_ = n;
+    Order();
 }
 
 void Workspace::Load(std::span<const double> x, std::span<const double> z) {
-    const std::size_t n = std::min(x.size(), z.size());
-    Grow(n);
-    count_ = 0;
-    bool ascending = true, descending = true;
-    for (std::size_t i = 0; i < n; ++i) {
+    const std::size_t size = std::min(x.size(), z.size());
+    Grow(size);
+    std::size_t n = 0;
+    for (std::size_t i = 0; i < size; ++i) {
         if (!std::isfinite(x[i]) || !std::isfinite(z[i]))
             continue;
-        if (count_ > 0) {
-            ascending = ascending && x[i] >= staging_[count_ - 1].x;
-            descending = descending && x[i] <= staging_[count_ - 1].x;
-        }
-        staging_[count_++] = Point{x[i], z[i], static_cast<int>(i)};
+        x_[n] = x[i];
+        z_[n] = z[i];
+        index_[n] = static_cast<int>(i);
+        ++n;
     }
-    Finish(ascending, descending);
+    count_ = n;
+    Order();
 }
 
 std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
@@ -89,13 +114,19 @@ std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
 }
 
 Gathered Workspace::Gather(std::span<const Region> regions) {
+    // The points of a region run along X: its least X is its first, its
+    // greatest its last.
     if (regions.size() == 1 && std::isinf(regions[0].zMin) && regions[0].zMin < 0 &&
         std::isinf(regions[0].zMax) && regions[0].zMax > 0) {
         const auto [first, last] = Span(regions[0]);
-        return {x_.data() + first, z_.data() + first, last - first};
+        if (first == last)
+            return {x_.data() + first, z_.data() + first, 0};
+        return {x_.data() + first, z_.data() + first, last - first, x_[first], x_[last - 1]};
     }
+    Gathered out{gx_.data(), gz_.data(), 0};
     std::size_t n = 0;
     for (const Region &r : regions) {
+        const std::size_t start = n;
         const auto [first, last] = Span(r);
         for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
             if (z_[i] < r.zMin || z_[i] > r.zMax)
@@ -104,8 +135,13 @@ Gathered Workspace::Gather(std::span<const Region> regions) {
             gz_[n] = z_[i];
             ++n;
         }
+        if (n == start)
+            continue;
+        out.xLow = start == 0 ? gx_[start] : std::min(out.xLow, gx_[start]);
+        out.xHigh = start == 0 ? gx_[n - 1] : std::max(out.xHigh, gx_[n - 1]);
     }
-    return {gx_.data(), gz_.data(), n};
+    out.n = n;
+    return out;
 }
 
 double MedianInPlace(double *v, std::size_t n) {
@@ -118,7 +154,37 @@ double MedianInPlace(double *v, std::size_t n) {
     return 0.5 * (lower + upper);
 }
 
-Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options) {
+namespace {
+
+// Continues sums over the kept points of [from, n) (from a multiple of the
+// checkpoint spacing; sums hold those before it), saving the sums before
+// every checkpoint. The order of the additions is that of the points, so
+// sums resumed from a checkpoint equal sums taken from the start.
+void Accumulate(const double *x, const double *z, const unsigned char *keep, std::size_t from,
+                std::size_t n, double x0, double z0, FitSums &sums, FitSums *checkpoints) {
+    constexpr std::size_t kStep = Workspace::kFitCheckpoint;
+    FitSums s = sums;
+    for (std::size_t block = from; block < n; block += kStep) {
+        checkpoints[block / kStep] = s;
+        const std::size_t end = std::min(block + kStep, n);
+        for (std::size_t i = block; i < end; ++i) {
+            if (!keep[i])
+                continue;
+            const double dx = x[i] - x0, dz = z[i] - z0;
+            ++s.n;
+            s.x += dx;
+            s.z += dz;
+            s.xx += dx * dx;
+            s.xz += dx * dz;
+        }
+    }
+    sums = s;
+}
+
+} // namespace
+
+Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
+             bool statistics) {
     Line line;
     const Gathered points = ws.Gather(regions);
     const std::size_t n = points.n;
@@ -134,27 +200,18 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     const double *x = points.x;
     const double *z = points.z;
     unsigned char *keep = ws.keep.data();
+    unsigned char *next = ws.keepNext.data();
+    FitSums *checkpoints = ws.checkpoints.data();
 
     // Sums over the kept points, of X and Z less the first point's (so that
-    // large coordinates lose no precision in the squares).
+    // large coordinates lose no precision in the squares). A round that
+    // keeps other points takes them up again from the checkpoint before the
+    // first point that changed; one that keeps the same ends the fit.
     const double x0 = x[0], z0 = z[0];
-    struct Sums {
-        double n = 0, x = 0, z = 0, xx = 0, xz = 0;
-        void Add(double dx, double dz) {
-            n += 1;
-            x += dx;
-            z += dz;
-            xx += dx * dx;
-            xz += dx * dz;
-        }
-    } sums;
-    double xLow = x0, xHigh = x0;
-    for (std::size_t i = 0; i < n; ++i) {
-        keep[i] = 1;
-        sums.Add(x[i] - x0, z[i] - z0);
-        xLow = std::min(xLow, x[i]);
-        xHigh = std::max(xHigh, x[i]);
-    }
+    FitSums sums;
+    std::fill(keep, keep + n, static_cast<unsigned char>(1));
+    Accumulate(x, z, keep, 0, n, x0, z0, sums, checkpoints);
+    const double xLow = points.xLow, xHigh = points.xHigh;
     // The robust spread is taken from at most about 128 residuals, evenly
     // spread over the points: as good an estimate, far cheaper to sort.
     const std::size_t stride = std::max<std::size_t>(1, n / 128);
@@ -167,9 +224,10 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
             line.reason = "fewer than 2 points left after rejecting outliers";
             return line;
         }
-        const double mx = sums.x / sums.n, mz = sums.z / sums.n;
-        const double sxx = sums.xx - sums.n * mx * mx;
-        const double sxz = sums.xz - sums.n * mx * mz;
+        const double count = static_cast<double>(sums.n);
+        const double mx = sums.x / count, mz = sums.z / count;
+        const double sxx = sums.xx - count * mx * mx;
+        const double sxz = sums.xz - count * mx * mz;
         if (options.level) {
             line.slope = 0.0;
         } else if (!(sxx > 1e-12 * std::max(1.0, sums.xx))) {
@@ -197,36 +255,45 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         if (iteration + 1 == iterations)
             break;
 
-        // Robust spread of the residuals; rejection against it, summing the
-        // kept points for the next round in the same pass.
+        // Robust spread of the residuals, and which points lie within it.
+        const double slope = line.slope, intercept = line.intercept;
         double *r = ws.scratch.data();
         std::size_t k = 0;
         for (std::size_t i = 0; i < n; i += stride)
-            r[k++] = std::fabs(z[i] - line.At(x[i]));
+            r[k++] = std::fabs(z[i] - (slope * x[i] + intercept));
         const double sigma = 1.4826 * MedianInPlace(r, k);
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
-        bool changed = false;
-        sums = Sums{};
-        double ss = 0.0, largest = 0.0;
+        unsigned char changed = 0;
         for (std::size_t i = 0; i < n; ++i) {
-            const double d = z[i] - line.At(x[i]);
-            const unsigned char kept = std::fabs(d) <= threshold ? 1 : 0;
-            changed = changed || kept != keep[i];
-            keep[i] = kept;
-            if (kept) {
-                sums.Add(x[i] - x0, z[i] - z0);
-                ss += d * d;
-                largest = std::max(largest, std::fabs(d));
-            }
+            const unsigned char kept =
+                std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1 : 0;
+            next[i] = kept;
+            changed |= kept ^ keep[i];
         }
         if (!changed) {
             // The line was fitted on exactly these points: their statistics are final.
-            line.rms = std::sqrt(ss / sums.n);
+            double ss = 0.0, largest = 0.0;
+            if (statistics)
+                for (std::size_t i = 0; i < n; ++i)
+                    if (keep[i]) {
+                        const double d = z[i] - (slope * x[i] + intercept);
+                        ss += d * d;
+                        largest = std::max(largest, std::fabs(d));
+                    }
+            line.rms = std::sqrt(ss / count);
             line.largestDeviation = largest;
             return line;
         }
+        const std::size_t first =
+            static_cast<std::size_t>(std::mismatch(keep, keep + n, next).first - keep);
+        std::swap(keep, next);
+        const std::size_t from = first / Workspace::kFitCheckpoint * Workspace::kFitCheckpoint;
+        sums = checkpoints[from / Workspace::kFitCheckpoint];
+        Accumulate(x, z, keep, from, n, x0, z0, sums, checkpoints);
     }
+    if (!statistics)
+        return line; // inliers already counts the kept points
     // Statistics of the points the final line was fitted on.
     double ss = 0.0, largest = 0.0;
     std::size_t m = 0;

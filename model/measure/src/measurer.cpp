@@ -343,7 +343,7 @@ Measurer::Measurer(Job job, std::size_t points) : job_(std::move(job)), ws_(poin
         std::array<int, 3> slots = {-1, -1, -1};
         switch (setup.kind) {
         case ToolKind::Line:
-            slots[0] = Request({setup.region}, setup.fit);
+            slots[0] = Request({setup.region}, setup.fit, true);
             break;
         case ToolKind::Step:
         case ToolKind::Gap:
@@ -365,11 +365,15 @@ Measurer::Measurer(Job job, std::size_t points) : job_(std::move(job)), ws_(poin
         }
         toolFits_.push_back(slots);
     }
+    std::size_t regions = 1;
+    for (const FitRequest &f : fits_)
+        regions = std::max(regions, f.regions.size());
+    ws_.ReserveRegions(regions);
     lines_.resize(fits_.size());
     fitted_.resize(fits_.size());
 }
 
-int Measurer::Request(std::vector<Region> regions, const FitOptions &options) {
+int Measurer::Request(std::vector<Region> regions, const FitOptions &options, bool statistics) {
     const auto same = [](const Region &a, const Region &b) {
         return a.xMin == b.xMin && a.xMax == b.xMax && a.zMin == b.zMin && a.zMax == b.zMax;
     };
@@ -379,17 +383,19 @@ int Measurer::Request(std::vector<Region> regions, const FitOptions &options) {
             f.options.rejectSigma != options.rejectSigma ||
             f.options.maxIterations != options.maxIterations)
             continue;
-        if (std::equal(regions.begin(), regions.end(), f.regions.begin(), same))
+        if (std::equal(regions.begin(), regions.end(), f.regions.begin(), same)) {
+            fits_[i].statistics = fits_[i].statistics || statistics;
             return static_cast<int>(i);
+        }
     }
-    fits_.push_back({std::move(regions), options});
+    fits_.push_back({std::move(regions), options, statistics});
     return static_cast<int>(fits_.size() - 1);
 }
 
 const Line &Measurer::Fitted(int slot) {
     const auto i = static_cast<std::size_t>(slot);
     if (!fitted_[i]) {
-        lines_[i] = FitLine(ws_, fits_[i].regions, fits_[i].options);
+        lines_[i] = FitLine(ws_, fits_[i].regions, fits_[i].options, fits_[i].statistics);
         fitted_[i] = 1;
     }
     return lines_[i];

@@ -42,11 +42,21 @@ struct PointsView {
     std::size_t size() const { return n; }
 };
 
-// Points of some regions: X and Z arrays of n points.
+// Points of some regions: X and Z arrays of n points, and their least and
+// greatest X (when n > 0).
 struct Gathered {
     const double *x;
     const double *z;
     std::size_t n;
+    double xLow = 0.0;
+    double xHigh = 0.0;
+};
+
+// Sums of a line fit over its kept points: their count, and X and Z less
+// the first point's, their squares and products.
+struct FitSums {
+    std::size_t n = 0;
+    double x = 0, z = 0, xx = 0, xz = 0;
 };
 
 class Workspace {
@@ -57,6 +67,8 @@ public:
     void Load(std::span<const ProfilePoint> profile);
     // Same from separate arrays (NaN in either = invalid).
     void Load(std::span<const double> x, std::span<const double> z);
+    // Room for fits on up to this many regions (each may hold every point).
+    void ReserveRegions(std::size_t regionsPerFit);
     PointsView points() const { return {x_.data(), z_.data(), index_.data(), count_}; }
     // [first, last) of points() with X inside [xMin, xMax].
     std::pair<std::size_t, std::size_t> Span(const Region &r) const;
@@ -64,22 +76,30 @@ public:
     // bounds the profile's own arrays, else a copy.
     Gathered Gather(std::span<const Region> regions);
 
-    // Scratch of the fit and the tools (capacity = points).
+    // Scratch of the fit and the tools (capacity = points times regions per fit):
+    // the fit's kept points of the last round and of this one, its sums
+    // before every kFitCheckpoint-th point.
+    static constexpr std::size_t kFitCheckpoint = 32;
     std::vector<double> scratch;
-    std::vector<unsigned char> keep;
+    std::vector<unsigned char> keep, keepNext;
+    std::vector<FitSums> checkpoints;
 
 private:
     void Grow(std::size_t n);
-    void Finish(bool ascending, bool descending);
-    std::vector<Point> staging_;
+    void Order();
+    std::vector<Point> staging_; // sorting an out-of-order profile only
+    std::size_t regionsPerFit_ = 1;
     std::vector<double> x_, z_, gx_, gz_;
     std::vector<int> index_;
     std::size_t count_ = 0;
 };
 
 // Robust fit on the points of the regions (see FitOptions). No result when
-// fewer than 2 points remain or they share one X.
-Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options);
+// fewer than 2 points remain or they share one X. Without statistics the
+// line's rms and largestDeviation are not computed (a pass saved); slope,
+// intercept and inliers are the same either way.
+Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
+             bool statistics = true);
 
 // Median of v[0, n) (reorders v); n > 0.
 double MedianInPlace(double *v, std::size_t n);

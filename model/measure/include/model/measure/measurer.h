@@ -49,13 +49,14 @@ public:
     struct FitRequest {
         std::vector<Region> regions;
         FitOptions options;
+        bool statistics = false; // a tool outputs the line's rms and straightness
     };
     // The line of request `slot` on the current profile.
     const Line &Fitted(int slot);
 
 private:
     const JobResult &Evaluate();
-    int Request(std::vector<Region> regions, const FitOptions &options);
+    int Request(std::vector<Region> regions, const FitOptions &options, bool statistics = false);
     Job job_;
     Workspace ws_;
     JobResult result_;
