@@ -53,7 +53,7 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("qz417setup"));
     QApplication::setApplicationDisplayName(QStringLiteral("QZ417 Setup Program."));
-    QApplication::setFont(qz::WindowFont());
+    QApplication::setFont(qz417::WindowFont());
 
     FormMain = new TFormMain;
     FormMain->show();

@@ -7,7 +7,7 @@
 #include <cstdio>
 #include <limits>
 
-namespace qzcli {
+namespace qz417::cli {
 
 namespace {
 
@@ -258,4 +258,4 @@ std::optional<double> ParseReal(std::string_view text, double min, double max,
     return value;
 }
 
-} // namespace qzcli
+} // namespace qz417::cli

@@ -10,7 +10,7 @@
 #include <utility>
 #include <vector>
 
-namespace qzcli {
+namespace qz417::cli {
 
 // One entry of an option table. An entry with an empty name is a heading or
 // a line of text in the help (its `help`), not an option.
@@ -65,4 +65,4 @@ std::optional<std::int64_t> ParseInteger(std::string_view text, std::int64_t min
 std::optional<double> ParseReal(std::string_view text, double min, double max,
                                 std::string_view what, std::string *error);
 
-} // namespace qzcli
+} // namespace qz417::cli

@@ -45,7 +45,7 @@ extern "C" int connect(int fd, const sockaddr *, socklen_t) {
 namespace {
 
 namespace wire = qz417::link::wire;
-using qzfuzz::Check;
+using qz417::fuzz::Check;
 
 enum Operation : std::uint8_t { kResult, kImage, kRead, kWrite, kFlush, kAngle, kOperations };
 
@@ -125,7 +125,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const bool refusalsChecked = (CheckRefusals(), true);
     (void)refusalsChecked;
 
-    qzfuzz::FuzzInput in(data, size);
+    qz417::fuzz::FuzzInput in(data, size);
     const auto op = static_cast<Operation>(in.u8() % kOperations);
     std::size_t piece = in.u8();
     const std::uint8_t flags = in.u8();

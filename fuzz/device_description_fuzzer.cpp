@@ -15,7 +15,7 @@
 
 namespace {
 
-using qzfuzz::Check;
+using qz417::fuzz::Check;
 
 constexpr std::size_t kDescriptionField = 255;
 
@@ -41,7 +41,7 @@ long long NumberRow(const std::string &row, const std::string &suffix) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    qzfuzz::FuzzInput in(data, size);
+    qz417::fuzz::FuzzInput in(data, size);
     // Exactly the description field on the heap: a read beyond it is caught.
     auto field = std::make_unique<std::uint8_t[]>(kDescriptionField);
     std::memset(field.get(), 0, kDescriptionField);
@@ -50,7 +50,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         std::memcpy(field.get(), bytes.data(), bytes.size());
     const std::uint8_t *b = field.get();
 
-    const qz::DeviceDescription d = qz::DecodeDescription(b);
+    const qz417::DeviceDescription d = qz417::DecodeDescription(b);
     Check(d.modification == b[0], "modification");
     Check(d.serialNumber == (b[1] | (b[2] << 8) | (std::uint32_t(b[3]) << 16)), "serial number");
     Check(d.serialNumber <= 0xFFFFFFu, "serial number width");
@@ -64,7 +64,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
               (b[16] | (b[17] << 8) | (b[18] << 16) | (std::uint32_t(b[19]) << 24)),
           "firmware version");
 
-    const std::vector<std::string> rows = qz::DescriptionRows(d);
+    const std::vector<std::string> rows = qz417::DescriptionRows(d);
     Check(rows.size() == 34, "row count");
     Check(rows[0] == "DEVICE MODIFICATION" && rows[1] == "Interface:", "heading rows");
     Check(rows[2] == ((b[0] & 2) ? "Ethernet." : "rs485."), "interface row");

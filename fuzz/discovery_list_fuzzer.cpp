@@ -18,7 +18,7 @@ namespace {
 using qz417::link::AnnouncementCollector;
 using qz417::link::NodeAllocator;
 namespace wire = qz417::link::wire;
-using qzfuzz::Check;
+using qz417::fuzz::Check;
 
 constexpr std::size_t kMaxDatagram = 540;
 
@@ -52,7 +52,7 @@ bool SameAddress(const std::uint8_t *a, const std::uint8_t *b) {
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    qzfuzz::FuzzInput in(data, size);
+    qz417::fuzz::FuzzInput in(data, size);
     const std::uint16_t filter = in.u16();
     const std::uint8_t budget = in.u8();
     g_budget = budget == 0 ? -1 : budget - 1;

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <span>
 
-namespace qzfuzz {
+namespace qz417::fuzz {
 
 class FuzzInput {
 public:
@@ -51,4 +51,4 @@ inline void Check(bool condition, const char *what) {
         Fail(what);
 }
 
-} // namespace qzfuzz
+} // namespace qz417::fuzz

@@ -18,12 +18,12 @@
 
 namespace {
 
-using qzfuzz::Check;
+using qz417::fuzz::Check;
 
-std::array<qz::ProfilePoint, qz::kProfilePoints> MakeProfile() {
-    std::array<qz::ProfilePoint, qz::kProfilePoints> p{};
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
-        const double x = -60.0 + 120.0 * i / (qz::kProfilePoints - 1);
+std::array<qz417::ProfilePoint, qz417::kProfilePoints> MakeProfile() {
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> p{};
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
+        const double x = -60.0 + 120.0 * i / (qz417::kProfilePoints - 1);
         double z = 50.0 + (x > 5 ? 2.0 : 0.0) - (std::fabs(x + 20) < 4 ? 3.0 : 0.0);
         if (i % 50 == 7)
             z += 9.0; // outliers
@@ -38,34 +38,34 @@ std::array<qz::ProfilePoint, qz::kProfilePoints> MakeProfile() {
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
     static const auto profile = MakeProfile();
     const std::string text(reinterpret_cast<const char *>(data), size);
-    qz::measure::Job job;
+    qz417::measure::Job job;
     try {
-        job = qz::measure::ParseJob(text);
-    } catch (const qz::measure::JobError &e) {
+        job = qz417::measure::ParseJob(text);
+    } catch (const qz417::measure::JobError &e) {
         const std::string line = e.what();
         Check(!line.empty(), "the failure says what is wrong");
         Check(line.find('\n') == std::string::npos && line.find('\r') == std::string::npos,
               "the failure is one line");
         return 0;
     } catch (const std::exception &) {
-        qzfuzz::Fail("only a JobError may leave the reader");
+        qz417::fuzz::Fail("only a JobError may leave the reader");
     }
     Check(!job.tools.empty(), "a job has tools");
     std::string written;
     try {
-        written = qz::measure::JobToJson(job);
-        Check(qz::measure::JobToJson(qz::measure::ParseJob(written)) == written,
+        written = qz417::measure::JobToJson(job);
+        Check(qz417::measure::JobToJson(qz417::measure::ParseJob(written)) == written,
               "a job writes out and reads back unchanged");
     } catch (const std::exception &) {
-        qzfuzz::Fail("a written job could not be read back");
+        qz417::fuzz::Fail("a written job could not be read back");
     }
-    qz::measure::Measurer measurer(job);
+    qz417::measure::Measurer measurer(job);
     const auto &result = measurer.Measure(profile);
     Check(result.tools.size() == job.tools.size(), "one result per tool");
     bool passed = true;
     for (std::size_t t = 0; t < job.tools.size(); ++t) {
         const auto &r = result.tools[t];
-        const auto &info = qz::measure::InfoOf(job.tools[t].kind);
+        const auto &info = qz417::measure::InfoOf(job.tools[t].kind);
         if (r.ok) {
             Check(r.reason == nullptr, "a result has no reason");
             for (int k = 0; k < info.outputCount; ++k)

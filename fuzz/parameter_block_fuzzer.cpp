@@ -27,8 +27,8 @@
 
 namespace {
 
-using qz::ConfigArea;
-using qzfuzz::Check;
+using qz417::ConfigArea;
+using qz417::fuzz::Check;
 
 QApplication *g_app = nullptr;
 
@@ -46,7 +46,7 @@ void CheckUninterpreted(const ConfigArea::Bytes &received, const ConfigArea &now
 
 // Digits only: a non-number would open the conversion message box, which
 // waits for a user.
-QString DigitText(qzfuzz::FuzzInput &in, int maxLength) {
+QString DigitText(qz417::fuzz::FuzzInput &in, int maxLength) {
     const int length = in.u8() % (maxLength + 1);
     QString text;
     for (int i = 0; i < length; ++i)
@@ -68,13 +68,13 @@ constexpr AddressEdit kAddressEdits[] = {
     {&TFormMain::EditUDPIP2, 27},         {&TFormMain::EditUDPIP3, 26},
 };
 
-void PickItem(qzfuzz::FuzzInput &in, QComboBox *combo, void (TFormMain::*step)()) {
+void PickItem(qz417::fuzz::FuzzInput &in, QComboBox *combo, void (TFormMain::*step)()) {
     const int index = in.u16() % (combo->count() + 2) - 1; // -1 and beyond the list too
     combo->setCurrentIndex(index < combo->count() ? index : -1);
     (FormMain->*step)();
 }
 
-void Act(qzfuzz::FuzzInput &in, TFormMain &w) {
+void Act(qz417::fuzz::FuzzInput &in, TFormMain &w) {
     switch (in.u8() % 16) {
     case 0:
         w.CheckBoxResultSyncEnable->click();
@@ -169,7 +169,7 @@ extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    qzfuzz::FuzzInput in(data, size);
+    qz417::fuzz::FuzzInput in(data, size);
     ConfigArea::Bytes received{};
     const auto block = in.bytes(received.size());
     std::copy(block.begin(), block.end(), received.begin());

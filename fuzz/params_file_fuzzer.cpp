@@ -19,10 +19,10 @@
 #if __has_include("model/params_file.h")
 #include "model/params_file.h"
 namespace params {
-using qz::LoadParamsDocument;
-using qz::ParamBlock;
-using qz::SaveParamsDocument;
-using Error = qz::ParamsFileError;
+using qz417::LoadParamsDocument;
+using qz417::ParamBlock;
+using qz417::SaveParamsDocument;
+using Error = qz417::ParamsFileError;
 inline bool IsUsageError(const Error &) {
     return true; // qz417ctl reports it with exit status 2
 }
@@ -31,19 +31,19 @@ inline bool IsUsageError(const Error &) {
 #include "failure.h"
 #include "params_file.h"
 namespace params {
-using qzctl::LoadParamsDocument;
-using qzctl::ParamBlock;
-using qzctl::SaveParamsDocument;
-using Error = qzctl::Failure;
+using qz417::ctl::LoadParamsDocument;
+using qz417::ctl::ParamBlock;
+using qz417::ctl::SaveParamsDocument;
+using Error = qz417::ctl::Failure;
 inline bool IsUsageError(const Error &e) {
-    return e.exitCode() == qzctl::kExitUsage;
+    return e.exitCode() == qz417::ctl::kExitUsage;
 }
 } // namespace params
 #endif
 
 namespace {
 
-using qzfuzz::Check;
+using qz417::fuzz::Check;
 
 params::ParamBlock RoundTrip(const params::ParamBlock &block) {
     return params::LoadParamsDocument(params::SaveParamsDocument("127.0.0.1", block), "saved");
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Check(line.find('\n') == std::string::npos && line.find('\r') == std::string::npos,
               "the failure is one line");
     } catch (const std::exception &) {
-        qzfuzz::Fail("only a usage error may leave the reader");
+        qz417::fuzz::Fail("only a usage error may leave the reader");
     }
 
     if (size >= std::tuple_size_v<params::ParamBlock>) {
@@ -72,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         try {
             Check(RoundTrip(raw) == raw, "any block saves and loads back byte for byte");
         } catch (const std::exception &) {
-            qzfuzz::Fail("a saved block could not be loaded");
+            qz417::fuzz::Fail("a saved block could not be loaded");
         }
     }
     return 0;

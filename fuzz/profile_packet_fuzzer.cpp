@@ -21,7 +21,7 @@
 
 namespace {
 
-using qzfuzz::Check;
+using qz417::fuzz::Check;
 
 // Reads the number that starts at `pos` in `text` and moves past it.
 double ReadNumber(const std::string &text, std::size_t &pos) {
@@ -33,8 +33,8 @@ double ReadNumber(const std::string &text, std::size_t &pos) {
     return value;
 }
 
-void CheckFileText(const qz::RecordedProfile &profile) {
-    const std::string text = qz::ProfileFileText(profile);
+void CheckFileText(const qz417::RecordedProfile &profile) {
+    const std::string text = qz417::ProfileFileText(profile);
     std::size_t lines = 0;
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -49,7 +49,7 @@ void CheckFileText(const qz::RecordedProfile &profile) {
                   "profile number line");
         } else if (lines >= 2) {
             const std::size_t i = lines - 2;
-            Check(i < qz::kProfilePoints, "more point lines than points");
+            Check(i < qz417::kProfilePoints, "more point lines than points");
             std::size_t at = 0;
             const double number = ReadNumber(line, at);
             Check(number == static_cast<double>(i + 1), "point number");
@@ -68,36 +68,36 @@ void CheckFileText(const qz::RecordedProfile &profile) {
         ++lines;
         pos = eol + 2;
     }
-    Check(lines == 2 + qz::kProfilePoints, "profile file line count");
+    Check(lines == 2 + qz417::kProfilePoints, "profile file line count");
 }
 
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
-    qzfuzz::FuzzInput in(data, size);
-    qz::ProfileScale scale;
+    qz417::fuzz::FuzzInput in(data, size);
+    qz417::ProfileScale scale;
     scale.rangeXEmr = in.u16();
     scale.rangeZ = in.u16();
     scale.discreteValue = in.u16();
     scale.errorValue = static_cast<std::int16_t>(in.u16());
 
     // Exactly one packet on the heap, so a read past its end is caught.
-    auto packetBytes = std::make_unique<std::uint8_t[]>(qz::kProfilePacketSize);
-    std::memset(packetBytes.get(), 0, qz::kProfilePacketSize);
-    const auto body = in.bytes(qz::kProfilePacketSize);
+    auto packetBytes = std::make_unique<std::uint8_t[]>(qz417::kProfilePacketSize);
+    std::memset(packetBytes.get(), 0, qz417::kProfilePacketSize);
+    const auto body = in.bytes(qz417::kProfilePacketSize);
     if (!body.empty())
         std::memcpy(packetBytes.get(), body.data(), body.size());
-    const qz::ProfilePacket packet(packetBytes.get());
+    const qz417::ProfilePacket packet(packetBytes.get());
 
     Check(packet.measurementCount() == (packetBytes[0] | (packetBytes[1] << 8)),
           "measurement counter");
     Check(packet.packetCount() == (packetBytes[2] | (packetBytes[3] << 8)), "packet counter");
 
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-    qz::DecodePacket(packet, scale, points);
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
-        const qz::RawPoint raw = packet.point(i);
-        const qz::ProfilePoint &p = points[static_cast<std::size_t>(i)];
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> points;
+    qz417::DecodePacket(packet, scale, points);
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
+        const qz417::RawPoint raw = packet.point(i);
+        const qz417::ProfilePoint &p = points[static_cast<std::size_t>(i)];
         const bool invalid = raw.xRaw == scale.errorValue || raw.zRaw == scale.errorValue ||
                              scale.discreteValue == 0;
         Check(p.valid == !invalid, "validity of a point");
@@ -108,15 +108,15 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         Check(p.x == static_cast<float>(x) && p.z == static_cast<float>(z), "point value");
         Check(std::isfinite(p.x) && std::isfinite(p.z), "finite point");
         Check(std::fabs(p.x) <= 65535.0 * 32768.0, "bounded point");
-        const std::string label = qz::PointLabelText(p.x);
+        const std::string label = qz417::PointLabelText(p.x);
         Check(!label.empty() && label.size() < 64, "point label length");
         const std::size_t dot = label.find('.');
         Check(dot != std::string::npos && label.size() - dot == 4, "point label decimals");
     }
 
-    const qz::RecordedProfile profile = qz::RecordProfile(packet, scale);
+    const qz417::RecordedProfile profile = qz417::RecordProfile(packet, scale);
     Check(profile.number == packet.measurementCount(), "recorded number");
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
         const auto &p = points[static_cast<std::size_t>(i)];
         const auto &r = profile.points[static_cast<std::size_t>(i)];
         Check(p.valid ? (r.x == p.x && r.z == p.z) : (r.x == 0.0f && r.z == 0.0f),

@@ -20,9 +20,9 @@
 
 namespace {
 
-namespace rec = qz::recording;
-using qzfuzz::Check;
-using qzfuzz::FuzzInput;
+namespace rec = qz417::recording;
+using qz417::fuzz::Check;
+using qz417::fuzz::FuzzInput;
 
 const std::string &Scratch() {
     static const std::string path = "/tmp/qz417-recording-fuzz-" + std::to_string(getpid()) + ".h5";

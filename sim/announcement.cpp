@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace qzsim {
+namespace qz417::sim {
 
 Description encodeDescription(const DescriptionOptions &d, std::uint32_t serialNumber) {
     Description b{};
@@ -62,4 +62,4 @@ std::vector<std::vector<std::uint8_t>> malformedAnnouncements(const Announcement
     return out;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

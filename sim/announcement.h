@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 
 using Announcement = std::array<std::uint8_t, kAnnouncementSize>;
 using Description = std::array<std::uint8_t, kDescriptionSize>;
@@ -34,4 +34,4 @@ MacAddress macFor(int index);
 // and one of type 418 from an address of its own (127.0.1.(index+1)).
 std::vector<std::vector<std::uint8_t>> malformedAnnouncements(const Announcement &valid, int index);
 
-} // namespace qzsim
+} // namespace qz417::sim

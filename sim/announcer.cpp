@@ -8,7 +8,7 @@
 #include <chrono>
 #include <cstring>
 
-namespace qzsim {
+namespace qz417::sim {
 
 Announcer::Announcer(std::vector<ScannerState *> scanners, const Target &target,
                      const EventLog &log)
@@ -95,4 +95,4 @@ void Announcer::run() {
     }
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

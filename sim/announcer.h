@@ -15,7 +15,7 @@
 #include <thread>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 
 class Announcer {
 public:
@@ -49,4 +49,4 @@ private:
     std::condition_variable cv_;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

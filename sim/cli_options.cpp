@@ -6,7 +6,7 @@
 
 #include <functional>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 
@@ -15,14 +15,14 @@ namespace {
 using Setter = std::function<std::string(const std::string &)>;
 
 struct Entry {
-    qzcli::Option option;
+    qz417::cli::Option option;
     Setter set; // empty for a heading
 };
 
 template <typename T> Setter Integer(T *target, long long lo, long long hi, const char *name) {
     return [target, lo, hi, name](const std::string &v) {
         std::string error;
-        const auto n = qzcli::ParseInteger(v, lo, hi, std::string("--") + name, &error);
+        const auto n = qz417::cli::ParseInteger(v, lo, hi, std::string("--") + name, &error);
         if (n)
             *target = static_cast<T>(*n);
         return error;
@@ -32,7 +32,7 @@ template <typename T> Setter Integer(T *target, long long lo, long long hi, cons
 Setter Real(double *target, double lo, double hi, const char *name) {
     return [target, lo, hi, name](const std::string &v) {
         std::string error;
-        if (const auto n = qzcli::ParseReal(v, lo, hi, std::string("--") + name, &error))
+        if (const auto n = qz417::cli::ParseReal(v, lo, hi, std::string("--") + name, &error))
             *target = *n;
         return error;
     };
@@ -45,7 +45,7 @@ Setter Flag(bool *target) {
     };
 }
 
-qzcli::Option Heading(const char *text) {
+qz417::cli::Option Heading(const char *text) {
     return {"", 0, "", text};
 }
 
@@ -71,7 +71,7 @@ std::vector<Entry> Table(EmulatorOptions &o) {
              if (colon != std::string::npos) {
                  addr = v.substr(0, colon);
                  std::string error;
-                 const auto port = qzcli::ParseInteger(v.substr(colon + 1), 1, 65535,
+                 const auto port = qz417::cli::ParseInteger(v.substr(colon + 1), 1, 65535,
                                                        "--announce-to port", &error);
                  if (!port)
                      return error;
@@ -166,13 +166,13 @@ std::vector<Entry> Table(EmulatorOptions &o) {
              const auto colon = v.find(':');
              std::string error;
              const auto bytes =
-                 qzcli::ParseInteger(v.substr(0, colon), 1, 1 << 20, "--segment bytes", &error);
+                 qz417::cli::ParseInteger(v.substr(0, colon), 1, 1 << 20, "--segment bytes", &error);
              if (!bytes)
                  return error;
              std::int64_t delay = 0;
              if (colon != std::string::npos) {
                  const auto d =
-                     qzcli::ParseInteger(v.substr(colon + 1), 0, 10000, "--segment delay", &error);
+                     qz417::cli::ParseInteger(v.substr(colon + 1), 0, 10000, "--segment delay", &error);
                  if (!d)
                      return error;
                  delay = *d;
@@ -194,7 +194,7 @@ std::vector<Entry> Table(EmulatorOptions &o) {
         {{"angle-reply", 0, "UNITS", "answer command 7 with this value, -32768..32767"},
          [&f](const std::string &v) {
              std::string error;
-             const auto n = qzcli::ParseInteger(v, -32768, 32767, "--angle-reply", &error);
+             const auto n = qz417::cli::ParseInteger(v, -32768, 32767, "--angle-reply", &error);
              if (n)
                  f.angleReply = static_cast<std::int16_t>(*n);
              return error;
@@ -205,8 +205,8 @@ std::vector<Entry> Table(EmulatorOptions &o) {
     };
 }
 
-std::vector<qzcli::Option> Options(const std::vector<Entry> &table) {
-    std::vector<qzcli::Option> options;
+std::vector<qz417::cli::Option> Options(const std::vector<Entry> &table) {
+    std::vector<qz417::cli::Option> options;
     for (const Entry &e : table)
         options.push_back(e.option);
     return options;
@@ -223,7 +223,7 @@ discovery port, measures a synthetic conveyor scene and streams its profiles
 by UDP when its parameter block asks for it. Stop it with Ctrl-C (SIGINT) or
 SIGTERM.
 
-)" + qzcli::OptionHelp(Options(Table(unused)), 28) +
+)" + qz417::cli::OptionHelp(Options(Table(unused)), 28) +
            R"(
 Numbers are decimal, leading zeros included (010 is ten); hexadecimal after 0x.
 )";
@@ -234,7 +234,7 @@ CommandLine parseCommandLine(const std::vector<std::string> &args) {
     EmulatorOptions &o = cl.options;
     o.quiet = false;
     const std::vector<Entry> table = Table(o);
-    const qzcli::ParsedLine line = qzcli::Parse(args, Options(table));
+    const qz417::cli::ParsedLine line = qz417::cli::Parse(args, Options(table));
     cl.help = line.helpRequested();
     if (!line.error().empty()) {
         cl.error = line.error();
@@ -261,4 +261,4 @@ CommandLine parseCommandLine(const std::vector<std::string> &args) {
     return cl;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 
 struct CommandLine {
     EmulatorOptions options;
@@ -17,4 +17,4 @@ struct CommandLine {
 CommandLine parseCommandLine(const std::vector<std::string> &args); // without argv[0]
 std::string usageText();
 
-} // namespace qzsim
+} // namespace qz417::sim

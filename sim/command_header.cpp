@@ -1,6 +1,6 @@
 #include "command_header.h"
 
-namespace qzsim {
+namespace qz417::sim {
 
 CommandHeader decodeHeader(const std::uint8_t *b) {
     return {getU32(b), getU32(b + 4), getU32(b + 8), getU32(b + 12)};
@@ -49,4 +49,4 @@ std::size_t replySize(const CommandHeader &h) {
     }
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

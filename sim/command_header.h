@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 enum Command : std::uint32_t {
     kGetResult = 1,
@@ -38,4 +38,4 @@ const char *describe(HeaderCheck c);
 // Bytes the scanner answers with (0 for commands 2 and 5).
 std::size_t replySize(const CommandHeader &h);
 
-} // namespace qzsim
+} // namespace qz417::sim

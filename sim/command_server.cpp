@@ -12,7 +12,7 @@
 #include <cerrno>
 #include <cstring>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 // Each connection has a thread of its own; this bounds them.
@@ -276,4 +276,4 @@ bool CommandServer::serveOne(Connection *c, int commandsSoFar,
     return size == 0 || sendReply(fd, reply, size, f);
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -16,7 +16,7 @@
 #include <string>
 #include <thread>
 
-namespace qzsim {
+namespace qz417::sim {
 
 class CommandServer {
 public:
@@ -59,4 +59,4 @@ private:
     std::list<std::unique_ptr<Connection>> connections_;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-namespace qzsim {
+namespace qz417::sim {
 
 std::uint32_t Ipv4::hostOrder() const {
     return (std::uint32_t{octets[0]} << 24) | (std::uint32_t{octets[1]} << 16) |
@@ -78,4 +78,4 @@ ConfigBlock defaultConfig(int index, const Ipv4 &address, int udpHz) {
     return b;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

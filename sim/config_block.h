@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qzsim {
+namespace qz417::sim {
 
 using ConfigBlock = std::array<std::uint8_t, kConfigSize>;
 
@@ -70,4 +70,4 @@ ConfigFields decodeConfig(const ConfigBlock &block);
 // checked for handing them back unchanged.
 ConfigBlock defaultConfig(int index, const Ipv4 &address, int udpHz);
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -12,7 +12,7 @@
 #include <stdexcept>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 
 struct Emulator::Impl {
     explicit Impl(EmulatorOptions o) : options(std::move(o)), log(options.quiet) {
@@ -27,7 +27,7 @@ struct Emulator::Impl {
 
     ScannerState &at(int k) const {
         if (k < 0 || k >= static_cast<int>(scanners.size()))
-            throw std::out_of_range("qzsim::Emulator: no scanner " + std::to_string(k));
+            throw std::out_of_range("qz417::sim::Emulator: no scanner " + std::to_string(k));
         return *scanners[static_cast<std::size_t>(k)];
     }
 
@@ -165,4 +165,4 @@ std::uint64_t Emulator::measurementCount(int k) const {
     return impl_->at(k).measurementCount(std::chrono::steady_clock::now());
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -9,7 +9,7 @@
 #include <optional>
 #include <string>
 
-namespace qzsim {
+namespace qz417::sim {
 
 // What one scanner says about itself in its announcements.
 struct DescriptionOptions {
@@ -109,4 +109,4 @@ private:
     std::unique_ptr<Impl> impl_;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-namespace qzsim {
+namespace qz417::sim {
 
 // One fprintf per line: stdio locks the stream, so lines from different
 // threads never mix.
@@ -15,4 +15,4 @@ void EventLog::warning(const std::string &line) const {
     std::fprintf(stderr, "qz417sim: %s\n", line.c_str());
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -4,7 +4,7 @@
 
 #include <string>
 
-namespace qzsim {
+namespace qz417::sim {
 
 class EventLog {
 public:
@@ -16,4 +16,4 @@ private:
     bool quiet_;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-namespace qzsim {
+namespace qz417::sim {
 
 void renderImage(const Scene &scene, const ConfigFields &f, std::uint64_t seed, double tSec,
                  std::uint8_t *out) {
@@ -50,4 +50,4 @@ void renderImage(const Scene &scene, const ConfigFields &f, std::uint64_t seed, 
     }
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

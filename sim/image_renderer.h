@@ -7,11 +7,11 @@
 
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 // Renders the picture at time t seconds into `out` (kImageSize bytes).
 // `seed` varies the noise from picture to picture.
 void renderImage(const Scene &scene, const ConfigFields &f, std::uint64_t seed, double tSec,
                  std::uint8_t *out);
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -8,10 +8,10 @@
 #include <vector>
 
 int main(int argc, char **argv) {
-    const qzsim::CommandLine cl =
-        qzsim::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
+    const qz417::sim::CommandLine cl =
+        qz417::sim::parseCommandLine(std::vector<std::string>(argv + 1, argv + argc));
     if (cl.help) {
-        std::fputs(qzsim::usageText().c_str(), stdout);
+        std::fputs(qz417::sim::usageText().c_str(), stdout);
         return 0;
     }
     if (!cl.error.empty()) {
@@ -27,7 +27,7 @@ int main(int argc, char **argv) {
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    qzsim::Emulator emulator(cl.options);
+    qz417::sim::Emulator emulator(cl.options);
     std::string error;
     if (!emulator.start(&error)) {
         std::fprintf(stderr, "qz417sim: %s\n", error.c_str());

@@ -6,7 +6,7 @@
 #include <chrono>
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 class MeasurementClock {
 public:
@@ -34,4 +34,4 @@ private:
     double rate_;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

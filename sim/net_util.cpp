@@ -7,7 +7,7 @@
 #include <cerrno>
 #include <climits>
 
-namespace qzsim {
+namespace qz417::sim {
 
 void Fd::reset(int fd) {
     if (fd_ >= 0)
@@ -71,4 +71,4 @@ std::string selfExecutable() {
     return n > 0 ? std::string(buf, static_cast<std::size_t>(n)) : std::string("qz417sim");
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

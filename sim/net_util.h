@@ -9,7 +9,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qzsim {
+namespace qz417::sim {
 
 // Owns one file descriptor.
 class Fd {
@@ -49,4 +49,4 @@ bool recvAll(int fd, std::uint8_t *data, std::size_t size);
 // Path of the running program, for messages that tell how to grant rights.
 std::string selfExecutable();
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 inline std::uint64_t mix64(std::uint64_t x) {
     x += 0x9E3779B97F4A7C15ull;
@@ -28,4 +28,4 @@ inline double roughGauss(std::uint64_t seed, std::uint64_t index) {
     return (s - 2.0) * 1.7320508;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

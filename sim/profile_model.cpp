@@ -6,7 +6,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 constexpr int kMinBeltPointsForAngle = 64;
@@ -104,4 +104,4 @@ Measurement measure(const Scene &scene, const ConfigFields &f, const Description
     return m;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -10,7 +10,7 @@
 
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 // How laser level and integration time expose the camera.
 struct Exposure {
@@ -43,4 +43,4 @@ Measurement measure(const Scene &scene, const ConfigFields &f, const Description
 
 std::int16_t degreesToAngleUnits(double degrees);
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -1,6 +1,6 @@
 #include "profile_packet.h"
 
-namespace qzsim {
+namespace qz417::sim {
 
 void encodeProfilePacket(std::uint16_t measurementCount, std::uint16_t packetCount,
                          const RawProfile &points, std::uint8_t *out) {
@@ -14,4 +14,4 @@ void encodeProfilePacket(std::uint16_t measurementCount, std::uint16_t packetCou
     }
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

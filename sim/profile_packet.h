@@ -7,7 +7,7 @@
 #include <array>
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 struct RawPoint {
     std::int16_t z = 0;
@@ -22,4 +22,4 @@ inline void setPacketCount(std::uint8_t *packet, std::uint16_t packetCount) {
     putU16(packet + 2, packetCount);
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -7,13 +7,13 @@
 #include <cmath>
 #include <cstring>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 
 constexpr std::uint64_t kCacheProfiles = 1024; // 4 MB read at a time
 
-static_assert(qz::recording::kPacketSize == kPacketSize);
+static_assert(qz417::recording::kPacketSize == kPacketSize);
 
 } // namespace
 
@@ -27,20 +27,20 @@ std::shared_ptr<RecordingReplay> RecordingReplay::open(const std::string &path, 
     std::shared_ptr<RecordingReplay> r(new RecordingReplay());
     r->rateHz_ = rateHz;
     r->loop_ = loop;
-    std::vector<qz::recording::ReceiveTime> times;
+    std::vector<qz417::recording::ReceiveTime> times;
     try {
-        r->reader_ = std::make_unique<qz::recording::RecordingReader>(path);
+        r->reader_ = std::make_unique<qz417::recording::RecordingReader>(path);
         r->size_ = r->reader_->profiles();
         if (r->size_ == 0)
             return fail(path + ": the recording holds no profile");
         times.resize(r->size_);
         r->reader_->Read(0, r->size_, nullptr, times.data());
         r->announcement_ = r->reader_->announcement();
-        const std::vector<qz::recording::ParameterBlockEntry> blocks =
+        const std::vector<qz417::recording::ParameterBlockEntry> blocks =
             r->reader_->parameterBlocks();
         if (!blocks.empty())
             r->block_ = blocks.front().block;
-    } catch (const qz::recording::RecordingError &e) {
+    } catch (const qz417::recording::RecordingError &e) {
         return fail(e.what()); // names the file and the reason
     } catch (const std::bad_alloc &) {
         return fail(path + ": too large to replay (out of memory)");
@@ -105,4 +105,4 @@ bool RecordingReplay::packet(std::uint64_t g, std::uint8_t *out) {
     return true;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -16,11 +16,11 @@
 #include <string>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 class RecordingReader;
 }
 
-namespace qzsim {
+namespace qz417::sim {
 
 class RecordingReplay {
 public:
@@ -53,7 +53,7 @@ private:
     RecordingReplay() = default;
     bool loadBlock(std::uint64_t first); // mu_ held
 
-    std::unique_ptr<qz::recording::RecordingReader> reader_; // used under mu_ after open
+    std::unique_ptr<qz417::recording::RecordingReader> reader_; // used under mu_ after open
     std::uint64_t size_ = 0;
     double rateHz_ = 0;
     bool loop_ = true;
@@ -67,4 +67,4 @@ private:
     std::uint64_t cacheFirst_ = 0, cacheCount_ = 0;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -7,7 +7,7 @@
 #include <algorithm>
 #include <cstring>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 constexpr auto kMinImageInterval = std::chrono::milliseconds(33);
@@ -257,4 +257,4 @@ ScannerState::StreamTarget ScannerState::streamTarget() const {
     return t;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -21,7 +21,7 @@
 #include <string>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 
 using Image = std::vector<std::uint8_t>; // kImageSize bytes
 
@@ -124,4 +124,4 @@ private:
     std::uint64_t imageSerial_ = 0;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <numbers>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 constexpr double kBeltSpeed = 120; // mm/s
@@ -80,4 +80,4 @@ SurfaceSample Scene::sampleColumn(double column, double tSec) const {
     return p;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -4,7 +4,7 @@
 // camera model maps it to image columns and rows.
 #pragma once
 
-namespace qzsim {
+namespace qz417::sim {
 
 struct SceneGeometry {
     double rangeZ = 250;     // measuring range along Z, mm
@@ -43,4 +43,4 @@ private:
     double hScale_;
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace qzsim {
+namespace qz417::sim {
 
 std::string stateFilePath(const std::string &dir, const Ipv4 &address) {
     return (std::filesystem::path(dir) / ("scanner-" + address.text() + ".cfg")).string();
@@ -45,4 +45,4 @@ bool saveBlock(const std::string &path, const ConfigBlock &block, std::string *e
     return true;
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

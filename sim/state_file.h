@@ -7,10 +7,10 @@
 #include <optional>
 #include <string>
 
-namespace qzsim {
+namespace qz417::sim {
 
 std::string stateFilePath(const std::string &dir, const Ipv4 &address);
 std::optional<ConfigBlock> loadBlock(const std::string &path); // nullopt unless exactly 512 bytes
 bool saveBlock(const std::string &path, const ConfigBlock &block, std::string *error);
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -8,7 +8,7 @@
 #include <cstring>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 
 namespace {
 using Clock = std::chrono::steady_clock;
@@ -186,4 +186,4 @@ void UdpStreamer::run() {
     }
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

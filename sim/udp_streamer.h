@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-namespace qzsim {
+namespace qz417::sim {
 
 class UdpStreamer {
 public:
@@ -46,4 +46,4 @@ private:
     ScannerState::StreamTarget refused_{};
 };
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qzsim {
+namespace qz417::sim {
 
 inline constexpr std::size_t kHeaderSize = 16;        // one command request header
 inline constexpr std::size_t kAnnouncementSize = 268; // one discovery datagram
@@ -53,4 +53,4 @@ inline std::uint32_t getU32(const std::uint8_t *p) {
     return getU24(p) | (std::uint32_t{p[3]} << 24);
 }
 
-} // namespace qzsim
+} // namespace qz417::sim

@@ -10,7 +10,7 @@
 namespace {
 
 void ShowAngleCaption(QGroupBox *group, std::int16_t setting) {
-    group->setTitle(QString::fromStdString(qz::AngleCaption(setting, LastCalculatedAngle)));
+    group->setTitle(QString::fromStdString(qz417::AngleCaption(setting, LastCalculatedAngle)));
 }
 
 // Asks the scanner for its angle (on the window thread; the library's lock
@@ -32,7 +32,7 @@ bool CalculateAngle() {
 
 void TFormMain::TrackBarAngleChange() {
     const auto position = static_cast<std::int16_t>(TrackBarAngle->value());
-    DeviceConfig.edit([&](qz::ConfigArea &area) { area.setAngle(position); });
+    DeviceConfig.edit([&](qz417::ConfigArea &area) { area.setAngle(position); });
     ShowAngleCaption(GroupBoxAngle, position);
     RequestWriteParams = 1;
 }
@@ -51,7 +51,7 @@ void TFormMain::ButtonAngleCalcClick() {
 void TFormMain::ButtonAngleApplyClick() {
     if (!CalculateAngle())
         return;
-    if (LastCalculatedAngle == qz::kAngleOutOfRange) {
+    if (LastCalculatedAngle == qz417::kAngleOutOfRange) {
         ShowAngleCaption(GroupBoxAngle, DeviceConfig.read().angle());
         return;
     }

@@ -15,7 +15,7 @@
 
 namespace {
 
-using qz::ConfigArea;
+using qz417::ConfigArea;
 
 // Rising checked for a clear bit, Falling for a set one; the button that
 // loses its mark is set first.
@@ -42,11 +42,11 @@ void TFormMain::ApplyConfigToControls() {
     // 1, 2: the track bar stops at 31; if it moves, its own step stores the
     // position and requests a write.
     TrackBarLaser->setValue(area.laserLevel());
-    GroupBoxLaser->setTitle(QString::fromStdString(qz::LaserCaption(TrackBarLaser->value())));
+    GroupBoxLaser->setTitle(QString::fromStdString(qz417::LaserCaption(TrackBarLaser->value())));
 
     // 3, 4
     GroupBoxIntegration->setTitle(
-        QString::fromStdString(qz::IntegrationCaption(area.integration())));
+        QString::fromStdString(qz417::IntegrationCaption(area.integration())));
     TrackBarIntegration->setValue(area.integration());
 
     // 5

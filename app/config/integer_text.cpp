@@ -2,7 +2,7 @@
 
 #include <QMessageBox>
 
-namespace qz {
+namespace qz417 {
 
 std::optional<std::int32_t> ParseInteger(const QString &text) {
     int i = 0;
@@ -51,4 +51,4 @@ TypedNumber ResolveTypedNumber(const QString &text, std::uint32_t current, std::
     return out;
 }
 
-} // namespace qz
+} // namespace qz417

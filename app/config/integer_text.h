@@ -8,7 +8,7 @@
 
 class QWidget;
 
-namespace qz {
+namespace qz417 {
 
 // A decimal integer: an optional sign followed by one or more digits, nothing
 // else (no spaces, no prefixes); it must fit in 32 bits. Anything else is not
@@ -31,4 +31,4 @@ struct TypedNumber {
 // is no decimal integer is reported back unchanged with valid == false.
 TypedNumber ResolveTypedNumber(const QString &text, std::uint32_t current, std::uint32_t limit);
 
-} // namespace qz
+} // namespace qz417

@@ -16,7 +16,7 @@
 
 namespace {
 
-using qz::ConfigArea;
+using qz417::ConfigArea;
 
 void SetSyncBit(ConfigArea::SyncBit bit, bool on) {
     DeviceConfig.edit([&](ConfigArea &area) { area.setSyncBit(bit, on); });
@@ -41,7 +41,7 @@ void TFormMain::TrackBarLaserChange() {
     const int position = TrackBarLaser->value();
     DeviceConfig.edit(
         [&](ConfigArea &area) { area.setLaserLevel(static_cast<std::uint8_t>(position)); });
-    GroupBoxLaser->setTitle(QString::fromStdString(qz::LaserCaption(position)));
+    GroupBoxLaser->setTitle(QString::fromStdString(qz417::LaserCaption(position)));
     RequestWriteParams = 1;
 }
 
@@ -49,7 +49,7 @@ void TFormMain::TrackBarIntegrationChange() {
     const int position = TrackBarIntegration->value();
     DeviceConfig.edit(
         [&](ConfigArea &area) { area.setIntegration(static_cast<std::uint16_t>(position)); });
-    GroupBoxIntegration->setTitle(QString::fromStdString(qz::IntegrationCaption(position)));
+    GroupBoxIntegration->setTitle(QString::fromStdString(qz417::IntegrationCaption(position)));
     RequestWriteParams = 1;
 }
 
@@ -106,15 +106,15 @@ void TFormMain::EditAddressExit(QLineEdit *edit, int byteOffset) {
         return;
     const auto offset = static_cast<std::size_t>(byteOffset);
     const QString typed = edit->text();
-    qz::TypedNumber number;
+    qz417::TypedNumber number;
     // The current octet is read and the new one stored under one lock.
     DeviceConfig.edit([&](ConfigArea &area) {
-        number = qz::ResolveTypedNumber(typed, area.byteAt(offset), 255);
+        number = qz417::ResolveTypedNumber(typed, area.byteAt(offset), 255);
         if (number.valid)
             area.setByteAt(offset, static_cast<std::uint8_t>(number.value));
     });
     if (!number.valid) {
-        qz::ShowConversionError(this, typed);
+        qz417::ShowConversionError(this, typed);
         return;
     }
     if (number.text != typed)
@@ -123,14 +123,14 @@ void TFormMain::EditAddressExit(QLineEdit *edit, int byteOffset) {
 
 void TFormMain::EditUDPPortExit() {
     const QString typed = EditUDPPort->text();
-    qz::TypedNumber number;
+    qz417::TypedNumber number;
     DeviceConfig.edit([&](ConfigArea &area) {
-        number = qz::ResolveTypedNumber(typed, area.udpPort(), 65535);
+        number = qz417::ResolveTypedNumber(typed, area.udpPort(), 65535);
         if (number.valid)
             area.setUdpPort(static_cast<std::uint16_t>(number.value));
     });
     if (!number.valid) {
-        qz::ShowConversionError(this, typed);
+        qz417::ShowConversionError(this, typed);
         return;
     }
     if (number.text != typed)

@@ -136,7 +136,7 @@ void TFormMain::BuildParametersPage() {
     GroupBoxIntegration->setTitle(QStringLiteral("Integration: 0 us"));
 
     // Angle: track bar and the three calibration buttons below it.
-    GroupBoxAngle = MakeGroup(page, "GroupBoxAngle", QString::fromStdString(qz::AngleCaption(0, 0)),
+    GroupBoxAngle = MakeGroup(page, "GroupBoxAngle", QString::fromStdString(qz417::AngleCaption(0, 0)),
                               kMargin, 86, w, 62);
     TrackBarAngle = MakeTrackBar(GroupBoxAngle, "TrackBarAngle", -32767, 32767, 4, 15, w - 8, 21);
     TrackBarAngle->setPageStep(546); // one degree
@@ -325,18 +325,18 @@ void TFormMain::BuildParametersPage() {
         QLineEdit *edit;
         std::size_t byte;
     } addressEdits[] = {
-        {EditInterfaceIP0, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetAddress, 0)},
-        {EditInterfaceIP1, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetAddress, 1)},
-        {EditInterfaceIP2, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetAddress, 2)},
-        {EditInterfaceIP3, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetAddress, 3)},
-        {EditInterfaceMask0, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetMask, 0)},
-        {EditInterfaceMask1, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetMask, 1)},
-        {EditInterfaceMask2, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetMask, 2)},
-        {EditInterfaceMask3, qz::ConfigArea::octetOffset(qz::ConfigArea::kNetMask, 3)},
-        {EditUDPIP0, qz::ConfigArea::octetOffset(qz::ConfigArea::kUdpAddress, 0)},
-        {EditUDPIP1, qz::ConfigArea::octetOffset(qz::ConfigArea::kUdpAddress, 1)},
-        {EditUDPIP2, qz::ConfigArea::octetOffset(qz::ConfigArea::kUdpAddress, 2)},
-        {EditUDPIP3, qz::ConfigArea::octetOffset(qz::ConfigArea::kUdpAddress, 3)},
+        {EditInterfaceIP0, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetAddress, 0)},
+        {EditInterfaceIP1, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetAddress, 1)},
+        {EditInterfaceIP2, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetAddress, 2)},
+        {EditInterfaceIP3, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetAddress, 3)},
+        {EditInterfaceMask0, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetMask, 0)},
+        {EditInterfaceMask1, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetMask, 1)},
+        {EditInterfaceMask2, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetMask, 2)},
+        {EditInterfaceMask3, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kNetMask, 3)},
+        {EditUDPIP0, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kUdpAddress, 0)},
+        {EditUDPIP1, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kUdpAddress, 1)},
+        {EditUDPIP2, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kUdpAddress, 2)},
+        {EditUDPIP3, qz417::ConfigArea::octetOffset(qz417::ConfigArea::kUdpAddress, 3)},
     };
     for (const auto &a : addressEdits) {
         QLineEdit *edit = a.edit;
@@ -352,9 +352,9 @@ void TFormMain::BuildParametersPage() {
 }
 
 void TFormMain::FillParameterLists() {
-    FillList(ComboBoxUDPFrequency, qz::UdpFrequencyItems(), 0);
-    FillList(ComboBoxAnalogOutPoints, qz::AnalogOutPointsItems(), -1);
-    FillList(ComboBoxAnalogOutTime, qz::AnalogOutTimeItems(), -1);
-    FillList(ComboBoxSyncDivider, qz::SyncDividerItems(), -1);
-    FillList(ComboBoxSyncDelay, qz::SyncDelayItems(), -1);
+    FillList(ComboBoxUDPFrequency, qz417::UdpFrequencyItems(), 0);
+    FillList(ComboBoxAnalogOutPoints, qz417::AnalogOutPointsItems(), -1);
+    FillList(ComboBoxAnalogOutTime, qz417::AnalogOutTimeItems(), -1);
+    FillList(ComboBoxSyncDivider, qz417::SyncDividerItems(), -1);
+    FillList(ComboBoxSyncDelay, qz417::SyncDelayItems(), -1);
 }

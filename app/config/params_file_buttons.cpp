@@ -13,7 +13,7 @@
 #include "model/config_area.h"
 #include "model/params_file.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -119,4 +119,4 @@ bool ParamsFileButtons::LoadFrom(const QString &path) {
     return true;
 }
 
-} // namespace qz
+} // namespace qz417

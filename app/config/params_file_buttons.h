@@ -10,7 +10,7 @@ class QPushButton;
 class QWidget;
 class TFormMain;
 
-namespace qz {
+namespace qz417 {
 
 class ParamsFileButtons : public QObject {
 public:
@@ -43,4 +43,4 @@ private:
     QString testPath_;
 };
 
-} // namespace qz
+} // namespace qz417

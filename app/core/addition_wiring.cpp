@@ -60,61 +60,61 @@ constexpr int kParamsFileHeight = 20;
 } // namespace
 
 void TFormMain::BuildAdditions() {
-    additions_ = std::make_unique<qz::WindowAdditions>();
-    qz::WindowAdditions &a = *additions_;
+    additions_ = std::make_unique<qz417::WindowAdditions>();
+    qz417::WindowAdditions &a = *additions_;
     // The live sources stamp each packet with the connected scanner's scale.
-    a.sources = qz::ProfileSources::Create(&qz::CurrentScale);
+    a.sources = qz417::ProfileSources::Create(&qz417::CurrentScale);
 
     a.TabSheetSurface = new QWidget(PageControlQZ417);
     a.TabSheetSurface->setObjectName(QStringLiteral("TabSheetSurface"));
     PageControlQZ417->addTab(a.TabSheetSurface, QStringLiteral("Surface"));
-    a.SurfaceView = new qz::SurfaceView(a.TabSheetSurface,
+    a.SurfaceView = new qz417::SurfaceView(a.TabSheetSurface,
                                         {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
                                          {QStringLiteral("Playback"), {a.sources.playback}}});
     a.SurfaceView->setObjectName(QStringLiteral("SurfaceView"));
     a.SurfaceView->setGeometry(0, 0, 646, 580);
 
-    a.UdpStreamHealth = new qz::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
+    a.UdpStreamHealth = new qz417::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
                                                    kValueWidth, kSecondColumn);
 
-    a.ParamsFile = new qz::ParamsFileButtons(this, TabSheetParameters, 4, kParamsFileRow, 273,
+    a.ParamsFile = new qz417::ParamsFileButtons(this, TabSheetParameters, 4, kParamsFileRow, 273,
                                              kParamsFileHeight);
 
     // A recording notes the announcement of the device chosen in the search
     // list and the parameter block last read or written.
     auto header = [this] {
-        qz::recording::RecordingHeader h;
+        qz417::recording::RecordingHeader h;
         const int row = std::max(0, StringGridSearch->currentRow());
         const DeviceAnnouncement *node = DeviceList.load();
         for (int i = 0; node != nullptr && i < row; ++i)
             node = node->next;
         if (node != nullptr)
             h.announcement =
-                qz::AnnouncementBytes(node->type, node->ip, node->mac, node->description);
-        const qz::ConfigArea config = DeviceConfig.read();
-        qz::recording::ParameterBlock block{};
+                qz417::AnnouncementBytes(node->type, node->ip, node->mac, node->description);
+        const qz417::ConfigArea config = DeviceConfig.read();
+        qz417::recording::ParameterBlock block{};
         std::memcpy(block.data(), config.data(), block.size());
         h.parameterBlock = block;
         return h;
     };
-    a.ResultRecord = new qz::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX,
+    a.ResultRecord = new qz417::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX,
                                             kRecordButtonX, kRecordTop, a.sources.tcp, header);
     a.TabSheetPlayback = new QWidget(PageControlQZ417);
     a.TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
     PageControlQZ417->addTab(a.TabSheetPlayback, QStringLiteral("Playback"));
-    a.PlaybackView = new qz::PlaybackPage(a.TabSheetPlayback, a.sources.playback);
+    a.PlaybackView = new qz417::PlaybackPage(a.TabSheetPlayback, a.sources.playback);
     a.PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
     a.PlaybackView->setGeometry(0, 0, 646, 580);
 
-    a.UdpRecord = new qz::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
+    a.UdpRecord = new qz417::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
                                          kRecordTop, a.sources.udp, header);
-    qz::StreamHealthLabels *health = a.UdpStreamHealth;
+    qz417::StreamHealthLabels *health = a.UdpStreamHealth;
     a.UdpRecord->SetComputerDrops([health] { return health->computerDrops(); });
 
     a.TabSheetMeasure = new QWidget(PageControlQZ417);
     a.TabSheetMeasure->setObjectName(QStringLiteral("TabSheetMeasure"));
     PageControlQZ417->addTab(a.TabSheetMeasure, QStringLiteral("Measure"));
-    a.MeasureView = new qz::MeasurePage(a.TabSheetMeasure,
+    a.MeasureView = new qz417::MeasurePage(a.TabSheetMeasure,
                                         {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
                                          {QStringLiteral("Playback"), {a.sources.playback}}});
     a.MeasureView->setObjectName(QStringLiteral("MeasureView"));
@@ -122,14 +122,14 @@ void TFormMain::BuildAdditions() {
 
     // The job the "Measure" page runs while bound to "Live" (choice 0, the
     // TCP and UDP sources): a recording of either source stores its results.
-    const QPointer<qz::MeasurePage> measure = a.MeasureView;
-    const auto liveJob = [measure]() -> std::optional<qz::measure::Job> {
+    const QPointer<qz417::MeasurePage> measure = a.MeasureView;
+    const auto liveJob = [measure]() -> std::optional<qz417::measure::Job> {
         if (measure.isNull() || measure->bound() != 0 || !measure->worker().running() ||
             measure->job().tools.empty())
             return std::nullopt;
         try {
-            qz::measure::ValidateJob(measure->job());
-        } catch (const qz::measure::JobError &) {
+            qz417::measure::ValidateJob(measure->job());
+        } catch (const qz417::measure::JobError &) {
             return std::nullopt;
         }
         return measure->job();
@@ -138,40 +138,40 @@ void TFormMain::BuildAdditions() {
     a.UdpRecord->SetJobSource(liveJob);
 }
 
-void qz::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
+void qz417::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
                                    std::int64_t wallNs) {
-    qz::recording::ParameterBlock copy{};
+    qz417::recording::ParameterBlock copy{};
     std::memcpy(copy.data(), block, copy.size());
-    for (qz::RecordControls *record : {additions.ResultRecord, additions.UdpRecord})
+    for (qz417::RecordControls *record : {additions.ResultRecord, additions.UdpRecord})
         if (record != nullptr)
             record->NoteParameterBlock(copy, wallNs);
 }
 
-void TFormMain::AddFeedHooks(qz::WorkerHooks &hooks, qz::WorkerKind kind) {
+void TFormMain::AddFeedHooks(qz417::WorkerHooks &hooks, qz417::WorkerKind kind) {
     // A block the worker wrote goes to the window thread by value, with the
     // time it was written, for a running recording to note.
-    std::shared_ptr<qz::PostGate> gate = postGate_;
+    std::shared_ptr<qz417::PostGate> gate = postGate_;
     hooks.configWritten = [gate](const std::uint8_t *block) {
-        qz::recording::ParameterBlock copy{};
+        qz417::recording::ParameterBlock copy{};
         std::memcpy(copy.data(), block, copy.size());
-        const std::int64_t wallNs = qz::recording::ReceiveTime::Now().wallNs;
+        const std::int64_t wallNs = qz417::recording::ReceiveTime::Now().wallNs;
         gate->with([&](TFormMain &f) {
             QMetaObject::invokeMethod(
                 &f,
                 [&f, copy, wallNs] {
-                    qz::NoteParameterBlockWritten(f.Additions(), copy.data(), wallNs);
+                    qz417::NoteParameterBlockWritten(f.Additions(), copy.data(), wallNs);
                 },
                 Qt::QueuedConnection);
         });
     };
-    if (kind == qz::WorkerKind::Result) {
+    if (kind == qz417::WorkerKind::Result) {
         // The source's statistics count from this Start on.
-        std::shared_ptr<qz::ProfileSource> source = additions_->sources.tcp;
+        std::shared_ptr<qz417::ProfileSource> source = additions_->sources.tcp;
         source->NewStatistics();
         hooks.packetReceived = [source](const std::uint8_t *packet) { source->PushNow(packet); };
-    } else if (kind == qz::WorkerKind::UdpResult) {
+    } else if (kind == qz417::WorkerKind::UdpResult) {
         // The source's statistics count from this Start on.
-        std::shared_ptr<qz::ProfileSource> source = additions_->sources.udp;
+        std::shared_ptr<qz417::ProfileSource> source = additions_->sources.udp;
         additions_->UdpStreamHealth->Track(source->NewStatistics(), ::UdpPort.load());
         hooks.packetReceived = [source](const std::uint8_t *packet) { source->PushNow(packet); };
     }

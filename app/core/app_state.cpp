@@ -10,8 +10,8 @@ TFormMain *FormMain = nullptr;
 std::atomic<std::int32_t> DeviceSocket{0};
 std::atomic<DeviceAnnouncement *> DeviceList{nullptr};
 
-std::shared_ptr<qz::ManualResetEvent> RunEvent;
-std::shared_ptr<qz::ManualResetEvent> DoneEvent;
+std::shared_ptr<qz417::ManualResetEvent> RunEvent;
+std::shared_ptr<qz417::ManualResetEvent> DoneEvent;
 
 std::atomic<std::uint8_t> WorkerMode{0};
 std::atomic<std::uint32_t> WorkerStartTicks{0};
@@ -29,9 +29,9 @@ std::atomic<std::uint8_t> FlushArgument{0};
 std::atomic<std::uint8_t> RequestImage{0};
 std::atomic<std::uint8_t> RequestSaveProfile{0};
 
-qz::SharedConfig DeviceConfig;
-qz::SharedBuffer<QZ417_IMAGE_SIZE> ImageBuffer;
-qz::SharedBuffer<QZ417_PACKET_SIZE> ResultPacket;
+qz417::SharedConfig DeviceConfig;
+qz417::SharedBuffer<QZ417_IMAGE_SIZE> ImageBuffer;
+qz417::SharedBuffer<QZ417_PACKET_SIZE> ResultPacket;
 
 std::atomic<std::uint16_t> UdpPort{6003};
 
@@ -43,7 +43,7 @@ std::atomic<std::int16_t> ErrorValue{0};
 std::string StartDirectory;
 std::int16_t LastCalculatedAngle = 0;
 
-namespace qz {
+namespace qz417 {
 
 // The four scale values are written and read as one: a writer makes the
 // version odd, stores them and makes it even again (one writer at a time);
@@ -122,4 +122,4 @@ void ResetAppState() {
     LastCalculatedAngle = 0;
 }
 
-} // namespace qz
+} // namespace qz417

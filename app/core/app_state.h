@@ -29,8 +29,8 @@ extern std::atomic<DeviceAnnouncement *> DeviceList;
 // Signalled while the acquisition worker may run / once the thread has ended.
 // These two variables are touched on the window thread only; every thread
 // receives its own references when it is started.
-extern std::shared_ptr<qz::ManualResetEvent> RunEvent;
-extern std::shared_ptr<qz::ManualResetEvent> DoneEvent;
+extern std::shared_ptr<qz417::ManualResetEvent> RunEvent;
+extern std::shared_ptr<qz417::ManualResetEvent> DoneEvent;
 
 // Duty of the view timer: 0 idle, 1 search, 2 TCP results, 4 image, 8 UDP results.
 enum : std::uint8_t {
@@ -57,9 +57,9 @@ extern std::atomic<std::uint8_t> FlushArgument;
 extern std::atomic<std::uint8_t> RequestImage;
 extern std::atomic<std::uint8_t> RequestSaveProfile;
 
-extern qz::SharedConfig DeviceConfig;
-extern qz::SharedBuffer<QZ417_IMAGE_SIZE> ImageBuffer;
-extern qz::SharedBuffer<QZ417_PACKET_SIZE> ResultPacket;
+extern qz417::SharedConfig DeviceConfig;
+extern qz417::SharedBuffer<QZ417_IMAGE_SIZE> ImageBuffer;
+extern qz417::SharedBuffer<QZ417_PACKET_SIZE> ResultPacket;
 
 extern std::atomic<std::uint16_t> UdpPort;
 
@@ -78,7 +78,7 @@ extern std::string StartDirectory;
 // Last reply of the angle calculation (window thread only).
 extern std::int16_t LastCalculatedAngle;
 
-namespace qz {
+namespace qz417 {
 
 // The four scale values above, read and written as one value: a reader
 // never sees part of one scale and part of another.
@@ -91,4 +91,4 @@ std::uint32_t TickCount();
 // Puts every value above back to its initial value (start-up, tests).
 void ResetAppState();
 
-} // namespace qz
+} // namespace qz417

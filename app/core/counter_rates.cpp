@@ -2,7 +2,7 @@
 
 #include <cstdlib>
 
-namespace qz {
+namespace qz417 {
 
 std::optional<std::int32_t> RateInterval(std::uint32_t now, std::uint32_t start) {
     const auto elapsed = static_cast<std::int32_t>(now - start);
@@ -20,4 +20,4 @@ std::uint32_t CounterRate(std::uint16_t counter, std::uint16_t mark, std::int32_
     return static_cast<std::uint32_t>(magnitude * 1000 / interval);
 }
 
-} // namespace qz
+} // namespace qz417

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-namespace qz {
+namespace qz417 {
 
 // Interval between two rate updates: the shortest one that yields rates.
 constexpr std::int32_t kRateIntervalMs = 1000;
@@ -19,4 +19,4 @@ std::optional<std::int32_t> RateInterval(std::uint32_t now, std::uint32_t start)
 // magnitude of the interval. elapsedMs must not be 0.
 std::uint32_t CounterRate(std::uint16_t counter, std::uint16_t mark, std::int32_t elapsedMs);
 
-} // namespace qz
+} // namespace qz417

@@ -24,11 +24,11 @@ void SetGroupEnabled(QGroupBox *group, std::initializer_list<QWidget *> controls
 } // namespace
 
 void TFormMain::ShowDeviceDescription(const std::uint8_t *description) {
-    const qz::DeviceDescription d = qz::DecodeDescription(description);
+    const qz417::DeviceDescription d = qz417::DecodeDescription(description);
 
     MemoInfo->clear();
     QStringList lines;
-    for (const std::string &row : qz::DescriptionRows(d))
+    for (const std::string &row : qz417::DescriptionRows(d))
         lines << QString::fromStdString(row);
     MemoInfo->setPlainText(lines.join(QLatin1Char('\n')));
 
@@ -51,12 +51,12 @@ void TFormMain::ShowDeviceDescription(const std::uint8_t *description) {
                          CheckBoxAnalogSyncLevel},
                         analog != 0);
 
-    qz::ProfileScale scale;
+    qz417::ProfileScale scale;
     scale.rangeZ = d.rangeZ;
     scale.rangeXEmr = d.rangeXEmr;
     scale.discreteValue = d.discreteValue;
     scale.errorValue = d.errorValue;
-    qz::SetCurrentScale(scale);
+    qz417::SetCurrentScale(scale);
 
     ChartResult->SetTitle(d.serialNumber);
     ChartUDP->SetTitle(d.serialNumber);

@@ -86,13 +86,13 @@ TFormMain::TFormMain(QWidget *parent)
     : QWidget(parent, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint |
                           Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
                           Qt::WindowCloseButtonHint),
-      threads_(std::make_unique<qz::ThreadOwner>()),
-      postGate_(std::make_shared<qz::PostGate>(this)) {
+      threads_(std::make_unique<qz417::ThreadOwner>()),
+      postGate_(std::make_shared<qz417::PostGate>(this)) {
     if (FormMain == nullptr)
         FormMain = this;
     setObjectName(QStringLiteral("FormMain"));
     setWindowTitle(QStringLiteral("QZ417 Setup Program."));
-    setFont(qz::WindowFont());
+    setFont(qz417::WindowFont());
     setFixedSize(kClientWidth, kClientHeight);
     if (const QScreen *screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
@@ -180,7 +180,7 @@ void TFormMain::BuildSearchPage() {
 
 void TFormMain::BuildResultPage() {
     Panel1 = MakePanel(TabSheetResultViewer, "Panel1");
-    ChartResult = new qz::ProfileChart(Panel1, QStringLiteral("SeriesResult"));
+    ChartResult = new qz417::ProfileChart(Panel1, QStringLiteral("SeriesResult"));
     ChartResult->setObjectName(QStringLiteral("ChartResult"));
     ChartResult->setGeometry(kBevel, kBevel, kPanelWidth - 2 * kBevel, kPanelHeight - 2 * kBevel);
 
@@ -206,7 +206,7 @@ void TFormMain::BuildResultPage() {
 
 void TFormMain::BuildImagePage() {
     QWidget *page = TabSheetImageGrabber;
-    PanelVideo = new qz::VideoPanel(page);
+    PanelVideo = new qz417::VideoPanel(page);
     PanelVideo->setObjectName(QStringLiteral("PanelVideo"));
     PanelVideo->setGeometry(0, 0, kPanelWidth, kPanelHeight);
 
@@ -224,7 +224,7 @@ void TFormMain::BuildImagePage() {
 void TFormMain::BuildUdpPage() {
     QWidget *page = TabSheetUDP;
     Panel6 = MakePanel(page, "Panel6");
-    ChartUDP = new qz::ProfileChart(Panel6, QStringLiteral("SeriesUDP"));
+    ChartUDP = new qz417::ProfileChart(Panel6, QStringLiteral("SeriesUDP"));
     ChartUDP->setObjectName(QStringLiteral("ChartUDP"));
     ChartUDP->setGeometry(kBevel, kBevel, kPanelWidth - 2 * kBevel, kPanelHeight - 2 * kBevel);
 
@@ -254,7 +254,7 @@ void TFormMain::BuildUdpPage() {
 void TFormMain::BuildInformationPage() {
     MemoInfo = Named(new QPlainTextEdit(TabSheetInformation), "MemoInfo");
     MemoInfo->setReadOnly(true);
-    MemoInfo->setFont(qz::MemoFont());
+    MemoInfo->setFont(qz417::MemoFont());
     MemoInfo->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     MemoInfo->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     MemoInfo->setLineWrapMode(QPlainTextEdit::NoWrap);

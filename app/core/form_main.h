@@ -41,7 +41,7 @@ class QTableWidget;
 class QTabWidget;
 class QTimer;
 
-namespace qz {
+namespace qz417 {
 struct WindowAdditions;
 class ManualResetEvent;
 class PostGate;
@@ -53,7 +53,7 @@ struct Worker;
 struct WorkerHooks;
 struct WorkerRun;
 enum class WorkerKind : std::uint8_t;
-} // namespace qz
+} // namespace qz417
 
 class TFormMain : public QWidget {
     Q_OBJECT
@@ -139,7 +139,7 @@ public:
 
     // "Result viewer"
     QFrame *Panel1 = nullptr;
-    qz::ProfileChart *ChartResult = nullptr;
+    qz417::ProfileChart *ChartResult = nullptr;
     QLabel *LabelResultCnt = nullptr;
     QLabel *LabelPacksCnt = nullptr;
     QLabel *LabelResultPerSec = nullptr;
@@ -148,14 +148,14 @@ public:
     QPushButton *ButtonResultSave = nullptr;
 
     // "Image viewer"
-    qz::VideoPanel *PanelVideo = nullptr;
+    qz417::VideoPanel *PanelVideo = nullptr;
     QLabel *LabelFrameCnt = nullptr;
     QLabel *LabelFramePerSec = nullptr;
     QPushButton *ButtonGrabber = nullptr;
 
     // "UDP"
     QFrame *Panel6 = nullptr;
-    qz::ProfileChart *ChartUDP = nullptr;
+    qz417::ProfileChart *ChartUDP = nullptr;
     QLabel *LabelResultUDPCnt = nullptr;
     QLabel *LabelPacksUDPCnt = nullptr;
     QLabel *LabelResultUDPPerSec = nullptr;
@@ -224,7 +224,7 @@ public:
     QTimer *TimerView = nullptr;
 
     // The pieces added beside the window's own pages (core/window_additions.h).
-    qz::WindowAdditions &Additions() { return *additions_; }
+    qz417::WindowAdditions &Additions() { return *additions_; }
 
     // Caption labels beside the counters (not used by any step).
     QLabel *LabelResultCntTitle = nullptr;
@@ -244,7 +244,7 @@ public:
     // destructor runs it too.
     void ShutdownWorkers();
     // The threads of this window (tests look at them).
-    qz::ThreadOwner &Threads() { return *threads_; }
+    qz417::ThreadOwner &Threads() { return *threads_; }
     // How long a search listens; 5000 ms unless a test shortens it.
     void SetSearchTimeoutForTest(std::uint16_t ms) { searchTimeoutMs_ = ms; }
 
@@ -276,19 +276,19 @@ private:
     void FillSearchGrid();
 
     // Worker plumbing (app/core/window_posts.cpp, app/core/worker_control.cpp).
-    qz::WorkerHooks MakeWorkerHooks(bool withSave);
-    bool StartWorkerThread(const qz::Worker &worker, std::size_t stackBytes, bool timeCritical,
-                           qz::WorkerRun run);
+    qz417::WorkerHooks MakeWorkerHooks(bool withSave);
+    bool StartWorkerThread(const qz417::Worker &worker, std::size_t stackBytes, bool timeCritical,
+                           qz417::WorkerRun run);
     // A worker told to stop whose end no tick has seen yet: waits for it to
     // finish its pass and does what the tick does at its end.
     void SettleStoppedWorkers();
     // The tick's step at a worker's end: its page's labels back to "0" and,
     // if it held the view, WorkerMode 0 and DoneEvent closed.
-    void ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz::ManualResetEvent> done);
+    void ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz417::ManualResetEvent> done);
     // Gives the view back to a UDP worker that ran on behind a search or a
     // TCP worker, once the view is free; true when it did (the timer runs).
     bool ResumeUdpView();
-    void UdpPortFailed(const std::shared_ptr<qz::ManualResetEvent> &done, std::uint16_t port,
+    void UdpPortFailed(const std::shared_ptr<qz417::ManualResetEvent> &done, std::uint16_t port,
                        int error);
     // The next rates are taken over the counters' motion since the first
     // packet published after this call (app/views/live_view.cpp).
@@ -297,21 +297,21 @@ private:
     std::uint64_t ShowLastProfile(std::uint8_t mode);
     // Additions (app/core/addition_wiring.cpp).
     void BuildAdditions();
-    void AddFeedHooks(qz::WorkerHooks &hooks, qz::WorkerKind kind);
+    void AddFeedHooks(qz417::WorkerHooks &hooks, qz417::WorkerKind kind);
 
-    std::unique_ptr<qz::WindowAdditions> additions_;
+    std::unique_ptr<qz417::WindowAdditions> additions_;
 
-    std::unique_ptr<qz::ThreadOwner> threads_;
-    std::shared_ptr<qz::PostGate> postGate_;
+    std::unique_ptr<qz417::ThreadOwner> threads_;
+    std::shared_ptr<qz417::PostGate> postGate_;
     // Events of the last TCP worker (result or image) and of the last UDP
     // worker: each Stop button stops its own worker even when another thread
     // was started meanwhile. A done event is kept until that worker's end has
     // been seen, so a worker that runs on behind another keeps its page.
-    std::shared_ptr<qz::ManualResetEvent> tcpRunEvent_;
-    std::shared_ptr<qz::ManualResetEvent> tcpDoneEvent_;
+    std::shared_ptr<qz417::ManualResetEvent> tcpRunEvent_;
+    std::shared_ptr<qz417::ManualResetEvent> tcpDoneEvent_;
     std::uint8_t tcpMode_ = 0;
-    std::shared_ptr<qz::ManualResetEvent> udpRunEvent_;
-    std::shared_ptr<qz::ManualResetEvent> udpDoneEvent_;
+    std::shared_ptr<qz417::ManualResetEvent> udpRunEvent_;
+    std::shared_ptr<qz417::ManualResetEvent> udpDoneEvent_;
     std::shared_ptr<std::atomic<bool>> udpPublishes_;
     std::atomic<bool> drawPosted_{false};
     std::atomic<bool> applyPosted_{false};

@@ -3,10 +3,10 @@
 #include "core/app_state.h"
 
 std::uint8_t SelectingWindow = 0;
-qz::WindowRectangle SelectionRect;
-qz::WindowRectangle WindowRect = qz::kWholePicture;
+qz417::WindowRectangle SelectionRect;
+qz417::WindowRectangle WindowRect = qz417::kWholePicture;
 
-namespace qz {
+namespace qz417 {
 
 void BeginWindowSelection(std::int32_t x, std::int32_t y) {
     SelectionRect = WindowRectangle{x, y, x, y};
@@ -48,9 +48,9 @@ WindowRectangle OutlinedWindow() {
     return SelectingWindow ? SelectionRect : WindowRect;
 }
 
-} // namespace qz
+} // namespace qz417
 
-void ApplyImageWindowFromConfig(const qz::ConfigArea &area) {
-    SelectionRect = qz::DecodeImageWindow(qz::WindowFieldsOf(area));
+void ApplyImageWindowFromConfig(const qz417::ConfigArea &area) {
+    SelectionRect = qz417::DecodeImageWindow(qz417::WindowFieldsOf(area));
     WindowRect = SelectionRect;
 }

@@ -10,7 +10,7 @@
 #include "model/config_area.h"
 #include "model/image_window.h"
 
-namespace qz {
+namespace qz417 {
 
 // Mouse steps of the selection (the left button only; the handlers filter).
 void BeginWindowSelection(std::int32_t x, std::int32_t y);
@@ -23,14 +23,14 @@ void ResetImageWindow();
 // The rectangle the outline shows now: the drag while one is under way.
 WindowRectangle OutlinedWindow();
 
-} // namespace qz
+} // namespace qz417
 
 // 1 while a selection drag is under way.
 extern std::uint8_t SelectingWindow;
 // The rectangle being dragged (or the last one decoded from the block).
-extern qz::WindowRectangle SelectionRect;
+extern qz417::WindowRectangle SelectionRect;
 // The committed window, outlined while no drag is under way.
-extern qz::WindowRectangle WindowRect;
+extern qz417::WindowRectangle WindowRect;
 
 // After every read of DeviceConfig: both rectangles from the window fields.
-void ApplyImageWindowFromConfig(const qz::ConfigArea &area);
+void ApplyImageWindowFromConfig(const qz417::ConfigArea &area);

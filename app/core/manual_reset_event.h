@@ -6,7 +6,7 @@
 #include <condition_variable>
 #include <mutex>
 
-namespace qz {
+namespace qz417 {
 
 class ManualResetEvent {
 public:
@@ -42,4 +42,4 @@ private:
     bool set_;
 };
 
-} // namespace qz
+} // namespace qz417

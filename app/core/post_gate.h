@@ -7,7 +7,7 @@
 
 class TFormMain;
 
-namespace qz {
+namespace qz417 {
 
 class PostGate {
 public:
@@ -28,4 +28,4 @@ private:
     TFormMain *form_;
 };
 
-} // namespace qz
+} // namespace qz417

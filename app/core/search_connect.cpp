@@ -107,20 +107,20 @@ void TFormMain::ButtonSearchClick() {
     // back when the search has ended.
     if (WorkerMode.load() == kModeUdp)
         WorkerMode = kModeIdle;
-    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
-    qz::WorkerRun run{nullptr, DoneEvent, {}, nullptr};
-    if (!threads_->start(qz::ThreadParams{kSearchStackBytes, false}, nullptr,
-                         [run] { qz::SearchThreadProc(run); })) {
+    DoneEvent = std::make_shared<qz417::ManualResetEvent>(false);
+    qz417::WorkerRun run{nullptr, DoneEvent, {}, nullptr};
+    if (!threads_->start(qz417::ThreadParams{kSearchStackBytes, false}, nullptr,
+                         [run] { qz417::SearchThreadProc(run); })) {
         // No thread: the search ends at once with an empty list.
         DoneEvent->set();
         WorkerMode = kModeSearch;
-        WorkerStartTicks = qz::TickCount();
+        WorkerStartTicks = qz417::TickCount();
     }
     StartTimerView();
 }
 
 void TFormMain::SearchDuty() {
-    const std::uint32_t elapsed = qz::TickCount() - WorkerStartTicks.load();
+    const std::uint32_t elapsed = qz417::TickCount() - WorkerStartTicks.load();
     if (static_cast<std::uint32_t>(ProgressBarSearch->maximum()) <= elapsed)
         ProgressBarSearch->setValue(ProgressBarSearch->maximum());
     else
@@ -130,7 +130,7 @@ void TFormMain::SearchDuty() {
     if (udpDoneEvent_ && udpDoneEvent_ != DoneEvent)
         ShowLastProfile(kModeUdp);
 
-    const std::shared_ptr<qz::ManualResetEvent> done = DoneEvent;
+    const std::shared_ptr<qz417::ManualResetEvent> done = DoneEvent;
     if (done && !done->wait(std::chrono::milliseconds(1))) {
         StartTimerView();
         return;

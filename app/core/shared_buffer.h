@@ -12,7 +12,7 @@
 
 #include "model/config_area.h"
 
-namespace qz {
+namespace qz417 {
 
 template <std::size_t N> class SharedBuffer {
 public:
@@ -77,4 +77,4 @@ private:
     ConfigArea area_;
 };
 
-} // namespace qz
+} // namespace qz417

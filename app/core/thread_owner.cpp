@@ -7,7 +7,7 @@
 #include <climits>
 #include <thread>
 
-namespace qz {
+namespace qz417 {
 
 struct ThreadOwner::Entry {
     pthread_t id{};
@@ -127,4 +127,4 @@ void ThreadOwner::reapFinishedLocked() {
     threads_.erase(done, threads_.end());
 }
 
-} // namespace qz
+} // namespace qz417

@@ -11,7 +11,7 @@
 
 #include "core/manual_reset_event.h"
 
-namespace qz {
+namespace qz417 {
 
 // How a thread is created. The stack size is raised to kMinStackBytes when
 // smaller: the thread procedures call into the C library, the socket layer
@@ -70,4 +70,4 @@ private:
     bool lastRealTime_ = false;
 };
 
-} // namespace qz
+} // namespace qz417

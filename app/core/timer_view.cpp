@@ -56,11 +56,11 @@ void TFormMain::IdleDuty() {
     bool fetched = false;
     const auto written = [this](const std::uint8_t *block) {
         const auto wall = std::chrono::system_clock::now().time_since_epoch();
-        qz::NoteParameterBlockWritten(
+        qz417::NoteParameterBlockWritten(
             Additions(), block, std::chrono::duration_cast<std::chrono::nanoseconds>(wall).count());
     };
-    const bool ok = qz::ServiceRequests([this] { ApplyConfigToControls(); }, &failed, written) &&
-                    qz::FetchRequestedImage(IdleImage(), &fetched, &failed);
+    const bool ok = qz417::ServiceRequests([this] { ApplyConfigToControls(); }, &failed, written) &&
+                    qz417::FetchRequestedImage(IdleImage(), &fetched, &failed);
     if (!ok) {
         QZ417_Disconnect(DeviceSocket.exchange(-1));
         DisconnectDevice();

@@ -11,7 +11,7 @@
 
 class QWidget;
 
-namespace qz {
+namespace qz417 {
 
 class MeasurePage;
 class ParamsFileButtons;
@@ -24,23 +24,23 @@ struct WindowAdditions {
     // The sources of profiles (app/source): the TCP result worker, the UDP
     // worker and the playback, each with its own feed, scale and
     // statistics. Views subscribe to the source they are bound to.
-    qz::ProfileSources sources;
+    qz417::ProfileSources sources;
     // The "Surface" page after the window's own pages (app/surface).
     QWidget *TabSheetSurface = nullptr;
-    qz::SurfaceView *SurfaceView = nullptr;
+    qz417::SurfaceView *SurfaceView = nullptr;
     // The stream-health row of the "UDP" page (app/health).
-    qz::StreamHealthLabels *UdpStreamHealth = nullptr;
+    qz417::StreamHealthLabels *UdpStreamHealth = nullptr;
     // "Save to file" / "Load from file" of the "Parameters" page (app/config).
-    qz::ParamsFileButtons *ParamsFile = nullptr;
+    qz417::ParamsFileButtons *ParamsFile = nullptr;
     // Record buttons of the "Result viewer" and "UDP" pages (app/recording).
-    qz::RecordControls *ResultRecord = nullptr;
-    qz::RecordControls *UdpRecord = nullptr;
+    qz417::RecordControls *ResultRecord = nullptr;
+    qz417::RecordControls *UdpRecord = nullptr;
     // The "Playback" page after "Surface" (app/recording).
     QWidget *TabSheetPlayback = nullptr;
-    qz::PlaybackPage *PlaybackView = nullptr;
+    qz417::PlaybackPage *PlaybackView = nullptr;
     // The "Measure" page after "Playback" (app/measure).
     QWidget *TabSheetMeasure = nullptr;
-    qz::MeasurePage *MeasureView = nullptr;
+    qz417::MeasurePage *MeasureView = nullptr;
 };
 
 // A parameter block (QZ417_CONFIG_SIZE bytes) was written to the scanner at
@@ -48,4 +48,4 @@ struct WindowAdditions {
 void NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
                                std::int64_t wallNs);
 
-} // namespace qz
+} // namespace qz417

@@ -3,7 +3,7 @@
 #include <QFontDatabase>
 #include <QStringList>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -41,4 +41,4 @@ QFont MemoFont() {
     return font;
 }
 
-} // namespace qz
+} // namespace qz417

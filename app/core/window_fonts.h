@@ -4,11 +4,11 @@
 
 #include <QFont>
 
-namespace qz {
+namespace qz417 {
 
 // "MS Sans Serif" 11 px, else a close sans-serif at 11 px.
 QFont WindowFont();
 // "Arial Narrow" 16 px, else a condensed sans-serif at 16 px.
 QFont MemoFont();
 
-} // namespace qz
+} // namespace qz417

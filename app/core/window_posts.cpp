@@ -35,14 +35,14 @@ void TFormMain::PostApplyConfigToControls() {
         Qt::QueuedConnection);
 }
 
-qz::WorkerHooks TFormMain::MakeWorkerHooks(bool withSave) {
-    qz::WorkerHooks hooks;
-    std::shared_ptr<qz::PostGate> gate = postGate_;
+qz417::WorkerHooks TFormMain::MakeWorkerHooks(bool withSave) {
+    qz417::WorkerHooks hooks;
+    std::shared_ptr<qz417::PostGate> gate = postGate_;
     hooks.configRead = [gate] { gate->with([](TFormMain &f) { f.PostApplyConfigToControls(); }); };
     hooks.imageFetched = [gate] { gate->with([](TFormMain &f) { f.PostDrawImageFrame(); }); };
     if (withSave) {
         // One saver per run of the result worker, used by that thread only.
-        auto saver = std::make_shared<qz::ProfileSaver>();
+        auto saver = std::make_shared<qz417::ProfileSaver>();
         hooks.recordingStart = [saver] { saver->Start(); };
         hooks.resultFetched = [saver](const std::uint8_t *packet) { saver->Step(packet); };
     }

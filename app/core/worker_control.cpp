@@ -38,7 +38,7 @@ void SetStart(QPushButton *button) {
 // A Stop on either TCP page: both TCP buttons read "Start" again and the
 // running TCP worker is told to stop.
 void StopTcpWorker(QPushButton *result, QPushButton *grabber,
-                   const std::shared_ptr<qz::ManualResetEvent> &tcpRunEvent) {
+                   const std::shared_ptr<qz417::ManualResetEvent> &tcpRunEvent) {
     SetStart(result);
     SetStart(grabber);
     if (tcpRunEvent)
@@ -47,23 +47,23 @@ void StopTcpWorker(QPushButton *result, QPushButton *grabber,
 
 // The events of a TCP worker about to start: RunEvent and DoneEvent anew,
 // kept by the window as the TCP worker's.
-void NewTcpEvents(std::shared_ptr<qz::ManualResetEvent> &tcpRunEvent,
-                  std::shared_ptr<qz::ManualResetEvent> &tcpDoneEvent) {
-    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
-    DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
+void NewTcpEvents(std::shared_ptr<qz417::ManualResetEvent> &tcpRunEvent,
+                  std::shared_ptr<qz417::ManualResetEvent> &tcpDoneEvent) {
+    RunEvent = std::make_shared<qz417::ManualResetEvent>(true);
+    DoneEvent = std::make_shared<qz417::ManualResetEvent>(false);
     tcpRunEvent = RunEvent;
     tcpDoneEvent = DoneEvent;
 }
 
 } // namespace
 
-bool TFormMain::StartWorkerThread(const qz::Worker &worker, std::size_t stackBytes,
-                                  bool timeCritical, qz::WorkerRun run) {
-    run.hooks = MakeWorkerHooks(worker.kind == qz::WorkerKind::Result);
+bool TFormMain::StartWorkerThread(const qz417::Worker &worker, std::size_t stackBytes,
+                                  bool timeCritical, qz417::WorkerRun run) {
+    run.hooks = MakeWorkerHooks(worker.kind == qz417::WorkerKind::Result);
     AddFeedHooks(run.hooks, worker.kind);
-    if (worker.kind == qz::WorkerKind::UdpResult) {
-        std::shared_ptr<qz::PostGate> gate = postGate_;
-        std::shared_ptr<qz::ManualResetEvent> done = run.doneEvent;
+    if (worker.kind == qz417::WorkerKind::UdpResult) {
+        std::shared_ptr<qz417::PostGate> gate = postGate_;
+        std::shared_ptr<qz417::ManualResetEvent> done = run.doneEvent;
         run.hooks.udpPortFailed = [gate, done](std::uint16_t port, int error) {
             gate->with([&](TFormMain &f) {
                 QMetaObject::invokeMethod(
@@ -72,12 +72,12 @@ bool TFormMain::StartWorkerThread(const qz::Worker &worker, std::size_t stackByt
             });
         };
     }
-    std::shared_ptr<qz::ManualResetEvent> runEvent = run.runEvent;
-    return threads_->start(qz::ThreadParams{stackBytes, timeCritical}, std::move(runEvent),
+    std::shared_ptr<qz417::ManualResetEvent> runEvent = run.runEvent;
+    return threads_->start(qz417::ThreadParams{stackBytes, timeCritical}, std::move(runEvent),
                            [proc = worker.proc, run] { proc(run); });
 }
 
-void TFormMain::ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz::ManualResetEvent> done) {
+void TFormMain::ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz417::ManualResetEvent> done) {
     QLabel *rate = mode == kModeResult  ? LabelResultPerSec
                    : mode == kModeImage ? LabelFramePerSec
                                         : LabelResultUDPPerSec;
@@ -104,8 +104,8 @@ void TFormMain::ResetEndedWorker(std::uint8_t mode, std::shared_ptr<qz::ManualRe
 }
 
 void TFormMain::SettleStoppedWorkers() {
-    const auto settle = [this](const std::shared_ptr<qz::ManualResetEvent> &run,
-                               std::shared_ptr<qz::ManualResetEvent> done, std::uint8_t mode) {
+    const auto settle = [this](const std::shared_ptr<qz417::ManualResetEvent> &run,
+                               std::shared_ptr<qz417::ManualResetEvent> done, std::uint8_t mode) {
         if (!done || !run || run->isSet())
             return; // none, or still running (the UDP worker behind a search)
         done->wait(kStoppedWorkerWait);
@@ -124,7 +124,7 @@ bool TFormMain::ResumeUdpView() {
         *udpPublishes_ = true;
     // As the worker does when it starts: the base of the rates, the counters,
     // then the mode.
-    WorkerStartTicks = qz::TickCount();
+    WorkerStartTicks = qz417::TickCount();
     AcquiredCount = 0;
     AcquiredCountMark = 0;
     MeasurementCounter = 0;
@@ -135,7 +135,7 @@ bool TFormMain::ResumeUdpView() {
     return true;
 }
 
-void TFormMain::UdpPortFailed(const std::shared_ptr<qz::ManualResetEvent> &done, std::uint16_t port,
+void TFormMain::UdpPortFailed(const std::shared_ptr<qz417::ManualResetEvent> &done, std::uint16_t port,
                               int error) {
     if (closed_)
         return;
@@ -170,8 +170,8 @@ void TFormMain::ButtonResultClick() {
     NewTcpEvents(tcpRunEvent_, tcpDoneEvent_);
     tcpMode_ = kModeResult;
     BeginRates();
-    if (!StartWorkerThread(qz::kResultWorker, kResultStackBytes, true,
-                           qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
+    if (!StartWorkerThread(qz417::kResultWorker, kResultStackBytes, true,
+                           qz417::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
         return;
     ButtonResult->setText(QStringLiteral("Stop"));
     ButtonGrabber->setEnabled(false);
@@ -192,8 +192,8 @@ void TFormMain::ButtonGrabberClick() {
         WorkerMode = kModeIdle; // a UDP worker still running waits behind this one
     NewTcpEvents(tcpRunEvent_, tcpDoneEvent_);
     tcpMode_ = kModeImage;
-    if (!StartWorkerThread(qz::kImageWorker, kImageStackBytes, false,
-                           qz::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
+    if (!StartWorkerThread(qz417::kImageWorker, kImageStackBytes, false,
+                           qz417::WorkerRun{RunEvent, DoneEvent, {}, nullptr}))
         return;
     ButtonGrabber->setText(QStringLiteral("Stop"));
     ButtonResult->setEnabled(false);
@@ -208,9 +208,9 @@ void TFormMain::ButtonUDPResultClick() {
         return;
     }
     const QString text = EditUDPPrt->text();
-    const std::optional<std::int32_t> port = qz::ParseInteger(text);
+    const std::optional<std::int32_t> port = qz417::ParseInteger(text);
     if (!port) {
-        qz::ShowConversionError(this, text);
+        qz417::ShowConversionError(this, text);
         return;
     }
     SettleStoppedWorkers();
@@ -218,8 +218,8 @@ void TFormMain::ButtonUDPResultClick() {
     LabelResultUDPPerSec->setText(QStringLiteral("0"));
     AcquiredCount = 0;
     LabelResultUDPCnt->setText(QString::number(AcquiredCount.load()));
-    RunEvent = std::make_shared<qz::ManualResetEvent>(true);
-    auto done = std::make_shared<qz::ManualResetEvent>(false);
+    RunEvent = std::make_shared<qz417::ManualResetEvent>(true);
+    auto done = std::make_shared<qz417::ManualResetEvent>(false);
     udpRunEvent_ = RunEvent;
     udpDoneEvent_ = done;
     udpPublishes_ = std::make_shared<std::atomic<bool>>(true);
@@ -229,8 +229,8 @@ void TFormMain::ButtonUDPResultClick() {
         DoneEvent = done;
         BeginRates();
     }
-    if (!StartWorkerThread(qz::kUdpResultWorker, kUdpStackBytes, true,
-                           qz::WorkerRun{RunEvent, done, {}, udpPublishes_}))
+    if (!StartWorkerThread(qz417::kUdpResultWorker, kUdpStackBytes, true,
+                           qz417::WorkerRun{RunEvent, done, {}, udpPublishes_}))
         return;
     ButtonUDPResult->setText(QStringLiteral("Stop"));
     StartTimerView();

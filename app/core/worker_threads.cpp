@@ -7,7 +7,7 @@
 
 #include "core/app_state.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -206,4 +206,4 @@ int UdpResultThreadProc(const WorkerRun &run) {
     return 0;
 }
 
-} // namespace qz
+} // namespace qz417

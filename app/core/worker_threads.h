@@ -12,7 +12,7 @@
 
 #include "core/manual_reset_event.h"
 
-namespace qz {
+namespace qz417 {
 
 // Calls a worker makes into the window, each right after the step named.
 struct WorkerHooks {
@@ -90,4 +90,4 @@ inline constexpr Worker kUdpResultWorker{WorkerKind::UdpResult, &UdpResultThread
 // that the scanner's camera already works with the new parameters.
 constexpr int kRequestedImageDelayMs = 100;
 
-} // namespace qz
+} // namespace qz417

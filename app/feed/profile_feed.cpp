@@ -3,7 +3,7 @@
 #include <cstring>
 #include <thread>
 
-namespace qz {
+namespace qz417 {
 
 // ---- FeedQueue: a ring of slots, each with a turn number that says whether
 // the slot is free for push number n (turn == n) or holds it for the pop
@@ -142,4 +142,4 @@ void ProfileFeed::Push(const std::uint8_t *packet, FeedSource source, ReceiveTim
     pushing_.fetch_sub(1);
 }
 
-} // namespace qz
+} // namespace qz417

@@ -22,7 +22,7 @@
 #include "model/profile_packet.h"
 #include "model/recording/recording_format.h"
 
-namespace qz {
+namespace qz417 {
 
 constexpr std::size_t kFeedPacketSize = 4100;
 
@@ -158,4 +158,4 @@ private:
     std::mutex subscribeMutex_; // subscribers only, never taken by a push
 };
 
-} // namespace qz
+} // namespace qz417

@@ -1,6 +1,6 @@
 #include "health/stream_health.h"
 
-namespace qz {
+namespace qz417 {
 
 void StreamHealth::Observe(std::uint16_t packetCount) {
     stats_.Observe(packetCount);
@@ -22,4 +22,4 @@ StreamCounts StreamHealth::counts() const {
     return c;
 }
 
-} // namespace qz
+} // namespace qz417

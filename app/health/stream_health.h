@@ -1,5 +1,5 @@
 // Health of a UDP profile stream, from the scanner's packet counter: the
-// counts of qz::StreamStats (model/stream_stats.h: lost, late, duplicates,
+// counts of qz417::StreamStats (model/stream_stats.h: lost, late, duplicates,
 // restarts), published for the window thread. Pure C++, no Qt.
 //
 // Observe() runs on the receiving thread for every datagram (no lock, no
@@ -11,7 +11,7 @@
 
 #include "model/stream_stats.h"
 
-namespace qz {
+namespace qz417 {
 
 class StreamHealth {
 public:
@@ -35,4 +35,4 @@ private:
     StreamStats stats_; // receiving thread only
 };
 
-} // namespace qz
+} // namespace qz417

@@ -6,7 +6,7 @@
 #include <QLabel>
 #include <QWidget>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 QLabel *MakeLabel(QWidget *page, const char *name, const QString &text, int x, int y, int w) {
@@ -115,4 +115,4 @@ void StreamHealthLabels::Refresh(const std::optional<SocketReceive> &socket,
     warning_->setVisible(!warning.empty());
 }
 
-} // namespace qz
+} // namespace qz417

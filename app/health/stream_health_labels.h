@@ -19,7 +19,7 @@
 class QLabel;
 class QWidget;
 
-namespace qz {
+namespace qz417 {
 
 class StreamHealthLabels : public QObject {
     Q_OBJECT
@@ -68,4 +68,4 @@ private:
     std::optional<std::uint64_t> drops_;
 };
 
-} // namespace qz
+} // namespace qz417

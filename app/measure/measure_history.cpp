@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace qz {
+namespace qz417 {
 
 void MeasureHistory::Add(MeasuredProfile profile) {
     kept_.push_back(std::move(profile));
@@ -63,4 +63,4 @@ TrendStatistics MeasureHistory::Statistics(std::size_t tool, int output,
     return s;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -9,7 +9,7 @@
 
 #include "measure/measure_worker.h"
 
-namespace qz {
+namespace qz417 {
 
 struct TrendStatistics {
     std::uint64_t count = 0; // profiles where the output has a value
@@ -42,4 +42,4 @@ private:
     std::deque<MeasuredProfile> kept_;
 };
 
-} // namespace qz
+} // namespace qz417

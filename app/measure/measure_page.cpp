@@ -24,7 +24,7 @@
 
 #include "model/measure/result_csv.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -1241,4 +1241,4 @@ bool MeasurePage::eventFilter(QObject *watched, QEvent *event) {
     return true;
 }
 
-} // namespace qz
+} // namespace qz417

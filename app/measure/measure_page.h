@@ -38,7 +38,7 @@ class QPushButton;
 class QScrollArea;
 class QTableWidget;
 
-namespace qz {
+namespace qz417 {
 
 // A choice of "Source:": its name and the sources it measures.
 struct MeasureBinding {
@@ -188,4 +188,4 @@ private:
     QLabel *stats_ = nullptr;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -2,7 +2,7 @@
 
 #include <utility>
 
-namespace qz {
+namespace qz417 {
 
 MeasureWorker::MeasureWorker() = default;
 
@@ -137,4 +137,4 @@ void MeasureWorker::Process(const FeedPacket &packet) {
     received_.fetch_add(1, std::memory_order_release);
 }
 
-} // namespace qz
+} // namespace qz417

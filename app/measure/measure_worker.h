@@ -26,7 +26,7 @@
 #include "model/measure/measurer.h"
 #include "source/profile_source.h"
 
-namespace qz {
+namespace qz417 {
 
 // One measured profile, handed to the window thread by value.
 struct MeasuredProfile {
@@ -112,4 +112,4 @@ private:
     std::atomic<std::uint64_t> resultsDropped_{0};
 };
 
-} // namespace qz
+} // namespace qz417

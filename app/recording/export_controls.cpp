@@ -6,7 +6,7 @@
 #include <QPushButton>
 #include <QWidget>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -133,4 +133,4 @@ void ExportControls::ShowMessage(QMessageBox::Icon icon, const QString &text) {
     box->open();
 }
 
-} // namespace qz
+} // namespace qz417

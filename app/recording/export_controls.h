@@ -20,7 +20,7 @@ class QProgressDialog;
 class QPushButton;
 class QWidget;
 
-namespace qz {
+namespace qz417 {
 
 class ExportControls : public QObject {
     Q_OBJECT
@@ -55,7 +55,7 @@ public:
 
 signals:
     // After each export ended, on the window thread.
-    void exportFinished(const qz::ExportOutcome &outcome);
+    void exportFinished(const qz417::ExportOutcome &outcome);
 
 private:
     void Finished(const ExportOutcome &outcome);
@@ -70,4 +70,4 @@ private:
     QString lastMessage_;
 };
 
-} // namespace qz
+} // namespace qz417

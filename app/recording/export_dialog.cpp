@@ -22,7 +22,7 @@
 #include <climits>
 #include <iterator>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -257,4 +257,4 @@ void ExportDialog::accept() {
     box->open();
 }
 
-} // namespace qz
+} // namespace qz417

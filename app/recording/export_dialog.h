@@ -21,7 +21,7 @@ class QPushButton;
 class QRadioButton;
 class QSpinBox;
 
-namespace qz {
+namespace qz417 {
 
 // The recording the page shows.
 struct ExportSource {
@@ -78,4 +78,4 @@ private:
     bool wasText_ = false;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -7,7 +7,7 @@
 
 #include "model/recording/recording_file.h"
 
-namespace qz {
+namespace qz417 {
 
 ExportJob::ExportJob(QObject *parent) : QObject(parent) {}
 
@@ -70,4 +70,4 @@ void ExportJob::Finish(const ExportOutcome &outcome) {
     emit finished(outcome);
 }
 
-} // namespace qz
+} // namespace qz417

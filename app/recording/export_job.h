@@ -14,7 +14,7 @@
 
 #include "model/recording/recording_export.h"
 
-namespace qz {
+namespace qz417 {
 
 struct ExportOutcome {
     enum class Status { Done, Cancelled, Failed };
@@ -44,7 +44,7 @@ public:
 
 signals:
     // On the window thread, once per Start.
-    void finished(const qz::ExportOutcome &outcome);
+    void finished(const qz417::ExportOutcome &outcome);
 
 private:
     void Finish(const ExportOutcome &outcome);
@@ -56,4 +56,4 @@ private:
     std::atomic<std::uint64_t> total_{0};
 };
 
-} // namespace qz
+} // namespace qz417

@@ -16,7 +16,7 @@
 #include "recording/export_controls.h"
 #include "widgets/profile_chart.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -261,4 +261,4 @@ void PlaybackPage::Refresh() {
     play_->setText(player_.Playing() ? QStringLiteral("Pause") : QStringLiteral("Play"));
 }
 
-} // namespace qz
+} // namespace qz417

@@ -21,7 +21,7 @@ class QLabel;
 class QPushButton;
 class QSlider;
 
-namespace qz {
+namespace qz417 {
 
 class ExportControls;
 class ProfileChart;
@@ -82,4 +82,4 @@ private:
     std::uint64_t rateMark_ = 0;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -6,7 +6,7 @@
 
 #include "model/recording/recording_export.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -203,4 +203,4 @@ void Player::Run() {
     }
 }
 
-} // namespace qz
+} // namespace qz417

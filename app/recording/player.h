@@ -24,7 +24,7 @@
 #include "model/recording/recording_file.h"
 #include "source/profile_source.h"
 
-namespace qz {
+namespace qz417 {
 
 class Player {
 public:
@@ -94,4 +94,4 @@ private:
     std::thread thread_;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -21,7 +21,7 @@
 #include <QStandardPaths>
 #include <algorithm>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -279,4 +279,4 @@ void RecordControls::ShowMessage(const QString &text) {
     box->open();
 }
 
-} // namespace qz
+} // namespace qz417

@@ -22,7 +22,7 @@ class QLabel;
 class QPushButton;
 class QWidget;
 
-namespace qz {
+namespace qz417 {
 
 class RecordControls : public QObject {
     Q_OBJECT
@@ -99,4 +99,4 @@ private:
     std::optional<std::uint64_t> dropsAtStart_;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -4,7 +4,7 @@
 #include <QFileInfo>
 #include <QStandardPaths>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -25,4 +25,4 @@ QString DefaultSaveFolder(const QString &preferred) {
     return QDir::tempPath();
 }
 
-} // namespace qz
+} // namespace qz417

@@ -3,7 +3,7 @@
 
 #include <QString>
 
-namespace qz {
+namespace qz417 {
 
 // `preferred` when it names a folder that exists and can be written; else
 // the Documents folder when it exists and can be written; else the home
@@ -11,4 +11,4 @@ namespace qz {
 // thus gets a file name it can create.
 QString DefaultSaveFolder(const QString &preferred = QString());
 
-} // namespace qz
+} // namespace qz417

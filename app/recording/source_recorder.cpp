@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace qz {
+namespace qz417 {
 
 SourceRecorder::SourceRecorder() = default;
 
@@ -66,4 +66,4 @@ recording::Announcement AnnouncementBytes(std::uint16_t type, const std::uint8_t
     return a;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -3,7 +3,7 @@
 //
 // One queue between the acquisition thread and the disk: the recorder is a
 // sink of its source's feed, so the acquisition thread's push copies the
-// packet straight into the qz::recording::RecordingWriterThread's bounded ring (never
+// packet straight into the qz417::recording::RecordingWriterThread's bounded ring (never
 // blocks, never allocates, never touches the disk) and wakes its writer
 // thread if it sleeps. A full ring drops the profile and counts it. Stop
 // returns at once; the writer finishes the file in the background and the
@@ -20,7 +20,7 @@
 #include "model/recording/recording_writer_thread.h"
 #include "source/profile_source.h"
 
-namespace qz {
+namespace qz417 {
 
 class SourceRecorder : private FeedSink {
 public:
@@ -73,4 +73,4 @@ recording::Announcement AnnouncementBytes(std::uint16_t type, const std::uint8_t
                                           const std::uint8_t (&mac)[6],
                                           const std::uint8_t (&description)[255]);
 
-} // namespace qz
+} // namespace qz417

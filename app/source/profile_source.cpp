@@ -1,6 +1,6 @@
 #include "source/profile_source.h"
 
-namespace qz {
+namespace qz417 {
 
 ProfileSource::ProfileSource(FeedSource kind, std::string name)
     : kind_(kind), name_(std::move(name)), feed_(ProfileFeed::Create()),
@@ -71,4 +71,4 @@ ProfileSources ProfileSources::Create(ProfileSource::ScaleFunction liveScale) {
     return s;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -23,7 +23,7 @@
 #include "health/stream_health.h"
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 // The 255-byte device description (announcement bytes 12 to 266).
 constexpr std::size_t kDescriptionSize = 255;
@@ -58,7 +58,7 @@ public:
     // The source's stream statistics. A new run (a worker started, a
     // recording opened) starts new ones; the last stay readable after the
     // run has ended. Window thread; the producer observes through Push.
-    // StreamHealth publishes the counts of the model's qz::StreamStats.
+    // StreamHealth publishes the counts of the model's qz417::StreamStats.
     std::shared_ptr<StreamHealth> NewStatistics();
     std::shared_ptr<StreamHealth> statistics() const;
 
@@ -103,4 +103,4 @@ struct ProfileSources {
     static ProfileSources Create(ProfileSource::ScaleFunction liveScale);
 };
 
-} // namespace qz
+} // namespace qz417

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <limits>
 
-namespace qz {
+namespace qz417 {
 
 int SurfaceColumns::ColumnOf(double x) const {
     if (count <= 0 || !(xMax > xMin) || x < xMin || x >= xMax)
@@ -132,4 +132,4 @@ void SurfaceHistory::SetColumns(const SurfaceColumns &columns) {
     binned_.assign(depth_, 0);
 }
 
-} // namespace qz
+} // namespace qz417

@@ -15,7 +15,7 @@
 
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 // The X extent of the height map and how many columns it has.
 struct SurfaceColumns {
@@ -80,4 +80,4 @@ private:
     std::uint64_t added_ = 0;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -13,7 +13,7 @@
 
 #include "widgets/profile_chart.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -361,4 +361,4 @@ bool SurfaceView::eventFilter(QObject *watched, QEvent *event) {
     return QWidget::eventFilter(watched, event);
 }
 
-} // namespace qz
+} // namespace qz417

@@ -27,7 +27,7 @@ class QComboBox;
 class QLabel;
 class QSpinBox;
 
-namespace qz {
+namespace qz417 {
 
 class ProfileChart;
 
@@ -123,4 +123,4 @@ private:
 // A perceptually uniform gradient (viridis), from dark blue to yellow.
 QCPColorGradient ViridisGradient();
 
-} // namespace qz
+} // namespace qz417

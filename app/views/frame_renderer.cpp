@@ -5,7 +5,7 @@
 #include <QColor>
 #include <QList>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -80,4 +80,4 @@ const QImage &FrameRenderer::Render(const WindowRectangle &outline) {
     return picture_;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -11,7 +11,7 @@
 
 #include "core/image_window.h"
 
-namespace qz {
+namespace qz417 {
 
 class FrameRenderer {
 public:
@@ -41,4 +41,4 @@ private:
 // their colour. Parts outside the device are clipped.
 void InvertOutline(QPainter &painter, const WindowRectangle &r);
 
-} // namespace qz
+} // namespace qz417

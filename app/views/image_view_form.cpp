@@ -66,20 +66,20 @@ private:
     TFormMain *form_;
 };
 
-std::unique_ptr<qz::FrameRenderer> g_renderer;
+std::unique_ptr<qz417::FrameRenderer> g_renderer;
 PanelMouseFilter *g_mouseFilter = nullptr;
 
 // What the panel shows now, so that a draw that would show the same again is skipped.
 std::optional<std::uint64_t> g_drawnSequence;
-qz::WindowRectangle g_drawnOutline;
+qz417::WindowRectangle g_drawnOutline;
 
 } // namespace
 
 void TFormMain::CreateImageView() {
-    qz::ResetImageWindow();
-    g_renderer = std::make_unique<qz::FrameRenderer>();
+    qz417::ResetImageWindow();
+    g_renderer = std::make_unique<qz417::FrameRenderer>();
     g_drawnSequence.reset();
-    qz::ResetSaveWaits();
+    qz417::ResetSaveWaits();
     g_mouseFilter = new PanelMouseFilter(this);
     for (QWidget *panel : {static_cast<QWidget *>(PanelVideo), static_cast<QWidget *>(Panel4),
                            static_cast<QWidget *>(Panel1), static_cast<QWidget *>(Panel6)}) {
@@ -89,7 +89,7 @@ void TFormMain::CreateImageView() {
 }
 
 void TFormMain::DestroyImageView() {
-    qz::ReleaseSaveWaits();
+    qz417::ReleaseSaveWaits();
     for (QWidget *panel : {static_cast<QWidget *>(PanelVideo), static_cast<QWidget *>(Panel4),
                            static_cast<QWidget *>(Panel1), static_cast<QWidget *>(Panel6)}) {
         if (panel && g_mouseFilter)
@@ -104,7 +104,7 @@ void TFormMain::DestroyImageView() {
 void TFormMain::DrawImageFrame() {
     if (!g_renderer || !PanelVideo)
         return;
-    const qz::WindowRectangle outline = qz::OutlinedWindow();
+    const qz417::WindowRectangle outline = qz417::OutlinedWindow();
     if (g_drawnSequence && *g_drawnSequence == ImageBuffer.sequence() && g_drawnOutline == outline)
         return; // the panel already shows this picture with this outline
     g_drawnSequence = ImageBuffer.read(g_renderer->frameBytes());
@@ -114,17 +114,17 @@ void TFormMain::DrawImageFrame() {
 
 void TFormMain::PanelVideoMouseDown(Qt::MouseButton button, int x, int y) {
     if (button == Qt::LeftButton)
-        qz::BeginWindowSelection(x, y);
+        qz417::BeginWindowSelection(x, y);
 }
 
 void TFormMain::PanelVideoMouseMove(int x, int y) {
-    qz::MoveWindowSelection(x, y);
+    qz417::MoveWindowSelection(x, y);
 }
 
 void TFormMain::PanelVideoMouseUp(Qt::MouseButton button, int x, int y) {
     if (button != Qt::LeftButton)
         return;
     // The release point ends the drag even when no move reported it.
-    qz::MoveWindowSelection(x, y);
-    qz::EndWindowSelection();
+    qz417::MoveWindowSelection(x, y);
+    qz417::EndWindowSelection();
 }

@@ -40,15 +40,15 @@ void ShowNumber(QLabel *label, unsigned value) {
 // Once more than a second has passed: the rates since the last update, the
 // packets (or frames) rate first. measurementsRate null: frames only.
 void UpdateRates(std::uint32_t now, QLabel *acquiredRate, QLabel *measurementsRate) {
-    const std::optional<std::int32_t> elapsed = qz::RateInterval(now, WorkerStartTicks.load());
+    const std::optional<std::int32_t> elapsed = qz417::RateInterval(now, WorkerStartTicks.load());
     if (!elapsed)
         return;
     const std::uint16_t acquired = AcquiredCount.load();
     const std::uint16_t measured = MeasurementCounter.load();
-    ShowNumber(acquiredRate, qz::CounterRate(acquired, AcquiredCountMark.load(), *elapsed));
+    ShowNumber(acquiredRate, qz417::CounterRate(acquired, AcquiredCountMark.load(), *elapsed));
     if (measurementsRate)
         ShowNumber(measurementsRate,
-                   qz::CounterRate(measured, MeasurementCounterMark.load(), *elapsed));
+                   qz417::CounterRate(measured, MeasurementCounterMark.load(), *elapsed));
     WorkerStartTicks = now;
     AcquiredCountMark = acquired;
     if (measurementsRate)
@@ -57,7 +57,7 @@ void UpdateRates(std::uint32_t now, QLabel *acquiredRate, QLabel *measurementsRa
 
 // True when the worker has ended (a missing event counts as ended).
 bool WorkerEnded() {
-    const std::shared_ptr<qz::ManualResetEvent> done = DoneEvent;
+    const std::shared_ptr<qz417::ManualResetEvent> done = DoneEvent;
     return !done || done->wait(std::chrono::milliseconds(1));
 }
 
@@ -69,12 +69,12 @@ void TFormMain::BeginRates() {
 
 std::uint64_t TFormMain::ShowLastProfile(std::uint8_t mode) {
     const bool udp = mode == kModeUdp;
-    qz::ProfileChart *chart = udp ? ChartUDP : ChartResult;
+    qz417::ProfileChart *chart = udp ? ChartUDP : ChartResult;
     const std::uint64_t sequence = RefreshPacket();
     // An unchanged packet under an unchanged scale would plot the same points.
-    chart->PlotProfile(g_packet.data(), qz::CurrentScale(), sequence);
+    chart->PlotProfile(g_packet.data(), qz417::CurrentScale(), sequence);
 
-    const qz::ProfilePacket packet(g_packet.data());
+    const qz417::ProfilePacket packet(g_packet.data());
     MeasurementCounter = packet.measurementCount();
     if (udp)
         AcquiredCount = packet.packetCount();
@@ -89,7 +89,7 @@ void TFormMain::ResultViewDuty(std::uint8_t mode) {
     QLabel *resultPerSec = udp ? LabelResultUDPPerSec : LabelResultPerSec;
     QPushButton *button = udp ? ButtonUDPResult : ButtonResult;
 
-    const std::uint32_t now = qz::TickCount();
+    const std::uint32_t now = qz417::TickCount();
     const std::uint64_t sequence = ShowLastProfile(mode);
     if (!g_ratesAfterSequence) {
         UpdateRates(now, packsPerSec, resultPerSec);
@@ -121,7 +121,7 @@ void TFormMain::ResultViewDuty(std::uint8_t mode) {
 }
 
 void TFormMain::ImageCountersDuty() {
-    const std::uint32_t now = qz::TickCount();
+    const std::uint32_t now = qz417::TickCount();
     ShowNumber(LabelFrameCnt, AcquiredCount.load());
     UpdateRates(now, LabelFramePerSec, nullptr);
 

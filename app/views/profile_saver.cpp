@@ -4,7 +4,7 @@
 
 #include "core/app_state.h"
 
-namespace qz {
+namespace qz417 {
 
 std::string CounterExhaustedText(const std::string &day) {
     // The message box shows each "\n" as a line break.
@@ -60,4 +60,4 @@ void ProfileSaver::WriteAndReport() {
     }
 }
 
-} // namespace qz
+} // namespace qz417

@@ -10,7 +10,7 @@
 #include "model/profile_file.h"
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 // What the saver tells the window. Called on the worker's thread; an
 // implementation hands everything to the window thread, in call order.
@@ -65,4 +65,4 @@ private:
     ProfileWriteResult lastWrite_;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -24,17 +24,17 @@ std::atomic<bool> g_windowClosing{false};
 // went away first.
 class ReleaseOnDestruction {
 public:
-    explicit ReleaseOnDestruction(std::shared_ptr<qz::ManualResetEvent> event)
+    explicit ReleaseOnDestruction(std::shared_ptr<qz417::ManualResetEvent> event)
         : event_(std::move(event)) {}
     ReleaseOnDestruction(const ReleaseOnDestruction &) = delete;
     ReleaseOnDestruction &operator=(const ReleaseOnDestruction &) = delete;
     ~ReleaseOnDestruction() { event_->set(); }
 
 private:
-    std::shared_ptr<qz::ManualResetEvent> event_;
+    std::shared_ptr<qz417::ManualResetEvent> event_;
 };
 
-class WindowUi final : public qz::ProfileSaverUi {
+class WindowUi final : public qz417::ProfileSaverUi {
 public:
     void SetSaveButton(const std::string &caption, bool enabled) override {
         TFormMain *form = FormMain;
@@ -53,7 +53,7 @@ public:
         TFormMain *form = FormMain;
         if (!form || g_windowClosing.load())
             return;
-        auto closed = std::make_shared<qz::ManualResetEvent>();
+        auto closed = std::make_shared<qz417::ManualResetEvent>();
         auto release = std::make_shared<ReleaseOnDestruction>(closed);
         QMetaObject::invokeMethod(
             form,
@@ -74,7 +74,7 @@ public:
 
 } // namespace
 
-namespace qz {
+namespace qz417 {
 
 ProfileSaverUi &WindowProfileSaverUi() {
     static WindowUi ui;
@@ -89,10 +89,10 @@ void ResetSaveWaits() {
     g_windowClosing = false;
 }
 
-} // namespace qz
+} // namespace qz417
 
 void TFormMain::ButtonResultSaveClick() {
     RequestSaveProfile = 1;
     ButtonResultSave->setEnabled(false);
-    ButtonResultSave->setText(QString::number(qz::kProfilesPerFile));
+    ButtonResultSave->setText(QString::number(qz417::kProfilesPerFile));
 }

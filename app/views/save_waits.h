@@ -2,10 +2,10 @@
 // once the window is closing (DestroyImageView releases it).
 #pragma once
 
-namespace qz {
+namespace qz417 {
 
 void ReleaseSaveWaits();
 // A new window (tests create several in one process): waits block again.
 void ResetSaveWaits();
 
-} // namespace qz
+} // namespace qz417

@@ -10,7 +10,7 @@
 
 #include "model/point_label.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -292,4 +292,4 @@ void ProfileChart::FlushRepaint() {
     RepaintPoints();
 }
 
-} // namespace qz
+} // namespace qz417

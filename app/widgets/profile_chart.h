@@ -22,7 +22,7 @@
 
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 class ProfileChart : public QCustomPlot {
     Q_OBJECT
@@ -108,4 +108,4 @@ private:
     ProfileScale plottedScale_;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -5,7 +5,7 @@
 #include <QPaintEvent>
 #include <QPainter>
 
-namespace qz {
+namespace qz417 {
 
 VideoPanel::VideoPanel(QWidget *parent) : QWidget(parent) {
     // paintEvent covers every pixel itself.
@@ -41,4 +41,4 @@ void VideoPanel::paintEvent(QPaintEvent *event) {
         painter.fillRect(r, palette().window());
 }
 
-} // namespace qz
+} // namespace qz417

@@ -5,7 +5,7 @@
 #include <QImage>
 #include <QWidget>
 
-namespace qz {
+namespace qz417 {
 
 class VideoPanel : public QWidget {
     Q_OBJECT
@@ -24,4 +24,4 @@ private:
     QImage frame_;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -26,8 +26,8 @@ double since(Clock::time_point t) {
     return std::chrono::duration<double>(Clock::now() - t).count();
 }
 
-qzsim::EmulatorOptions quietOptions() {
-    qzsim::EmulatorOptions o;
+qz417::sim::EmulatorOptions quietOptions() {
+    qz417::sim::EmulatorOptions o;
     o.count = 1;
     o.announceIntervalMs = 0;
     o.quiet = true;
@@ -44,7 +44,7 @@ DeviceAnnouncement recordOf(const std::array<std::uint8_t, 268> &a) {
 }
 
 bool benchCommands(double seconds) {
-    qzsim::Emulator emu(quietOptions());
+    qz417::sim::Emulator emu(quietOptions());
     std::string error;
     if (!emu.start(&error)) {
         std::fprintf(stderr, "qz417sim_bench: %s\n", error.c_str());
@@ -103,9 +103,9 @@ StreamResult benchStream(double rateHz, double seconds) {
         ::close(fd);
         return r;
     }
-    qzsim::EmulatorOptions o = quietOptions();
+    qz417::sim::EmulatorOptions o = quietOptions();
     o.streamRateHz = rateHz;
-    qzsim::Emulator emu(o);
+    qz417::sim::Emulator emu(o);
     std::string error;
     if (!emu.start(&error)) {
         std::fprintf(stderr, "qz417sim_bench: %s\n", error.c_str());

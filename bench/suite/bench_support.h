@@ -21,7 +21,7 @@
 #include "emulator.h"
 #include "qz417link.h"
 
-namespace qzbench {
+namespace qz417::bench {
 
 using Clock = std::chrono::steady_clock;
 
@@ -137,7 +137,7 @@ inline std::string YesNo(bool b) {
 
 // Starts the emulator, retrying for a while when its loopback ports are
 // still taken (another run ending, or a test binding the same addresses).
-inline bool StartEmulator(qzsim::Emulator &emulator, std::string *error) {
+inline bool StartEmulator(qz417::sim::Emulator &emulator, std::string *error) {
     const auto start = Clock::now();
     for (;;) {
         if (emulator.start(error))
@@ -150,8 +150,8 @@ inline bool StartEmulator(qzsim::Emulator &emulator, std::string *error) {
 
 // The options of an emulator that announces nothing, listens on TCP
 // `tcpPort` and streams at `hz` from its start.
-inline qzsim::EmulatorOptions StreamingOptions(double hz, std::uint16_t tcpPort) {
-    qzsim::EmulatorOptions o;
+inline qz417::sim::EmulatorOptions StreamingOptions(double hz, std::uint16_t tcpPort) {
+    qz417::sim::EmulatorOptions o;
     o.announceIntervalMs = 0;
     o.tcpPort = tcpPort;
     o.streamRateHz = hz;
@@ -160,7 +160,7 @@ inline qzsim::EmulatorOptions StreamingOptions(double hz, std::uint16_t tcpPort)
 
 // Points the emulator's stream at 127.0.0.1:`udpPort`, then starts it as
 // StartEmulator does.
-inline bool StartStreamingTo(qzsim::Emulator &emulator, std::uint16_t udpPort,
+inline bool StartStreamingTo(qz417::sim::Emulator &emulator, std::uint16_t udpPort,
                              std::string *error) {
     auto block = emulator.config(0);
     block[26] = 1, block[27] = 0, block[28] = 0, block[29] = 127; // first octet last
@@ -179,4 +179,4 @@ inline DeviceAnnouncement RecordOf(const std::array<std::uint8_t, 268> &a) {
     return d;
 }
 
-} // namespace qzbench
+} // namespace qz417::bench

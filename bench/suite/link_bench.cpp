@@ -19,8 +19,8 @@
 
 namespace {
 
-using qzbench::Clock;
-using qzbench::Since;
+using qz417::bench::Clock;
+using qz417::bench::Since;
 
 constexpr int kRounds = 20;
 
@@ -112,9 +112,9 @@ void Report(const char *name, const char *unit, const Tally &lib, const Tally &r
                      sorted.front(), sorted.back(), sorted[sorted.size() / 2]);
     std::fprintf(stderr, "%s: library %ld in %.2f s (%ld failed), raw %ld in %.2f s (%ld failed)\n",
                  name, lib.count, lib.seconds, lib.failed, raw.count, raw.seconds, raw.failed);
-    qzbench::Figure(std::string(name) + " (" + unit + ")", qzbench::Fixed(lib.rate(), 0),
-                    qzbench::Fixed(raw.rate(), 0) + " raw socket", qzbench::Fixed(ratio, 3),
-                    ">= 0.95", qzbench::YesNo(ratio >= 0.95 && lib.failed == 0 && raw.failed == 0));
+    qz417::bench::Figure(std::string(name) + " (" + unit + ")", qz417::bench::Fixed(lib.rate(), 0),
+                    qz417::bench::Fixed(raw.rate(), 0) + " raw socket", qz417::bench::Fixed(ratio, 3),
+                    ">= 0.95", qz417::bench::YesNo(ratio >= 0.95 && lib.failed == 0 && raw.failed == 0));
 }
 
 } // namespace
@@ -125,15 +125,15 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: qz417bench_link [SECONDS, default 3]\n");
         return 2;
     }
-    qzsim::EmulatorOptions options;
+    qz417::sim::EmulatorOptions options;
     options.announceIntervalMs = 0;
-    qzsim::Emulator emulator(options);
+    qz417::sim::Emulator emulator(options);
     std::string error;
-    if (!qzbench::StartEmulator(emulator, &error)) {
+    if (!qz417::bench::StartEmulator(emulator, &error)) {
         std::fprintf(stderr, "qz417bench_link: %s\n", error.c_str());
         return 1;
     }
-    const DeviceAnnouncement device = qzbench::RecordOf(emulator.announcement(0));
+    const DeviceAnnouncement device = qz417::bench::RecordOf(emulator.announcement(0));
     const std::int32_t socket = QZ417_Connect(&device);
     RawClient raw(emulator.address(0));
     if (socket <= 0 || !raw.ok()) {

@@ -16,8 +16,8 @@
 
 namespace {
 
-using qzbench::Figure;
-using qzbench::Fixed;
+using qz417::bench::Figure;
+using qz417::bench::Fixed;
 
 // Every tool, on regions of 100 to 400 points of the profile below.
 const char *kJob = R"({"format": "qz417-measure-job", "version": 1, "tools": [
@@ -33,12 +33,12 @@ const char *kJob = R"({"format": "qz417-measure-job", "version": 1, "tools": [
 
 // Plates at 100 mm (the right one 0.3 mm higher) with a V groove 8 mm deep
 // between x = -10 and 10, noise 0.02 mm, a few invalid points.
-std::vector<std::uint8_t> Packet(const qz::ProfileScale &scale) {
-    std::vector<std::uint8_t> bytes(qz::kProfilePacketSize, 0);
+std::vector<std::uint8_t> Packet(const qz417::ProfileScale &scale) {
+    std::vector<std::uint8_t> bytes(qz417::kProfilePacketSize, 0);
     std::mt19937 rng(7);
     std::normal_distribution<double> noise(0.0, 0.02);
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
-        const double x = -50.0 + 100.0 * i / (qz::kProfilePoints - 1);
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
+        const double x = -50.0 + 100.0 * i / (qz417::kProfilePoints - 1);
         double z = 100.0 + (x > 0 ? 0.3 : 0.0) + noise(rng);
         if (std::fabs(x) < 10.0)
             z -= 8.0 * (1.0 - std::fabs(x) / 10.0);
@@ -67,11 +67,11 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: qz417bench_measure [SECONDS <= 60]\n");
         return 2;
     }
-    const qz::ProfileScale scale;
+    const qz417::ProfileScale scale;
     const auto bytes = Packet(scale);
-    const qz::ProfilePacket packet(bytes.data());
-    qz::measure::Measurer measurer(qz::measure::ParseJob(kJob));
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+    const qz417::ProfilePacket packet(bytes.data());
+    qz417::measure::Measurer measurer(qz417::measure::ParseJob(kJob));
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
 
     // Rounds alternate decoding alone and the job alone (on the decoded
     // profile); the best round of each counts. Times are the thread's CPU
@@ -79,40 +79,40 @@ int main(int argc, char **argv) {
     double decodeUs = 1e9, jobUs = 1e9;
     std::uint64_t allocated = 0;
     int failedTools = 0;
-    qz::DecodePacket(packet, scale, points);
+    qz417::DecodePacket(packet, scale, points);
     for (int round = 0; round < 5; ++round) {
         long n = 0;
-        double t0 = qzbench::ThreadCpuSeconds();
-        while (qzbench::ThreadCpuSeconds() - t0 < seconds / 10) {
+        double t0 = qz417::bench::ThreadCpuSeconds();
+        while (qz417::bench::ThreadCpuSeconds() - t0 < seconds / 10) {
             for (int k = 0; k < 1000; ++k) {
-                qz::DecodePacket(packet, scale, points);
+                qz417::DecodePacket(packet, scale, points);
                 sink = sink + points[static_cast<std::size_t>(k)].z;
             }
             n += 1000;
         }
         decodeUs =
-            std::min(decodeUs, (qzbench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
+            std::min(decodeUs, (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
 
         n = 0;
         const std::uint64_t before = bench::AllocationCount();
-        t0 = qzbench::ThreadCpuSeconds();
-        while (qzbench::ThreadCpuSeconds() - t0 < seconds / 10) {
+        t0 = qz417::bench::ThreadCpuSeconds();
+        while (qz417::bench::ThreadCpuSeconds() - t0 < seconds / 10) {
             for (int k = 0; k < 1000; ++k) {
                 const auto &r = measurer.Measure(points);
                 sink = sink + r.tools[0].values[2];
             }
             n += 1000;
         }
-        jobUs = std::min(jobUs, (qzbench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
+        jobUs = std::min(jobUs, (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
         allocated += bench::AllocationCount() - before;
     }
     for (const auto &t : measurer.Measure(points).tools)
         failedTools += !t.ok;
     Figure("measure job, 8 tools, 1024 points (us/profile)", Fixed(jobUs, 2),
            Fixed(decodeUs, 2) + " decode alone", Fixed(jobUs / decodeUs, 1), "<= 10",
-           qzbench::YesNo(jobUs <= 10.0));
+           qz417::bench::YesNo(jobUs <= 10.0));
     Figure("measure job: allocations while measuring, tools without result",
            std::to_string(allocated) + ", " + std::to_string(failedTools), "-", "-", "0, 0",
-           qzbench::YesNo(allocated == 0 && failedTools == 0));
+           qz417::bench::YesNo(allocated == 0 && failedTools == 0));
     return failedTools == 0 ? 0 : 1;
 }

@@ -39,11 +39,11 @@
 
 namespace {
 
-namespace rec = qz::recording;
-using qzbench::Clock;
-using qzbench::Figure;
-using qzbench::Fixed;
-using qzbench::Since;
+namespace rec = qz417::recording;
+using qz417::bench::Clock;
+using qz417::bench::Figure;
+using qz417::bench::Fixed;
+using qz417::bench::Since;
 
 constexpr double kStreamHz = 40000;
 constexpr std::uint16_t kTcpPort = 10417;
@@ -76,8 +76,8 @@ rec::Packet ProfilePacket(std::uint64_t i) {
 }
 
 // A job of three tools over the profiles' X range (-115 .. 115 mm).
-qz::measure::Job BenchJob() {
-    return qz::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1, "tools": [
+qz417::measure::Job BenchJob() {
+    return qz417::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1, "tools": [
       {"name": "height", "tool": "height", "region": {"x": [-100, 100]}},
       {"name": "line", "tool": "line", "region": {"x": [-100, 0]}},
       {"name": "step", "tool": "step", "regions": [{"x": [-100, -10]}, {"x": [10, 100]}]}]})");
@@ -85,7 +85,7 @@ qz::measure::Job BenchJob() {
 
 // Profiles per second of the recorder, from the first push to the closed file.
 double RecorderRate(const std::string &path, std::uint64_t n, rec::RecorderStatus *status = nullptr,
-                    std::optional<qz::measure::Job> job = std::nullopt) {
+                    std::optional<qz417::measure::Job> job = std::nullopt) {
     const bool measuring = job.has_value();
     rec::RecordingWriterThread r;
     rec::RecorderSettings s;
@@ -143,7 +143,7 @@ int ReceiveBufferOverride() {
     return bytes ? std::max(0, std::atoi(bytes)) : 0;
 }
 
-StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
+StreamResult ReceiveStream(qz417::sim::Emulator &emulator, double seconds,
                            const std::string *recordPath) {
     StreamResult out;
     const std::int32_t socket = QZ417_UDP_Connect(kUdpPort);
@@ -163,11 +163,11 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
         if (!r.Start(s, &error))
             std::fprintf(stderr, "%s\n", error.c_str());
     }
-    qz::StreamStats stream;
+    qz417::StreamStats stream;
     rec::Packet p{};
-    const long drops0 = qzbench::UdpReceiveBufferErrors();
+    const long drops0 = qz417::bench::UdpReceiveBufferErrors();
     const std::uint64_t sent0 = emulator.udpPacketsSent(0);
-    const long long pressure0 = qzbench::CpuPressureMicroseconds();
+    const long long pressure0 = qz417::bench::CpuPressureMicroseconds();
     const auto start = Clock::now();
     auto last = start;
     for (auto now = start; now - start < std::chrono::duration<double>(seconds);
@@ -186,9 +186,9 @@ StreamResult ReceiveStream(qzsim::Emulator &emulator, double seconds,
     }
     out.seconds = Since(start);
     out.cpuPressure =
-        qzbench::CpuPressurePercent(pressure0, qzbench::CpuPressureMicroseconds(), out.seconds);
+        qz417::bench::CpuPressurePercent(pressure0, qz417::bench::CpuPressureMicroseconds(), out.seconds);
     out.sent = emulator.udpPacketsSent(0) - sent0;
-    out.kernelDrops = qzbench::UdpReceiveBufferErrors() - drops0;
+    out.kernelDrops = qz417::bench::UdpReceiveBufferErrors() - drops0;
     QZ417_UDP_Disconnect(socket);
     r.Stop();
     out.lost = stream.counts().lost;
@@ -233,7 +233,7 @@ int main(int argc, char **argv) {
     }
     Figure("recording writer (profiles/s, " + std::to_string(n) + " profiles)", Fixed(recorder, 0),
            Fixed(baseline, 0) + " plain write()", Fixed(recorder / baseline, 2), ">= 40000",
-           qzbench::YesNo(recorder >= kStreamHz));
+           qz417::bench::YesNo(recorder >= kStreamHz));
     {
         // Pushed as fast as taken, so the writer falls behind and writes
         // some profiles unmeasured; the time counts the measured ones.
@@ -252,9 +252,9 @@ int main(int argc, char **argv) {
     }
 
     // 2. The UDP stream at 40 kHz, recorded and not.
-    qzsim::Emulator emulator(qzbench::StreamingOptions(kStreamHz, kTcpPort));
+    qz417::sim::Emulator emulator(qz417::bench::StreamingOptions(kStreamHz, kTcpPort));
     std::string error;
-    if (!qzbench::StartStreamingTo(emulator, kUdpPort, &error)) {
+    if (!qz417::bench::StartStreamingTo(emulator, kUdpPort, &error)) {
         std::fprintf(stderr, "qz417bench_recording: %s\n", error.c_str());
         return 1;
     }
@@ -284,6 +284,6 @@ int main(int argc, char **argv) {
                std::to_string(without.kernelDrops) + ", longest pause " +
                Fixed(without.longestPauseMs, 1) + " ms, CPU pressure " +
                Fixed(without.cpuPressure, 0) + " %)",
-           "-", "0", qzbench::YesNo(missing == 0 && with.written == with.received));
+           "-", "0", qz417::bench::YesNo(missing == 0 && with.written == with.received));
     return with.received > 0 ? 0 : 1;
 }

@@ -30,10 +30,10 @@
 
 namespace {
 
-using qzbench::Clock;
-using qzbench::Figure;
-using qzbench::Fixed;
-using qzbench::Since;
+using qz417::bench::Clock;
+using qz417::bench::Figure;
+using qz417::bench::Fixed;
+using qz417::bench::Since;
 
 constexpr std::uint16_t kTcpPort = 10417;
 constexpr std::uint16_t kUdpPort = 16004;
@@ -185,19 +185,19 @@ Turn RunTurn(const std::vector<std::string> &args, const std::string &readyMarke
         t.log = "did not start: " + child.output();
         return t;
     }
-    qzsim::Emulator emulator(qzbench::StreamingOptions(hz, kTcpPort));
+    qz417::sim::Emulator emulator(qz417::bench::StreamingOptions(hz, kTcpPort));
     std::string error;
-    if (!qzbench::StartStreamingTo(emulator, kUdpPort, &error)) {
+    if (!qz417::bench::StartStreamingTo(emulator, kUdpPort, &error)) {
         t.log = "emulator: " + error;
         return t;
     }
-    const long long pressure0 = qzbench::CpuPressureMicroseconds();
+    const long long pressure0 = qz417::bench::CpuPressureMicroseconds();
     const auto start = Clock::now();
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     emulator.stop();
     const double streamed = Since(start);
     const double pressure =
-        qzbench::CpuPressurePercent(pressure0, qzbench::CpuPressureMicroseconds(), streamed);
+        qz417::bench::CpuPressurePercent(pressure0, qz417::bench::CpuPressureMicroseconds(), streamed);
     t.sent = static_cast<long long>(emulator.udpPacketsSent(0));
     t.rate = static_cast<double>(t.sent) / streamed;
     std::this_thread::sleep_for(std::chrono::seconds(1)); // what is still queued
@@ -283,7 +283,7 @@ int main(int argc, char **argv) {
                 const long long lost = std::max(0LL, t.sent - t.kept);
                 Figure("UDP " + rate + ", " + s.name + ", " + when +
                            ": profiles lost of sent (%)",
-                       LostOf(t), baseline, "-", "0 lost", qzbench::YesNo(lost == 0));
+                       LostOf(t), baseline, "-", "0 lost", qz417::bench::YesNo(lost == 0));
             }
             StopBusy(spinners);
         }

@@ -6,7 +6,7 @@
 // One UDP socket on PORT with the receive buffer the link library asks for
 // (32 MiB: SO_RCVBUF, then SO_RCVBUFFORCE where that was capped), recvmmsg
 // in batches of 64, and the gaps in the packets' 16-bit counter counted as
-// the window counts them (qz::StreamStats); nothing is kept or recorded.
+// the window counts them (qz417::StreamStats); nothing is kept or recorded.
 // Prints "ready" once bound, runs until SIGTERM or SIGINT (at most an hour),
 // then prints one line:
 //   floor received=N lost=N late=N buffer=BYTES drops=N
@@ -81,7 +81,7 @@ int main(int argc, char **argv) {
         messages[i].msg_hdr.msg_iov = &iov[i];
         messages[i].msg_hdr.msg_iovlen = 1;
     }
-    qz::StreamStats stats;
+    qz417::StreamStats stats;
     const auto start = std::chrono::steady_clock::now();
     while (gStop == 0 && std::chrono::steady_clock::now() - start < std::chrono::hours(1)) {
         const int n = ::recvmmsg(fd, messages.data(), kBatch, MSG_WAITFORONE, nullptr);
@@ -89,12 +89,12 @@ int main(int argc, char **argv) {
             if (messages[i].msg_len == kPacketBytes)
                 stats.ObservePacket(buffers[i].data());
     }
-    const qz::SocketReceive receive = qz::ReadSocketReceive(fd);
-    const qz::StreamCounts &c = stats.counts();
+    const qz417::SocketReceive receive = qz417::ReadSocketReceive(fd);
+    const qz417::StreamCounts &c = stats.counts();
     std::printf("floor received=%llu lost=%llu late=%llu buffer=%d drops=%lld\n",
                 static_cast<unsigned long long>(c.received),
                 static_cast<unsigned long long>(c.lost),
-                static_cast<unsigned long long>(qz::OutOfOrder(c)), receive.grantedBytes,
+                static_cast<unsigned long long>(qz417::OutOfOrder(c)), receive.grantedBytes,
                 receive.drops ? static_cast<long long>(*receive.drops) : -1LL);
     ::close(fd);
     return 0;

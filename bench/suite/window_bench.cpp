@@ -60,11 +60,11 @@
 
 namespace {
 
-using qzbench::Clock;
-using qzbench::Figure;
-using qzbench::Fixed;
-using qzbench::Since;
-using qzbench::YesNo;
+using qz417::bench::Clock;
+using qz417::bench::Figure;
+using qz417::bench::Fixed;
+using qz417::bench::Since;
+using qz417::bench::YesNo;
 
 // ---- the emulator in a child process, driven by one line per command ----
 //   start ANNOUNCE_MS STREAM_HZ UDP_PORT  -> "ok" or "error ..."
@@ -116,7 +116,7 @@ public:
 
 private:
     static void Serve(FILE *in, FILE *out) {
-        std::unique_ptr<qzsim::Emulator> emulator;
+        std::unique_ptr<qz417::sim::Emulator> emulator;
         char line[512];
         while (std::fgets(line, sizeof line, in)) {
             int announceMs = 0, port = 0;
@@ -124,10 +124,10 @@ private:
             if (std::sscanf(line, "start %d %lf %d", &announceMs, &hz, &port) == 3) {
                 if (emulator)
                     emulator->stop();
-                qzsim::EmulatorOptions o;
+                qz417::sim::EmulatorOptions o;
                 o.announceIntervalMs = announceMs;
                 o.streamRateHz = hz;
-                emulator = std::make_unique<qzsim::Emulator>(o);
+                emulator = std::make_unique<qz417::sim::Emulator>(o);
                 auto block = emulator->config(0);
                 block[26] = 1; // stream destination 127.0.0.1 (first octet last)
                 block[27] = 0;
@@ -137,7 +137,7 @@ private:
                 block[31] = static_cast<std::uint8_t>(port >> 8);
                 emulator->setConfig(0, block);
                 std::string error;
-                if (qzbench::StartEmulator(*emulator, &error))
+                if (qz417::bench::StartEmulator(*emulator, &error))
                     std::fprintf(out, "ok\n");
                 else
                     std::fprintf(out, "error %s\n", error.c_str());
@@ -190,10 +190,10 @@ public:
             ++ticks;
         if (!recordTicks || receiver != tickTimer || event->type() != QEvent::Timer)
             return QApplication::notify(receiver, event);
-        const double cpu = qzbench::ThreadCpuSeconds();
+        const double cpu = qz417::bench::ThreadCpuSeconds();
         const auto wall = Clock::now();
         const bool r = QApplication::notify(receiver, event);
-        tickCpuMs.push_back((qzbench::ThreadCpuSeconds() - cpu) * 1e3);
+        tickCpuMs.push_back((qz417::bench::ThreadCpuSeconds() - cpu) * 1e3);
         tickWallMs.push_back(Since(wall) * 1e3);
         return r;
     }
@@ -244,9 +244,9 @@ private:
 // CPU use of this process over an interval, in percent of one core.
 class CpuMeter {
 public:
-    CpuMeter() : cpu_(qzbench::ProcessCpuSeconds()), start_(Clock::now()) {}
+    CpuMeter() : cpu_(qz417::bench::ProcessCpuSeconds()), start_(Clock::now()) {}
     double percent() const {
-        return 100.0 * (qzbench::ProcessCpuSeconds() - cpu_) / std::max(1e-9, Since(start_));
+        return 100.0 * (qz417::bench::ProcessCpuSeconds() - cpu_) / std::max(1e-9, Since(start_));
     }
     double seconds() const { return Since(start_); }
 
@@ -336,7 +336,7 @@ std::string Kilo(double hz) {
 // profile the worker received during that turn. Empty on success, else why not.
 std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPort, double perRate,
                           const std::string &dir) {
-    qz::RecordControls *record = form->Additions().UdpRecord;
+    qz417::RecordControls *record = form->Additions().UdpRecord;
     form->Additions().SurfaceView->SetCollecting(false);
     form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
     form->ButtonUDPResultClick();
@@ -380,7 +380,7 @@ std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPor
         received += r;
         record->StopRecording(); // returns at once: the file is finished in the background
         RunUntil([record] { return !record->Recording(); }, 30);
-        const qz::recording::RecorderStatus status = record->Status();
+        const qz417::recording::RecorderStatus status = record->Status();
         std::printf("  recorder: written %llu, dropped %llu, gaps %llu\n",
                     static_cast<unsigned long long>(status.written),
                     static_cast<unsigned long long>(status.dropped),
@@ -388,7 +388,7 @@ std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPor
         written += status.written;
         dropped += status.dropped;
         try {
-            inFiles += qz::recording::RecordingReader(path).profiles();
+            inFiles += qz417::recording::RecordingReader(path).profiles();
         } catch (const std::exception &e) {
             error = std::string("the recording cannot be read: ") + e.what();
         }
@@ -402,8 +402,8 @@ std::string RecordingRows(TFormMain *form, EmulatorProcess &emulator, int udpPor
     if (!error.empty())
         return error;
 
-    const double with = qzbench::Median(cpuRecording);
-    const double without = qzbench::Median(cpuPlain);
+    const double with = qz417::bench::Median(cpuRecording);
+    const double without = qz417::bench::Median(cpuPlain);
     const double ratio = with / std::max(1e-9, without);
     Figure("7 CPU, UDP worker at 10 kHz recording on \"UDP\" (% of one core, all threads; "
            "median of " +
@@ -445,8 +445,8 @@ std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess 
         double seconds = 0, cpu = 0;
         long ticks = 0, sent = 0, received = 0, measured = 0, dropped = 0;
     };
-    qz::MeasurePage *page = form->Additions().MeasureView;
-    const qz::measure::Job everyTool = qz::measure::ParseJob(kEveryToolJob);
+    qz417::MeasurePage *page = form->Additions().MeasureView;
+    const qz417::measure::Job everyTool = qz417::measure::ParseJob(kEveryToolJob);
     form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetMeasure);
     page->Bind(0); // "Live"
     form->ButtonUDPResultClick();
@@ -457,7 +457,7 @@ std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess 
     for (int t = 0; t < 4; ++t) {
         const bool measuring = t % 2 == 1;
         Turn &turn = measuring ? with : without;
-        if (!page->ApplyJob(measuring ? everyTool : qz::measure::Job{}))
+        if (!page->ApplyJob(measuring ? everyTool : qz417::measure::Job{}))
             return "the Measure page refused the job";
         RunFor(0.3);
         const std::uint64_t seq0 = ResultPacket.sequence();
@@ -479,7 +479,7 @@ std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess 
     }
     form->ButtonUDPResultClick();
     RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
-    page->ApplyJob(qz::measure::Job{});
+    page->ApplyJob(qz417::measure::Job{});
 
     const long lostWith = with.sent - with.received, lostWithout = without.sent - without.received;
     Figure("9 UDP 40 kHz, Measure page measuring every profile (8 tools): lost packets (sent " +
@@ -506,8 +506,8 @@ std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess 
 // A recording of n profiles of 1024 valid points, received 1 ms apart, with
 // the emulator's announcement (so the page takes its scale).
 bool WriteRecording(const std::string &path, std::uint32_t n, std::string *error) {
-    namespace rec = qz::recording;
-    const qzsim::Emulator sim{qzsim::EmulatorOptions{}}; // not started: its announcement only
+    namespace rec = qz417::recording;
+    const qz417::sim::Emulator sim{qz417::sim::EmulatorOptions{}}; // not started: its announcement only
     const rec::RecordingHeader header{sim.announcement(0), std::nullopt, "qz417bench_window"};
     constexpr std::uint32_t kBatch = 1000;
     constexpr std::int64_t kPeriodNs = 1'000'000;
@@ -545,7 +545,7 @@ struct Play {
 // Plays from profile `from` to the last at the page's chosen speed, with the
 // window's event loop running (the page's 60 Hz timer redraws its chart):
 // the wall time from "Play" until the player has shown the last profile.
-Play PlayToEnd(BenchApplication &app, qz::PlaybackPage *page, std::uint64_t from,
+Play PlayToEnd(BenchApplication &app, qz417::PlaybackPage *page, std::uint64_t from,
                double timeoutSeconds) {
     page->player().Seek(from);
     RunFor(0.05);
@@ -581,7 +581,7 @@ std::string PlaybackRows(BenchApplication &app, TFormMain *form, const std::stri
     std::string error;
     if (!WriteRecording(path, kProfiles, &error))
         return "the recording to play back cannot be written: " + error;
-    qz::PlaybackPage *page = form->Additions().PlaybackView;
+    qz417::PlaybackPage *page = form->Additions().PlaybackView;
     app.playbackChart = page->chart();
     form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetPlayback);
     if (!page->OpenRecording(QString::fromStdString(path))) {
@@ -611,7 +611,7 @@ std::string PlaybackRows(BenchApplication &app, TFormMain *form, const std::stri
         paints += p.paints;
     }
     const double recorded = (kProfiles - 1) * 1e-3; // after profile 0, which Seek shows
-    const double wall = qzbench::Median(seconds);
+    const double wall = qz417::bench::Median(seconds);
     const double speed = recorded / wall;
     Figure("8 playback \"as fast as possible\", " + std::to_string(kProfiles) +
                " profiles at 1 kHz: wall time (s, median of " + std::to_string(kPlays) +
@@ -647,7 +647,7 @@ int UdpRecordReceiver(int argc, char **argv, int udpPort, const std::string &pat
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     BenchApplication app(argc, argv);
-    qz::ResetAppState();
+    qz417::ResetAppState();
     auto *form = new TFormMain;
     FormMain = form;
     form->show();
@@ -657,7 +657,7 @@ int UdpRecordReceiver(int argc, char **argv, int udpPort, const std::string &pat
     RunFor(0.3);
     form->ButtonUDPResultClick();
     int status = 0;
-    qz::RecordControls *record = form->Additions().UdpRecord;
+    qz417::RecordControls *record = form->Additions().UdpRecord;
     if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 5)) {
         std::fprintf(stderr, "qz417bench_window: the UDP worker did not start\n");
         status = 1;
@@ -672,11 +672,11 @@ int UdpRecordReceiver(int argc, char **argv, int udpPort, const std::string &pat
         std::printf("ready\n");
         std::fflush(stdout);
         RunUntil([] { return gStopRecording != 0; }, 3600);
-        const std::optional<qz::SocketReceive> receive =
-            qz::ReadUdpPortReceive(static_cast<std::uint16_t>(udpPort));
+        const std::optional<qz417::SocketReceive> receive =
+            qz417::ReadUdpPortReceive(static_cast<std::uint16_t>(udpPort));
         const std::uint64_t received = ResultPacket.sequence() - seq0;
         record->StopRecording();
-        const qz::recording::RecorderStatus s = record->Status();
+        const qz417::recording::RecorderStatus s = record->Status();
         std::printf("window received=%llu written=%llu dropped=%llu lost=%llu buffer=%d "
                     "drops=%lld\n",
                     static_cast<unsigned long long>(received),
@@ -724,7 +724,7 @@ int main(int argc, char **argv) {
     if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM"))
         qputenv("QT_QPA_PLATFORM", "offscreen");
     BenchApplication app(argc, argv);
-    qz::ResetAppState();
+    qz417::ResetAppState();
     auto *form = new TFormMain;
     FormMain = form;
     form->SetSearchTimeoutForTest(1500);
@@ -784,12 +784,12 @@ int main(int argc, char **argv) {
             if (!RunUntil([&] { return WorkerMode.load() == mode; }, 3))
                 return std::nullopt;
             CounterSum count(AcquiredCount);
-            const double cpu0 = qzbench::ProcessCpuSeconds();
+            const double cpu0 = qz417::bench::ProcessCpuSeconds();
             const auto start = Clock::now();
             RunFor(kTurnSeconds);
             const double s = Since(start);
             const long n = count.total();
-            cpuSeconds += qzbench::ProcessCpuSeconds() - cpu0;
+            cpuSeconds += qz417::bench::ProcessCpuSeconds() - cpu0;
             paints += app.panelPaints - paints0;
             images ? form->ButtonGrabberClick() : form->ButtonResultClick();
             RunUntil([] { return WorkerMode.load() == kModeIdle; }, 6);
@@ -837,7 +837,7 @@ int main(int argc, char **argv) {
     bool first = true;
     for (const double hz : {5000.0, 10000.0, 20000.0, 40000.0, 80000.0}) {
         const std::uint64_t seq0 = ResultPacket.sequence();
-        const long drops0 = qzbench::UdpReceiveBufferErrors();
+        const long drops0 = qz417::bench::UdpReceiveBufferErrors();
         if (std::string a = emulator.ask("start 0 " + Fixed(hz, 0) + " " + std::to_string(udpPort));
             a != "ok")
             return fail(a);
@@ -849,7 +849,7 @@ int main(int argc, char **argv) {
         RunFor(0.3); // what is still queued
         const long received = static_cast<long>(ResultPacket.sequence() - seq0);
         const long lost = sent - received;
-        const long drops = qzbench::UdpReceiveBufferErrors() - drops0;
+        const long drops = qz417::bench::UdpReceiveBufferErrors() - drops0;
         const double sentRate = static_cast<double>(sent) / seconds;
         const bool fast = sentRate >= 0.95 * hz;
         const bool target = hz <= 40000;
@@ -861,7 +861,7 @@ int main(int argc, char **argv) {
                target ? YesNo(lost == 0 && fast) : (lost == 0 && fast ? "(yes)" : "(no)"));
         Figure("5d CPU, UDP worker at " + Kilo(hz) + " (% of one core)", Fixed(p, 1));
         if (first)
-            rssAfterWarmUp = qzbench::CurrentRssKiB();
+            rssAfterWarmUp = qz417::bench::CurrentRssKiB();
         first = false;
     }
 
@@ -897,14 +897,14 @@ int main(int argc, char **argv) {
                YesNo(paints >= 60));
     }
 
-    const long rssEnd = qzbench::CurrentRssKiB();
+    const long rssEnd = qz417::bench::CurrentRssKiB();
     const double streamSeconds = Since(streamStart);
     form->ButtonUDPResultClick();
     RunUntil([] { return WorkerMode.load() == kModeIdle; }, 3);
     Figure("5e memory growth over a " + Fixed(streamSeconds, 0) + " s stream after warm-up (KiB)",
            std::to_string(rssEnd - rssAfterWarmUp), std::to_string(rssAfterWarmUp) + " KiB RSS",
            "-", "< 1024", YesNo(rssEnd - rssAfterWarmUp < 1024));
-    Figure("5f peak resident memory (KiB)", std::to_string(qzbench::PeakRssKiB()));
+    Figure("5f peak resident memory (KiB)", std::to_string(qz417::bench::PeakRssKiB()));
 
     // ---- 6: the surface view at 10 kHz, N = 1000, against the same run
     // without it (the UDP page shown, the view not collecting), in turns ----
@@ -914,7 +914,7 @@ int main(int argc, char **argv) {
             long ticks = 0, paints = 0, sent = 0, received = 0, taken = 0, dropped = 0;
         };
         Turn with, without;
-        form->Additions().SurfaceView->depthBox()->setValue(qz::SurfaceView::kDefaultDepth);
+        form->Additions().SurfaceView->depthBox()->setValue(qz417::SurfaceView::kDefaultDepth);
         form->ButtonUDPResultClick();
         if (!RunUntil([] { return WorkerMode.load() == kModeUdp; }, 3))
             return fail("the UDP worker did not start again");
@@ -932,11 +932,11 @@ int main(int argc, char **argv) {
             if (std::string a = emulator.ask("start 0 10000 " + std::to_string(udpPort)); a != "ok")
                 return fail(a);
             const long ticks0 = app.ticks, paints0 = app.surfacePaints;
-            const double cpu0 = qzbench::ThreadCpuSeconds();
+            const double cpu0 = qz417::bench::ThreadCpuSeconds();
             const auto start = Clock::now();
             RunFor(turnSeconds);
             turn.seconds += Since(start);
-            turn.mainCpu += qzbench::ThreadCpuSeconds() - cpu0;
+            turn.mainCpu += qz417::bench::ThreadCpuSeconds() - cpu0;
             turn.ticks += app.ticks - ticks0;
             turn.paints += app.surfacePaints - paints0;
             turn.sent += std::atol(emulator.ask("stop").c_str());

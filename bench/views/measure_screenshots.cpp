@@ -24,10 +24,10 @@
 #include "screenshot_support.h"
 
 namespace fs = std::filesystem;
-namespace ms = qz::measure;
-using qzshot::Pause;
-using qzshot::Save;
-using qzshot::WaitFor;
+namespace ms = qz417::measure;
+using qz417::shot::Pause;
+using qz417::shot::Save;
+using qz417::shot::WaitFor;
 
 namespace {
 
@@ -61,22 +61,22 @@ ms::Job BoxJob() {
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setFont(qz::WindowFont());
+    QApplication::setFont(qz417::WindowFont());
     const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
     fs::create_directories(out);
 
-    qz::ResetAppState();
-    qzsim::EmulatorOptions options;
+    qz417::ResetAppState();
+    qz417::sim::EmulatorOptions options;
     options.streamRateHz = 150; // 1000 profiles: one round of the belt
-    qzsim::Emulator sim(options);
-    if (!qzshot::StartScanner(sim))
+    qz417::sim::Emulator sim(options);
+    if (!qz417::shot::StartScanner(sim))
         return 1;
-    TFormMain *form = qzshot::ShowWindowAndSearch();
+    TFormMain *form = qz417::shot::ShowWindowAndSearch();
     if (form == nullptr)
         return 1;
 
     int failures = 0;
-    qz::MeasurePage *page = form->Additions().MeasureView;
+    qz417::MeasurePage *page = form->Additions().MeasureView;
     form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetMeasure);
     if (!page->ApplyJob(BoxJob()))
         ++failures;

@@ -16,7 +16,7 @@
 #include "core/form_main.h"
 #include "emulator.h"
 
-namespace qzshot {
+namespace qz417::shot {
 
 // Runs the event loop until done() holds or the time is up.
 template <class F> bool WaitFor(F done, int ms) {
@@ -43,7 +43,7 @@ inline bool Save(QWidget &form, const std::filesystem::path &path) {
 
 // Starts the emulated scanner; false, with the reason on stderr, when it
 // cannot.
-inline bool StartScanner(qzsim::Emulator &sim) {
+inline bool StartScanner(qz417::sim::Emulator &sim) {
     std::string error;
     if (sim.start(&error))
         return true;
@@ -67,4 +67,4 @@ inline TFormMain *ShowWindowAndSearch() {
     return form;
 }
 
-} // namespace qzshot
+} // namespace qz417::shot

@@ -28,15 +28,15 @@
 #include "widgets/profile_chart.h"
 
 namespace fs = std::filesystem;
-using qzshot::Pause;
-using qzshot::Save;
-using qzshot::WaitFor;
+using qz417::shot::Pause;
+using qz417::shot::Save;
+using qz417::shot::WaitFor;
 
 namespace {
 
 // The smallest Z of the points the UDP chart shows, and the X of the
 // leftmost point nearer than `below`.
-double NearestZ(const qz::ProfileChart &chart, double below, double *edgeX) {
+double NearestZ(const qz417::ProfileChart &chart, double below, double *edgeX) {
     double z = std::numeric_limits<double>::infinity();
     *edgeX = std::numeric_limits<double>::quiet_NaN();
     for (auto it = chart.series()->data()->constBegin(); it != chart.series()->data()->constEnd();
@@ -52,19 +52,19 @@ double NearestZ(const qz::ProfileChart &chart, double below, double *edgeX) {
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setFont(qz::WindowFont());
+    QApplication::setFont(qz417::WindowFont());
     const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
     fs::create_directories(out);
 
-    qz::ResetAppState();
-    qzsim::EmulatorOptions options;
+    qz417::ResetAppState();
+    qz417::sim::EmulatorOptions options;
     options.streamRateHz = 150; // 1000 profiles: one round of the belt (6.7 s)
-    qzsim::Emulator sim(options);
-    if (!qzshot::StartScanner(sim))
+    qz417::sim::Emulator sim(options);
+    if (!qz417::shot::StartScanner(sim))
         return 1;
 
     // The scanner's description sets the scale and the axes.
-    TFormMain *form = qzshot::ShowWindowAndSearch();
+    TFormMain *form = qz417::shot::ShowWindowAndSearch();
     if (form == nullptr)
         return 1;
 
@@ -75,7 +75,7 @@ int main(int argc, char *argv[]) {
 
     // The surface: a whole round of the belt, newest at the top.
     form->PageControlQZ417->setCurrentWidget(form->Additions().TabSheetSurface);
-    qz::SurfaceView *surface = form->Additions().SurfaceView;
+    qz417::SurfaceView *surface = form->Additions().SurfaceView;
     WaitFor([surface] { return surface->history().size() >= 1000; }, 15000);
     form->ButtonUDPResult->click();
     WaitFor([] { return WorkerMode == 0; }, 5000);
@@ -87,10 +87,10 @@ int main(int argc, char *argv[]) {
     {
         // The row whose nearest point lies highest above the belt.
         double best = std::numeric_limits<double>::infinity();
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
+        std::array<qz417::ProfilePoint, qz417::kProfilePoints> points;
         for (int age = 0; age < 1000; ++age) {
             const auto &row = surface->history().Row(static_cast<std::size_t>(age));
-            qz::DecodePacket(qz::ProfilePacket(row.packet.data()), row.scale, points);
+            qz417::DecodePacket(qz417::ProfilePacket(row.packet.data()), row.scale, points);
             for (const auto &p : points)
                 if (p.valid && p.z < best) {
                     best = p.z;
@@ -118,7 +118,7 @@ int main(int argc, char *argv[]) {
     WaitFor([] { return WorkerMode == 0; }, 5000);
     Pause(200);
     NearestZ(*form->ChartUDP, 120, &edgeX);
-    qz::ProfileChart *chart = form->ChartUDP;
+    qz417::ProfileChart *chart = form->ChartUDP;
     chart->xAxis->setRange(edgeX - 12, edgeX + 12);
     chart->yAxis->setRange(95, 185);
     chart->replot();

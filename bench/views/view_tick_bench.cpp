@@ -76,7 +76,7 @@ int main(int argc, char *argv[]) {
     const int iterations = argc > 1 ? std::max(100, std::atoi(argv[1])) : 2000;
 
     // ---- the result view's tick ----
-    qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+    qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
     chart.resize(636, 508);
     chart.SetAxisRanges(-120.75, 120.75, 0, 262.5);
     chart.show();
@@ -95,7 +95,7 @@ int main(int argc, char *argv[]) {
         const std::uint64_t a0 = bench::AllocationCount();
         // What the tick does with a new packet: take it, decode and plot it.
         const std::uint64_t seq = ResultPacket.read(tickCopy.data());
-        chart.PlotProfile(tickCopy.data(), qz::CurrentScale(), seq);
+        chart.PlotProfile(tickCopy.data(), qz417::CurrentScale(), seq);
         const auto t1 = Clock::now();
         // The repaint that the chart makes at most once per 16 ms.
         chart.FlushRepaint();
@@ -113,7 +113,7 @@ int main(int argc, char *argv[]) {
     for (int n = 0; n < iterations; ++n) {
         const auto t0 = Clock::now();
         const std::uint64_t seq = ResultPacket.sequence();
-        chart.PlotProfile(tickCopy.data(), qz::CurrentScale(), seq);
+        chart.PlotProfile(tickCopy.data(), qz417::CurrentScale(), seq);
         unchanged.push_back(Ms(Clock::now() - t0));
     }
     std::printf("Result view tick, 1024 valid points, %d packets (%s):\n", iterations,
@@ -127,8 +127,8 @@ int main(int argc, char *argv[]) {
                 static_cast<double>(tickAllocs) / (iterations - 10));
 
     // ---- one camera frame ----
-    qz::FrameRenderer renderer;
-    qz::VideoPanel panel(nullptr);
+    qz417::FrameRenderer renderer;
+    qz417::VideoPanel panel(nullptr);
     panel.resize(640, 512);
     panel.show();
     WaitExposed(panel);
@@ -140,7 +140,7 @@ int main(int argc, char *argv[]) {
         for (std::size_t i = 0; i < image.size(); i += 97)
             image[i] = static_cast<std::uint8_t>(i + static_cast<std::size_t>(n));
         ImageBuffer.publish(image.data());
-        const qz::WindowRectangle outline{100 + n % 50, 50, 299, 249};
+        const qz417::WindowRectangle outline{100 + n % 50, 50, 299, 249};
         const auto t0 = Clock::now();
         const std::uint64_t a0 = bench::AllocationCount();
         // DrawImageFrame: the shared frame, the one conversion with the outline, the copy.

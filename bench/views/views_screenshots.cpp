@@ -24,27 +24,27 @@
 #include "widgets/video_panel.h"
 
 namespace fs = std::filesystem;
-using qzshot::Pause;
-using qzshot::Save;
-using qzshot::WaitFor;
+using qz417::shot::Pause;
+using qz417::shot::Save;
+using qz417::shot::WaitFor;
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setFont(qz::WindowFont());
+    QApplication::setFont(qz417::WindowFont());
     const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
     fs::create_directories(out);
 
-    qz::ResetAppState();
-    qzsim::EmulatorOptions options;
+    qz417::ResetAppState();
+    qz417::sim::EmulatorOptions options;
     options.streamRateHz = 250;
-    qzsim::Emulator sim(options);
-    if (!qzshot::StartScanner(sim))
+    qz417::sim::Emulator sim(options);
+    if (!qz417::shot::StartScanner(sim))
         return 1;
     const fs::path work = fs::temp_directory_path() / "qz417-screenshots";
     fs::create_directories(work);
     fs::current_path(work);
 
-    TFormMain *form = qzshot::ShowWindowAndSearch();
+    TFormMain *form = qz417::shot::ShowWindowAndSearch();
     if (form == nullptr)
         return 1;
     form->ButtonConnect->click();

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 constexpr long double kDegreesPerUnit = 1.0L / 32767.0L;
@@ -33,4 +33,4 @@ std::string AngleCaption(std::int16_t setting, std::int16_t calculated) {
     return caption;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -1,6 +1,6 @@
 #include "model/device_description.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -98,4 +98,4 @@ std::vector<std::string> DescriptionRows(const DeviceDescription &d) {
     };
 }
 
-} // namespace qz
+} // namespace qz417

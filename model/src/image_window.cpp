@@ -1,6 +1,6 @@
 #include "model/image_window.h"
 
-namespace qz {
+namespace qz417 {
 
 WindowRectangle FinishSelection(WindowRectangle r) {
     if (r.right > kPictureWidth - 1)
@@ -35,4 +35,4 @@ WindowFields WindowFieldsOf(const ConfigArea &area) {
                         area.windowHeight()};
 }
 
-} // namespace qz
+} // namespace qz417

@@ -7,7 +7,7 @@
 
 #include "model/angle_units.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -198,4 +198,4 @@ std::string FormatIpv4(const std::uint8_t *octets) {
     return buf;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -1,6 +1,6 @@
 #include "model/parameter_texts.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 constexpr int kByteValues = 256;
@@ -46,4 +46,4 @@ std::string IntegrationCaption(int value) {
     return "Integration: " + std::to_string(value + 1) + " us";
 }
 
-} // namespace qz
+} // namespace qz417

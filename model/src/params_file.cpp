@@ -8,7 +8,7 @@
 
 #include "model/parameter_fields.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -229,4 +229,4 @@ std::string FieldsJson(const std::string &address, const ParamBlock &block) {
     return out;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -5,7 +5,7 @@
 #include <limits>
 #include <utility>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -185,4 +185,4 @@ std::unique_ptr<PointExporter> MakePcdExporter(PcdShape shape, CloudEncoding enc
     return std::make_unique<PcdExporter>(shape, encoding, std::move(comments));
 }
 
-} // namespace qz
+} // namespace qz417

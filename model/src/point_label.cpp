@@ -4,7 +4,7 @@
 #include <cmath>
 #include <system_error>
 
-namespace qz {
+namespace qz417 {
 
 std::string PointLabelText(double x) {
     if (!std::isfinite(x))
@@ -22,4 +22,4 @@ std::string PointLabelText(double x) {
     return text;
 }
 
-} // namespace qz
+} // namespace qz417

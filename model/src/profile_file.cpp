@@ -11,7 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -210,4 +210,4 @@ ProfileWriteResult WriteProfileFile(const std::string &startDirectory, const std
     return r;
 }
 
-} // namespace qz
+} // namespace qz417

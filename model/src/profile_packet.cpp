@@ -1,6 +1,6 @@
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -51,4 +51,4 @@ void DecodePacket(const ProfilePacket &packet, const ProfileScale &scale,
         out[static_cast<std::size_t>(i)] = DecodePoint(packet.point(i), scale);
 }
 
-} // namespace qz
+} // namespace qz417

@@ -10,7 +10,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -190,4 +190,4 @@ std::string BufferWarning(int grantedBytes, double packetsPerSecond) {
     return text;
 }
 
-} // namespace qz
+} // namespace qz417

@@ -2,7 +2,7 @@
 
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 namespace {
 
@@ -90,4 +90,4 @@ void StreamStats::Advance(std::uint16_t packetCount) {
     }
 }
 
-} // namespace qz
+} // namespace qz417

@@ -9,17 +9,17 @@
 
 namespace {
 
-const char *KindName(qz::FieldKind kind) {
+const char *KindName(qz417::FieldKind kind) {
     switch (kind) {
-    case qz::FieldKind::U8:
+    case qz417::FieldKind::U8:
         return "u8";
-    case qz::FieldKind::U16:
+    case qz417::FieldKind::U16:
         return "u16";
-    case qz::FieldKind::I16:
+    case qz417::FieldKind::I16:
         return "i16";
-    case qz::FieldKind::Bit:
+    case qz417::FieldKind::Bit:
         return "bit";
-    case qz::FieldKind::Ipv4:
+    case qz417::FieldKind::Ipv4:
         return "ipv4";
     }
     return "";
@@ -35,9 +35,9 @@ int main(int argc, char **argv) {
         return 2;
     }
     nlohmann::ordered_json doc;
-    doc["blockSize"] = qz::ConfigArea::kSize;
+    doc["blockSize"] = qz417::ConfigArea::kSize;
     nlohmann::ordered_json fields = nlohmann::ordered_json::array();
-    for (const qz::ParameterField &f : qz::ParameterFields()) {
+    for (const qz417::ParameterField &f : qz417::ParameterFields()) {
         nlohmann::ordered_json row;
         row["name"] = f.name;
         row["kind"] = KindName(f.kind);

@@ -38,17 +38,17 @@ int main(int argc, char **argv) {
             return 2;
         }
     }
-    qz::ProfileScale scale;
+    qz417::ProfileScale scale;
     scale.rangeXEmr = static_cast<std::uint16_t>(v[0]);
     scale.rangeZ = static_cast<std::uint16_t>(v[1]);
     scale.discreteValue = static_cast<std::uint16_t>(v[2]);
     scale.errorValue = static_cast<std::int16_t>(v[3]);
 
-    std::array<std::uint8_t, qz::kProfilePacketSize> packet{};
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+    std::array<std::uint8_t, qz417::kProfilePacketSize> packet{};
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
     while (std::fread(packet.data(), 1, packet.size(), stdin) == packet.size()) {
-        qz::DecodePacket(qz::ProfilePacket(packet.data()), scale, points);
-        for (const qz::ProfilePoint &p : points) {
+        qz417::DecodePacket(qz417::ProfilePacket(packet.data()), scale, points);
+        for (const qz417::ProfilePoint &p : points) {
             unsigned char out[9];
             out[0] = p.valid ? 1 : 0;
             std::memcpy(out + 1, &p.x, 4);

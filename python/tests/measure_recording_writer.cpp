@@ -18,7 +18,7 @@
 #include "model/recording/recording_file.h"
 
 int main(int argc, char **argv) {
-    namespace rec = qz::recording;
+    namespace rec = qz417::recording;
     if (argc != 3 && argc != 4)
         return 2;
     const int count = std::atoi(argv[2]);
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
             rec::RecorderSettings settings;
             settings.path = argv[1];
             settings.header = {a, rec::ParameterBlock{}, "python test"};
-            settings.job = qz::measure::LoadJob(argv[3]);
+            settings.job = qz417::measure::LoadJob(argv[3]);
             std::string error;
             if (!recorder.Start(settings, &error)) {
                 std::fprintf(stderr, "%s\n", error.c_str());

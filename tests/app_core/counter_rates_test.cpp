@@ -19,7 +19,7 @@ class CounterRateCases : public ::testing::TestWithParam<RateCase> {};
 
 TEST_P(CounterRateCases, DifferenceModulo65536OverElapsed) {
     const RateCase c = GetParam();
-    EXPECT_EQ(qz::CounterRate(c.counter, c.mark, c.elapsed), c.rate) << c.name;
+    EXPECT_EQ(qz417::CounterRate(c.counter, c.mark, c.elapsed), c.rate) << c.name;
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -34,24 +34,24 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(CounterRate, WrapCountsTen) {
     // 65530 -> 4 is ten steps forward: 10 per 1000 ms.
-    EXPECT_EQ(qz::CounterRate(4, 65530, 1000), 10u);
+    EXPECT_EQ(qz417::CounterRate(4, 65530, 1000), 10u);
 }
 
 TEST(RateInterval, NothingWithinTheFirstSecond) {
-    EXPECT_FALSE(qz::RateInterval(1000, 0).has_value());
-    EXPECT_FALSE(qz::RateInterval(0, 1000).has_value()); // |-1000|
-    EXPECT_FALSE(qz::RateInterval(500, 500).has_value());
-    EXPECT_EQ(qz::RateInterval(1001, 0), std::optional<std::int32_t>(1001));
-    EXPECT_EQ(qz::RateInterval(0, 1001), std::optional<std::int32_t>(-1001));
+    EXPECT_FALSE(qz417::RateInterval(1000, 0).has_value());
+    EXPECT_FALSE(qz417::RateInterval(0, 1000).has_value()); // |-1000|
+    EXPECT_FALSE(qz417::RateInterval(500, 500).has_value());
+    EXPECT_EQ(qz417::RateInterval(1001, 0), std::optional<std::int32_t>(1001));
+    EXPECT_EQ(qz417::RateInterval(0, 1001), std::optional<std::int32_t>(-1001));
 }
 
 TEST(RateInterval, WrappingTickCount) {
     // The 32-bit tick count wraps; the signed difference is what counts.
-    EXPECT_EQ(qz::RateInterval(1000, 0xFFFFFF00u), std::optional<std::int32_t>(1256));
-    EXPECT_FALSE(qz::RateInterval(100, 0xFFFFFF00u).has_value());
+    EXPECT_EQ(qz417::RateInterval(1000, 0xFFFFFF00u), std::optional<std::int32_t>(1256));
+    EXPECT_FALSE(qz417::RateInterval(100, 0xFFFFFF00u).has_value());
     // The most negative difference has no positive counterpart in 32 bits.
-    EXPECT_EQ(qz::RateInterval(0x80000000u, 0), std::optional<std::int32_t>(INT32_MIN));
-    EXPECT_EQ(qz::CounterRate(1, 0, INT32_MIN), 0u);
+    EXPECT_EQ(qz417::RateInterval(0x80000000u, 0), std::optional<std::int32_t>(INT32_MIN));
+    EXPECT_EQ(qz417::CounterRate(1, 0, INT32_MIN), 0u);
 }
 
 } // namespace

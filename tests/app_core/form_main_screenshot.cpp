@@ -38,9 +38,9 @@ int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
     QApplication::setApplicationDisplayName(QStringLiteral("QZ417 Setup Program."));
 
-    qzsim::EmulatorOptions options;
+    qz417::sim::EmulatorOptions options;
     options.count = 3;
-    qzsim::Emulator emulator(options);
+    qz417::sim::Emulator emulator(options);
     std::string error;
     if (!emulator.start(&error)) {
         std::fprintf(stderr, "emulator: %s\n", error.c_str());

@@ -47,10 +47,10 @@ namespace {
 constexpr std::uint16_t kTestSearchMs = 1200;
 constexpr int kSearchWaitMs = 5000;
 
-// The window's clock in the rate tests (qz::SetTickSource).
+// The window's clock in the rate tests (qz417::SetTickSource).
 std::atomic<std::uint32_t> FakeTicks{0};
 
-using qztest::MessageBoxWatch;
+using qz417::test::MessageBoxWatch;
 
 // A UDP socket bound to a port (any address), so that nobody else can bind it.
 class PortHolder {
@@ -114,7 +114,7 @@ class FormMainTest : public QObject {
 
 private:
     std::unique_ptr<TFormMain> form_;
-    std::unique_ptr<qzsim::Emulator> emulator_;
+    std::unique_ptr<qz417::sim::Emulator> emulator_;
 
     template <class T> T *W(const char *name) {
         T *w = form_->findChild<T *>(QString::fromLatin1(name));
@@ -134,8 +134,8 @@ private:
         return item ? item->text() : QString();
     }
 
-    bool StartEmulator(qzsim::EmulatorOptions options) {
-        emulator_ = std::make_unique<qzsim::Emulator>(std::move(options));
+    bool StartEmulator(qz417::sim::EmulatorOptions options) {
+        emulator_ = std::make_unique<qz417::sim::Emulator>(std::move(options));
         std::string error;
         if (!emulator_->start(&error)) {
             qWarning("emulator: %s", error.c_str());
@@ -148,11 +148,11 @@ private:
         QTRY_VERIFY_WITH_TIMEOUT(Button("ButtonSearch")->isEnabled(), kSearchWaitMs);
     }
     void SearchAndConnect(int scanners) {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.count = scanners;
         SearchAndConnect(options);
     }
-    void SearchAndConnect(const qzsim::EmulatorOptions &options) {
+    void SearchAndConnect(const qz417::sim::EmulatorOptions &options) {
         if (!StartEmulator(options))
             QSKIP("the emulated scanners cannot listen on port 417 here (needs root or "
                   "CAP_NET_BIND_SERVICE)");
@@ -164,7 +164,7 @@ private:
 
 private slots:
     void init() {
-        qz::ResetAppState();
+        qz417::ResetAppState();
         form_ = std::make_unique<TFormMain>();
         form_->SetSearchTimeoutForTest(kTestSearchMs);
         form_->show();
@@ -176,7 +176,7 @@ private slots:
         form_.reset(); // stops and awaits every thread
         emulator_.reset();
         QZ_ClearList(DeviceList.exchange(nullptr));
-        qz::ResetAppState();
+        qz417::ResetAppState();
     }
 
     void startUpState() {
@@ -251,7 +251,7 @@ private slots:
     }
 
     void searchListsThreeScannersInOrder() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.count = 3;
         if (!StartEmulator(options))
             QSKIP("the emulated scanners cannot listen on port 417 here");
@@ -323,7 +323,7 @@ private slots:
     }
 
     void scannerAnnouncedManyTimesIsListedOnce() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.count = 1;
         options.announceIntervalMs = 10;
         if (!StartEmulator(options))
@@ -372,7 +372,7 @@ private slots:
     }
 
     void doubleClickOnAGridRowConnects() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.count = 2;
         if (!StartEmulator(options))
             QSKIP("the emulated scanners cannot listen on port 417 here");
@@ -442,12 +442,12 @@ private slots:
         // Connecting asks for one picture; let the idle tick fetch it.
         QTRY_COMPARE_WITH_TIMEOUT(RequestImage.load(), std::uint8_t{0}, 3000);
         QTRY_VERIFY_WITH_TIMEOUT(emulator_->commandsServed(0, 3) >= 1, 3000);
-        QVERIFY(qztest::WaitForViewTicks(form_.get())); // the fetch's tick is over
-        QVERIFY(qztest::ScannerServedEverythingSent());
+        QVERIFY(qz417::test::WaitForViewTicks(form_.get())); // the fetch's tick is over
+        QVERIFY(qz417::test::ScannerServedEverythingSent());
         const std::uint64_t writes = emulator_->commandsServed(0, 5);
         const std::uint64_t images =
             emulator_->commandsServed(0, 2) + emulator_->commandsServed(0, 3);
-        const qz::WindowRectangle window = WindowRect;
+        const qz417::WindowRectangle window = WindowRect;
         const std::uint8_t mode = DeviceConfig.read().windowMode();
 
         auto *grid = W<QTableWidget>("StringGridSearch");
@@ -472,8 +472,8 @@ private slots:
         pages->setCurrentWidget(W<QWidget>("TabSheetSearch"));
 
         // Idle ticks that would have served a write or a picture request.
-        QVERIFY(qztest::WaitForViewTicks(form_.get(), 5));
-        QVERIFY(qztest::ScannerServedEverythingSent());
+        QVERIFY(qz417::test::WaitForViewTicks(form_.get(), 5));
+        QVERIFY(qz417::test::ScannerServedEverythingSent());
         QCOMPARE(SelectingWindow, std::uint8_t{0});
         QCOMPARE(WindowRect, window);
         QCOMPARE(DeviceConfig.read().windowMode(), mode);
@@ -483,7 +483,7 @@ private slots:
 
         // The panel's own border: a click there is a selection of one point.
         QTest::mouseClick(W<QFrame>("Panel4"), Qt::LeftButton, {}, QPoint(1, 256));
-        QCOMPARE(WindowRect, (qz::WindowRectangle{1, 256, 1, 256}));
+        QCOMPARE(WindowRect, (qz417::WindowRectangle{1, 256, 1, 256}));
         QCOMPARE(DeviceConfig.read().windowMode(), std::uint8_t{3});
         QTRY_VERIFY_WITH_TIMEOUT(emulator_->commandsServed(0, 5) > writes, 3000);
     }
@@ -495,7 +495,7 @@ private slots:
     // packets in 2 s are 2500/s and 100/s.
     void firstUdpRatesCountFromTheFirstDatagram() {
         FakeTicks = 100000;
-        qz::SetTickSource([] { return FakeTicks.load(); });
+        qz417::SetTickSource([] { return FakeTicks.load(); });
         PacketSender sender(6003);
         QVERIFY(sender.ok());
         // A packet left from before the Start is not the run's first one.
@@ -509,7 +509,7 @@ private slots:
         // The stale packet is shown while time passes; its counters are no base.
         QTRY_COMPARE_WITH_TIMEOUT(Text("LabelResultUDPCnt"), QStringLiteral("10000"), 3000);
         FakeTicks += 700;
-        QVERIFY(qztest::WaitForViewTicks(form_.get()));
+        QVERIFY(qz417::test::WaitForViewTicks(form_.get()));
         QCOMPARE(Text("LabelResultUDPPerSec"), QStringLiteral("0"));
 
         // The run's first datagram, sent until the page shows it (the worker
@@ -535,7 +535,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(
             (sender.Send(50000, 40450), Text("LabelResultUDPCnt") == QLatin1String("50000")), 3000);
         FakeTicks += 1000;
-        QVERIFY(qztest::WaitForViewTicks(form_.get()));
+        QVERIFY(qz417::test::WaitForViewTicks(form_.get()));
         QCOMPARE(Text("LabelResultUDPPerSec"), QStringLiteral("2000"));
         QTest::mouseClick(Button("ButtonUDPResult"), Qt::LeftButton);
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{0}, 3000);
@@ -546,7 +546,7 @@ private slots:
     // shows about 2500 as its first rate (counted from 0 it would show
     // tens of thousands); the margin allows for a busy machine.
     void firstTcpRatesCountFromTheFirstResult() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.measurementRateHz = 2500;
         options.counterStart = 40000;
         SearchAndConnect(options);
@@ -612,7 +612,7 @@ private slots:
     // The UDP worker runs on while the user searches, connects, runs and
     // stops a TCP worker and disconnects; its page updates after each step.
     void udpPageKeepsUpdatingThroughSearchConnectAndDisconnect() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         if (!StartEmulator(options))
             QSKIP("the emulated scanners cannot listen on port 417 here");
         PacketSender sender(6003);
@@ -665,7 +665,7 @@ private slots:
     // UDP started while a search runs: the search still ends as a search
     // (grid filled, button usable again) and the UDP page updates after it.
     void udpStartedDuringASearch() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         if (!StartEmulator(options))
             QSKIP("the emulated scanners cannot listen on port 417 here");
         PacketSender sender(6003);
@@ -772,7 +772,7 @@ private slots:
         // The first thread's end is not taken for the second one's.
         QTRY_COMPARE_WITH_TIMEOUT(form_->Threads().running(), std::size_t{1}, 5000);
         // Ticks after the first thread ended, each of which checks for the end.
-        QVERIFY(qztest::WaitForViewTicks(form_.get(), 5));
+        QVERIFY(qz417::test::WaitForViewTicks(form_.get(), 5));
         QCOMPARE(Button("ButtonResult")->text(), QStringLiteral("Stop"));
         QCOMPARE(Button("ButtonConnect")->text(), QStringLiteral("Disconnect"));
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeResult});
@@ -891,7 +891,7 @@ private slots:
         QCOMPARE(DiscreteValue.load(), std::uint16_t{16384});
         QCOMPARE(ErrorValue.load(), std::int16_t{-32768});
         for (const char *chart : {"ChartResult", "ChartUDP"}) {
-            auto *plot = W<qz::ProfileChart>(chart);
+            auto *plot = W<qz417::ProfileChart>(chart);
             QCOMPARE(plot->xAxis->range().lower, -120.75);
             QCOMPARE(plot->xAxis->range().upper, 120.75);
             QCOMPARE(plot->yAxis->range().lower, 0.0);

@@ -5,23 +5,23 @@
 
 namespace {
 
-using qz::WindowFields;
-using qz::WindowRectangle;
+using qz417::WindowFields;
+using qz417::WindowRectangle;
 
 class ImageWindowTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        qz::ResetAppState();
-        qz::ResetImageWindow();
+        qz417::ResetAppState();
+        qz417::ResetImageWindow();
     }
 
     // A left-button drag from (x0, y0) over (x1, y1).
     static void Drag(int x0, int y0, int x1, int y1) {
-        qz::BeginWindowSelection(x0, y0);
-        qz::MoveWindowSelection(x1, y1);
-        qz::EndWindowSelection();
+        qz417::BeginWindowSelection(x0, y0);
+        qz417::MoveWindowSelection(x1, y1);
+        qz417::EndWindowSelection();
     }
-    static WindowFields Fields() { return qz::WindowFieldsOf(DeviceConfig.read()); }
+    static WindowFields Fields() { return qz417::WindowFieldsOf(DeviceConfig.read()); }
 };
 
 struct DragCase {
@@ -51,65 +51,65 @@ INSTANTIATE_TEST_SUITE_P(
         DragCase{"ordinary", 100, 50, 299, 249, {39, 79, 24, 99}, {100, 50, 299, 249}},
         DragCase{
             "beyondRightAndBottom", 600, 500, 900, 800, {239, 15, 249, 5}, {600, 500, 639, 511}},
-        DragCase{"rightToLeft", 300, 100, 200, 200, {0, 255, 0, 255}, qz::kWholePicture},
-        DragCase{"bottomToTop", 100, 300, 200, 200, {0, 255, 0, 255}, qz::kWholePicture},
-        DragCase{"releasedLeftOfPanel", 100, 100, -20, 200, {0, 255, 0, 255}, qz::kWholePicture},
-        DragCase{"wholePicture", 0, 0, 639, 511, {0, 255, 0, 255}, qz::kWholePicture}));
+        DragCase{"rightToLeft", 300, 100, 200, 200, {0, 255, 0, 255}, qz417::kWholePicture},
+        DragCase{"bottomToTop", 100, 300, 200, 200, {0, 255, 0, 255}, qz417::kWholePicture},
+        DragCase{"releasedLeftOfPanel", 100, 100, -20, 200, {0, 255, 0, 255}, qz417::kWholePicture},
+        DragCase{"wholePicture", 0, 0, 639, 511, {0, 255, 0, 255}, qz417::kWholePicture}));
 
 TEST_F(ImageWindowTest, DecodingIsNotTheInverseOfTheEncoding) {
-    EXPECT_EQ(qz::DecodeImageWindow(WindowFields{39, 79, 24, 99}),
+    EXPECT_EQ(qz417::DecodeImageWindow(WindowFields{39, 79, 24, 99}),
               (WindowRectangle{97, 48, 295, 246}));
-    EXPECT_EQ(qz::DecodeImageWindow(WindowFields{0, 255, 0, 255}),
+    EXPECT_EQ(qz417::DecodeImageWindow(WindowFields{0, 255, 0, 255}),
               (WindowRectangle{0, 0, 640, 512}));
     // Left 640, right 1280, top 512, bottom 1024: wholly outside the picture.
-    EXPECT_EQ(qz::DecodeImageWindow(WindowFields{255, 255, 255, 255}),
+    EXPECT_EQ(qz417::DecodeImageWindow(WindowFields{255, 255, 255, 255}),
               (WindowRectangle{640, 512, 1280, 1024}));
 }
 
 TEST_F(ImageWindowTest, ApplyFromConfigSetsBothRectanglesNotTheDragFlag) {
-    qz::ConfigArea area;
+    qz417::ConfigArea area;
     area.setWindowLeft(39);
     area.setWindowWidth(79);
     area.setWindowTop(24);
     area.setWindowHeight(99);
-    qz::BeginWindowSelection(5, 5);
+    qz417::BeginWindowSelection(5, 5);
     ApplyImageWindowFromConfig(area);
     EXPECT_EQ(SelectionRect, (WindowRectangle{97, 48, 295, 246}));
     EXPECT_EQ(WindowRect, (WindowRectangle{97, 48, 295, 246}));
     EXPECT_EQ(SelectingWindow, 1);
     // The drag continues from the decoded corner.
-    qz::MoveWindowSelection(300, 300);
-    EXPECT_EQ(qz::OutlinedWindow(), (WindowRectangle{97, 48, 300, 300}));
+    qz417::MoveWindowSelection(300, 300);
+    EXPECT_EQ(qz417::OutlinedWindow(), (WindowRectangle{97, 48, 300, 300}));
 }
 
 TEST_F(ImageWindowTest, OutlineFollowsTheDragThenTheCommittedWindow) {
-    EXPECT_EQ(qz::OutlinedWindow(), qz::kWholePicture);
-    qz::BeginWindowSelection(10, 20);
-    qz::MoveWindowSelection(30, 40);
-    EXPECT_EQ(qz::OutlinedWindow(), (WindowRectangle{10, 20, 30, 40}));
+    EXPECT_EQ(qz417::OutlinedWindow(), qz417::kWholePicture);
+    qz417::BeginWindowSelection(10, 20);
+    qz417::MoveWindowSelection(30, 40);
+    EXPECT_EQ(qz417::OutlinedWindow(), (WindowRectangle{10, 20, 30, 40}));
     EXPECT_EQ(RequestWriteParams.load(), 0); // nothing is written during the drag
-    qz::EndWindowSelection();
-    EXPECT_EQ(qz::OutlinedWindow(), (WindowRectangle{10, 20, 30, 40}));
+    qz417::EndWindowSelection();
+    EXPECT_EQ(qz417::OutlinedWindow(), (WindowRectangle{10, 20, 30, 40}));
 }
 
 TEST_F(ImageWindowTest, MoveAndReleaseWithoutADragChangeNothing) {
-    const qz::ConfigArea before = DeviceConfig.read();
-    qz::MoveWindowSelection(100, 100);
-    qz::EndWindowSelection();
+    const qz417::ConfigArea before = DeviceConfig.read();
+    qz417::MoveWindowSelection(100, 100);
+    qz417::EndWindowSelection();
     EXPECT_EQ(DeviceConfig.read(), before);
-    EXPECT_EQ(WindowRect, qz::kWholePicture);
+    EXPECT_EQ(WindowRect, qz417::kWholePicture);
     EXPECT_EQ(RequestWriteParams.load(), 0);
     EXPECT_EQ(RequestImage.load(), 0);
 }
 
 TEST_F(ImageWindowTest, OtherFieldsOfTheBlockAreKept) {
-    DeviceConfig.edit([](qz::ConfigArea &a) {
+    DeviceConfig.edit([](qz417::ConfigArea &a) {
         a.setLaserLevel(77);
         a.setByteAt(4, 0xAB);
         a.setByteAt(10, 0xCD);
     });
     Drag(100, 50, 299, 249);
-    const qz::ConfigArea after = DeviceConfig.read();
+    const qz417::ConfigArea after = DeviceConfig.read();
     EXPECT_EQ(after.laserLevel(), 77);
     EXPECT_EQ(after.byteAt(4), 0xAB);
     EXPECT_EQ(after.byteAt(10), 0xCD);

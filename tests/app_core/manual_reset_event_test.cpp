@@ -17,7 +17,7 @@ using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
 TEST(ManualResetEvent, WaitTimesOutWhileNotSignalled) {
-    qz::ManualResetEvent e;
+    qz417::ManualResetEvent e;
     const auto t0 = Clock::now();
     EXPECT_FALSE(e.wait(20ms));
     EXPECT_GE(Clock::now() - t0, 19ms);
@@ -25,7 +25,7 @@ TEST(ManualResetEvent, WaitTimesOutWhileNotSignalled) {
 }
 
 TEST(ManualResetEvent, StaysSignalledForEveryWaiterUntilReset) {
-    qz::ManualResetEvent e(true);
+    qz417::ManualResetEvent e(true);
     for (int i = 0; i < 3; ++i) {
         const auto t0 = Clock::now();
         EXPECT_TRUE(e.wait(1s));
@@ -41,7 +41,7 @@ TEST(ManualResetEvent, StaysSignalledForEveryWaiterUntilReset) {
 }
 
 TEST(ManualResetEvent, SetFromAnotherThreadWakesAllWaiters) {
-    qz::ManualResetEvent e;
+    qz417::ManualResetEvent e;
     bool woke1 = false;
     bool woke2 = false;
     std::atomic<long> tid1{0}, tid2{0};
@@ -55,9 +55,9 @@ TEST(ManualResetEvent, SetFromAnotherThreadWakesAllWaiters) {
     });
     // Both wait (asleep in a futex) before the event is set.
     const auto waiting = [](const std::atomic<long> &tid) {
-        return tid.load() != 0 && qztest::ThreadSyscall(tid.load()) == SYS_futex;
+        return tid.load() != 0 && qz417::test::ThreadSyscall(tid.load()) == SYS_futex;
     };
-    EXPECT_TRUE(qztest::WaitUntil([&] { return waiting(tid1) && waiting(tid2); }, 2s));
+    EXPECT_TRUE(qz417::test::WaitUntil([&] { return waiting(tid1) && waiting(tid2); }, 2s));
     const auto t0 = Clock::now();
     e.set();
     w1.join();

@@ -13,8 +13,8 @@
 namespace {
 
 // Scale k: every field follows from k, so a mixture of two is recognisable.
-qz::ProfileScale ScaleNumber(std::uint16_t k) {
-    qz::ProfileScale s;
+qz417::ProfileScale ScaleNumber(std::uint16_t k) {
+    qz417::ProfileScale s;
     s.rangeXEmr = k;
     s.rangeZ = static_cast<std::uint16_t>(k * 3u + 1u);
     s.discreteValue = static_cast<std::uint16_t>(k * 7u + 2u);
@@ -22,19 +22,19 @@ qz::ProfileScale ScaleNumber(std::uint16_t k) {
     return s;
 }
 
-bool IsAScaleWritten(const qz::ProfileScale &s) {
+bool IsAScaleWritten(const qz417::ProfileScale &s) {
     return s == ScaleNumber(s.rangeXEmr);
 }
 
 TEST(Scale, ReadersNeverSeeHalfOfANewScale) {
-    qz::SetCurrentScale(ScaleNumber(0));
+    qz417::SetCurrentScale(ScaleNumber(0));
     std::atomic<bool> stop{false};
     std::atomic<long> reads{0}, torn{0};
     std::vector<std::thread> readers;
     for (int r = 0; r < 3; ++r)
         readers.emplace_back([&] {
             while (!stop.load()) {
-                if (!IsAScaleWritten(qz::CurrentScale()))
+                if (!IsAScaleWritten(qz417::CurrentScale()))
                     torn.fetch_add(1);
                 reads.fetch_add(1);
             }
@@ -42,7 +42,7 @@ TEST(Scale, ReadersNeverSeeHalfOfANewScale) {
     // Two writers, as a description shown and a reset may overlap.
     auto write = [](std::uint16_t from) {
         for (std::uint16_t k = from; k < from + 20000; ++k)
-            qz::SetCurrentScale(ScaleNumber(k));
+            qz417::SetCurrentScale(ScaleNumber(k));
     };
     std::thread second(write, std::uint16_t{30000});
     write(1);
@@ -57,13 +57,13 @@ TEST(Scale, ReadersNeverSeeHalfOfANewScale) {
         t.join();
     EXPECT_EQ(torn.load(), 0);
     EXPECT_GT(reads.load(), 1000);
-    EXPECT_TRUE(IsAScaleWritten(qz::CurrentScale()));
+    EXPECT_TRUE(IsAScaleWritten(qz417::CurrentScale()));
 }
 
 TEST(Scale, ResetGivesTheDefaultScale) {
-    qz::SetCurrentScale(ScaleNumber(77));
-    qz::ResetAppState();
-    EXPECT_EQ(qz::CurrentScale(), qz::ProfileScale{});
+    qz417::SetCurrentScale(ScaleNumber(77));
+    qz417::ResetAppState();
+    EXPECT_EQ(qz417::CurrentScale(), qz417::ProfileScale{});
     EXPECT_EQ(RangeXEmr.load(), 230);
 }
 

@@ -28,17 +28,17 @@ __attribute__((noinline)) int UseStack() {
 }
 
 TEST(ThreadOwner, StackIsRaisedToTheFloor) {
-    EXPECT_EQ(qz::EffectiveStackBytes(1024), qz::kMinStackBytes);
-    EXPECT_EQ(qz::EffectiveStackBytes(8192), qz::kMinStackBytes);
-    EXPECT_EQ(qz::EffectiveStackBytes(4u << 20), 4u << 20);
-    EXPECT_GE(qz::EffectiveStackBytes(0), static_cast<std::size_t>(PTHREAD_STACK_MIN));
+    EXPECT_EQ(qz417::EffectiveStackBytes(1024), qz417::kMinStackBytes);
+    EXPECT_EQ(qz417::EffectiveStackBytes(8192), qz417::kMinStackBytes);
+    EXPECT_EQ(qz417::EffectiveStackBytes(4u << 20), 4u << 20);
+    EXPECT_GE(qz417::EffectiveStackBytes(0), static_cast<std::size_t>(PTHREAD_STACK_MIN));
 }
 
 TEST(ThreadOwner, SmallRequestedStackStillRunsLibraryCode) {
-    qz::ThreadOwner owner;
+    qz417::ThreadOwner owner;
     std::atomic<int> result{0};
     std::size_t stack = 0;
-    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, nullptr, [&] {
+    ASSERT_TRUE(owner.start(qz417::ThreadParams{1024, false}, nullptr, [&] {
         pthread_attr_t attr;
         pthread_getattr_np(pthread_self(), &attr);
         pthread_attr_getstacksize(&attr, &stack);
@@ -47,14 +47,14 @@ TEST(ThreadOwner, SmallRequestedStackStillRunsLibraryCode) {
     }));
     EXPECT_TRUE(owner.joinAll(5s));
     EXPECT_EQ(result.load(), 32);
-    EXPECT_GE(stack, qz::kMinStackBytes);
+    EXPECT_GE(stack, qz417::kMinStackBytes);
 }
 
 TEST(ThreadOwner, TimeCriticalUsesRealTimeWherePermitted) {
-    qz::ThreadOwner owner;
-    qz::ManualResetEvent go;
+    qz417::ThreadOwner owner;
+    qz417::ManualResetEvent go;
     int policy = -1;
-    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, nullptr, [&] {
+    ASSERT_TRUE(owner.start(qz417::ThreadParams{1024, true}, nullptr, [&] {
         go.wait(5s); // the priority is raised after creation
         sched_param p{};
         pthread_getschedparam(pthread_self(), &policy, &p);
@@ -66,12 +66,12 @@ TEST(ThreadOwner, TimeCriticalUsesRealTimeWherePermitted) {
 }
 
 TEST(ThreadOwner, StopAllResetsEveryRunEventAndJoinAllAwaits) {
-    qz::ThreadOwner owner;
-    auto run1 = std::make_shared<qz::ManualResetEvent>(true);
-    auto run2 = std::make_shared<qz::ManualResetEvent>(true);
+    qz417::ThreadOwner owner;
+    auto run1 = std::make_shared<qz417::ManualResetEvent>(true);
+    auto run2 = std::make_shared<qz417::ManualResetEvent>(true);
     std::atomic<int> ended{0};
     for (auto run : {run1, run2})
-        ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, run, [run, &ended] {
+        ASSERT_TRUE(owner.start(qz417::ThreadParams{1024, false}, run, [run, &ended] {
             for (int i = 0; i < 5000 && run->wait(1ms); ++i)
                 std::this_thread::sleep_for(1ms); // runs until stopped, 5 s at most
             ++ended;
@@ -86,10 +86,10 @@ TEST(ThreadOwner, StopAllResetsEveryRunEventAndJoinAllAwaits) {
 }
 
 TEST(ThreadOwner, JoinAllIsBoundedForAThreadThatIgnoresTheStop) {
-    qz::ThreadOwner owner;
-    auto release = std::make_shared<qz::ManualResetEvent>();
-    auto finished = std::make_shared<qz::ManualResetEvent>();
-    ASSERT_TRUE(owner.start(qz::ThreadParams{}, nullptr, [release, finished] {
+    qz417::ThreadOwner owner;
+    auto release = std::make_shared<qz417::ManualResetEvent>();
+    auto finished = std::make_shared<qz417::ManualResetEvent>();
+    ASSERT_TRUE(owner.start(qz417::ThreadParams{}, nullptr, [release, finished] {
         release->wait(10s);
         finished->set();
     }));
@@ -101,10 +101,10 @@ TEST(ThreadOwner, JoinAllIsBoundedForAThreadThatIgnoresTheStop) {
 }
 
 TEST(ThreadOwner, FinishedThreadsAreJoinedOnTheNextStart) {
-    qz::ThreadOwner owner;
+    qz417::ThreadOwner owner;
     for (int i = 0; i < 20; ++i) {
-        ASSERT_TRUE(owner.start(qz::ThreadParams{}, nullptr, [] {}));
-        ASSERT_TRUE(qztest::WaitUntil([&] { return owner.running() == 0; }, 2s));
+        ASSERT_TRUE(owner.start(qz417::ThreadParams{}, nullptr, [] {}));
+        ASSERT_TRUE(qz417::test::WaitUntil([&] { return owner.running() == 0; }, 2s));
     }
     EXPECT_LE(owner.count(), 2u);
     EXPECT_TRUE(owner.joinAll(5s));

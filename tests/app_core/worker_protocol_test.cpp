@@ -27,7 +27,7 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-using qztest::WaitUntil;
+using qz417::test::WaitUntil;
 
 DeviceAnnouncement Node(int k) {
     DeviceAnnouncement node{};
@@ -42,8 +42,8 @@ struct Counting {
     std::atomic<int> images{0};
     std::atomic<int> starts{0};
     std::atomic<int> results{0};
-    qz::WorkerHooks hooks() {
-        qz::WorkerHooks h;
+    qz417::WorkerHooks hooks() {
+        qz417::WorkerHooks h;
         h.configRead = [this] { ++configReads; };
         h.imageFetched = [this] { ++images; };
         h.recordingStart = [this] { ++starts; };
@@ -53,20 +53,20 @@ struct Counting {
 };
 
 struct TestRun {
-    qz::WorkerRun run;
-    explicit TestRun(qz::WorkerHooks hooks)
-        : run{std::make_shared<qz::ManualResetEvent>(true),
-              std::make_shared<qz::ManualResetEvent>(false), std::move(hooks), nullptr} {}
+    qz417::WorkerRun run;
+    explicit TestRun(qz417::WorkerHooks hooks)
+        : run{std::make_shared<qz417::ManualResetEvent>(true),
+              std::make_shared<qz417::ManualResetEvent>(false), std::move(hooks), nullptr} {}
 };
 
 class WorkerProtocol : public ::testing::Test {
 protected:
     void SetUp() override {
-        qz::ResetAppState();
-        qzsim::EmulatorOptions options;
+        qz417::ResetAppState();
+        qz417::sim::EmulatorOptions options;
         options.count = 1;
         options.announceIntervalMs = 0;
-        emulator_ = std::make_unique<qzsim::Emulator>(options);
+        emulator_ = std::make_unique<qz417::sim::Emulator>(options);
         std::string error;
         if (!emulator_->start(&error))
             GTEST_SKIP() << "the emulated scanner cannot listen: " << error;
@@ -80,21 +80,21 @@ protected:
         QZ417_Disconnect(DeviceSocket.exchange(-1));
         if (emulator_)
             emulator_->stop();
-        qz::ResetAppState();
+        qz417::ResetAppState();
     }
-    void Start(int (*proc)(const qz::WorkerRun &), const qz::WorkerRun &run) {
+    void Start(int (*proc)(const qz417::WorkerRun &), const qz417::WorkerRun &run) {
         ASSERT_TRUE(
-            owner_.start(qz::ThreadParams{1024, false}, run.runEvent, [proc, run] { proc(run); }));
+            owner_.start(qz417::ThreadParams{1024, false}, run.runEvent, [proc, run] { proc(run); }));
     }
 
-    std::unique_ptr<qzsim::Emulator> emulator_;
-    qz::ThreadOwner owner_;
+    std::unique_ptr<qz417::sim::Emulator> emulator_;
+    qz417::ThreadOwner owner_;
 };
 
 TEST_F(WorkerProtocol, ResultWorkerCountsUntilStoppedAndKeepsTheConnection) {
     Counting counting;
     TestRun r(counting.hooks());
-    Start(&qz::ResultThreadProc, r.run);
+    Start(&qz417::ResultThreadProc, r.run);
     ASSERT_TRUE(
         WaitUntil([] { return WorkerMode.load() == kModeResult && AcquiredCount >= 5; }, 5s));
     EXPECT_EQ(counting.starts.load(), 1);
@@ -115,7 +115,7 @@ TEST_F(WorkerProtocol, RequestsAreServedInOrderBeforeTheNextResult) {
     RequestWriteParams = 1;
     RequestReadParams = 1;
     TestRun r(counting.hooks());
-    Start(&qz::ResultThreadProc, r.run);
+    Start(&qz417::ResultThreadProc, r.run);
     ASSERT_TRUE(WaitUntil([&] { return counting.images.load() >= 1 && AcquiredCount >= 1; }, 5s));
     r.run.runEvent->reset();
     ASSERT_TRUE(r.run.doneEvent->wait(5s));
@@ -132,7 +132,7 @@ TEST_F(WorkerProtocol, RequestsAreServedInOrderBeforeTheNextResult) {
 TEST_F(WorkerProtocol, ImageWorkerFetchesAndDrawsEveryPass) {
     Counting counting;
     TestRun r(counting.hooks());
-    Start(&qz::ImageThreadProc, r.run);
+    Start(&qz417::ImageThreadProc, r.run);
     ASSERT_TRUE(
         WaitUntil([] { return WorkerMode.load() == kModeImage && AcquiredCount >= 3; }, 5s));
     r.run.runEvent->reset();
@@ -147,7 +147,7 @@ TEST_F(WorkerProtocol, ResultWorkerWithoutConnectionEndsAtOnce) {
     Counting counting;
     TestRun r(counting.hooks());
     const auto t0 = Clock::now();
-    Start(&qz::ResultThreadProc, r.run);
+    Start(&qz417::ResultThreadProc, r.run);
     ASSERT_TRUE(r.run.doneEvent->wait(2s));
     EXPECT_LT(Clock::now() - t0, 1s);
     EXPECT_EQ(DeviceSocket.load(), -1);
@@ -156,8 +156,8 @@ TEST_F(WorkerProtocol, ResultWorkerWithoutConnectionEndsAtOnce) {
 }
 
 TEST_F(WorkerProtocol, ScannerThatGoesAwayEndsTheWorkerAndClosesTheConnection) {
-    TestRun r(qz::WorkerHooks{});
-    Start(&qz::ResultThreadProc, r.run);
+    TestRun r(qz417::WorkerHooks{});
+    Start(&qz417::ResultThreadProc, r.run);
     ASSERT_TRUE(WaitUntil([] { return AcquiredCount >= 3; }, 5s));
     emulator_->stop();
     ASSERT_TRUE(r.run.doneEvent->wait(5s));
@@ -166,12 +166,12 @@ TEST_F(WorkerProtocol, ScannerThatGoesAwayEndsTheWorkerAndClosesTheConnection) {
 }
 
 TEST_F(WorkerProtocol, StartRightAfterStopKeepsTheTwoThreadsApart) {
-    TestRun first(qz::WorkerHooks{});
-    Start(&qz::ResultThreadProc, first.run);
+    TestRun first(qz417::WorkerHooks{});
+    Start(&qz417::ResultThreadProc, first.run);
     ASSERT_TRUE(WaitUntil([] { return AcquiredCount >= 2; }, 5s));
     first.run.runEvent->reset();
-    TestRun second(qz::WorkerHooks{});
-    Start(&qz::ResultThreadProc, second.run);
+    TestRun second(qz417::WorkerHooks{});
+    Start(&qz417::ResultThreadProc, second.run);
 
     ASSERT_TRUE(first.run.doneEvent->wait(5s));
     // The first thread's end says nothing about the second one.
@@ -193,7 +193,7 @@ TEST_F(WorkerProtocol, FailedWriteLeavesLaterRequestsRaised) {
     RequestFlushParams = 1;
     int reads = 0;
     std::int32_t failed = 0;
-    EXPECT_FALSE(qz::ServiceRequests([&] { ++reads; }, &failed));
+    EXPECT_FALSE(qz417::ServiceRequests([&] { ++reads; }, &failed));
     EXPECT_EQ(failed, -1);
     EXPECT_EQ(RequestWriteParams.load(), 0); // cleared before its transfer: lost
     EXPECT_EQ(RequestReadParams.load(), 1);
@@ -207,15 +207,15 @@ TEST_F(WorkerProtocol, DropConnectionLeavesANewerConnectionAlone) {
     const std::int32_t newer = QZ417_Connect(&node);
     ASSERT_GT(newer, 0);
     DeviceSocket = newer;
-    qz::DropConnection(old); // a stale worker failing on the old handle
+    qz417::DropConnection(old); // a stale worker failing on the old handle
     EXPECT_EQ(DeviceSocket.load(), newer);
-    qz::DropConnection(newer);
+    qz417::DropConnection(newer);
     EXPECT_EQ(DeviceSocket.load(), -1);
     QZ417_Disconnect(old);
 }
 
 TEST(UdpWorker, PortThatCannotBeBoundEndsAtOnceWithoutAMode) {
-    qz::ResetAppState();
+    qz417::ResetAppState();
     const int holder = ::socket(AF_INET, SOCK_DGRAM, 0);
     ASSERT_GE(holder, 0);
     sockaddr_in addr{};
@@ -229,15 +229,15 @@ TEST(UdpWorker, PortThatCannotBeBoundEndsAtOnceWithoutAMode) {
 
     std::atomic<int> failedPort{-1};
     std::atomic<int> failedError{0};
-    qz::WorkerHooks hooks;
+    qz417::WorkerHooks hooks;
     hooks.udpPortFailed = [&](std::uint16_t port, int error) {
         failedPort = port;
         failedError = error;
     };
     TestRun r(std::move(hooks));
-    qz::ThreadOwner owner;
-    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, r.run.runEvent,
-                            [run = r.run] { qz::UdpResultThreadProc(run); }));
+    qz417::ThreadOwner owner;
+    ASSERT_TRUE(owner.start(qz417::ThreadParams{1024, true}, r.run.runEvent,
+                            [run = r.run] { qz417::UdpResultThreadProc(run); }));
     EXPECT_TRUE(r.run.doneEvent->wait(2s));
     EXPECT_TRUE(owner.joinAll(2s));
     EXPECT_EQ(WorkerMode.load(), 0);
@@ -267,7 +267,7 @@ void SendPacket(std::uint16_t port, std::uint16_t measurementCount) {
 // share one CPU, so that the waiting thread, woken by the event, runs before
 // the worker's next step.
 TEST(UdpWorker, HasFreedItsPortWhenItCountsAsEnded) {
-    qz::ResetAppState();
+    qz417::ResetAppState();
     cpu_set_t all;
     ASSERT_EQ(pthread_getaffinity_np(pthread_self(), sizeof all, &all), 0);
     cpu_set_t one;
@@ -293,10 +293,10 @@ TEST(UdpWorker, HasFreedItsPortWhenItCountsAsEnded) {
         UdpPort = ntohs(addr.sin_port);
 
         WorkerMode = kModeIdle;
-        TestRun r(qz::WorkerHooks{});
-        qz::ThreadOwner owner; // the worker inherits the single CPU
-        ASSERT_TRUE(owner.start(qz::ThreadParams{1024, false}, r.run.runEvent,
-                                [run = r.run] { qz::UdpResultThreadProc(run); }));
+        TestRun r(qz417::WorkerHooks{});
+        qz417::ThreadOwner owner; // the worker inherits the single CPU
+        ASSERT_TRUE(owner.start(qz417::ThreadParams{1024, false}, r.run.runEvent,
+                                [run = r.run] { qz417::UdpResultThreadProc(run); }));
         ASSERT_TRUE(WaitUntil([] { return WorkerMode.load() == kModeUdp; }, 2s)); // bound
         r.run.runEvent->reset();
         SendPacket(UdpPort.load(), 1); // ends its wait for a datagram at once
@@ -309,32 +309,32 @@ TEST(UdpWorker, HasFreedItsPortWhenItCountsAsEnded) {
     }
     pthread_setaffinity_np(pthread_self(), sizeof all, &all);
     EXPECT_EQ(busy, 0) << "of " << kRounds << " ended workers still held their port";
-    qz::ResetAppState();
+    qz417::ResetAppState();
 }
 
 // A UDP worker started while a search holds the view leaves the mode and
 // the search's counters alone, and its datagrams reach ResultPacket only
 // while the window lets it publish.
 TEST(UdpWorker, BehindAnotherThreadKeepsOffTheModeAndPublishesOnlyWhenLet) {
-    qz::ResetAppState();
+    qz417::ResetAppState();
     UdpPort = 6003;
     WorkerMode = kModeSearch;
     WorkerStartTicks = 1234;
-    TestRun r(qz::WorkerHooks{});
+    TestRun r(qz417::WorkerHooks{});
     r.run.publishes = std::make_shared<std::atomic<bool>>(false);
-    qz::ThreadOwner owner;
-    ASSERT_TRUE(owner.start(qz::ThreadParams{1024, true}, r.run.runEvent,
-                            [run = r.run] { qz::UdpResultThreadProc(run); }));
-    ASSERT_TRUE(WaitUntil([] { return qztest::UdpPortBound(6003); }, 3s));
+    qz417::ThreadOwner owner;
+    ASSERT_TRUE(owner.start(qz417::ThreadParams{1024, true}, r.run.runEvent,
+                            [run = r.run] { qz417::UdpResultThreadProc(run); }));
+    ASSERT_TRUE(WaitUntil([] { return qz417::test::UdpPortBound(6003); }, 3s));
     const std::uint64_t before = ResultPacket.sequence();
     // 20 datagrams, each read by the worker before the next is sent (the
     // worker is this namespace's only UDP reader). It handles a datagram
     // before it reads the next, so once it has read a 21st the 20 are
     // handled: none may have been published.
-    const std::uint64_t read = qztest::UdpDatagramsRead();
+    const std::uint64_t read = qz417::test::UdpDatagramsRead();
     for (std::uint64_t i = 1; i <= 21; ++i) {
         SendPacket(6003, 7);
-        ASSERT_TRUE(WaitUntil([&] { return qztest::UdpDatagramsRead() >= read + i; }, 3s))
+        ASSERT_TRUE(WaitUntil([&] { return qz417::test::UdpDatagramsRead() >= read + i; }, 3s))
             << "datagram " << i << " was not read";
     }
     EXPECT_EQ(ResultPacket.sequence(), before);
@@ -352,7 +352,7 @@ TEST(UdpWorker, BehindAnotherThreadKeepsOffTheModeAndPublishesOnlyWhenLet) {
     EXPECT_TRUE(r.run.doneEvent->wait(2s));
     EXPECT_TRUE(owner.joinAll(2s));
     EXPECT_EQ(WorkerMode.load(), kModeSearch);
-    qz::ResetAppState();
+    qz417::ResetAppState();
 }
 
 } // namespace

@@ -18,13 +18,13 @@
 namespace {
 
 TEST(BenchMedian, MiddleOfOddAndMeanOfMiddleTwoOfEvenCountsInAnyOrder) {
-    EXPECT_EQ(qzbench::Median({}), 0);
-    EXPECT_EQ(qzbench::Median({7}), 7);
-    EXPECT_EQ(qzbench::Median({30, 10, 20}), 20);
-    EXPECT_EQ(qzbench::Median({40, 10, 30, 20}), 25);
+    EXPECT_EQ(qz417::bench::Median({}), 0);
+    EXPECT_EQ(qz417::bench::Median({7}), 7);
+    EXPECT_EQ(qz417::bench::Median({30, 10, 20}), 20);
+    EXPECT_EQ(qz417::bench::Median({40, 10, 30, 20}), 25);
     // One turn hit by a load spike does not move it.
-    EXPECT_EQ(qzbench::Median({15.9, 15.2, 95.0}), 15.9);
-    EXPECT_EQ(qzbench::Median({95.0, 15.2, 15.9, 16.1, 14.8}), 15.9);
+    EXPECT_EQ(qz417::bench::Median({15.9, 15.2, 95.0}), 15.9);
+    EXPECT_EQ(qz417::bench::Median({95.0, 15.2, 15.9, 16.1, 14.8}), 15.9);
 }
 
 // A receiver on an ephemeral loopback port with a small buffer; n datagrams
@@ -56,7 +56,7 @@ int OverflowReceiveBuffer(int n) {
 }
 
 TEST(BenchKernelDrops, CountsExactlyTheDatagramsAFullReceiveBufferRefused) {
-    const long before = qzbench::UdpReceiveBufferErrors();
+    const long before = qz417::bench::UdpReceiveBufferErrors();
     if (before < 0)
         GTEST_SKIP() << "/proc/net/snmp has no Udp RcvbufErrors here";
     constexpr int kSent = 400;
@@ -64,14 +64,14 @@ TEST(BenchKernelDrops, CountsExactlyTheDatagramsAFullReceiveBufferRefused) {
     ASSERT_GT(received, 0);
     ASSERT_LT(received, kSent) << "the small buffer took every datagram";
     // The namespace is this test's own: no other socket adds to the count.
-    EXPECT_EQ(qzbench::UdpReceiveBufferErrors() - before, kSent - received);
+    EXPECT_EQ(qz417::bench::UdpReceiveBufferErrors() - before, kSent - received);
 }
 
 TEST(BenchCpuPressure, RisesWhileMoreThreadsSpinThanThereAreCores) {
-    EXPECT_EQ(qzbench::CpuPressurePercent(-1, 100, 1), -1);
-    EXPECT_EQ(qzbench::CpuPressurePercent(100, -1, 1), -1);
-    EXPECT_EQ(qzbench::CpuPressurePercent(0, 250'000, 0.5), 50);
-    const long long before = qzbench::CpuPressureMicroseconds();
+    EXPECT_EQ(qz417::bench::CpuPressurePercent(-1, 100, 1), -1);
+    EXPECT_EQ(qz417::bench::CpuPressurePercent(100, -1, 1), -1);
+    EXPECT_EQ(qz417::bench::CpuPressurePercent(0, 250'000, 0.5), 50);
+    const long long before = qz417::bench::CpuPressureMicroseconds();
     std::ifstream pressure("/proc/pressure/cpu");
     std::string line;
     if (!std::getline(pressure, line)) {
@@ -83,7 +83,7 @@ TEST(BenchCpuPressure, RisesWhileMoreThreadsSpinThanThereAreCores) {
     ASSERT_GE(before, 0) << line;
     std::atomic<bool> stop{false};
     std::vector<std::thread> spinners;
-    const auto start = qzbench::Clock::now();
+    const auto start = qz417::bench::Clock::now();
     for (unsigned i = 0; i < std::thread::hardware_concurrency() + 2; ++i)
         spinners.emplace_back([&] {
             while (!stop.load(std::memory_order_relaxed)) {
@@ -93,8 +93,8 @@ TEST(BenchCpuPressure, RisesWhileMoreThreadsSpinThanThereAreCores) {
     stop = true;
     for (std::thread &t : spinners)
         t.join();
-    const double percent = qzbench::CpuPressurePercent(before, qzbench::CpuPressureMicroseconds(),
-                                                       qzbench::Since(start));
+    const double percent = qz417::bench::CpuPressurePercent(before, qz417::bench::CpuPressureMicroseconds(),
+                                                       qz417::bench::Since(start));
     EXPECT_GT(percent, 20);
     EXPECT_LE(percent, 101);
 }

@@ -6,7 +6,7 @@
 
 #include <cstdlib>
 
-namespace qzcli {
+namespace qz417::cli {
 namespace {
 
 std::optional<std::int64_t> Int(std::string_view text, std::int64_t min = INT64_MIN,
@@ -165,4 +165,4 @@ TEST(OptionHelp, LinesUpNamesAndContinuationLines) {
 }
 
 } // namespace
-} // namespace qzcli
+} // namespace qz417::cli

@@ -13,7 +13,7 @@ class ParseIntegerTest : public ::testing::TestWithParam<ParseCase> {};
 
 TEST_P(ParseIntegerTest, ParsesDecimalIntegersOnly) {
     const ParseCase &c = GetParam();
-    EXPECT_EQ(qz::ParseInteger(QString::fromUtf8(c.text)), c.value) << "text '" << c.text << "'";
+    EXPECT_EQ(qz417::ParseInteger(QString::fromUtf8(c.text)), c.value) << "text '" << c.text << "'";
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -45,7 +45,7 @@ class ResolveTypedNumberTest : public ::testing::TestWithParam<ResolveCase> {};
 
 TEST_P(ResolveTypedNumberTest, FollowsTheEditSteps) {
     const ResolveCase &c = GetParam();
-    const qz::TypedNumber r = qz::ResolveTypedNumber(QString::fromUtf8(c.text), c.current, c.limit);
+    const qz417::TypedNumber r = qz417::ResolveTypedNumber(QString::fromUtf8(c.text), c.current, c.limit);
     EXPECT_EQ(r.valid, c.valid);
     EXPECT_EQ(r.text.toStdString(), c.shown);
     if (c.valid) {

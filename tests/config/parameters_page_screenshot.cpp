@@ -37,9 +37,9 @@ int main(int argc, char **argv) {
         std::fprintf(stderr, "usage: %s <picture.png>\n", argv[0]);
         return 2;
     }
-    qzsim::EmulatorOptions options;
+    qz417::sim::EmulatorOptions options;
     options.announceIntervalMs = 100;
-    qzsim::Emulator emulator(options);
+    qz417::sim::Emulator emulator(options);
     std::string error;
     if (!emulator.start(&error)) {
         std::fprintf(stderr, "emulator: %s\n", error.c_str());

@@ -29,7 +29,7 @@
 
 namespace {
 
-using qz::ConfigArea;
+using qz417::ConfigArea;
 using Block = std::array<std::uint8_t, 512>;
 
 constexpr int kWaitMs = 4000;
@@ -106,7 +106,7 @@ class ParametersPageTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<qzsim::Emulator> emu_;
+    std::unique_ptr<qz417::sim::Emulator> emu_;
     std::unique_ptr<TFormMain> form_;
     Block factory_{};
 
@@ -142,10 +142,10 @@ private:
     // A write has no reply: the scanner may still be taking the block in when
     // the window's tick is over. A request with a reply on the same
     // connection returns only after every earlier command was served.
-    void barrier() { QVERIFY(qztest::ScannerServedEverythingSent()); }
+    void barrier() { QVERIFY(qz417::test::ScannerServedEverythingSent()); }
 
     // Ticks of the idle duty, each of which would have served a request.
-    void idleTicks() { QVERIFY(qztest::WaitForViewTicks(form_.get())); }
+    void idleTicks() { QVERIFY(qz417::test::WaitForViewTicks(form_.get())); }
 
     void settle() {
         waitIdle();
@@ -181,11 +181,11 @@ private:
 
 private slots:
     void initTestCase() {
-        qz::ResetAppState();
-        qzsim::EmulatorOptions options;
+        qz417::ResetAppState();
+        qz417::sim::EmulatorOptions options;
         options.count = 1;
         options.announceIntervalMs = 100;
-        emu_ = std::make_unique<qzsim::Emulator>(options);
+        emu_ = std::make_unique<qz417::sim::Emulator>(options);
         std::string error;
         if (!emu_->start(&error))
             QSKIP(("the emulated scanner cannot listen on 127.0.0.1:417 here: " + error).c_str());
@@ -663,7 +663,7 @@ private slots:
         block[10] = 0;
         block[11] = 0;
         loadFromScanner(block);
-        qzsim::FaultOptions faults;
+        qz417::sim::FaultOptions faults;
         faults.angleReply = 16384;
         emu_->setFaults(0, faults);
 
@@ -701,7 +701,7 @@ private slots:
         QCOMPARE(f().TrackBarAngle->value(), 32767);
         QCOMPARE(f().GroupBoxAngle->title(), QStringLiteral("Angle: 60.000°; Calculate: -60.000°"));
         waitIdle();
-        emu_->setFaults(0, qzsim::FaultOptions{});
+        emu_->setFaults(0, qz417::sim::FaultOptions{});
     }
 
     void angleOutOfRange() {
@@ -709,7 +709,7 @@ private slots:
         block[10] = 0x00;
         block[11] = 0xC0; // -16384
         loadFromScanner(block);
-        qzsim::FaultOptions faults;
+        qz417::sim::FaultOptions faults;
         faults.angleReply = -32768;
         emu_->setFaults(0, faults);
         const auto writes = served(5);
@@ -726,7 +726,7 @@ private slots:
         idleTicks();
         settle();
         QCOMPARE(served(5), writes);
-        emu_->setFaults(0, qzsim::FaultOptions{});
+        emu_->setFaults(0, qz417::sim::FaultOptions{});
     }
 
     void angleReset() {
@@ -758,14 +758,14 @@ private slots:
         waitIdle();
         const QString caption = f().GroupBoxAngle->title();
         const std::int16_t last = LastCalculatedAngle;
-        qzsim::FaultOptions faults;
+        qz417::sim::FaultOptions faults;
         faults.resetAfterCommands = 0; // every further command resets the connection
         emu_->setFaults(0, faults);
         f().ButtonAngleCalc->click();
         QCOMPARE(DeviceSocket.load(), -1);
         QCOMPARE(f().GroupBoxAngle->title(), caption);
         QCOMPARE(LastCalculatedAngle, last);
-        emu_->setFaults(0, qzsim::FaultOptions{});
+        emu_->setFaults(0, qz417::sim::FaultOptions{});
         // The next serviced request fails on the closed socket and the window
         // leaves the connected state.
         f().ButtonReadCfg->click();

@@ -29,7 +29,7 @@
 
 namespace {
 
-using qz::ConfigArea;
+using qz417::ConfigArea;
 using Block = std::array<std::uint8_t, 512>;
 
 constexpr int kWaitMs = 4000;
@@ -77,13 +77,13 @@ class ParamsFileTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<qzsim::Emulator> emu_;
+    std::unique_ptr<qz417::sim::Emulator> emu_;
     std::unique_ptr<TFormMain> form_;
     QTemporaryDir dir_;
     std::mt19937 rng_{417};
 
     TFormMain &f() { return *form_; }
-    qz::ParamsFileButtons &files() { return *form_->Additions().ParamsFile; }
+    qz417::ParamsFileButtons &files() { return *form_->Additions().ParamsFile; }
     std::uint64_t writes() const { return emu_->commandsServed(0, 5); }
     QString path(const char *name) const { return dir_.filePath(QString::fromLatin1(name)); }
 
@@ -145,11 +145,11 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        qz::ResetAppState();
-        qzsim::EmulatorOptions options;
+        qz417::ResetAppState();
+        qz417::sim::EmulatorOptions options;
         options.count = 1;
         options.announceIntervalMs = 100;
-        emu_ = std::make_unique<qzsim::Emulator>(options);
+        emu_ = std::make_unique<qz417::sim::Emulator>(options);
         std::string error;
         if (!emu_->start(&error))
             QSKIP(("the emulated scanner cannot listen on 127.0.0.1:417 here: " + error).c_str());
@@ -204,7 +204,7 @@ private slots:
         const Block saved = ScannerBlock(rng_);
         showFromScanner(saved);
         const QString file = path("window.json");
-        qztest::MessageBoxWatch boxes;
+        qz417::test::MessageBoxWatch boxes;
         files().SetFilePathForTest(file);
         files().saveButton()->click();
         files().SetFilePathForTest(QString());
@@ -229,7 +229,7 @@ private slots:
         const Block other = ScannerBlock(rng_);
         showFromScanner(other);
         const auto before = writes();
-        qztest::MessageBoxWatch boxes;
+        qz417::test::MessageBoxWatch boxes;
         clickLoad(file);
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('\n')));
         QVERIFY(WindowBlock() == saved);
@@ -268,7 +268,7 @@ private slots:
         WriteAll(file, doc.dump(2));
 
         showFromScanner(ScannerBlock(rng_));
-        qztest::MessageBoxWatch boxes;
+        qz417::test::MessageBoxWatch boxes;
         clickLoad(file);
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('\n')));
         QVERIFY(WindowBlock() == expected.bytes());
@@ -296,7 +296,7 @@ private slots:
         WriteAll(file, doc.dump(2));
 
         const auto before = writes();
-        qztest::MessageBoxWatch boxes;
+        qz417::test::MessageBoxWatch boxes;
         clickLoad(file);
         QVERIFY2(boxes.texts.isEmpty(), qPrintable(boxes.texts.join('\n')));
         QVERIFY(WindowBlock() == expected);
@@ -380,7 +380,7 @@ private slots:
         }
 
         const auto before = writes();
-        qztest::MessageBoxWatch boxes;
+        qz417::test::MessageBoxWatch boxes;
         clickLoad(file);
         QCOMPARE(RequestWriteParams.load(), std::uint8_t{0});
         QVERIFY(QTest::qWaitFor([&] { return !boxes.texts.isEmpty(); }, kWaitMs));
@@ -409,7 +409,7 @@ private slots:
     // A save that cannot be written shows a message and leaves nothing behind.
     void saveFailureReported() {
         const QString file = path("no/such/folder/params.json");
-        qztest::MessageBoxWatch boxes;
+        qz417::test::MessageBoxWatch boxes;
         QVERIFY(!files().SaveTo(file));
         QCOMPARE(boxes.texts.size(), 1);
         QCOMPARE(boxes.titles.value(0), QStringLiteral("QZ417-SP"));

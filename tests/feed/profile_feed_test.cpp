@@ -11,7 +11,7 @@
 
 #include "feed/profile_feed.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 using namespace std::chrono_literals;
@@ -203,4 +203,4 @@ TEST(ProfileFeed, SubscribersAreLimitedAndTimesAreStamped) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -15,7 +15,7 @@
 #include "health/stream_health_labels.h"
 #include "recording/record_controls.h"
 
-namespace qz {
+namespace qz417 {
 
 class StreamHealthLabelsTest : public QObject {
     Q_OBJECT
@@ -117,7 +117,7 @@ private slots:
     }
 };
 
-} // namespace qz
+} // namespace qz417
 
-QTEST_MAIN(qz::StreamHealthLabelsTest)
+QTEST_MAIN(qz417::StreamHealthLabelsTest)
 #include "stream_health_labels_test.moc"

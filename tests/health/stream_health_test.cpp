@@ -5,7 +5,7 @@
 
 #include "health/stream_health.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 struct Counts {
@@ -97,4 +97,4 @@ TEST(StreamHealth, OneStalePacketIsLateAndARestartIsCounted) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -107,7 +107,7 @@ TEST(DescriptorReuse, NumberStaysTakenUntilTheExchangeOnItHasLeft) {
 // True once thread `tid` of this process sleeps in a futex wait, which is
 // where an exchange waits for LinkLock (bounded: 2 s).
 bool WaitUntilBlockedInFutex(pid_t tid) {
-    return qztest::WaitUntil([tid] { return qztest::ThreadSyscall(tid) == SYS_futex; }, 2s);
+    return qz417::test::WaitUntil([tid] { return qz417::test::ThreadSyscall(tid) == SYS_futex; }, 2s);
 }
 
 // Opens /dev/null until the lowest free descriptor is `wanted`, so that the
@@ -153,7 +153,7 @@ TEST(DescriptorReuse, ExchangeWaitingForTheLockNeverReachesTheConnectionThatReus
         waiterTid = static_cast<pid_t>(syscall(SYS_gettid));
         return QZ417_GetResult(fd, packet.data());
     });
-    ASSERT_TRUE(qztest::WaitUntil([&] { return waiterTid.load() != 0; }, 2s));
+    ASSERT_TRUE(qz417::test::WaitUntil([&] { return waiterTid.load() != 0; }, 2s));
     ASSERT_TRUE(WaitUntilBlockedInFutex(waiterTid.load()));
 
     // Its socket is closed meanwhile, and a new connection gets the number.

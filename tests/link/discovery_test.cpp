@@ -70,7 +70,7 @@ DeviceAnnouncement *SearchWhileSending(int32_t filter, int32_t timeMs,
         // given, and never more than the receive buffer holds.
         for (const auto &datagram : datagrams) {
             sender.send(datagram, kSearchPort);
-            qztest::WaitUntil([] { return qztest::UdpBytesQueued(kSearchPort) == 0; }, 1s);
+            qz417::test::WaitUntil([] { return qz417::test::UdpBytesQueued(kSearchPort) == 0; }, 1s);
         }
     }
     return search.get();

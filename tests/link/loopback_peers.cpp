@@ -37,7 +37,7 @@ bool UdpSender::send(const std::vector<uint8_t> &datagram, uint16_t port) const 
 }
 
 bool WaitForUdpPortBound(uint16_t port, std::chrono::milliseconds timeout) {
-    return qztest::WaitUntil([port] { return qztest::UdpPortBound(port); }, timeout);
+    return qz417::test::WaitUntil([port] { return qz417::test::UdpPortBound(port); }, timeout);
 }
 
 std::size_t CountOpenDescriptors() {

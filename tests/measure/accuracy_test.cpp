@@ -8,23 +8,23 @@
 
 #include "profiles.h"
 
-namespace qzmeasuretest {
+namespace qz417::measuretest {
 namespace {
 
-using qz::measure::ToolKind;
+using qz417::measure::ToolKind;
 
 // Raw units as the scanner sends them, decoded by the model's decoder.
-std::vector<qz::ProfilePoint> Quantised(const std::function<double(double)> &z,
-                                        const qz::ProfileScale &scale) {
-    std::vector<qz::ProfilePoint> p(kPoints);
+std::vector<qz417::ProfilePoint> Quantised(const std::function<double(double)> &z,
+                                        const qz417::ProfileScale &scale) {
+    std::vector<qz417::ProfilePoint> p(kPoints);
     for (int i = 0; i < kPoints; ++i) {
         const double x = XAt(i);
-        qz::RawPoint raw;
+        qz417::RawPoint raw;
         raw.xRaw =
             static_cast<std::int16_t>(std::lround(x * scale.discreteValue / scale.rangeXEmr));
         raw.zRaw =
             static_cast<std::int16_t>(std::lround(z(x) * scale.discreteValue / scale.rangeZ));
-        p[static_cast<std::size_t>(i)] = qz::DecodePoint(raw, scale);
+        p[static_cast<std::size_t>(i)] = qz417::DecodePoint(raw, scale);
     }
     return p;
 }
@@ -32,7 +32,7 @@ std::vector<qz::ProfilePoint> Quantised(const std::function<double(double)> &z,
 // Sum of |least-squares weight| of each point of the region for the line's
 // value at x: a value error of e per point moves the line at x by at most
 // this times e.
-double WeightSum(const std::vector<qz::ProfilePoint> &p, const qz::measure::Region &r, double x) {
+double WeightSum(const std::vector<qz417::ProfilePoint> &p, const qz417::measure::Region &r, double x) {
     std::vector<double> xs;
     for (const auto &pt : p)
         if (pt.valid && pt.x >= r.xMin && pt.x <= r.xMax)
@@ -51,7 +51,7 @@ double WeightSum(const std::vector<qz::ProfilePoint> &p, const qz::measure::Regi
 }
 
 TEST(MeasureAccuracy, QuantisedStepWithinTheBoundTheRawUnitsAllow) {
-    qz::ProfileScale scale; // 230 mm, 250 mm, 16384, error value 0
+    qz417::ProfileScale scale; // 230 mm, 250 mm, 16384, error value 0
     const double slope = 0.08, height = 1.234;
     const auto p =
         Quantised([&](double x) { return slope * x + 20.0 + (x > 0 ? height : 0.0); }, scale);
@@ -77,7 +77,7 @@ TEST(MeasureAccuracy, QuantisedStepWithinTheBoundTheRawUnitsAllow) {
 }
 
 TEST(MeasureAccuracy, QuantisedVGrooveAngle) {
-    qz::ProfileScale scale;
+    qz417::ProfileScale scale;
     const auto p = Quantised([](double x) { return 30.0 + 0.7 * std::fabs(x); }, scale);
     const auto r = RunOne(Tool(ToolKind::Angle, R(-40, -2), R(2, 40)), p);
     ASSERT_TRUE(r.ok);
@@ -89,7 +89,7 @@ TEST(MeasureAccuracy, QuantisedVGrooveAngle) {
 
 // Noise 0.05 mm (sigma) with 10 % outliers of 0.5 to 3 mm either way, on
 // regions of 200 points each side of a 1 mm step, 1000 seeded profiles.
-std::vector<qz::ProfilePoint> Noisy(std::mt19937 &rng, double slope, double step) {
+std::vector<qz417::ProfilePoint> Noisy(std::mt19937 &rng, double slope, double step) {
     std::normal_distribution<double> noise(0.0, 0.05);
     std::uniform_real_distribution<double> u(0.0, 1.0);
     return Make([&](double x) {
@@ -109,9 +109,9 @@ TEST(MeasureAccuracy, NoisyStepWithOutliersOnLevelSurfaces) {
     // 0.02 mm is 3.8 of it.
     auto t = Tool(ToolKind::Step, R(-2 - kRegionWidth, -2), R(2, 2 + kRegionWidth));
     t.fit.level = true;
-    qz::measure::Job job;
+    qz417::measure::Job job;
     job.tools = {t};
-    qz::measure::Measurer m(job);
+    qz417::measure::Measurer m(job);
     int within = 0, results = 0;
     for (int seed = 0; seed < 1000; ++seed) {
         std::mt19937 rng(static_cast<unsigned>(seed));
@@ -134,9 +134,9 @@ TEST(MeasureAccuracy, NoisyStepWithFittedTiltWithinWhatTheNoiseAllows) {
     const auto a = R(-2 - kRegionWidth, -2), b = R(2, 2 + kRegionWidth);
     const double n = 180.0, sxx = n * kRegionWidth * kRegionWidth / 12.0, d = 4.0 + kRegionWidth;
     const double sigma = 0.05 * std::sqrt(2.0 * (1.0 / n + (d / 2) * (d / 2) / sxx));
-    qz::measure::Job job;
+    qz417::measure::Job job;
     job.tools = {Tool(ToolKind::Step, a, b)};
-    qz::measure::Measurer m(job);
+    qz417::measure::Measurer m(job);
     for (const double slope : {0.0, 0.15}) {
         int within = 0;
         for (int seed = 0; seed < 1000; ++seed) {
@@ -150,4 +150,4 @@ TEST(MeasureAccuracy, NoisyStepWithFittedTiltWithinWhatTheNoiseAllows) {
 }
 
 } // namespace
-} // namespace qzmeasuretest
+} // namespace qz417::measuretest

@@ -12,9 +12,9 @@
 
 namespace {
 
-using qz::measure::JobError;
-using qz::measure::ParseJob;
-using qz::measure::ToolKind;
+using qz417::measure::JobError;
+using qz417::measure::ParseJob;
+using qz417::measure::ToolKind;
 
 const char *kFullJob = R"({
   "format": "qz417-measure-job", "version": 1,
@@ -44,15 +44,15 @@ TEST(MeasureJob, FullJobParsesAndRoundTrips) {
     EXPECT_EQ(job.tools[0].limits[1].output, 4); // count
     EXPECT_TRUE(std::isnan(job.tools[0].limits[1].max));
     EXPECT_EQ(job.tools[1].fit.maxIterations, 4);
-    EXPECT_EQ(job.tools[3].pick, qz::measure::EdgePick::Last);
+    EXPECT_EQ(job.tools[3].pick, qz417::measure::EdgePick::Last);
     EXPECT_EQ(job.tools[3].levelBase.size(), 1u);
-    EXPECT_EQ(job.tools[4].polarity, qz::measure::Polarity::Groove);
+    EXPECT_EQ(job.tools[4].polarity, qz417::measure::Polarity::Groove);
     EXPECT_EQ(job.tools[5].gapTolerance, 0.1);
     EXPECT_EQ(job.tools[7].areaBase.size(), 2u);
     EXPECT_EQ(job.tools[8].baseOffset, -1.0);
 
-    const std::string again = qz::measure::JobToJson(job);
-    EXPECT_EQ(qz::measure::JobToJson(ParseJob(again)), again);
+    const std::string again = qz417::measure::JobToJson(job);
+    EXPECT_EQ(qz417::measure::JobToJson(ParseJob(again)), again);
     EXPECT_EQ(ParseJob(again).tools[6].limits[0].min, 89.0);
 }
 
@@ -175,31 +175,31 @@ TEST(MeasureJob, BadLimitsAreNamed) {
 }
 
 TEST(MeasureJob, JobsBuiltInCodeAreCheckedToo) {
-    qz::measure::Job job;
-    qz::measure::ToolSetup t;
+    qz417::measure::Job job;
+    qz417::measure::ToolSetup t;
     t.name = "n";
     t.region.xMin = 0;
     t.region.xMax = std::nan("");
     job.tools = {t};
-    EXPECT_THROW(qz::measure::Measurer m(job), JobError);
+    EXPECT_THROW(qz417::measure::Measurer m(job), JobError);
     job.tools[0].region.xMax = 1;
     job.tools[0].limits = {{7, 0, 1}};
-    EXPECT_THROW(qz::measure::Measurer m(job), JobError);
+    EXPECT_THROW(qz417::measure::Measurer m(job), JobError);
     job.tools[0].limits = {{0, 2, 1}};
-    EXPECT_THROW(qz::measure::Measurer m(job), JobError);
+    EXPECT_THROW(qz417::measure::Measurer m(job), JobError);
     job.tools[0].limits = {{0, 1, 2}};
-    EXPECT_NO_THROW(qz::measure::Measurer m(job));
+    EXPECT_NO_THROW(qz417::measure::Measurer m(job));
 }
 
 TEST(MeasureJob, LoadNamesTheFile) {
-    EXPECT_THROW(qz::measure::LoadJob("/nonexistent/job.json"), JobError);
+    EXPECT_THROW(qz417::measure::LoadJob("/nonexistent/job.json"), JobError);
     char name[] = "/tmp/qz417-job-XXXXXX";
     const int fd = mkstemp(name);
     ASSERT_GE(fd, 0);
     close(fd);
     { std::ofstream(name) << "{\"format\": \"other\"}"; }
     try {
-        qz::measure::LoadJob(name);
+        qz417::measure::LoadJob(name);
         ADD_FAILURE() << "accepted";
     } catch (const JobError &e) {
         EXPECT_EQ(std::string(e.what()),
@@ -207,7 +207,7 @@ TEST(MeasureJob, LoadNamesTheFile) {
                       ": not a measurement job: \"format\" is not \"qz417-measure-job\"");
     }
     { std::ofstream(name) << kFullJob; }
-    EXPECT_EQ(qz::measure::LoadJob(name).tools.size(), 9u);
+    EXPECT_EQ(qz417::measure::LoadJob(name).tools.size(), 9u);
     std::remove(name);
 }
 

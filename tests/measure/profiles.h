@@ -9,10 +9,10 @@
 #include "model/measure/measurer.h"
 #include "model/profile_packet.h"
 
-namespace qzmeasuretest {
+namespace qz417::measuretest {
 
 // 1024 points evenly from -50 to +50 mm.
-constexpr int kPoints = qz::kProfilePoints;
+constexpr int kPoints = qz417::kProfilePoints;
 constexpr double kX0 = -50.0;
 constexpr double kSpacing = 100.0 / (kPoints - 1);
 
@@ -20,8 +20,8 @@ inline double XAt(int i) {
     return kX0 + kSpacing * i;
 }
 
-inline std::vector<qz::ProfilePoint> Make(const std::function<double(double)> &z) {
-    std::vector<qz::ProfilePoint> p(kPoints);
+inline std::vector<qz417::ProfilePoint> Make(const std::function<double(double)> &z) {
+    std::vector<qz417::ProfilePoint> p(kPoints);
     for (int i = 0; i < kPoints; ++i) {
         const double x = XAt(i);
         p[static_cast<std::size_t>(i)] = {true, static_cast<float>(x), static_cast<float>(z(x))};
@@ -29,16 +29,16 @@ inline std::vector<qz::ProfilePoint> Make(const std::function<double(double)> &z
     return p;
 }
 
-inline qz::measure::Region R(double xMin, double xMax) {
-    qz::measure::Region r;
+inline qz417::measure::Region R(double xMin, double xMax) {
+    qz417::measure::Region r;
     r.xMin = xMin;
     r.xMax = xMax;
     return r;
 }
 
-inline qz::measure::ToolSetup Tool(qz::measure::ToolKind kind, qz::measure::Region region,
-                                   qz::measure::Region second = {}) {
-    qz::measure::ToolSetup t;
+inline qz417::measure::ToolSetup Tool(qz417::measure::ToolKind kind, qz417::measure::Region region,
+                                   qz417::measure::Region second = {}) {
+    qz417::measure::ToolSetup t;
     t.name = "t";
     t.kind = kind;
     t.region = region;
@@ -47,12 +47,12 @@ inline qz::measure::ToolSetup Tool(qz::measure::ToolKind kind, qz::measure::Regi
 }
 
 // Runs one tool on a profile.
-inline qz::measure::ToolResult RunOne(const qz::measure::ToolSetup &tool,
-                                      const std::vector<qz::ProfilePoint> &profile) {
-    qz::measure::Job job;
+inline qz417::measure::ToolResult RunOne(const qz417::measure::ToolSetup &tool,
+                                      const std::vector<qz417::ProfilePoint> &profile) {
+    qz417::measure::Job job;
     job.tools.push_back(tool);
-    qz::measure::Measurer m(job);
+    qz417::measure::Measurer m(job);
     return m.Measure(profile).tools.at(0);
 }
 
-} // namespace qzmeasuretest
+} // namespace qz417::measuretest

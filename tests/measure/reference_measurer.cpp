@@ -6,11 +6,11 @@
 #include <numbers>
 #include <vector>
 
-namespace qzmeasuretest {
+namespace qz417::measuretest {
 
 namespace {
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 
@@ -26,11 +26,11 @@ struct Profile {
     std::size_t capacity;
 };
 
-Profile Valid(std::span<const qz::ProfilePoint> profile) {
+Profile Valid(std::span<const qz417::ProfilePoint> profile) {
     Profile out;
-    out.capacity = std::max<std::size_t>(qz::kProfilePoints, profile.size());
+    out.capacity = std::max<std::size_t>(qz417::kProfilePoints, profile.size());
     for (std::size_t i = 0; i < profile.size(); ++i) {
-        const qz::ProfilePoint &p = profile[i];
+        const qz417::ProfilePoint &p = profile[i];
         if (p.valid && std::isfinite(p.x) && std::isfinite(p.z))
             out.points.push_back({p.x, static_cast<double>(p.z), static_cast<int>(i)});
     }
@@ -428,7 +428,7 @@ void Run(const Profile &p, const ms::ToolSetup &t, ms::ToolResult &out) {
 
 } // namespace
 
-ms::JobResult MeasureReference(const ms::Job &job, std::span<const qz::ProfilePoint> profile) {
+ms::JobResult MeasureReference(const ms::Job &job, std::span<const qz417::ProfilePoint> profile) {
     const Profile p = Valid(profile);
     ms::JobResult result;
     result.passed = true;
@@ -457,4 +457,4 @@ ms::JobResult MeasureReference(const ms::Job &job, std::span<const qz::ProfilePo
     return result;
 }
 
-} // namespace qzmeasuretest
+} // namespace qz417::measuretest

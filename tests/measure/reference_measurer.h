@@ -11,9 +11,9 @@
 #include "model/measure/measurer.h"
 #include "model/profile_packet.h"
 
-namespace qzmeasuretest {
+namespace qz417::measuretest {
 
-qz::measure::JobResult MeasureReference(const qz::measure::Job &job,
-                                        std::span<const qz::ProfilePoint> profile);
+qz417::measure::JobResult MeasureReference(const qz417::measure::Job &job,
+                                        std::span<const qz417::ProfilePoint> profile);
 
-} // namespace qzmeasuretest
+} // namespace qz417::measuretest

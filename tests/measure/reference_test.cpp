@@ -12,14 +12,14 @@
 #include "profiles.h"
 #include "reference_measurer.h"
 
-namespace qzmeasuretest {
+namespace qz417::measuretest {
 namespace {
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 
 // Plates with a step, a V groove or a bead, noise, outliers, runs of
 // invalid points; now and then quantised, reversed, shuffled or tilted.
-std::vector<qz::ProfilePoint> RandomProfile(std::mt19937 &rng, std::size_t points) {
+std::vector<qz417::ProfilePoint> RandomProfile(std::mt19937 &rng, std::size_t points) {
     std::uniform_real_distribution<double> u(0.0, 1.0);
     std::normal_distribution<double> noise(0.0, u(rng) < 0.2 ? 0.0 : 0.005 + 0.05 * u(rng));
     const double base = 50.0 + 150.0 * u(rng);
@@ -29,7 +29,7 @@ std::vector<qz::ProfilePoint> RandomProfile(std::mt19937 &rng, std::size_t point
     const double featureW = 2.0 + 15.0 * u(rng);
     const double featureD = 12.0 * (u(rng) - 0.5);
     const bool quantise = u(rng) < 0.3;
-    std::vector<qz::ProfilePoint> p(points);
+    std::vector<qz417::ProfilePoint> p(points);
     int invalidRun = 0;
     for (std::size_t i = 0; i < points; ++i) {
         const double x = -50.0 + 100.0 * static_cast<double>(i) / static_cast<double>(points - 1);
@@ -156,7 +156,7 @@ TEST(MeasureReference, TheLibraryGivesTheReferencesBitsOnRandomProfilesAndJobs) 
         ms::Measurer measurer(job);
         // The same Measurer over many profiles: nothing of one may stay for the next.
         for (int k = 0; k < 25; ++k) {
-            const std::size_t points = k % 10 == 9 ? 1500 : qz::kProfilePoints;
+            const std::size_t points = k % 10 == 9 ? 1500 : qz417::kProfilePoints;
             const auto profile = RandomProfile(rng, points);
             const ms::JobResult &got = measurer.Measure(profile);
             const ms::JobResult want = MeasureReference(job, profile);
@@ -189,8 +189,8 @@ TEST(MeasureReference, TheBenchmarksJobGivesTheReferencesBits) {
     std::mt19937 rng(7);
     for (int k = 0; k < 50; ++k) {
         std::normal_distribution<double> noise(0.0, 0.02);
-        std::vector<qz::ProfilePoint> p(qz::kProfilePoints);
-        for (int i = 0; i < qz::kProfilePoints; ++i) {
+        std::vector<qz417::ProfilePoint> p(qz417::kProfilePoints);
+        for (int i = 0; i < qz417::kProfilePoints; ++i) {
             const double x = XAt(i);
             double z = 100.0 + (x > 0 ? 0.3 : 0.0) + noise(rng);
             if (std::fabs(x) < 10.0)
@@ -207,4 +207,4 @@ TEST(MeasureReference, TheBenchmarksJobGivesTheReferencesBits) {
 }
 
 } // namespace
-} // namespace qzmeasuretest
+} // namespace qz417::measuretest

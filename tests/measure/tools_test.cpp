@@ -9,14 +9,14 @@
 
 #include "profiles.h"
 
-namespace qzmeasuretest {
+namespace qz417::measuretest {
 namespace {
 
-using qz::measure::EdgeDirection;
-using qz::measure::EdgePick;
-using qz::measure::LimitState;
-using qz::measure::Polarity;
-using qz::measure::ToolKind;
+using qz417::measure::EdgeDirection;
+using qz417::measure::EdgePick;
+using qz417::measure::LimitState;
+using qz417::measure::Polarity;
+using qz417::measure::ToolKind;
 
 constexpr double kMicron = 1e-3;
 
@@ -339,13 +339,13 @@ TEST(MeasureLimits, PassFailAndNoResultPerLimit) {
     const auto p = Make([](double x) { return x > 0 ? 1.0 : 0.0; });
     auto t = Tool(ToolKind::Step, R(-40, -5), R(5, 40));
     t.limits = {{0, 0.9, 1.1}, {0, 1.05, std::nan("")}, {1, std::nan(""), -1.0}};
-    qz::measure::Job job;
+    qz417::measure::Job job;
     job.tools = {t};
     auto missing = Tool(ToolKind::Height, R(60, 70));
     missing.name = "missing";
     missing.limits = {{0, 0.0, 1.0}};
     job.tools.push_back(missing);
-    qz::measure::Measurer m(job);
+    qz417::measure::Measurer m(job);
     const auto &r = m.Measure(p);
     ASSERT_EQ(r.tools[0].limits.size(), 3u);
     EXPECT_EQ(r.tools[0].limits[0], LimitState::Pass);
@@ -356,10 +356,10 @@ TEST(MeasureLimits, PassFailAndNoResultPerLimit) {
     EXPECT_FALSE(r.passed);
 
     // A job whose limits hold passes; the same Measurer measures again.
-    qz::measure::Job good;
+    qz417::measure::Job good;
     t.limits = {{0, 0.9, 1.1}};
     good.tools = {t};
-    qz::measure::Measurer ok(good);
+    qz417::measure::Measurer ok(good);
     EXPECT_TRUE(ok.Measure(p).passed);
     EXPECT_TRUE(ok.Measure(p).tools[0].passed);
 }
@@ -375,9 +375,9 @@ TEST(MeasureArrays, XAndZArraysWithNaNMatchTheProfilePoints) {
         p[static_cast<std::size_t>(i)].valid = false;
         z[static_cast<std::size_t>(i)] = std::nan("");
     }
-    qz::measure::Job job;
+    qz417::measure::Job job;
     job.tools = {Tool(ToolKind::Height, R(-10, 10))};
-    qz::measure::Measurer a(job), b(job);
+    qz417::measure::Measurer a(job), b(job);
     const auto &ra = a.Measure(p);
     const auto &rb = b.Measure(x, z);
     for (int k = 0; k < 5; ++k)
@@ -386,4 +386,4 @@ TEST(MeasureArrays, XAndZArraysWithNaNMatchTheProfilePoints) {
 }
 
 } // namespace
-} // namespace qzmeasuretest
+} // namespace qz417::measuretest

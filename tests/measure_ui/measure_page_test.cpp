@@ -24,17 +24,17 @@
 #include "source/profile_source.h"
 #include "test_profiles.h"
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 using measure_test::Profile;
 
 namespace {
 
 struct Page {
-    std::shared_ptr<qz::ProfileSource> live =
-        std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
-    std::shared_ptr<qz::ProfileSource> playback =
-        std::make_shared<qz::ProfileSource>(qz::FeedSource::Playback, "Playback");
-    qz::MeasurePage page{
+    std::shared_ptr<qz417::ProfileSource> live =
+        std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP");
+    std::shared_ptr<qz417::ProfileSource> playback =
+        std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Playback, "Playback");
+    qz417::MeasurePage page{
         nullptr, {{QStringLiteral("Live"), {live}}, {QStringLiteral("Playback"), {playback}}}};
 
     Page() {
@@ -81,7 +81,7 @@ QString TakeMessage(QWidget &page) {
 }
 
 // The setup's fields as a user changes them: typed and left.
-bool Type(qz::MeasurePage &page, const char *field, const QString &text) {
+bool Type(qz417::MeasurePage &page, const char *field, const QString &text) {
     auto *edit = page.setupPanel()->findChild<QLineEdit *>(QString::fromLatin1(field));
     if (edit == nullptr)
         return false;
@@ -90,7 +90,7 @@ bool Type(qz::MeasurePage &page, const char *field, const QString &text) {
     return true;
 }
 
-bool Choose(qz::MeasurePage &page, const char *field, int index) {
+bool Choose(qz417::MeasurePage &page, const char *field, int index) {
     auto *box = page.setupPanel()->findChild<QComboBox *>(QString::fromLatin1(field));
     if (box == nullptr)
         return false;
@@ -98,7 +98,7 @@ bool Choose(qz::MeasurePage &page, const char *field, int index) {
     return true;
 }
 
-bool Check(qz::MeasurePage &page, const char *field, bool on) {
+bool Check(qz417::MeasurePage &page, const char *field, bool on) {
     auto *box = page.setupPanel()->findChild<QCheckBox *>(QString::fromLatin1(field));
     if (box == nullptr)
         return false;
@@ -106,7 +106,7 @@ bool Check(qz::MeasurePage &page, const char *field, bool on) {
     return true;
 }
 
-bool Click(qz::MeasurePage &page, const char *field) {
+bool Click(qz417::MeasurePage &page, const char *field) {
     auto *button = page.setupPanel()->findChild<QPushButton *>(QString::fromLatin1(field));
     if (button == nullptr)
         return false;
@@ -115,7 +115,7 @@ bool Click(qz::MeasurePage &page, const char *field) {
 }
 
 // The job the measuring thread was handed is the page's.
-bool WorkerHasPagesJob(const qz::MeasurePage &page) {
+bool WorkerHasPagesJob(const qz417::MeasurePage &page) {
     const auto job = page.worker().job();
     return job != nullptr && ms::JobToJson(*job) == ms::JobToJson(page.job());
 }
@@ -175,7 +175,7 @@ private slots:
 
     void everyFieldOfEveryKindOfToolChangesTheJobTheWorkerUses() {
         Page p;
-        qz::MeasurePage &page = p.page;
+        qz417::MeasurePage &page = p.page;
         const auto tool = [&]() -> const ms::ToolSetup & { return page.job().tools.back(); };
 
         // An edge: name, region in X and Z, level, direction, pick, a base
@@ -320,7 +320,7 @@ private slots:
 
     void badInputIsRefusedWithAMessageNamingTheFieldAndTheJobStays() {
         Page p;
-        qz::MeasurePage &page = p.page;
+        qz417::MeasurePage &page = p.page;
         QVERIFY(page.ApplyJob(HeightJob(90, 110)));
         page.AddTool(ms::ToolKind::Line);
         page.SelectTool(0);
@@ -389,7 +389,7 @@ private slots:
 
     void aZRangeIsDrawnAndItsEdgesAndBodyDragInZ() {
         Page p;
-        qz::MeasurePage &page = p.page;
+        qz417::MeasurePage &page = p.page;
         page.AddTool(ms::ToolKind::Height);
         QVERIFY(Type(page, "MeasureRegion0XMin", QStringLiteral("-40")));
         QVERIFY(Type(page, "MeasureRegion0XMax", QStringLiteral("40")));
@@ -519,7 +519,7 @@ private slots:
         // Means of 100, 110, 120 and 130 mm (raw = mm * 16384 / 250).
         for (int mm : {100, 110, 120, 130})
             QVERIFY(p.Push(static_cast<std::int16_t>(mm * 16384 / 250)));
-        const qz::TrendStatistics &s = p.page.trend();
+        const qz417::TrendStatistics &s = p.page.trend();
         QCOMPARE(s.count, std::uint64_t{4});
         const auto mm = [](int v) {
             return static_cast<double>(static_cast<float>(250.0 * (v * 16384 / 250) / 16384));

@@ -19,7 +19,7 @@
 #include "measure/measure_page.h"
 #include "model/measure/job.h"
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 
 namespace {
 
@@ -54,11 +54,11 @@ class MeasureWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    qztest::EmulatedWindow window_;
+    qz417::test::EmulatedWindow window_;
 
 private slots:
     void initTestCase() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.streamRateHz = 300; // the box passes in 200 profiles
         const std::string error = window_.start(options);
         if (!window_.scannerStarted())
@@ -69,7 +69,7 @@ private slots:
 
     void aStepToolOnTheTallBoxReadsItsHeight() {
         TFormMain &f = window_.form();
-        qz::MeasurePage *page = f.Additions().MeasureView;
+        qz417::MeasurePage *page = f.Additions().MeasureView;
         f.PageControlQZ417->setCurrentWidget(f.Additions().TabSheetMeasure);
         QVERIFY(page->ApplyJob(BoxJob()));
         const auto onBox = [page] {

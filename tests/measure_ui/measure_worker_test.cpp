@@ -18,7 +18,7 @@
 
 namespace {
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 using measure_test::Profile;
 
 ms::Job HeightJob(double xMin, double xMax) {
@@ -31,8 +31,8 @@ ms::Job HeightJob(double xMin, double xMax) {
 }
 
 // Waits (at most 10 s) until the worker has received n profiles.
-bool WaitReceived(const qz::MeasureWorker &w, std::uint64_t n) {
-    return qztest::WaitUntil([&] { return w.received() >= n; }, std::chrono::seconds(10));
+bool WaitReceived(const qz417::MeasureWorker &w, std::uint64_t n) {
+    return qz417::test::WaitUntil([&] { return w.received() >= n; }, std::chrono::seconds(10));
 }
 
 std::int16_t BoxRaw(int n) {
@@ -54,24 +54,24 @@ void ExpectSame(const ms::JobResult &a, const ms::JobResult &b) {
 }
 
 ms::JobResult MeasureDirectly(const ms::Job &job, const measure_test::Packet &packet,
-                              const qz::ProfileScale &scale) {
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-    qz::DecodePacket(qz::ProfilePacket(packet.data()), scale, points);
+                              const qz417::ProfileScale &scale) {
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> points;
+    qz417::DecodePacket(qz417::ProfilePacket(packet.data()), scale, points);
     ms::Measurer m(job);
     return m.Measure(points);
 }
 
 TEST(MeasureWorker, MeasuresEveryPushedProfileOnceInOrderAsTheMeasurerDoes) {
-    auto source = std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
-    qz::ProfileScale scale;
+    auto source = std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP");
+    qz417::ProfileScale scale;
     scale.rangeZ = 200; // carried in-band: the worker must decode with it
     source->SetDescription(std::nullopt, scale);
-    qz::MeasureWorker worker;
+    qz417::MeasureWorker worker;
     const ms::Job job = HeightJob(10, 100);
     const std::uint64_t version = worker.SetJob(job);
     ASSERT_TRUE(worker.Start({source}));
     constexpr int kCount = 3000;
-    std::vector<qz::MeasuredProfile> results;
+    std::vector<qz417::MeasuredProfile> results;
     for (int n = 0; n < kCount; ++n) {
         source->PushNow(Profile(static_cast<std::uint16_t>(n), BoxRaw(n)).data());
         if (n % 1000 == 999) { // keep the result list and queue within bounds
@@ -100,8 +100,8 @@ TEST(MeasureWorker, MeasuresEveryPushedProfileOnceInOrderAsTheMeasurerDoes) {
 }
 
 TEST(MeasureWorker, AJobChangedMidStreamMeasuresEveryLaterProfile) {
-    auto source = std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
-    qz::MeasureWorker worker;
+    auto source = std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP");
+    qz417::MeasureWorker worker;
     const ms::Job a = HeightJob(10, 100);
     ms::Job b = HeightJob(-100, -10);
     b.tools[0].name = "belt";
@@ -114,7 +114,7 @@ TEST(MeasureWorker, AJobChangedMidStreamMeasuresEveryLaterProfile) {
     for (int n = 500; n < 1000; ++n)
         source->PushNow(Profile(static_cast<std::uint16_t>(n), BoxRaw(n)).data());
     ASSERT_TRUE(WaitReceived(worker, 1000));
-    std::vector<qz::MeasuredProfile> results;
+    std::vector<qz417::MeasuredProfile> results;
     worker.TakeResults(results);
     ASSERT_EQ(results.size(), 1000u);
     for (const auto &r : results) {
@@ -149,23 +149,23 @@ TEST(MeasureWorker, AJobChangedMidStreamMeasuresEveryLaterProfile) {
 }
 
 TEST(MeasureWorker, WithoutAJobProfilesAreReceivedAndShownButNotMeasured) {
-    auto source = std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
-    qz::MeasureWorker worker;
+    auto source = std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP");
+    qz417::MeasureWorker worker;
     ASSERT_TRUE(worker.Start({source}));
     source->PushNow(Profile(7, 6000).data());
     ASSERT_TRUE(WaitReceived(worker, 1));
-    std::vector<qz::MeasuredProfile> results;
+    std::vector<qz417::MeasuredProfile> results;
     worker.TakeResults(results);
     EXPECT_TRUE(results.empty());
     EXPECT_EQ(worker.measured(), 0u);
-    qz::FeedPacket latest;
+    qz417::FeedPacket latest;
     ASSERT_TRUE(worker.TakeLatest(latest));
-    EXPECT_EQ(qz::ProfilePacket(latest.bytes.data()).measurementCount(), 7);
+    EXPECT_EQ(qz417::ProfilePacket(latest.bytes.data()).measurementCount(), 7);
     EXPECT_FALSE(worker.TakeLatest(latest));
 }
 
-qz::MeasuredProfile Result(std::uint64_t sequence, bool ok, double value, bool failed) {
-    qz::MeasuredProfile p;
+qz417::MeasuredProfile Result(std::uint64_t sequence, bool ok, double value, bool failed) {
+    qz417::MeasuredProfile p;
     p.sequence = sequence;
     ms::ToolResult tr;
     tr.ok = ok;
@@ -184,14 +184,14 @@ qz::MeasuredProfile Result(std::uint64_t sequence, bool ok, double value, bool f
 TEST(MeasureHistory, TrendStatisticsOfAKnownSequenceOverTheLastN) {
     ms::Job job = HeightJob(0, 10);
     job.tools[0].limits = {{2, std::nan(""), 8.0}};
-    qz::MeasureHistory history(10);
+    qz417::MeasureHistory history(10);
     // Values 1 to 12 (above 8 fails), then one without a result.
     for (int v = 1; v <= 12; ++v)
         history.Add(Result(static_cast<std::uint64_t>(v), true, v, v > 8));
     history.Add(Result(13, false, 0, false));
     ASSERT_EQ(history.kept().size(), 10u);
     // Kept: 4 .. 12 and the one without a result.
-    const qz::TrendStatistics s = history.Statistics(0, 2, job.tools[0]);
+    const qz417::TrendStatistics s = history.Statistics(0, 2, job.tools[0]);
     EXPECT_EQ(s.count, 9u);
     EXPECT_DOUBLE_EQ(s.mean, 8.0);
     EXPECT_NEAR(s.std, std::sqrt(7.5), 1e-12); // sample variance of 4..12
@@ -216,7 +216,7 @@ TEST(ResultCsv, ColumnsAndRowsAsTheCommandLineWritesThem) {
               "profile,measurement,top.min,top.max,top.mean,top.median,top.count,top.state,"
               "passed\n");
     std::string line;
-    qz::MeasuredProfile ok = Result(5, true, 100.25, false);
+    qz417::MeasuredProfile ok = Result(5, true, 100.25, false);
     ms::AppendResultCsvRow(line, job, 5, 17, ok.result);
     EXPECT_EQ(line, "5,17,0,0,100.25,0,0,pass,1\n");
     line.clear();

@@ -9,7 +9,7 @@
 
 namespace measure_test {
 
-using Packet = std::array<std::uint8_t, qz::kProfilePacketSize>;
+using Packet = std::array<std::uint8_t, qz417::kProfilePacketSize>;
 
 inline void SetPoint(Packet &p, int i, std::int16_t z, std::int16_t x) {
     const auto base = static_cast<std::size_t>(4 + 4 * i);
@@ -26,7 +26,7 @@ inline Packet Profile(std::uint16_t n, std::int16_t zBoxRaw) {
     Packet p{};
     p[0] = static_cast<std::uint8_t>(n);
     p[1] = static_cast<std::uint8_t>(n >> 8);
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
         const auto x = static_cast<std::int16_t>(-8001 + 16 * i);
         SetPoint(p, i, x < 0 ? std::int16_t{8192} : zBoxRaw, x);
     }

@@ -10,7 +10,7 @@
 
 namespace {
 
-using qz::ConfigArea;
+using qz417::ConfigArea;
 
 ConfigArea RandomArea(std::mt19937 &rng) {
     ConfigArea area;

@@ -43,7 +43,7 @@ class OptionRows : public ::testing::TestWithParam<OptionRow> {};
 TEST_P(OptionRows, ShowsEachOptionInItsRow) {
     const OptionRow &p = GetParam();
     const Bytes b = Description(p.modification);
-    const auto rows = qz::DescriptionRows(qz::DecodeDescription(b.data()));
+    const auto rows = qz417::DescriptionRows(qz417::DecodeDescription(b.data()));
     ASSERT_EQ(rows.size(), 34u);
     EXPECT_EQ(rows[2], p.interface);
     EXPECT_EQ(rows[4], p.resultSync);
@@ -68,7 +68,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DeviceDescription, DecodesLittleEndianFields) {
     const Bytes b = Description(0x2F);
-    const qz::DeviceDescription d = qz::DecodeDescription(b.data());
+    const qz417::DeviceDescription d = qz417::DecodeDescription(b.data());
     EXPECT_EQ(d.modification, 0x2F);
     EXPECT_EQ(d.serialNumber, 12345u);
     EXPECT_EQ(d.baseDistance, 80);
@@ -82,7 +82,7 @@ TEST(DeviceDescription, DecodesLittleEndianFields) {
 
 TEST(DeviceDescription, RowsInTheirOrder) {
     const Bytes b = Description(0x0F);
-    const auto rows = qz::DescriptionRows(qz::DecodeDescription(b.data()));
+    const auto rows = qz417::DescriptionRows(qz417::DecodeDescription(b.data()));
     const std::array<const char *, 34> expected = {"DEVICE MODIFICATION",
                                                    "Interface:",
                                                    "Ethernet.",
@@ -131,7 +131,7 @@ TEST(DeviceDescription, LargestValuesAreShownWhole) {
     b[15] = 0x7F;
     b[16] = b[17] = b[18] = b[19] = 0xFF;
     b[20] = 0xAA; // beyond the 20 bytes: not used
-    const auto rows = qz::DescriptionRows(qz::DecodeDescription(b.data()));
+    const auto rows = qz417::DescriptionRows(qz417::DecodeDescription(b.data()));
     EXPECT_EQ(rows[13], "16777215;");
     EXPECT_EQ(rows[17], "65535 mm.;");
     EXPECT_EQ(rows[27], "65535;");
@@ -141,8 +141,8 @@ TEST(DeviceDescription, LargestValuesAreShownWhole) {
 
 TEST(DeviceDescription, SameDescriptionSameRows) {
     const Bytes b = Description(0x05);
-    const auto d = qz::DecodeDescription(b.data());
-    EXPECT_EQ(qz::DescriptionRows(d), qz::DescriptionRows(d));
+    const auto d = qz417::DecodeDescription(b.data());
+    EXPECT_EQ(qz417::DescriptionRows(d), qz417::DescriptionRows(d));
 }
 
 } // namespace

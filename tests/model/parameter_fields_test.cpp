@@ -6,13 +6,13 @@
 
 #include "model/parameter_fields.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
-qz::ConfigArea RandomBlock(unsigned seed) {
+qz417::ConfigArea RandomBlock(unsigned seed) {
     std::mt19937 rng(seed);
-    qz::ConfigArea area;
-    for (std::size_t i = 0; i < qz::ConfigArea::kSize; ++i)
+    qz417::ConfigArea area;
+    for (std::size_t i = 0; i < qz417::ConfigArea::kSize; ++i)
         area.setByteAt(i, static_cast<std::uint8_t>(rng()));
     return area;
 }
@@ -33,15 +33,15 @@ TEST(ParamFields, NamesAreUniqueAndFindable) {
 TEST(ParamFields, WritingAFieldChangesOnlyItsOwnBits) {
     for (const auto &f : ParameterFields()) {
         for (int variant = 0; variant < 2; ++variant) {
-            const qz::ConfigArea before = RandomBlock(7u + static_cast<unsigned>(variant));
-            qz::ConfigArea after = before;
+            const qz417::ConfigArea before = RandomBlock(7u + static_cast<unsigned>(variant));
+            qz417::ConfigArea after = before;
             const FieldValue value = SomeValue(f, variant);
             WriteField(f, after, value);
             EXPECT_EQ(ReadField(f, after), value) << f.name;
             const std::size_t width = f.kind == FieldKind::Ipv4                                ? 4
                                       : (f.kind == FieldKind::U16 || f.kind == FieldKind::I16) ? 2
                                                                                                : 1;
-            for (std::size_t i = 0; i < qz::ConfigArea::kSize; ++i) {
+            for (std::size_t i = 0; i < qz417::ConfigArea::kSize; ++i) {
                 if (i >= f.offset && i < f.offset + width) {
                     if (f.kind == FieldKind::Bit) {
                         const int mask = ~(1 << f.bit) & 0xFF;
@@ -56,7 +56,7 @@ TEST(ParamFields, WritingAFieldChangesOnlyItsOwnBits) {
 }
 
 TEST(ParamFields, StoresTheDocumentedEncodings) {
-    qz::ConfigArea area;
+    qz417::ConfigArea area;
     WriteField(*FindParameterField("netAddress"), area, std::string("192.168.1.30"));
     WriteField(*FindParameterField("netMask"), area, std::string("255.255.255.0"));
     WriteField(*FindParameterField("udpPort"), area, std::int64_t{6003});
@@ -91,8 +91,8 @@ TEST(ParamFields, WriteRefusesWhatDoesNotFitAndChangesNothing) {
         EXPECT_NE(FieldValueProblem(*FindParameterField("udpAddress"), std::string(bad)), "")
             << bad;
     EXPECT_NE(FieldValueProblem(*FindParameterField("udpAddress"), std::int64_t{1}), "");
-    const qz::ConfigArea before = RandomBlock(11);
-    qz::ConfigArea after = before;
+    const qz417::ConfigArea before = RandomBlock(11);
+    qz417::ConfigArea after = before;
     EXPECT_THROW(WriteField(laser, after, std::int64_t{32}), FieldError);
     EXPECT_THROW(WriteField(*FindParameterField("netMask"), after, std::string("1.2.3")),
                  FieldError);
@@ -107,7 +107,7 @@ TEST(ParamFields, TableRowsAgreeWithTheirKind) {
                                                                                            : 1;
         EXPECT_EQ(f.width, width) << f.name;
         EXPECT_EQ(f.bit >= 0, f.kind == FieldKind::Bit) << f.name;
-        EXPECT_LE(f.offset + f.width, qz::ConfigArea::kSize) << f.name;
+        EXPECT_LE(f.offset + f.width, qz417::ConfigArea::kSize) << f.name;
         EXPECT_LE(f.min, f.max) << f.name;
         // Block order; only the bits of one byte share it.
         if (f.kind != FieldKind::Bit || f.bit == 0) {
@@ -128,4 +128,4 @@ TEST(ParamFields, ExplainsValuesInUnits) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -8,7 +8,7 @@
 
 #include "model/params_file.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 ParamBlock RandomBlock(unsigned seed) {
@@ -176,4 +176,4 @@ TEST(ParamsFile, RefusesValuesOfTheWrongType) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -10,7 +10,7 @@
 #include <sstream>
 #include <vector>
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 using Points = std::array<ProfilePoint, kProfilePoints>;
@@ -137,4 +137,4 @@ TEST(PointExport, PcdOrganisedKeepsEveryPointAndUnorganisedTheValidOnes) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -32,12 +32,12 @@ void WriteFile(const fs::path &path, const std::string &text) {
 }
 
 // The packet that tests/model/data/make_profile_golden.py describes.
-std::array<std::uint8_t, qz::kProfilePacketSize> MakeGoldenPacket() {
-    std::array<std::uint8_t, qz::kProfilePacketSize> bytes{};
+std::array<std::uint8_t, qz417::kProfilePacketSize> MakeGoldenPacket() {
+    std::array<std::uint8_t, qz417::kProfilePacketSize> bytes{};
     bytes[0] = 0xFF;
     bytes[1] = 0xFF;
     bytes[2] = 17;
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
         auto z = static_cast<std::uint16_t>(i * 40503 + 12345);
         auto x = static_cast<std::uint16_t>(i * 23757 + 111);
         if (i % 97 == 5)
@@ -53,9 +53,9 @@ std::array<std::uint8_t, qz::kProfilePacketSize> MakeGoldenPacket() {
     return bytes;
 }
 
-qz::RecordedProfile GoldenProfile() {
+qz417::RecordedProfile GoldenProfile() {
     const auto bytes = MakeGoldenPacket();
-    return qz::RecordProfile(qz::ProfilePacket(bytes.data()), qz::ProfileScale{});
+    return qz417::RecordProfile(qz417::ProfilePacket(bytes.data()), qz417::ProfileScale{});
 }
 
 std::string Golden() {
@@ -70,7 +70,7 @@ struct ValueCase {
 class FormatValue : public ::testing::TestWithParam<ValueCase> {};
 
 TEST_P(FormatValue, SixSignificantDigitsThreeDecimals) {
-    EXPECT_EQ(qz::FormatProfileValue(GetParam().value), GetParam().text);
+    EXPECT_EQ(qz417::FormatProfileValue(GetParam().value), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -87,15 +87,15 @@ INSTANTIATE_TEST_SUITE_P(
                       ValueCase{2.1474836e9f, "2.14748E+09"}));
 
 TEST(ZeroPad, PadsToTheWidthOnly) {
-    EXPECT_EQ(qz::ZeroPad(1, 5), "00001");
-    EXPECT_EQ(qz::ZeroPad(65535, 5), "65535");
-    EXPECT_EQ(qz::ZeroPad(123456, 5), "123456");
-    EXPECT_EQ(qz::ZeroPad(7, 2), "07");
-    EXPECT_EQ(qz::ZeroPad(0, 0), "0");
+    EXPECT_EQ(qz417::ZeroPad(1, 5), "00001");
+    EXPECT_EQ(qz417::ZeroPad(65535, 5), "65535");
+    EXPECT_EQ(qz417::ZeroPad(123456, 5), "123456");
+    EXPECT_EQ(qz417::ZeroPad(7, 2), "07");
+    EXPECT_EQ(qz417::ZeroPad(0, 0), "0");
 }
 
 TEST(DateStamp, IsTheLocalDateAsYYYYMMDD) {
-    const std::string stamp = qz::DateStamp(std::time(nullptr));
+    const std::string stamp = qz417::DateStamp(std::time(nullptr));
     ASSERT_EQ(stamp.size(), 8u);
     for (char c : stamp)
         EXPECT_TRUE(c >= '0' && c <= '9') << stamp;
@@ -108,18 +108,18 @@ TEST(DateStamp, IsTheLocalDateAsYYYYMMDD) {
 }
 
 TEST(ProfileFileText, MatchesTheGoldenFileByteForByte) {
-    const std::string text = qz::ProfileFileText(GoldenProfile());
+    const std::string text = qz417::ProfileFileText(GoldenProfile());
     const std::string golden = Golden();
     ASSERT_FALSE(golden.empty());
     EXPECT_EQ(text, golden);
 }
 
 TEST(ProfileFileText, LayoutOfTheLines) {
-    qz::RecordedProfile profile;
+    qz417::RecordedProfile profile;
     profile.number = 4242;
     profile.points[0] = {12.5f, 100.0f};
     profile.points[1023] = {-3.25f, 0.0004f};
-    const std::string text = qz::ProfileFileText(profile);
+    const std::string text = qz417::ProfileFileText(profile);
     std::size_t lines = 0;
     for (std::size_t p = 0; (p = text.find("\r\n", p)) != std::string::npos; p += 2)
         ++lines;
@@ -136,9 +136,9 @@ TEST(ProfileFileText, LayoutOfTheLines) {
 }
 
 TEST(ProfileFileText, LongValuesPushTheNextColumn) {
-    qz::RecordedProfile profile;
+    qz417::RecordedProfile profile;
     profile.points[0] = {-1234567.0f, 1.0f};
-    const std::string text = qz::ProfileFileText(profile);
+    const std::string text = qz417::ProfileFileText(profile);
     // 10 + 12 characters is still short of column 31; no separator is added beyond it.
     EXPECT_NE(text.find("\r\n1         -1.23457E+06        1.000\r\n"), std::string::npos);
 }
@@ -175,7 +175,7 @@ TEST(ProfileFileText, UsesPointsUnderACommaLocale) {
     char probe[32];
     std::snprintf(probe, sizeof probe, "%.1f", 1.5);
     const bool comma = std::string(probe) == "1,5";
-    const std::string text = qz::ProfileFileText(GoldenProfile());
+    const std::string text = qz417::ProfileFileText(GoldenProfile());
     std::setlocale(LC_ALL, "C");
     ::unsetenv("LOCPATH");
     ASSERT_TRUE(comma) << "the locale is active: " << probe;
@@ -194,16 +194,16 @@ protected:
     void TearDown() override { fs::remove_all(start_); }
 
     fs::path Day() const { return start_ / "Profiles" / "20261208"; }
-    qz::ProfileWriteResult Write(const qz::RecordedProfile &p = GoldenProfile()) {
-        return qz::WriteProfileFile(start_.string(), "20261208", p);
+    qz417::ProfileWriteResult Write(const qz417::RecordedProfile &p = GoldenProfile()) {
+        return qz417::WriteProfileFile(start_.string(), "20261208", p);
     }
 
     fs::path start_;
 };
 
 TEST_F(WriteProfileFileTest, FirstFileOfTheDayCreatesBothDirectories) {
-    const qz::ProfileWriteResult r = Write();
-    ASSERT_EQ(r.status, qz::ProfileWriteResult::Status::Written) << std::strerror(r.error);
+    const qz417::ProfileWriteResult r = Write();
+    ASSERT_EQ(r.status, qz417::ProfileWriteResult::Status::Written) << std::strerror(r.error);
     EXPECT_EQ(fs::path(r.path), Day() / "00001.txt");
     EXPECT_EQ(ReadFile(Day() / "00001.txt"), Golden());
     EXPECT_EQ(Write().path, (Day() / "00002.txt").string());
@@ -213,8 +213,8 @@ TEST_F(WriteProfileFileTest, TakesTheLowestFreeNumberAndKeepsExistingFiles) {
     fs::create_directories(Day());
     WriteFile(Day() / "00001.txt", "one");
     WriteFile(Day() / "00003.txt", "three");
-    const qz::ProfileWriteResult r = Write();
-    ASSERT_EQ(r.status, qz::ProfileWriteResult::Status::Written);
+    const qz417::ProfileWriteResult r = Write();
+    ASSERT_EQ(r.status, qz417::ProfileWriteResult::Status::Written);
     EXPECT_EQ(fs::path(r.path), Day() / "00002.txt");
     EXPECT_EQ(ReadFile(Day() / "00001.txt"), "one");
     EXPECT_EQ(ReadFile(Day() / "00003.txt"), "three");
@@ -224,8 +224,8 @@ TEST_F(WriteProfileFileTest, TakesTheLowestFreeNumberAndKeepsExistingFiles) {
 
 TEST_F(WriteProfileFileTest, ADirectoryUnderAFileNameIsReportedNotReplaced) {
     fs::create_directories(Day() / "00001.txt");
-    const qz::ProfileWriteResult r = Write();
-    EXPECT_EQ(r.status, qz::ProfileWriteResult::Status::Failed);
+    const qz417::ProfileWriteResult r = Write();
+    EXPECT_EQ(r.status, qz417::ProfileWriteResult::Status::Failed);
     EXPECT_EQ(fs::path(r.path), Day() / "00001.txt");
     EXPECT_EQ(r.error, EEXIST);
     EXPECT_TRUE(fs::is_directory(Day() / "00001.txt"));
@@ -235,9 +235,9 @@ TEST_F(WriteProfileFileTest, AStartDirectoryThatCannotHoldDirectoriesIsReported)
     // A file where the start directory should be: nothing can be made below it
     // (works for any user, root included).
     WriteFile(start_ / "plain", "x");
-    const qz::ProfileWriteResult r =
-        qz::WriteProfileFile((start_ / "plain").string(), "20261208", GoldenProfile());
-    EXPECT_EQ(r.status, qz::ProfileWriteResult::Status::Failed);
+    const qz417::ProfileWriteResult r =
+        qz417::WriteProfileFile((start_ / "plain").string(), "20261208", GoldenProfile());
+    EXPECT_EQ(r.status, qz417::ProfileWriteResult::Status::Failed);
     EXPECT_EQ(fs::path(r.path), start_ / "plain" / "Profiles");
     EXPECT_EQ(r.error, ENOTDIR);
     EXPECT_EQ(ReadFile(start_ / "plain"), "x");
@@ -246,8 +246,8 @@ TEST_F(WriteProfileFileTest, AStartDirectoryThatCannotHoldDirectoriesIsReported)
 TEST_F(WriteProfileFileTest, AFileNamedLikeTheDayDirectoryIsReported) {
     fs::create_directories(start_ / "Profiles");
     WriteFile(Day(), "not a directory");
-    const qz::ProfileWriteResult r = Write();
-    EXPECT_EQ(r.status, qz::ProfileWriteResult::Status::Failed);
+    const qz417::ProfileWriteResult r = Write();
+    EXPECT_EQ(r.status, qz417::ProfileWriteResult::Status::Failed);
     EXPECT_EQ(fs::path(r.path), Day());
     EXPECT_EQ(r.error, ENOTDIR);
     EXPECT_EQ(ReadFile(Day()), "not a directory");
@@ -257,8 +257,8 @@ TEST_F(WriteProfileFileTest, ASymbolicLinkUnderAFileNameIsNeverFollowed) {
     fs::create_directories(Day());
     WriteFile(start_ / "target", "kept");
     fs::create_symlink(start_ / "missing", Day() / "00001.txt"); // dangling: no file there
-    const qz::ProfileWriteResult r = Write();
-    EXPECT_EQ(r.status, qz::ProfileWriteResult::Status::Failed);
+    const qz417::ProfileWriteResult r = Write();
+    EXPECT_EQ(r.status, qz417::ProfileWriteResult::Status::Failed);
     EXPECT_EQ(r.error, EEXIST);
     EXPECT_FALSE(fs::exists(start_ / "missing"));
     EXPECT_TRUE(fs::is_symlink(Day() / "00001.txt"));
@@ -272,10 +272,10 @@ TEST_F(WriteProfileFileTest, AFailedWriteIsReportedAndLeavesNoPartialFile) {
     small.rlim_cur = 1000;
     const auto previous = std::signal(SIGXFSZ, SIG_IGN);
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const qz::ProfileWriteResult r = Write();
+    const qz417::ProfileWriteResult r = Write();
     ::setrlimit(RLIMIT_FSIZE, &old);
     std::signal(SIGXFSZ, previous);
-    EXPECT_EQ(r.status, qz::ProfileWriteResult::Status::Failed);
+    EXPECT_EQ(r.status, qz417::ProfileWriteResult::Status::Failed);
     EXPECT_EQ(r.error, EFBIG);
     EXPECT_EQ(fs::path(r.path), Day() / "00001.txt");
     EXPECT_FALSE(fs::exists(Day() / "00001.txt"));
@@ -285,13 +285,13 @@ TEST_F(WriteProfileFileTest, AFailedWriteIsReportedAndLeavesNoPartialFile) {
 
 TEST_F(WriteProfileFileTest, AllNumbersTakenGivesTheCounterMessageAndWritesNothing) {
     fs::create_directories(Day());
-    for (unsigned n = 1; n <= qz::kMaxProfileFileNumber; ++n) {
-        std::FILE *f = std::fopen((Day() / (qz::ZeroPad(n, 5) + ".txt")).c_str(), "w");
+    for (unsigned n = 1; n <= qz417::kMaxProfileFileNumber; ++n) {
+        std::FILE *f = std::fopen((Day() / (qz417::ZeroPad(n, 5) + ".txt")).c_str(), "w");
         ASSERT_NE(f, nullptr);
         std::fclose(f);
     }
-    const qz::ProfileWriteResult r = Write();
-    EXPECT_EQ(r.status, qz::ProfileWriteResult::Status::CounterExhausted);
+    const qz417::ProfileWriteResult r = Write();
+    EXPECT_EQ(r.status, qz417::ProfileWriteResult::Status::CounterExhausted);
     EXPECT_EQ(fs::path(r.day), Day());
     EXPECT_EQ(fs::file_size(Day() / "00001.txt"), 0u);
     EXPECT_EQ(fs::file_size(Day() / "65535.txt"), 0u);

@@ -9,9 +9,9 @@
 
 namespace {
 
-using qz::DecodePoint;
-using qz::ProfileScale;
-using qz::RawPoint;
+using qz417::DecodePoint;
+using qz417::ProfileScale;
+using qz417::RawPoint;
 
 struct DecodeCase {
     std::int16_t zRaw;
@@ -25,7 +25,7 @@ class DecodePointWorkedValues : public ::testing::TestWithParam<DecodeCase> {};
 
 TEST_P(DecodePointWorkedValues, InitialScale) {
     const DecodeCase c = GetParam();
-    const qz::ProfilePoint p = DecodePoint(RawPoint{c.zRaw, c.xRaw}, ProfileScale{});
+    const qz417::ProfilePoint p = DecodePoint(RawPoint{c.zRaw, c.xRaw}, ProfileScale{});
     ASSERT_EQ(p.valid, c.valid);
     if (c.valid) {
         EXPECT_EQ(p.x, c.x); // exact: one rounding of the exact quotient
@@ -49,7 +49,7 @@ TEST(DecodePoint, ErrorValueInEitherCoordinateWithAnotherErrorValue) {
     EXPECT_FALSE(DecodePoint(RawPoint{-32768, 5}, scale).valid);
     EXPECT_FALSE(DecodePoint(RawPoint{5, -32768}, scale).valid);
     // 0 is an ordinary coordinate once the error value is another one.
-    const qz::ProfilePoint p = DecodePoint(RawPoint{0, 0}, scale);
+    const qz417::ProfilePoint p = DecodePoint(RawPoint{0, 0}, scale);
     ASSERT_TRUE(p.valid);
     EXPECT_EQ(p.x, 0.0f);
     EXPECT_EQ(p.z, 0.0f);
@@ -66,7 +66,7 @@ TEST(DecodePoint, ZeroDiscreteValueMakesEveryPointInvalid) {
 TEST(DecodePoint, ProductIsExactAndRoundedOnceToFloat) {
     // 65535 * 32767 needs 31 bits: a float product would lose digits.
     ProfileScale scale{65535, 65535, 3, 0};
-    const qz::ProfilePoint p = DecodePoint(RawPoint{32767, -32767}, scale);
+    const qz417::ProfilePoint p = DecodePoint(RawPoint{32767, -32767}, scale);
     ASSERT_TRUE(p.valid);
     const double exact = 65535.0 * 32767.0 / 3.0;
     EXPECT_EQ(p.z, static_cast<float>(exact));
@@ -78,7 +78,7 @@ TEST(DecodePoint, ProductIsExactAndRoundedOnceToFloat) {
 }
 
 TEST(ProfilePacket, ReadsLittleEndianCountersAndSignedPoints) {
-    std::array<std::uint8_t, qz::kProfilePacketSize> bytes{};
+    std::array<std::uint8_t, qz417::kProfilePacketSize> bytes{};
     bytes[0] = 0xFF; // measurementCount 65535: unsigned
     bytes[1] = 0xFF;
     bytes[2] = 0x34;
@@ -91,7 +91,7 @@ TEST(ProfilePacket, ReadsLittleEndianCountersAndSignedPoints) {
     bytes[4097] = 0x00;
     bytes[4098] = 0xFE;
     bytes[4099] = 0xFF;
-    const qz::ProfilePacket packet(bytes.data());
+    const qz417::ProfilePacket packet(bytes.data());
     EXPECT_EQ(packet.measurementCount(), 65535);
     EXPECT_EQ(packet.packetCount(), 0x1234);
     EXPECT_EQ(packet.point(0).zRaw, -32768);
@@ -101,14 +101,14 @@ TEST(ProfilePacket, ReadsLittleEndianCountersAndSignedPoints) {
 }
 
 TEST(DecodePacket, AllErrorPointsAreInvalidInPacketOrder) {
-    std::array<std::uint8_t, qz::kProfilePacketSize> bytes{};
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
+    std::array<std::uint8_t, qz417::kProfilePacketSize> bytes{};
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
         // X carries the error value 0 in even points, Z in odd ones.
         const int base = 4 + 4 * i;
         bytes[static_cast<std::size_t>(base + (i % 2 ? 0 : 2))] = 9;
     }
-    std::array<qz::ProfilePoint, qz::kProfilePoints> out{};
-    qz::DecodePacket(qz::ProfilePacket(bytes.data()), ProfileScale{}, out);
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> out{};
+    qz417::DecodePacket(qz417::ProfilePacket(bytes.data()), ProfileScale{}, out);
     for (const auto &p : out)
         EXPECT_FALSE(p.valid);
 
@@ -116,7 +116,7 @@ TEST(DecodePacket, AllErrorPointsAreInvalidInPacketOrder) {
     bytes[4 + 4 * 10 + 1] = 0x40;
     bytes[4 + 4 * 10 + 2] = 0x00;
     bytes[4 + 4 * 10 + 3] = 0x20;
-    qz::DecodePacket(qz::ProfilePacket(bytes.data()), ProfileScale{}, out);
+    qz417::DecodePacket(qz417::ProfilePacket(bytes.data()), ProfileScale{}, out);
     EXPECT_TRUE(out[10].valid);
     EXPECT_EQ(out[10].x, 115.0f);
     EXPECT_EQ(out[10].z, 250.0f);
@@ -130,7 +130,7 @@ struct LabelCase {
 class PointLabel : public ::testing::TestWithParam<LabelCase> {};
 
 TEST_P(PointLabel, ThreeSignificantDigitsThreeDecimals) {
-    EXPECT_EQ(qz::PointLabelText(GetParam().x), GetParam().text);
+    EXPECT_EQ(qz417::PointLabelText(GetParam().x), GetParam().text);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -12,7 +12,7 @@
 
 #include "model/socket_receive.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 constexpr const char *kTable =
@@ -100,4 +100,4 @@ TEST(SocketReceive, ASocketNobodyReadsShowsItsBufferAndDrops) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -17,7 +17,7 @@
 #include "model/profile_packet.h"
 #include "model/stream_stats.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 struct Case {
@@ -109,4 +109,4 @@ TEST(StreamStats, LongStreamsWithRegularLossAcrossManyWraps) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

@@ -12,7 +12,7 @@
 #include <sstream>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 // Points of every kind: invalid ones, negative and positive coordinates,
@@ -107,4 +107,4 @@ TEST(RecordingExportGolden, EveryFormatAndOptionWritesTheReferenceBytes) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -25,7 +25,7 @@
 #include <utility>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 using test::TempDir;
@@ -433,4 +433,4 @@ TEST_F(RecordingExport, ProgressCoversTheWorkAndACancelLeavesNothing) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

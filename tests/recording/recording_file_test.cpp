@@ -7,7 +7,7 @@
 
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 using test::MakePacket;
@@ -174,14 +174,14 @@ TEST(RecordingFile, CreatingInAMissingDirectoryFailsWithTheReason) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 TEST(RecordingFile, SummaryCountsTheStreamAsEveryOtherPlaceDoes) {
     // A restart of the scanner's counter after a gap, a swapped pair and one
-    // stale packet: the counts of qz::StreamStats (tests/model/data/stream_cases.json).
+    // stale packet: the counts of qz417::StreamStats (tests/model/data/stream_cases.json).
     TempDir dir;
     const std::string path = dir.file("restart.h5");
     const std::uint64_t counters[] = {30000, 30001, 30003, 30005, 30004, 30006, 29900,
@@ -205,4 +205,4 @@ TEST(RecordingFile, SummaryCountsTheStreamAsEveryOtherPlaceDoes) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

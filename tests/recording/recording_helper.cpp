@@ -20,7 +20,7 @@
 #include <thread>
 
 int main(int argc, char **argv) {
-    using namespace qz::recording;
+    using namespace qz417::recording;
     if (argc < 3 || argc > 5)
         return 2;
     const double rate = std::atof(argv[2]);
@@ -31,7 +31,7 @@ int main(int argc, char **argv) {
     settings.path = argv[1];
     settings.flushInterval = std::chrono::milliseconds(500);
     if (argc == 5 && std::string(argv[4]) == "job")
-        settings.job = qz::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1,
+        settings.job = qz417::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1,
           "tools": [{"name": "middle", "tool": "height", "region": {"x": [-50, 50]},
                      "limits": {"max": {"max": 175}}},
                     {"name": "outside", "tool": "height", "region": {"x": [500, 600]}}]})");
@@ -47,7 +47,7 @@ int main(int argc, char **argv) {
     for (std::uint64_t i = 0; i < count; ++i) {
         std::this_thread::sleep_until(start + std::chrono::duration<double>(i / rate));
         const Packet p = test::MakePacket(i);
-        qztest::WaitUntil(
+        qz417::test::WaitUntil(
             [&] { return recorder.Push(p.data(), ReceiveTime::Now()) || !recorder.Active(); },
             std::chrono::seconds(10), std::chrono::microseconds(100));
     }

@@ -11,7 +11,7 @@
 #include <functional>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 using test::MakePacket;
@@ -279,4 +279,4 @@ TEST(RecordingReaderBadInput, DamagedMetadataIsRefusedOrRead) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

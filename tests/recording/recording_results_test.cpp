@@ -22,10 +22,10 @@
 #include <thread>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 using test::MakePacket;
 using test::TempDir;
 using namespace std::chrono_literals;
@@ -447,4 +447,4 @@ TEST(RecordingResults, ACutRecordingKeepsTheResultsOfItsProfiles) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

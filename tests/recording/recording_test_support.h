@@ -11,7 +11,7 @@
 #include <string>
 #include <unistd.h>
 
-namespace qz::recording::test {
+namespace qz417::recording::test {
 
 inline Packet MakePacket(std::uint64_t i) {
     Packet p{};
@@ -53,4 +53,4 @@ private:
     std::string path_;
 };
 
-} // namespace qz::recording::test
+} // namespace qz417::recording::test

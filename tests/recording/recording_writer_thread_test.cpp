@@ -20,7 +20,7 @@
 #include <thread>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 using test::MakePacket;
@@ -30,7 +30,7 @@ using namespace std::chrono_literals;
 
 // Waits (bounded) until the recorder has ended by itself.
 RecorderStatus WaitEnded(const RecordingWriterThread &r) {
-    qztest::WaitUntil([&] { return r.Status().state != RecorderState::Recording; }, 10s);
+    qz417::test::WaitUntil([&] { return r.Status().state != RecorderState::Recording; }, 10s);
     return r.Status();
 }
 
@@ -71,7 +71,7 @@ TEST(RecordingWriterThread, WritesEveryPushedProfileInOrderWithTheBlocksBetween)
         const Packet p = MakePacket(i);
         times.push_back({static_cast<std::int64_t>(i), static_cast<std::int64_t>(2 * i)});
         // The queue has room again soon.
-        ASSERT_TRUE(qztest::WaitUntil([&] { return rec.Push(p.data(), times.back()); }, 10s, 100us))
+        ASSERT_TRUE(qz417::test::WaitUntil([&] { return rec.Push(p.data(), times.back()); }, 10s, 100us))
             << "profile " << i << " found no room";
     }
     rec.Stop();
@@ -134,7 +134,7 @@ TEST(RecordingWriterThread, NetworkGapsCountAsLost) {
 
 TEST(RecordingWriterThread, AScannerRestartIsNeitherLostNorLate) {
     // The scanner counted to 30009 and starts again from 0: the counts follow
-    // it (qz::StreamStats), so the gap after the restart still shows.
+    // it (qz417::StreamStats), so the gap after the restart still shows.
     TempDir dir;
     RecordingWriterThread rec;
     RecorderSettings s;
@@ -171,7 +171,7 @@ TEST(RecordingWriterThread, LimitsEndTheRecordingByThemselves) {
         ASSERT_TRUE(rec.Start(s, &error)) << error;
         for (std::uint64_t i = 0; i < 500; ++i) {
             const Packet p = MakePacket(i);
-            qztest::WaitUntil(
+            qz417::test::WaitUntil(
                 [&] {
                     return rec.Push(p.data(), {}) || rec.Status().dropped == 0 || !rec.Active();
                 },
@@ -242,7 +242,7 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint,
         } else {
             for (std::uint64_t i = 0; i < 5000 && rec.Active(); ++i) {
                 const Packet p = MakePacket(i);
-                qztest::WaitUntil([&] { return rec.Push(p.data(), {}) || !rec.Active(); }, 10s,
+                qz417::test::WaitUntil([&] { return rec.Push(p.data(), {}) || !rec.Active(); }, 10s,
                                   100us);
                 std::this_thread::sleep_for(300us); // the disk fills at a steady pace
             }
@@ -358,4 +358,4 @@ TEST(RecordingWriterThread, KilledProcessLeavesAFileReadableToItsLastFlush) {
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -15,7 +15,7 @@
 #include <cstring>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 namespace {
 
 using test::MakePacket;
@@ -75,8 +75,8 @@ std::string WriteSource(const TempDir &dir, std::uint64_t n, std::int64_t interv
     return path;
 }
 
-qzsim::EmulatorOptions ReplayOptions(const std::string &path, double rate) {
-    qzsim::EmulatorOptions o;
+qz417::sim::EmulatorOptions ReplayOptions(const std::string &path, double rate) {
+    qz417::sim::EmulatorOptions o;
     o.announceIntervalMs = 0;
     o.replayPath = path;
     o.replayRateHz = rate;
@@ -111,7 +111,7 @@ TEST(Replay, RecordedAgainGivesTheSamePacketsInTheSameOrder) {
     const std::string source = WriteSource(dir, kProfiles, 1'000'000);
     StreamSocket socket;
     ASSERT_NE(socket.fd, -1);
-    qzsim::Emulator emulator(ReplayOptions(source, 5000));
+    qz417::sim::Emulator emulator(ReplayOptions(source, 5000));
     std::string error;
     ASSERT_TRUE(emulator.start(&error)) << error;
     const std::string again = ReceiveAndRecord(dir, socket.fd, kProfiles);
@@ -156,7 +156,7 @@ TEST(Replay, FollowsTheRecordedTiming) {
     const std::string source = WriteSource(dir, 100, 4'000'000);
     StreamSocket socket;
     ASSERT_NE(socket.fd, -1);
-    qzsim::Emulator emulator(ReplayOptions(source, 0));
+    qz417::sim::Emulator emulator(ReplayOptions(source, 0));
     std::string error;
     ASSERT_TRUE(emulator.start(&error)) << error;
     const std::string again = ReceiveAndRecord(dir, socket.fd, 100);
@@ -171,16 +171,16 @@ TEST(Replay, FollowsTheRecordedTiming) {
 TEST(Replay, RecordingThatCannotBeReplayedStopsTheStart) {
     TempDir dir;
     std::string error;
-    qzsim::Emulator missing(ReplayOptions(dir.file("missing.h5"), 0));
+    qz417::sim::Emulator missing(ReplayOptions(dir.file("missing.h5"), 0));
     EXPECT_FALSE(missing.start(&error));
     EXPECT_NE(error.find("missing.h5"), std::string::npos) << error;
 
     const std::string empty = dir.file("empty.h5");
     RecordingWriter(empty, {}).Close(0, EndState::Closed);
-    qzsim::Emulator none(ReplayOptions(empty, 0));
+    qz417::sim::Emulator none(ReplayOptions(empty, 0));
     EXPECT_FALSE(none.start(&error));
     EXPECT_NE(error.find("no profile"), std::string::npos) << error;
 }
 
 } // namespace
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -37,7 +37,7 @@
 #include "recording/export_dialog.h"
 #include "recording/playback_page.h"
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 namespace {
 
@@ -113,15 +113,15 @@ private:
     std::unique_ptr<TFormMain> form_;
     QTemporaryDir dir_;
     QString path_;
-    std::vector<qz::ExportOutcome> outcomes_;
+    std::vector<qz417::ExportOutcome> outcomes_;
 
-    qz::PlaybackPage *page() { return form_->Additions().PlaybackView; }
-    qz::ExportControls *controls() { return page()->exportControls(); }
+    qz417::PlaybackPage *page() { return form_->Additions().PlaybackView; }
+    qz417::ExportControls *controls() { return page()->exportControls(); }
 
     // Clicks "Export..." and returns the dialog it opened.
-    qz::ExportDialog *ClickExport() {
+    qz417::ExportDialog *ClickExport() {
         controls()->button()->click();
-        for (qz::ExportDialog *d : form_->findChildren<qz::ExportDialog *>())
+        for (qz417::ExportDialog *d : form_->findChildren<qz417::ExportDialog *>())
             if (d->isVisible())
                 return d;
         return nullptr;
@@ -147,14 +147,14 @@ private slots:
         QVERIFY(dir_.isValid());
         path_ = dir_.filePath(QStringLiteral("line1.h5"));
         WriteRecording(QFile::encodeName(path_).toStdString());
-        qz::ResetAppState();
+        qz417::ResetAppState();
         form_ = std::make_unique<TFormMain>();
         FormMain = form_.get();
         form_->show();
         QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
         form_->PageControlQZ417->setCurrentWidget(form_->Additions().TabSheetPlayback);
-        connect(controls(), &qz::ExportControls::exportFinished, this,
-                [this](const qz::ExportOutcome &o) { outcomes_.push_back(o); });
+        connect(controls(), &qz417::ExportControls::exportFinished, this,
+                [this](const qz417::ExportOutcome &o) { outcomes_.push_back(o); });
     }
 
     void cleanupTestCase() {
@@ -190,7 +190,7 @@ private slots:
     }
 
     void csvFromTheDialogEqualsTheLibrarysOutput() {
-        qz::ExportDialog *dialog = ClickExport();
+        qz417::ExportDialog *dialog = ClickExport();
         QVERIFY(dialog != nullptr);
         // Defaults: CSV of the whole recording, beside it.
         QCOMPARE(dialog->formatBox()->currentIndex(), 0);
@@ -206,7 +206,7 @@ private slots:
         const std::size_t before = outcomes_.size();
         dialog->okButton()->click();
         QVERIFY(WaitForOutcome(before + 1));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Done);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Done);
         QCOMPARE(outcomes_.back().profiles, std::uint64_t{2000});
 
         rec::ExportRequest request;
@@ -228,7 +228,7 @@ private slots:
     }
 
     void oneProfileIsNamedInTheSingular() {
-        qz::ExportDialog *dialog = ClickExport();
+        qz417::ExportDialog *dialog = ClickExport();
         QVERIFY(dialog != nullptr);
         dialog->firstBox()->setValue(3);
         dialog->countBox()->setValue(1);
@@ -237,7 +237,7 @@ private slots:
         const std::size_t before = outcomes_.size();
         dialog->okButton()->click();
         QVERIFY(WaitForOutcome(before + 1));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Done);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Done);
         QVERIFY(ReadAll(out).rfind("profile,point,time_s,x_mm,z_mm\n3,101,", 0) == 0);
         const QStringList messages = TakeMessages(form_.get());
         QCOMPARE(messages.size(), 1);
@@ -248,7 +248,7 @@ private slots:
     void profileTextDefaultsToTheShownProfile() {
         page()->player().Seek(41);
         QTRY_COMPARE(page()->player().shown(), std::int64_t{41});
-        qz::ExportDialog *dialog = ClickExport();
+        qz417::ExportDialog *dialog = ClickExport();
         QVERIFY(dialog != nullptr);
         dialog->formatBox()->setCurrentIndex(3);
         QCOMPARE(dialog->firstBox()->value(), 42);
@@ -271,7 +271,7 @@ private slots:
         const std::size_t before = outcomes_.size();
         dialog->okButton()->click();
         QVERIFY(WaitForOutcome(before + 1));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Done);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Done);
         rec::ExportRequest request;
         request.format = rec::ExportFormat::ProfileText;
         request.first = 41;
@@ -288,7 +288,7 @@ private slots:
             rec::RecordingWriterThread recorder;
             rec::RecorderSettings settings;
             settings.path = QFile::encodeName(withResults).toStdString();
-            settings.job = qz::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1,
+            settings.job = qz417::measure::ParseJob(R"({"format": "qz417-measure-job", "version": 1,
               "tools": [{"name": "h", "tool": "height", "region": {"x": [-100, -50]}},
                         {"name": "none", "tool": "height", "region": {"x": [50, 100]}}]})");
             std::string error;
@@ -300,7 +300,7 @@ private slots:
             recorder.Stop();
         }
         QVERIFY(page()->OpenRecording(withResults));
-        qz::ExportDialog *dialog = ClickExport();
+        qz417::ExportDialog *dialog = ClickExport();
         QVERIFY(dialog != nullptr);
         dialog->formatBox()->setCurrentIndex(4);
         QCOMPARE(dialog->request().format, rec::ExportFormat::ResultsCsv);
@@ -310,7 +310,7 @@ private slots:
         std::size_t before = outcomes_.size();
         dialog->okButton()->click();
         QVERIFY(WaitForOutcome(before + 1));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Done);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Done);
         QCOMPARE(outcomes_.back().profiles, std::uint64_t{100});
         const QString out = dir_.filePath(QStringLiteral("measured_results.csv"));
         const QString reference = dir_.filePath(QStringLiteral("reference.out"));
@@ -339,7 +339,7 @@ private slots:
         before = outcomes_.size();
         dialog->okButton()->click();
         QVERIFY(WaitForOutcome(before + 1));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Failed);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Failed);
         const QStringList messages = TakeMessages(form_.get());
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains(QStringLiteral("holds no measurement results")),
@@ -352,7 +352,7 @@ private slots:
     }
 
     void speedTakesYFromTheRecordedTime() {
-        qz::ExportDialog *dialog = ClickExport();
+        qz417::ExportDialog *dialog = ClickExport();
         QVERIFY(dialog != nullptr);
         dialog->formatBox()->setCurrentIndex(2); // PCD
         dialog->firstBox()->setValue(11);
@@ -378,7 +378,7 @@ private slots:
     }
 
     void aBadRangeGetsItsMessageAndWritesNothing() {
-        qz::ExportDialog *dialog = ClickExport();
+        qz417::ExportDialog *dialog = ClickExport();
         QVERIFY(dialog != nullptr);
         const QString out = dir_.filePath(QStringLiteral("beyond.csv"));
         dialog->pathEdit()->setText(out);
@@ -424,7 +424,7 @@ private slots:
         const std::size_t before = outcomes_.size();
         QVERIFY(controls()->StartExport(request, out));
         QVERIFY(WaitForOutcome(before + 1));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Failed);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Failed);
         const QStringList messages = TakeMessages(form_.get());
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].startsWith(QStringLiteral("The export failed: cannot write ")),
@@ -469,7 +469,7 @@ private slots:
         }
         ::close(reader);
         QCOMPARE(outcomes_.size(), before + 1);
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Cancelled);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Cancelled);
         QVERIFY(TakeMessages(form_.get()).isEmpty());
         QVERIFY(controls()->lastMessage().contains(QStringLiteral("cancelled")));
         QVERIFY(controls()->button()->isEnabled());
@@ -485,7 +485,7 @@ private slots:
         QTRY_VERIFY(controls()->progressDialog() && controls()->progressDialog()->value() > 0);
         ::close(gone);
         QVERIFY(WaitForOutcome(before + 2));
-        QCOMPARE(outcomes_.back().status, qz::ExportOutcome::Status::Failed);
+        QCOMPARE(outcomes_.back().status, qz417::ExportOutcome::Status::Failed);
         const QStringList messages = TakeMessages(form_.get());
         QCOMPARE(messages.size(), 1);
         QVERIFY2(messages[0].contains(QStringLiteral("Broken pipe")), qPrintable(messages[0]));

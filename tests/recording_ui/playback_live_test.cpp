@@ -35,14 +35,14 @@
 #include "surface/surface_view.h"
 #include "widgets/profile_chart.h"
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 namespace {
 
 constexpr std::uint32_t kProfiles = 3000;
 
-qz::ProfileScale RecordedScale() {
-    qz::ProfileScale s;
+qz417::ProfileScale RecordedScale() {
+    qz417::ProfileScale s;
     s.rangeXEmr = 300;
     s.rangeZ = 200;
     s.discreteValue = 8192;
@@ -100,7 +100,7 @@ class PlaybackLiveTest : public QObject {
     Q_OBJECT
 
 private:
-    qztest::EmulatedWindow window_;
+    qz417::test::EmulatedWindow window_;
     QTemporaryDir dir_;
     QString recording_;
     std::set<QString> saved_; // profile files seen
@@ -108,14 +108,14 @@ private:
 
     // What a playback must never change, as the window shows it.
     struct Scanner {
-        qz::ProfileScale scale;
+        qz417::ProfileScale scale;
         QString information;
         std::vector<bool> groups;
         bool operator==(const Scanner &) const = default;
     };
     Scanner Seen() {
         Scanner s;
-        s.scale = qz::CurrentScale();
+        s.scale = qz417::CurrentScale();
         s.information = f().MemoInfo->toPlainText();
         for (QWidget *w : {static_cast<QWidget *>(f().GroupBoxResultSync),
                            static_cast<QWidget *>(f().GroupBoxMeasureSync),
@@ -129,7 +129,7 @@ private:
     // "Save" on the "Result viewer" page: the new profile file must hold the
     // profile of its number as the scanner measured it, in the scanner's
     // scale (the TCP source's packets are the witness).
-    void SaveAndCheck(qz::FeedSubscription &tcp) {
+    void SaveAndCheck(qz417::FeedSubscription &tcp) {
         QVERIFY(QTest::qWaitFor([this] { return f().ButtonResultSave->isEnabled(); }, 5000));
         f().ButtonResultSave->click();
         QTRY_VERIFY_WITH_TIMEOUT(f().ButtonResultSave->isEnabled(), 10000);
@@ -149,22 +149,22 @@ private:
         QVERIFY(lines.size() > 2);
         const int number = lines[1].trimmed().split(' ').last().toInt();
         // The packet of that number among those the TCP worker received.
-        qz::FeedPacket packet, match;
+        qz417::FeedPacket packet, match;
         bool found = false;
         while (tcp.Pop(packet)) {
             QVERIFY(packet.scale == scannerScale_);
-            if (qz::ProfilePacket(packet.bytes.data()).measurementCount() == number) {
+            if (qz417::ProfilePacket(packet.bytes.data()).measurementCount() == number) {
                 match = packet;
                 found = true;
             }
         }
         QVERIFY2(found, qPrintable(QStringLiteral("profile %1 not received").arg(number)));
-        const std::string expected = qz::ProfileFileText(
-            qz::RecordProfile(qz::ProfilePacket(match.bytes.data()), scannerScale_));
+        const std::string expected = qz417::ProfileFileText(
+            qz417::RecordProfile(qz417::ProfilePacket(match.bytes.data()), scannerScale_));
         QCOMPARE(text, QByteArray::fromStdString(expected));
     }
 
-    qz::ProfileScale scannerScale_;
+    qz417::ProfileScale scannerScale_;
 
 private slots:
     void initTestCase() {
@@ -172,7 +172,7 @@ private slots:
         recording_ = dir_.filePath(QStringLiteral("other-scale.qzrec"));
         WriteRecording(QFile::encodeName(recording_).toStdString());
         QVERIFY(QDir::setCurrent(dir_.path())); // profile files go below it
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.streamRateHz = 1000; // to 127.0.0.1:6003, the block's default
         const std::string error = window_.start(options);
         if (!window_.scannerStarted())
@@ -180,7 +180,7 @@ private slots:
         QVERIFY2(error.empty(), error.c_str());
         const std::string connected = window_.connect();
         QVERIFY2(connected.empty(), connected.c_str());
-        scannerScale_ = qz::CurrentScale();
+        scannerScale_ = qz417::CurrentScale();
         QCOMPARE(scannerScale_.rangeXEmr, std::uint16_t{230});
         QCOMPARE(scannerScale_.discreteValue, std::uint16_t{16384});
     }
@@ -188,12 +188,12 @@ private slots:
     void cleanupTestCase() { window_.stop(); }
 
     void playbackChangesNothingOfTheConnectedScanner() {
-        qz::WindowAdditions &a = f().Additions();
+        qz417::WindowAdditions &a = f().Additions();
         auto tcp = a.sources.tcp->Subscribe(1 << 14);
         auto udpWitness = a.sources.udp->Subscribe(1 << 14);
         auto played = a.sources.playback->Subscribe(1 << 14);
         QVERIFY(tcp && udpWitness && played);
-        qz::SurfaceView *surface = a.SurfaceView;
+        qz417::SurfaceView *surface = a.SurfaceView;
         QCOMPARE(surface->sourceBox()->currentText(), QStringLiteral("Live"));
 
         // Streaming and measuring.
@@ -208,7 +208,7 @@ private slots:
         SaveAndCheck(*tcp);
 
         // Open, play, scrub.
-        qz::PlaybackPage *page = a.PlaybackView;
+        qz417::PlaybackPage *page = a.PlaybackView;
         QVERIFY(page->OpenRecording(recording_));
         QVERIFY(page->descriptionLabel()->text().contains(QStringLiteral("77777")));
         QVERIFY(a.sources.playback->scale() == RecordedScale());
@@ -238,16 +238,16 @@ private slots:
             QVERIFY(surface->history().Row(age).scale == scannerScale_);
         // The playback's profiles went to its own subscribers only, with
         // the recorded scale.
-        qz::FeedPacket packet;
+        qz417::FeedPacket packet;
         std::uint64_t playedCount = 0;
         while (played->Pop(packet)) {
-            QCOMPARE(packet.source, qz::FeedSource::Playback);
+            QCOMPARE(packet.source, qz417::FeedSource::Playback);
             QVERIFY(packet.scale == RecordedScale());
             ++playedCount;
         }
         QVERIFY(playedCount > 500);
         while (udpWitness->Pop(packet)) {
-            QCOMPARE(packet.source, qz::FeedSource::Udp);
+            QCOMPARE(packet.source, qz417::FeedSource::Udp);
             QVERIFY(packet.scale == scannerScale_);
         }
 
@@ -271,10 +271,10 @@ private slots:
 
     // A worker that ends keeps its source's statistics until the next Start.
     void anEndedWorkerKeepsItsStatistics() {
-        qz::WindowAdditions &a = f().Additions();
+        qz417::WindowAdditions &a = f().Additions();
         f().ButtonUDPResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeUdp}, 5000);
-        std::shared_ptr<qz::StreamHealth> stats = a.sources.udp->statistics();
+        std::shared_ptr<qz417::StreamHealth> stats = a.sources.udp->statistics();
         QVERIFY(stats);
         QTRY_VERIFY_WITH_TIMEOUT(stats->received() > 100, 5000);
         f().ButtonUDPResult->click();
@@ -284,11 +284,11 @@ private slots:
         QCOMPARE(a.sources.udp->statistics()->received(), received);
 
         // The TCP source alike: one set of statistics per Start, kept after.
-        const std::shared_ptr<qz::StreamHealth> tcpBefore = a.sources.tcp->statistics();
+        const std::shared_ptr<qz417::StreamHealth> tcpBefore = a.sources.tcp->statistics();
         f().PageControlQZ417->setCurrentWidget(f().TabSheetResultViewer);
         f().ButtonResult->click();
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeResult}, 5000);
-        std::shared_ptr<qz::StreamHealth> tcpStats = a.sources.tcp->statistics();
+        std::shared_ptr<qz417::StreamHealth> tcpStats = a.sources.tcp->statistics();
         QVERIFY(tcpStats && tcpStats != tcpBefore);
         QTRY_VERIFY_WITH_TIMEOUT(tcpStats->received() > 100, 5000);
         f().ButtonResult->click();
@@ -308,15 +308,15 @@ private slots:
         QVERIFY(file.open(QIODevice::ReadWrite));
         QVERIFY(file.resize(file.size() / 2));
         file.close();
-        qz::PlaybackPage *page = f().Additions().PlaybackView;
+        qz417::PlaybackPage *page = f().Additions().PlaybackView;
         if (page->OpenRecording(cut)) {
             page->speedBox()->setCurrentIndex(3);
             page->player().Seek(0);
             page->playButton()->click();
             QTRY_VERIFY_WITH_TIMEOUT(!page->player().Playing(), 10000);
         }
-        qztest::EmulatedWindow::CloseMessageBoxes();
-        QVERIFY(qz::CurrentScale() == scannerScale_);
+        qz417::test::EmulatedWindow::CloseMessageBoxes();
+        QVERIFY(qz417::CurrentScale() == scannerScale_);
     }
 };
 

@@ -28,7 +28,7 @@
 #include "source/profile_source.h"
 #include "widgets/profile_chart.h"
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 namespace {
 
@@ -81,12 +81,12 @@ void WriteRecording(const std::string &path) {
     writer.Close(0, rec::EndState::Closed);
 }
 
-std::uint16_t ShownCount(qz::PlaybackPage *page) {
-    std::array<std::uint8_t, qz::kProfilePacketSize> packet;
+std::uint16_t ShownCount(qz417::PlaybackPage *page) {
+    std::array<std::uint8_t, qz417::kProfilePacketSize> packet;
     std::int64_t index = -1;
     if (!page->player().Current(packet, &index))
         return 0xFFFF;
-    return qz::ProfilePacket(packet.data()).packetCount();
+    return qz417::ProfilePacket(packet.data()).packetCount();
 }
 
 } // namespace
@@ -104,7 +104,7 @@ private slots:
         QVERIFY(dir_.isValid());
         path_ = dir_.filePath(QStringLiteral("play.qzrec"));
         WriteRecording(QFile::encodeName(path_).toStdString());
-        qz::ResetAppState();
+        qz417::ResetAppState();
         form_ = std::make_unique<TFormMain>();
         FormMain = form_.get();
         form_->show();
@@ -122,7 +122,7 @@ private slots:
     }
 
     void openingShowsTheDescriptionAndTheFirstProfile() {
-        qz::PlaybackPage *page = form_->Additions().PlaybackView;
+        qz417::PlaybackPage *page = form_->Additions().PlaybackView;
         QVERIFY(!page->playButton()->isEnabled());
         QVERIFY(!page->OpenRecording(dir_.filePath(QStringLiteral("missing.qzrec"))));
         QVERIFY(page->OpenRecording(path_));
@@ -130,7 +130,7 @@ private slots:
         QVERIFY(page->descriptionLabel()->text().contains(QStringLiteral("12345")));
         QVERIFY(page->descriptionLabel()->toolTip().contains(QStringLiteral("SERIAL NUMBER")));
         QVERIFY(!form_->MemoInfo->toPlainText().contains(QStringLiteral("12345")));
-        QVERIFY(qz::CurrentScale() == qz::ProfileScale{});
+        QVERIFY(qz417::CurrentScale() == qz417::ProfileScale{});
         QVERIFY(form_->Additions().sources.playback->scale() == page->player().scale());
         QCOMPARE(page->counterLabel()->text(), QStringLiteral("0"));
         QCOMPARE(page->player().shown(), std::int64_t{0});
@@ -142,7 +142,7 @@ private slots:
     }
 
     void stepSeekAndTheSliderShowTheRightProfile() {
-        qz::PlaybackPage *page = form_->Additions().PlaybackView;
+        qz417::PlaybackPage *page = form_->Additions().PlaybackView;
         page->stepForwardButton()->click();
         QCOMPARE(ShownCount(page), std::uint16_t{1});
         page->stepBackButton()->click();
@@ -165,7 +165,7 @@ private slots:
     }
 
     void realTimeIsPaced() {
-        qz::PlaybackPage *page = form_->Additions().PlaybackView;
+        qz417::PlaybackPage *page = form_->Additions().PlaybackView;
         page->speedBox()->setCurrentIndex(0);
         page->player().Seek(0);
         page->playButton()->click(); // 2 s of recording
@@ -189,12 +189,12 @@ private slots:
     }
 
     void playingPushesEveryProfileInOrderAndTheChartFollows() {
-        qz::PlaybackPage *page = form_->Additions().PlaybackView;
+        qz417::PlaybackPage *page = form_->Additions().PlaybackView;
         auto witness = form_->Additions().sources.playback->Subscribe(1 << 13);
         QVERIFY(witness);
         page->speedBox()->setCurrentIndex(3); // as fast as possible
         page->player().Seek(0);
-        qz::FeedPacket packet;
+        qz417::FeedPacket packet;
         while (witness->Pop(packet)) {
         } // the sought profile
         const std::uint64_t plotted = page->plotted();
@@ -208,8 +208,8 @@ private slots:
         QCOMPARE(page->player().shown(), std::int64_t{kProfiles - 1});
         std::uint32_t next = 1;
         while (witness->Pop(packet)) {
-            QCOMPARE(packet.source, qz::FeedSource::Playback);
-            QCOMPARE(qz::ProfilePacket(packet.bytes.data()).packetCount(),
+            QCOMPARE(packet.source, qz417::FeedSource::Playback);
+            QCOMPARE(qz417::ProfilePacket(packet.bytes.data()).packetCount(),
                      static_cast<std::uint16_t>(next));
             QCOMPARE(packet.time.monotonicNs, 1'000'000'000 + next * kPeriodNs);
             QVERIFY(packet.scale == page->player().scale()); // in-band
@@ -228,11 +228,11 @@ private slots:
     // Each opened recording is a run of the playback source: its statistics
     // count the profiles played from it, none of the previous recording's.
     void statisticsCountWhatIsPlayedFromEachOpenedRecording() {
-        qz::PlaybackPage *page = form_->Additions().PlaybackView;
-        const std::shared_ptr<qz::ProfileSource> &source = form_->Additions().sources.playback;
-        const std::shared_ptr<qz::StreamHealth> before = source->statistics();
+        qz417::PlaybackPage *page = form_->Additions().PlaybackView;
+        const std::shared_ptr<qz417::ProfileSource> &source = form_->Additions().sources.playback;
+        const std::shared_ptr<qz417::StreamHealth> before = source->statistics();
         QVERIFY(page->OpenRecording(path_));
-        const std::shared_ptr<qz::StreamHealth> stats = source->statistics();
+        const std::shared_ptr<qz417::StreamHealth> stats = source->statistics();
         QVERIFY(stats != nullptr);
         QVERIFY(stats != before);
         QCOMPARE(stats->received(), std::uint64_t{1}); // the first profile, shown

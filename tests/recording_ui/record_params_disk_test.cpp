@@ -31,17 +31,17 @@
 #include "recording/record_controls.h"
 #include "source/profile_source.h"
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 class RecordParamsDiskTest : public QObject {
     Q_OBJECT
 
 private:
-    qztest::EmulatedWindow window_;
+    qz417::test::EmulatedWindow window_;
     QTemporaryDir dir_;
 
     TFormMain &f() { return window_.form(); }
-    qzsim::Emulator &sim() { return window_.sim(); }
+    qz417::sim::Emulator &sim() { return window_.sim(); }
 
     void startWorker(QPushButton *button, std::uint8_t mode) {
         button->click();
@@ -56,7 +56,7 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.count = 1;
         options.announceIntervalMs = 100;
         options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
@@ -71,12 +71,12 @@ private slots:
     void cleanupTestCase() { window_.stop(); }
 
     void aBlockWrittenWhileRecordingIsNoted() {
-        qz::RecordControls *controls = f().Additions().ResultRecord;
+        qz417::RecordControls *controls = f().Additions().ResultRecord;
         QVERIFY(controls != nullptr);
         f().PageControlQZ417->setCurrentWidget(f().TabSheetResultViewer);
         const rec::ParameterBlock atStart = [] {
             rec::ParameterBlock b{};
-            const qz::ConfigArea c = DeviceConfig.read();
+            const qz417::ConfigArea c = DeviceConfig.read();
             std::memcpy(b.data(), c.data(), b.size());
             return b;
         }();
@@ -93,7 +93,7 @@ private slots:
         // Two writes by the result worker, each of a changed block.
         std::vector<rec::ParameterBlock> written;
         for (std::uint8_t value : {std::uint8_t{0x5A}, std::uint8_t{0xA5}}) {
-            DeviceConfig.edit([value](qz::ConfigArea &c) { c.data()[500] = value; });
+            DeviceConfig.edit([value](qz417::ConfigArea &c) { c.data()[500] = value; });
             const auto writes = sim().commandsServed(0, 5);
             RequestWriteParams = 1;
             QTRY_VERIFY_WITH_TIMEOUT(sim().commandsServed(0, 5) > writes, 5000);
@@ -146,11 +146,11 @@ private slots:
             ~Unmount() { ::umount2(at.c_str(), MNT_DETACH); }
         } unmount{Native(disk)};
 
-        qz::RecordControls *controls = f().Additions().UdpRecord;
+        qz417::RecordControls *controls = f().Additions().UdpRecord;
         f().PageControlQZ417->setCurrentWidget(f().TabSheetUDP);
         auto witness = f().Additions().sources.udp->Subscribe(1 << 16);
         QVERIFY(witness);
-        QSignalSpy messages(controls, &qz::RecordControls::messageShown);
+        QSignalSpy messages(controls, &qz417::RecordControls::messageShown);
         const QString path = disk + QStringLiteral("/full.qzrec");
         QVERIFY(controls->StartRecording(path, {}));
         startWorker(f().ButtonUDPResult, kModeUdp);
@@ -169,7 +169,7 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.udp->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
         stopWorker(f().ButtonUDPResult);
-        qztest::EmulatedWindow::CloseMessageBoxes();
+        qz417::test::EmulatedWindow::CloseMessageBoxes();
 
         // The file holds the first profiles the worker received, byte for byte.
         rec::RecordingReader reader(Native(path));
@@ -182,16 +182,16 @@ private slots:
                                 .arg(int(reader.endState()))
                                 .arg(controls->lastMessage())));
         QCOMPARE(kept, status.written); // the file holds all the status reports written
-        std::vector<std::uint8_t> bytes(kept * qz::kFeedPacketSize);
+        std::vector<std::uint8_t> bytes(kept * qz417::kFeedPacketSize);
         reader.Read(0, kept, bytes.data(), nullptr);
-        qz::FeedPacket packet;
+        qz417::FeedPacket packet;
         std::uint64_t i = 0;
         while (i < kept && witness->Pop(packet)) {
-            if (packet.source != qz::FeedSource::Udp)
+            if (packet.source != qz417::FeedSource::Udp)
                 continue;
             QVERIFY2(
                 std::equal(packet.bytes.begin(), packet.bytes.end(),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(i * qz::kFeedPacketSize)),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(i * qz417::kFeedPacketSize)),
                 qPrintable(QStringLiteral("profile %1 differs").arg(i)));
             ++i;
         }

@@ -31,13 +31,13 @@
 #include "recording/record_controls.h"
 #include "source/profile_source.h"
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 class RecordWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    qztest::EmulatedWindow window_;
+    qz417::test::EmulatedWindow window_;
 
     TFormMain &f() { return window_.form(); }
     QTemporaryDir dir_;
@@ -54,7 +54,7 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
         const std::string error = window_.start(options);
         if (!window_.scannerStarted())
@@ -66,7 +66,7 @@ private slots:
     void cleanupTestCase() { window_.stop(); }
 
     void recordsEveryReceivedProfileInOrder() {
-        qz::RecordControls *controls = f().Additions().UdpRecord;
+        qz417::RecordControls *controls = f().Additions().UdpRecord;
         QVERIFY(controls != nullptr);
         // An independent subscriber sees what the worker received.
         auto witness = f().Additions().sources.udp->Subscribe(1 << 16);
@@ -85,10 +85,10 @@ private slots:
         QTRY_VERIFY_WITH_TIMEOUT(controls->button()->isEnabled(), 2000);
         QVERIFY(!controls->statusLabel()->text().contains(QStringLiteral("Finishing")));
 
-        std::vector<qz::FeedPacket> received;
-        qz::FeedPacket packet;
+        std::vector<qz417::FeedPacket> received;
+        qz417::FeedPacket packet;
         while (witness->Pop(packet))
-            if (packet.source == qz::FeedSource::Udp)
+            if (packet.source == qz417::FeedSource::Udp)
                 received.push_back(packet);
         QCOMPARE(witness->dropped(), std::uint64_t{0});
         QVERIFY2(received.size() > 1000, qPrintable(QString::number(received.size())));
@@ -98,20 +98,20 @@ private slots:
         rec::RecordingReader reader(QFile::encodeName(path).toStdString());
         QCOMPARE(reader.profiles(), std::uint64_t{received.size()});
         QVERIFY(reader.parameterBlocks().size() == 1); // the block in force at the start
-        std::vector<std::uint8_t> bytes(received.size() * qz::kFeedPacketSize);
+        std::vector<std::uint8_t> bytes(received.size() * qz417::kFeedPacketSize);
         std::vector<rec::ReceiveTime> times(received.size());
         reader.Read(0, received.size(), bytes.data(), times.data());
         std::uint64_t gaps = 0;
         for (std::size_t i = 0; i < received.size(); ++i) {
             QVERIFY2(
                 std::equal(received[i].bytes.begin(), received[i].bytes.end(),
-                           bytes.begin() + static_cast<std::ptrdiff_t>(i * qz::kFeedPacketSize)),
+                           bytes.begin() + static_cast<std::ptrdiff_t>(i * qz417::kFeedPacketSize)),
                 qPrintable(QStringLiteral("profile %1 differs").arg(i)));
             QCOMPARE(times[i].monotonicNs, received[i].time.monotonicNs);
             if (i > 0) {
                 const auto step = static_cast<std::uint16_t>(
-                    qz::ProfilePacket(received[i].bytes.data()).packetCount() -
-                    qz::ProfilePacket(received[i - 1].bytes.data()).packetCount());
+                    qz417::ProfilePacket(received[i].bytes.data()).packetCount() -
+                    qz417::ProfilePacket(received[i - 1].bytes.data()).packetCount());
                 QVERIFY2(step >= 1, "packet counters out of order");
                 gaps += step - 1u;
             }
@@ -121,7 +121,7 @@ private slots:
     }
 
     void aCountLimitEndsTheRecordingWhileAcquisitionRuns() {
-        qz::RecordControls *controls = f().Additions().UdpRecord;
+        qz417::RecordControls *controls = f().Additions().UdpRecord;
         const QString path = dir_.filePath(QStringLiteral("limit.qzrec"));
         rec::RecordingLimits limits;
         limits.profiles = 300;
@@ -140,12 +140,12 @@ private slots:
     }
 
     void storesTheResultsOfTheJobTheMeasurePageRuns() {
-        qz::RecordControls *controls = f().Additions().UdpRecord;
-        qz::MeasurePage *page = f().Additions().MeasureView;
+        qz417::RecordControls *controls = f().Additions().UdpRecord;
+        qz417::MeasurePage *page = f().Additions().MeasureView;
         QVERIFY(page != nullptr);
         QCOMPARE(page->bound(), 0); // "Live"
         const auto jobOf = [](double xMax) {
-            return qz::measure::ParseJob(
+            return qz417::measure::ParseJob(
                 R"({"format": "qz417-measure-job", "version": 1, "tools": [
                   {"name": "all", "tool": "height", "region": {"x": [-5000, )" +
                 std::to_string(xMax) + R"(]}}]})");
@@ -174,21 +174,21 @@ private slots:
         const std::uint64_t second = results.tables().jobs[1].firstProfile;
         QVERIFY2(second >= changedAt && second < reader.profiles(),
                  qPrintable(QStringLiteral("%1 after %2").arg(second).arg(changedAt)));
-        QCOMPARE(results.tables().jobs[1].job.json, qz::measure::JobToJson(jobOf(0)));
+        QCOMPARE(results.tables().jobs[1].job.json, qz417::measure::JobToJson(jobOf(0)));
         // Every profile with the result the Measurer gives on it, for its job.
         std::string expected;
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+        std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
         rec::Packet packet{};
         for (std::size_t j = 0; j < 2; ++j) {
-            const qz::measure::Job job = jobOf(j == 0 ? 5000 : 0);
-            qz::measure::Measurer measurer(job);
-            expected += qz::measure::ResultCsvHeader(job);
+            const qz417::measure::Job job = jobOf(j == 0 ? 5000 : 0);
+            qz417::measure::Measurer measurer(job);
+            expected += qz417::measure::ResultCsvHeader(job);
             const std::uint64_t end = j == 0 ? second : reader.profiles();
             for (std::uint64_t i = j == 0 ? 0 : second; i < end; ++i) {
                 reader.Read(i, 1, packet.data(), nullptr);
-                const qz::ProfilePacket p(packet.data());
-                qz::DecodePacket(p, rec::RecordedScale(reader.announcement()), points);
-                qz::measure::AppendResultCsvRow(expected, job, i, p.measurementCount(),
+                const qz417::ProfilePacket p(packet.data());
+                qz417::DecodePacket(p, rec::RecordedScale(reader.announcement()), points);
+                qz417::measure::AppendResultCsvRow(expected, job, i, p.measurementCount(),
                                                 measurer.Measure(points));
             }
         }
@@ -204,9 +204,9 @@ private slots:
     }
 
     void anUnwritablePathGivesAMessageAndAcquisitionRunsOn() {
-        qz::RecordControls *controls = f().Additions().UdpRecord;
+        qz417::RecordControls *controls = f().Additions().UdpRecord;
         StartUdp();
-        QSignalSpy messages(controls, &qz::RecordControls::messageShown);
+        QSignalSpy messages(controls, &qz417::RecordControls::messageShown);
         QVERIFY(!controls->StartRecording(QStringLiteral("/nonexistent-qz417-dir/x.qzrec"), {}));
         QCOMPARE(messages.count(), 1);
         QVERIFY(controls->lastMessage().contains(QStringLiteral("could not start")));
@@ -214,7 +214,7 @@ private slots:
         const std::uint64_t pushed = f().Additions().sources.udp->pushed();
         QTRY_VERIFY_WITH_TIMEOUT(f().Additions().sources.udp->pushed() > pushed + 100, 5000);
         QCOMPARE(WorkerMode.load(), std::uint8_t{kModeUdp});
-        qztest::EmulatedWindow::CloseMessageBoxes();
+        qz417::test::EmulatedWindow::CloseMessageBoxes();
         StopUdp();
         QCOMPARE(f().Additions().sources.udp->feed()->subscriberCount(),
                  2); // the "Surface" and "Measure" pages' own

@@ -25,9 +25,9 @@ private:
     // Clicks "Record", reads the file the dialog proposes and cancels it.
     QString ProposedRecordingFile() {
         QWidget page;
-        qz::RecordControls controls(&page, "Probe", 10, 200, 10,
-                                    std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP"),
-                                    [] { return qz::recording::RecordingHeader{}; });
+        qz417::RecordControls controls(&page, "Probe", 10, 200, 10,
+                                    std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP"),
+                                    [] { return qz417::recording::RecordingHeader{}; });
         QString proposed;
         bool seen = false;
         // The dialog runs its own event loop: look for it from a timer.
@@ -61,8 +61,8 @@ private slots:
 
     void withoutDocumentsTheHomeFolderIsProposed() {
         QVERIFY(!QFileInfo::exists(home_.filePath(QStringLiteral("Documents"))));
-        QCOMPARE(qz::DefaultSaveFolder(), home_.path());
-        QCOMPARE(qz::DefaultSaveFolder(QStringLiteral("/nonexistent-folder")), home_.path());
+        QCOMPARE(qz417::DefaultSaveFolder(), home_.path());
+        QCOMPARE(qz417::DefaultSaveFolder(QStringLiteral("/nonexistent-folder")), home_.path());
 
         const QString recordFile = ProposedRecordingFile();
         QVERIFY2(recordFile.startsWith(home_.path() + QStringLiteral("/profiles-")),
@@ -70,20 +70,20 @@ private slots:
         QVERIFY(recordFile.endsWith(QStringLiteral(".h5")));
 
         // A recording in a folder that cannot be written: the same fallback.
-        qz::ExportSource source;
+        qz417::ExportSource source;
         source.recordingPath = QStringLiteral("/nonexistent-folder/line1.h5");
         source.profiles = 10;
-        QCOMPARE(qz::ExportDialog::DefaultPath(source, qz::recording::ExportFormat::Csv),
+        QCOMPARE(qz417::ExportDialog::DefaultPath(source, qz417::recording::ExportFormat::Csv),
                  home_.filePath(QStringLiteral("line1.csv")));
     }
 
     void aDocumentsFolderIsUsedOnceItExists() {
         QVERIFY(QDir(home_.path()).mkdir(QStringLiteral("Documents")));
         const QString documents = home_.filePath(QStringLiteral("Documents"));
-        QCOMPARE(qz::DefaultSaveFolder(), documents);
+        QCOMPARE(qz417::DefaultSaveFolder(), documents);
         QVERIFY(ProposedRecordingFile().startsWith(documents + QStringLiteral("/profiles-")));
         // A writable folder of the caller's choice comes first.
-        QCOMPARE(qz::DefaultSaveFolder(home_.path()), home_.path());
+        QCOMPARE(qz417::DefaultSaveFolder(home_.path()), home_.path());
     }
 };
 

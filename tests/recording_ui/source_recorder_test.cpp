@@ -23,11 +23,11 @@
 
 namespace {
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 // A packet whose bytes all follow from n.
 std::vector<std::uint8_t> PacketNumber(std::uint32_t n) {
-    std::vector<std::uint8_t> p(qz::kFeedPacketSize);
+    std::vector<std::uint8_t> p(qz417::kFeedPacketSize);
     for (std::size_t i = 0; i < p.size(); ++i)
         p[i] = static_cast<std::uint8_t>((i * 7 + n * 13) & 0xFF);
     return p;
@@ -49,9 +49,9 @@ private:
 };
 
 // Waits (at most 10 s) until `done` holds for the recorder's status.
-template <typename Done> rec::RecorderStatus WaitFor(const qz::SourceRecorder &r, Done done) {
+template <typename Done> rec::RecorderStatus WaitFor(const qz417::SourceRecorder &r, Done done) {
     rec::RecorderStatus s = r.Status();
-    qztest::WaitUntil(
+    qz417::test::WaitUntil(
         [&] {
             s = r.Status();
             return done(s);
@@ -61,13 +61,13 @@ template <typename Done> rec::RecorderStatus WaitFor(const qz::SourceRecorder &r
 }
 
 // Waits (at most 10 s) until the recording has ended.
-rec::RecorderStatus WaitForEnd(const qz::SourceRecorder &r) {
+rec::RecorderStatus WaitForEnd(const qz417::SourceRecorder &r) {
     return WaitFor(
         r, [](const rec::RecorderStatus &s) { return s.state != rec::RecorderState::Recording; });
 }
 
-std::shared_ptr<qz::ProfileSource> Source(qz::FeedSource kind) {
-    return std::make_shared<qz::ProfileSource>(kind, "test");
+std::shared_ptr<qz417::ProfileSource> Source(qz417::FeedSource kind) {
+    return std::make_shared<qz417::ProfileSource>(kind, "test");
 }
 
 long VoluntarySwitches() {
@@ -77,10 +77,10 @@ long VoluntarySwitches() {
 }
 
 TEST(SourceRecorder, RecordsEveryProfileOfItsSourceInOrder) {
-    auto udp = Source(qz::FeedSource::Udp);
-    auto tcp = Source(qz::FeedSource::TcpResult);
+    auto udp = Source(qz417::FeedSource::Udp);
+    auto tcp = Source(qz417::FeedSource::TcpResult);
     TempPath file("order.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
@@ -90,10 +90,10 @@ TEST(SourceRecorder, RecordsEveryProfileOfItsSourceInOrder) {
 
     // Pushed without a pause: the one queue holds them all, none is lost.
     constexpr std::uint32_t kCount = 3000;
-    std::vector<qz::ReceiveTime> times;
+    std::vector<qz417::ReceiveTime> times;
     for (std::uint32_t n = 0; n < kCount; ++n) {
         const auto p = PacketNumber(n);
-        const qz::ReceiveTime t{1000 + static_cast<std::int64_t>(n) * 1000,
+        const qz417::ReceiveTime t{1000 + static_cast<std::int64_t>(n) * 1000,
                                 5000 + static_cast<std::int64_t>(n)};
         udp->Push(p.data(), t);
         times.push_back(t);
@@ -110,22 +110,22 @@ TEST(SourceRecorder, RecordsEveryProfileOfItsSourceInOrder) {
 
     rec::RecordingReader reader(file.str());
     ASSERT_EQ(reader.profiles(), kCount);
-    std::vector<std::uint8_t> packets(kCount * qz::kFeedPacketSize);
+    std::vector<std::uint8_t> packets(kCount * qz417::kFeedPacketSize);
     std::vector<rec::ReceiveTime> read(kCount);
     reader.Read(0, kCount, packets.data(), read.data());
     for (std::uint32_t n = 0; n < kCount; ++n) {
         const auto expected = PacketNumber(n);
         ASSERT_TRUE(
-            std::equal(expected.begin(), expected.end(), packets.begin() + n * qz::kFeedPacketSize))
+            std::equal(expected.begin(), expected.end(), packets.begin() + n * qz417::kFeedPacketSize))
             << "profile " << n;
         ASSERT_EQ(read[n], times[n]) << n;
     }
 }
 
 TEST(SourceRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
-    auto tcp = Source(qz::FeedSource::TcpResult);
+    auto tcp = Source(qz417::FeedSource::TcpResult);
     TempPath file("repeats.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
@@ -137,19 +137,19 @@ TEST(SourceRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
     recorder.StopAndWait();
     rec::RecordingReader reader(file.str());
     ASSERT_EQ(reader.profiles(), 5u);
-    std::vector<std::uint8_t> packets(5 * qz::kFeedPacketSize);
+    std::vector<std::uint8_t> packets(5 * qz417::kFeedPacketSize);
     reader.Read(0, 5, packets.data(), nullptr);
     const std::uint32_t expected[] = {0, 1, 2, 0, 3};
     for (std::size_t i = 0; i < 5; ++i) {
         const auto p = PacketNumber(expected[i]);
-        EXPECT_TRUE(std::equal(p.begin(), p.end(), packets.begin() + i * qz::kFeedPacketSize)) << i;
+        EXPECT_TRUE(std::equal(p.begin(), p.end(), packets.begin() + i * qz417::kFeedPacketSize)) << i;
     }
 }
 
 TEST(SourceRecorder, AFullQueueCountsDropsAndTheStopReturnsAtOnce) {
-    auto udp = Source(qz::FeedSource::Udp);
+    auto udp = Source(qz417::FeedSource::Udp);
     TempPath file("drops.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.queueCapacity = 4;
@@ -176,9 +176,9 @@ TEST(SourceRecorder, AFullQueueCountsDropsAndTheStopReturnsAtOnce) {
 }
 
 TEST(SourceRecorder, StopReportsFinishingUntilTheFileIsClosed) {
-    auto udp = Source(qz::FeedSource::Udp);
+    auto udp = Source(qz417::FeedSource::Udp);
     TempPath file("finishing.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     std::string error;
@@ -201,9 +201,9 @@ TEST(SourceRecorder, StopReportsFinishingUntilTheFileIsClosed) {
 }
 
 TEST(SourceRecorder, TheWriterSleepsUntilAPacketComes) {
-    auto udp = Source(qz::FeedSource::Udp);
+    auto udp = Source(qz417::FeedSource::Udp);
     TempPath file("sleeps.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.flushInterval = std::chrono::milliseconds(60'000); // no flush wakes it
@@ -226,9 +226,9 @@ TEST(SourceRecorder, TheWriterSleepsUntilAPacketComes) {
 }
 
 TEST(SourceRecorder, ADurationLimitWakesASleepingWriter) {
-    auto udp = Source(qz::FeedSource::Udp);
+    auto udp = Source(qz417::FeedSource::Udp);
     TempPath file("duration.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.limits.seconds = 0.3;
@@ -245,10 +245,10 @@ TEST(SourceRecorder, ADurationLimitWakesASleepingWriter) {
 }
 
 TEST(SourceRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
-    auto udp = Source(qz::FeedSource::Udp);
+    auto udp = Source(qz417::FeedSource::Udp);
     TempPath file("limit.qzrec");
     TempPath second("limit2.qzrec");
-    qz::SourceRecorder recorder;
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = file.str();
     settings.limits.profiles = 100;
@@ -273,8 +273,8 @@ TEST(SourceRecorder, ACountLimitEndsTheRecordingAndALaterOneStarts) {
 }
 
 TEST(SourceRecorder, AFileThatCannotBeCreatedLeavesTheSourceAlone) {
-    auto udp = Source(qz::FeedSource::Udp);
-    qz::SourceRecorder recorder;
+    auto udp = Source(qz417::FeedSource::Udp);
+    qz417::SourceRecorder recorder;
     rec::RecorderSettings settings;
     settings.path = "/nonexistent-directory-of-qz417/rec.qzrec";
     std::string error;
@@ -291,7 +291,7 @@ TEST(SourceRecorder, AnnouncementBytesKeepTheWireLayout) {
     std::uint8_t description[255] = {};
     description[0] = 'Q';
     description[254] = 0x7F;
-    const rec::Announcement a = qz::AnnouncementBytes(0x01A1, ip, mac, description);
+    const rec::Announcement a = qz417::AnnouncementBytes(0x01A1, ip, mac, description);
     EXPECT_EQ(a[0], 0xA1);
     EXPECT_EQ(a[1], 0x01);
     EXPECT_EQ(a[2], 127);

@@ -18,8 +18,8 @@
 #include "model/profile_file.h"
 #include "reliability_fixture.h"
 
-using qzrel::MessageBoxWatch;
-using qzrel::WindowResponds;
+using qz417::rel::MessageBoxWatch;
+using qz417::rel::WindowResponds;
 
 namespace {
 
@@ -51,10 +51,10 @@ std::map<std::string, std::string> Snapshot(const std::string &dir) {
     return files;
 }
 
-qz::RecordedProfile Profile(std::uint16_t number) {
-    qz::RecordedProfile p;
+qz417::RecordedProfile Profile(std::uint16_t number) {
+    qz417::RecordedProfile p;
     p.number = number;
-    for (int i = 0; i < qz::kProfilePoints; ++i)
+    for (int i = 0; i < qz417::kProfilePoints; ++i)
         p.points[static_cast<std::size_t>(i)] = {float(i) * 0.25f - 100.0f, float(i) * 0.125f};
     return p;
 }
@@ -90,13 +90,13 @@ private:
 class DataSafetyTest : public QObject {
     Q_OBJECT
 
-    qzrel::WindowFixture fx_;
+    qz417::rel::WindowFixture fx_;
 
     // Records one profile through the window into `startDirectory` and
     // returns the texts of the message boxes it showed.
     QStringList recordThroughTheWindow(const std::string &startDirectory) {
         std::string why;
-        if (!fx_.startEmulator(qzsim::EmulatorOptions{}, &why))
+        if (!fx_.startEmulator(qz417::sim::EmulatorOptions{}, &why))
             return {QStringLiteral("skip: ") + QString::fromStdString(why)};
         fx_.create();
         MessageBoxWatch watch;
@@ -142,10 +142,10 @@ private slots:
         // The gap is filled, then the numbers after the last one.
         const char *expected[] = {"00003.txt", "00005.txt", "00006.txt", "00007.txt"};
         for (const char *name : expected) {
-            const auto r = qz::WriteProfileFile(start, date, Profile(7));
-            QCOMPARE(r.status, qz::ProfileWriteResult::Status::Written);
+            const auto r = qz417::WriteProfileFile(start, date, Profile(7));
+            QCOMPARE(r.status, qz417::ProfileWriteResult::Status::Written);
             QCOMPARE(QString::fromStdString(r.path), QString::fromStdString(day + "/" + name));
-            QCOMPARE(ReadFile(r.path), qz::ProfileFileText(Profile(7)));
+            QCOMPARE(ReadFile(r.path), qz417::ProfileFileText(Profile(7)));
         }
         for (const auto &[path, text] : before)
             QVERIFY2(ReadFile(path) == text, path.c_str());
@@ -161,14 +161,14 @@ private slots:
         const std::string outside = start + "/outside.txt";
         QCOMPARE(::symlink(outside.c_str(), (day + "/00002.txt").c_str()), 0);
 
-        const auto r = qz::WriteProfileFile(start, "20260101", Profile(1));
+        const auto r = qz417::WriteProfileFile(start, "20260101", Profile(1));
         // Whatever the outcome, nothing is written through the link.
         QVERIFY(::access(outside.c_str(), F_OK) != 0);
         QCOMPARE(ReadFile(day + "/00001.txt"), std::string("keep"));
-        if (r.status == qz::ProfileWriteResult::Status::Written)
+        if (r.status == qz417::ProfileWriteResult::Status::Written)
             QVERIFY(r.path != day + "/00002.txt");
         else
-            QCOMPARE(r.status, qz::ProfileWriteResult::Status::Failed);
+            QCOMPARE(r.status, qz417::ProfileWriteResult::Status::Failed);
     }
 
     void fullOrReadOnlyDisk_data() {
@@ -185,15 +185,15 @@ private slots:
         SmallDisk mount(start);
         if (!mount.mounted())
             QSKIP(mount.reason().c_str());
-        const std::string date = qz::DateStamp(std::time(nullptr));
+        const std::string date = qz417::DateStamp(std::time(nullptr));
 
         int written = 0;
         if (disk == QStringLiteral("full")) {
             // Fill the disk with profiles until one is refused.
             for (int i = 0; i < 10; ++i) {
-                const auto r = qz::WriteProfileFile(start, date, Profile(std::uint16_t(i)));
-                if (r.status != qz::ProfileWriteResult::Status::Written) {
-                    QCOMPARE(r.status, qz::ProfileWriteResult::Status::Failed);
+                const auto r = qz417::WriteProfileFile(start, date, Profile(std::uint16_t(i)));
+                if (r.status != qz417::ProfileWriteResult::Status::Written) {
+                    QCOMPARE(r.status, qz417::ProfileWriteResult::Status::Failed);
                     QCOMPARE(r.error, ENOSPC);
                     break;
                 }
@@ -203,13 +203,13 @@ private slots:
             QVERIFY(written < 10);
         } else {
             if (disk == QStringLiteral("read-only"))
-                QCOMPARE(qz::WriteProfileFile(start, date, Profile(1)).status,
-                         qz::ProfileWriteResult::Status::Written);
+                QCOMPARE(qz417::WriteProfileFile(start, date, Profile(1)).status,
+                         qz417::ProfileWriteResult::Status::Written);
             if (!mount.makeReadOnly())
                 QSKIP(qPrintable(QStringLiteral("remounting read-only failed: ") +
                                  QString::fromLatin1(std::strerror(errno))));
-            const auto r = qz::WriteProfileFile(start, date, Profile(2));
-            QCOMPARE(r.status, qz::ProfileWriteResult::Status::Failed);
+            const auto r = qz417::WriteProfileFile(start, date, Profile(2));
+            QCOMPARE(r.status, qz417::ProfileWriteResult::Status::Failed);
             QCOMPARE(r.error, EROFS);
         }
         const auto before = Snapshot(start);

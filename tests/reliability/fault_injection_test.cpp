@@ -22,8 +22,8 @@
 #include "wait.h"
 #include "window_waits.h"
 
-using qzrel::MessageBoxWatch;
-using qzrel::WindowResponds;
+using qz417::rel::MessageBoxWatch;
+using qz417::rel::WindowResponds;
 
 namespace {
 
@@ -122,7 +122,7 @@ std::vector<std::uint8_t> StrayPacket(std::mt19937 &random) {
 class FaultInjectionTest : public QObject {
     Q_OBJECT
 
-    qzrel::WindowFixture fx_;
+    qz417::rel::WindowFixture fx_;
 
     // Starts the result ("result") or image ("image") worker and waits for acquisitions.
     void startTcpWorker(const QString &worker) {
@@ -144,9 +144,9 @@ class FaultInjectionTest : public QObject {
         QElapsedTimer clock;
         clock.start();
         while (clock.elapsed() < 5000) {
-            const int threads = qzrel::ProcessThreads();
+            const int threads = qz417::rel::ProcessThreads();
             QTest::qWait(20);
-            if (qztest::TcpConnectionsOnPort(417) == 0 && qzrel::ProcessThreads() == threads)
+            if (qz417::test::TcpConnectionsOnPort(417) == 0 && qz417::rel::ProcessThreads() == threads)
                 return true;
         }
         return false;
@@ -175,7 +175,7 @@ private slots:
     }
     void scannerStoppedWhileATcpWorkerRuns() {
         QFETCH(QString, worker);
-        QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
+        QZREL_CONNECT_OR_SKIP(qz417::sim::EmulatorOptions{});
         MessageBoxWatch watch;
         startTcpWorker(worker);
         QZREL_RETURN_IF_FAILED();
@@ -188,7 +188,7 @@ private slots:
     }
 
     void scannerStoppedWhileTheUdpWorkerRuns() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.udpHz = 200;
         QZREL_START_OR_SKIP(options);
         MessageBoxWatch watch;
@@ -199,11 +199,11 @@ private slots:
 
         fx_.emulator->stop(); // its sender has stopped when this returns
         // The worker has read what was still on its way, and the page shows it.
-        QTRY_COMPARE_WITH_TIMEOUT(qztest::UdpBytesQueued(6003), 0ul, 3000);
-        QVERIFY(qztest::WaitForViewTicks(fx_.form.get()));
+        QTRY_COMPARE_WITH_TIMEOUT(qz417::test::UdpBytesQueued(6003), 0ul, 3000);
+        QVERIFY(qz417::test::WaitForViewTicks(fx_.form.get()));
         const QString frozen = fx_.text("LabelPacksUDPCnt");
         // Ticks with nothing new to show: nothing arrives, nothing is made up.
-        QVERIFY(qztest::WaitForViewTicks(fx_.form.get(), 20));
+        QVERIFY(qz417::test::WaitForViewTicks(fx_.form.get(), 20));
         QCOMPARE(fx_.text("LabelPacksUDPCnt"), frozen);
         QVERIFY(WindowResponds());
         QCOMPARE(fx_.button("ButtonUDPResult")->text(), QStringLiteral("Stop"));
@@ -235,7 +235,7 @@ private slots:
         QFETCH(QString, worker);
         QFETCH(QString, fault);
         QFETCH(int, withinMs);
-        QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
+        QZREL_CONNECT_OR_SKIP(qz417::sim::EmulatorOptions{});
         MessageBoxWatch watch;
         if (worker != QStringLiteral("idle")) {
             startTcpWorker(worker);
@@ -244,10 +244,10 @@ private slots:
             // The first idle ticks fetch the picture connecting asked for.
             QTRY_VERIFY_WITH_TIMEOUT(
                 RequestImage.load() == 0 && fx_.emulator->commandsServed(0, 3) >= 1, 3000);
-            QVERIFY(qztest::WaitForViewTicks(fx_.form.get()));
+            QVERIFY(qz417::test::WaitForViewTicks(fx_.form.get()));
         }
 
-        qzsim::FaultOptions f;
+        qz417::sim::FaultOptions f;
         if (fault == QStringLiteral("stall mid-reply")) {
             f.segmentBytes = 64;
             f.segmentDelayMs = 60000; // the rest of the reply never comes
@@ -270,13 +270,13 @@ private slots:
         QZREL_RETURN_IF_FAILED();
 
         // And it connects again once the scanner behaves.
-        fx_.emulator->setFaults(0, qzsim::FaultOptions{});
+        fx_.emulator->setFaults(0, qz417::sim::FaultOptions{});
         fx_.form->ButtonConnectClick();
         QVERIFY(fx_.connected());
     }
 
     void oneByteSegmentsStillWork() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.faults.segmentBytes = 1;
         QZREL_CONNECT_OR_SKIP(options);
         MessageBoxWatch watch;
@@ -306,12 +306,12 @@ private slots:
     }
 
     void connectAndDisconnectAThousandTimes() {
-        QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
+        QZREL_CONNECT_OR_SKIP(qz417::sim::EmulatorOptions{});
         fx_.form->ButtonConnectClick(); // disconnect: the first round set up what stays
         QVERIFY(!fx_.connected());
         QVERIFY(settledAfterDisconnect());
-        const int fds = qzrel::OpenDescriptors();
-        const int threads = qzrel::ProcessThreads();
+        const int fds = qz417::rel::OpenDescriptors();
+        const int threads = qz417::rel::ProcessThreads();
         const auto accepted = fx_.emulator->connectionsAccepted(0);
 
         constexpr int kRounds = 1000;
@@ -325,18 +325,18 @@ private slots:
         }
         QCOMPARE(fx_.emulator->connectionsAccepted(0), accepted + kRounds);
         // The emulator ends its side of each connection on its own time.
-        QTRY_COMPARE_WITH_TIMEOUT(qzrel::OpenDescriptors(), fds, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(qzrel::ProcessThreads(), threads, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(qz417::rel::OpenDescriptors(), fds, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(qz417::rel::ProcessThreads(), threads, 5000);
         QCOMPARE(fx_.form->Threads().running(), std::size_t{0});
         QVERIFY(WindowResponds());
     }
 
     void connectRunAndDisconnectRepeatedly() {
-        QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
+        QZREL_CONNECT_OR_SKIP(qz417::sim::EmulatorOptions{});
         fx_.form->ButtonConnectClick();
         QVERIFY(settledAfterDisconnect());
-        const int fds = qzrel::OpenDescriptors();
-        const int threads = qzrel::ProcessThreads();
+        const int fds = qz417::rel::OpenDescriptors();
+        const int threads = qz417::rel::ProcessThreads();
 
         constexpr int kRounds = 100;
         for (int i = 0; i < kRounds; ++i) {
@@ -351,13 +351,13 @@ private slots:
             // stopped with the disconnection).
             QCoreApplication::processEvents();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(qzrel::OpenDescriptors(), fds, 5000);
-        QTRY_COMPARE_WITH_TIMEOUT(qzrel::ProcessThreads(), threads, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(qz417::rel::OpenDescriptors(), fds, 5000);
+        QTRY_COMPARE_WITH_TIMEOUT(qz417::rel::ProcessThreads(), threads, 5000);
         QVERIFY(WindowResponds());
     }
 
     void strayDatagramsDuringASearch() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.count = 2;
         QZREL_START_OR_SKIP(options);
         fx_.form->SetSearchTimeoutForTest(3000);
@@ -398,7 +398,7 @@ private slots:
     }
 
     void strayDatagramsDuringAStream() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.udpHz = 250;
         QZREL_START_OR_SKIP(options);
         MessageBoxWatch watch;
@@ -436,7 +436,7 @@ private slots:
     // Blocks with out-of-range values read from the scanner, shown and written
     // back: what the program does not interpret arrives unchanged.
     void randomParameterBlocksWrittenBack() {
-        QZREL_CONNECT_OR_SKIP(qzsim::EmulatorOptions{});
+        QZREL_CONNECT_OR_SKIP(qz417::sim::EmulatorOptions{});
         MessageBoxWatch watch;
         std::mt19937 random(4170);
         constexpr int kBlocks = 24;
@@ -463,7 +463,7 @@ private slots:
             // Nothing of the last round may still be on its way to the scanner.
             QTRY_VERIFY_WITH_TIMEOUT(
                 RequestWriteParams.load() == 0 && RequestReadParams.load() == 0, 3000);
-            QVERIFY(qztest::ScannerServedEverythingSent());
+            QVERIFY(qz417::test::ScannerServedEverythingSent());
             fx_.emulator->setConfig(0, block);
 
             const auto reads = fx_.emulator->commandsServed(0, 4);
@@ -474,9 +474,9 @@ private slots:
                                       qPrintable(QStringLiteral("round %1").arg(round)), 3000);
             // A track bar that moved has asked for a write by itself; let it
             // go first (the next idle tick sends it) and reach the scanner.
-            QVERIFY(qztest::WaitForViewTicks(fx_.form.get()));
+            QVERIFY(qz417::test::WaitForViewTicks(fx_.form.get()));
             QTRY_VERIFY_WITH_TIMEOUT(RequestWriteParams.load() == 0, 3000);
-            QVERIFY(qztest::ScannerServedEverythingSent());
+            QVERIFY(qz417::test::ScannerServedEverythingSent());
             const auto writes = fx_.emulator->commandsServed(0, 5);
             fx_.button("ButtonWriteCfg")->click();
             QTRY_VERIFY_WITH_TIMEOUT(fx_.emulator->commandsServed(0, 5) > writes, 3000);

@@ -24,9 +24,9 @@
 #include "core/thread_owner.h"
 #include "emulator.h"
 
-namespace qzrel {
+namespace qz417::rel {
 
-using qztest::MessageBoxWatch;
+using qz417::test::MessageBoxWatch;
 
 // Entries of a /proc directory (open descriptors, threads of this process).
 inline int CountEntries(const char *path) {
@@ -63,10 +63,10 @@ inline bool WindowResponds(int boundMs = 1000) {
 class WindowFixture {
 public:
     std::unique_ptr<TFormMain> form;
-    std::unique_ptr<qzsim::Emulator> emulator;
+    std::unique_ptr<qz417::sim::Emulator> emulator;
 
     void create(std::uint16_t searchMs = 1200) {
-        qz::ResetAppState();
+        qz417::ResetAppState();
         form = std::make_unique<TFormMain>();
         FormMain = form.get();
         form->SetSearchTimeoutForTest(searchMs);
@@ -80,16 +80,16 @@ public:
         FormMain = nullptr;
         emulator.reset();
         QZ_ClearList(DeviceList.exchange(nullptr));
-        qz::ResetAppState();
+        qz417::ResetAppState();
     }
 
     // False (with the reason in *why) where port 417 cannot be bound. While
     // another program's test holds the port, it tries again for a while.
-    bool startEmulator(const qzsim::EmulatorOptions &options, std::string *why) {
+    bool startEmulator(const qz417::sim::EmulatorOptions &options, std::string *why) {
         QElapsedTimer clock;
         clock.start();
         for (;;) {
-            emulator = std::make_unique<qzsim::Emulator>(options);
+            emulator = std::make_unique<qz417::sim::Emulator>(options);
             if (emulator->start(why))
                 return true;
             emulator.reset();
@@ -123,7 +123,7 @@ public:
     }
 };
 
-} // namespace qzrel
+} // namespace qz417::rel
 
 // In a test function of a class with a WindowFixture fx_: starts the emulated
 // scanners, or skips the test with the reason.

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-namespace qzsim {
+namespace qz417::sim {
 namespace {
 
 TEST(CommandLine, DefaultsPrintConnectionEvents) {
@@ -230,4 +230,4 @@ TEST(CommandLine, HelpDocumentsEveryOption) {
 }
 
 } // namespace
-} // namespace qzsim
+} // namespace qz417::sim

@@ -12,7 +12,7 @@
 #include <atomic>
 #include <vector>
 
-namespace qzsim::e2e {
+namespace qz417::sim::e2e {
 namespace {
 
 using Commands = EmulatorTest;
@@ -92,7 +92,7 @@ TEST_F(Commands, ProfilesAdvanceAndFollowTheLaserLevel) {
     ASSERT_EQ(QZ417_GetResult(s, a.data()), 1);
     const std::uint64_t afterA = emu().measurementCount(0);
     // 30 measurements on (30 ms at 1000 per second).
-    ASSERT_TRUE(qztest::WaitUntil([&] { return emu().measurementCount(0) >= afterA + 30; },
+    ASSERT_TRUE(qz417::test::WaitUntil([&] { return emu().measurementCount(0) >= afterA + 30; },
                                   std::chrono::seconds(2)));
     const std::uint64_t beforeB = emu().measurementCount(0);
     ASSERT_EQ(QZ417_GetResult(s, b.data()), 1);
@@ -222,4 +222,4 @@ TEST_F(Commands, ManyClientsInTurnAndAtOnce) {
 }
 
 } // namespace
-} // namespace qzsim::e2e
+} // namespace qz417::sim::e2e

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-namespace qzsim::e2e {
+namespace qz417::sim::e2e {
 namespace {
 
 std::vector<DeviceAnnouncement> listOf(DeviceAnnouncement *head) {
@@ -69,4 +69,4 @@ TEST_F(MalformedDiscovery, BadAnnouncementsAreNotListed) {
 }
 
 } // namespace
-} // namespace qzsim::e2e
+} // namespace qz417::sim::e2e

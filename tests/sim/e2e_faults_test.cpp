@@ -9,7 +9,7 @@
 #include <atomic>
 #include <vector>
 
-namespace qzsim::e2e {
+namespace qz417::sim::e2e {
 namespace {
 
 using Faults = EmulatorTest;
@@ -85,8 +85,8 @@ TEST_F(Faults, StopIsPromptEvenWithStalledClients) {
     });
     // The request is out and the client waits in its receive for a reply
     // that never comes.
-    EXPECT_TRUE(qztest::WaitUntil(
-        [&] { return tid.load() != 0 && qztest::ThreadSyscall(tid.load()) == SYS_recvfrom; },
+    EXPECT_TRUE(qz417::test::WaitUntil(
+        [&] { return tid.load() != 0 && qz417::test::ThreadSyscall(tid.load()) == SYS_recvfrom; },
         std::chrono::seconds(2)))
         << "the client never waited for its reply";
     const auto start = std::chrono::steady_clock::now();
@@ -97,4 +97,4 @@ TEST_F(Faults, StopIsPromptEvenWithStalledClients) {
 }
 
 } // namespace
-} // namespace qzsim::e2e
+} // namespace qz417::sim::e2e

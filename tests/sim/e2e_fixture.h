@@ -14,7 +14,7 @@
 #include <string>
 #include <thread>
 
-namespace qzsim::e2e {
+namespace qz417::sim::e2e {
 
 using Block = std::array<std::uint8_t, 512>;
 using Packet = std::array<std::uint8_t, QZ417_PACKET_SIZE>;
@@ -82,4 +82,4 @@ inline double secondsSince(std::chrono::steady_clock::time_point t) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t).count();
 }
 
-} // namespace qzsim::e2e
+} // namespace qz417::sim::e2e

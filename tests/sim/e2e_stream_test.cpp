@@ -3,7 +3,7 @@
 
 #include <vector>
 
-namespace qzsim::e2e {
+namespace qz417::sim::e2e {
 namespace {
 
 using Stream = EmulatorTest;
@@ -90,4 +90,4 @@ TEST_F(FastStream, StreamRateOverridesTheBlock) {
 }
 
 } // namespace
-} // namespace qzsim::e2e
+} // namespace qz417::sim::e2e

@@ -6,7 +6,7 @@
 
 #include <gtest/gtest.h>
 
-namespace qzsim {
+namespace qz417::sim {
 namespace {
 
 TEST(AnnouncementEncoding, FieldsSitAtTheirOffsetsLittleEndian) {
@@ -172,4 +172,4 @@ TEST(ProfilePacketEncoding, CountersThenZAndXPerPoint) {
 }
 
 } // namespace
-} // namespace qzsim
+} // namespace qz417::sim

@@ -13,7 +13,7 @@
 #include <numbers>
 #include <vector>
 
-namespace qzsim {
+namespace qz417::sim {
 namespace {
 
 // At this time no object is under the laser: the profile is the bare belt.
@@ -201,4 +201,4 @@ TEST(ImageRendering, LaserLineOverAVisibleBackground) {
 }
 
 } // namespace
-} // namespace qzsim
+} // namespace qz417::sim

@@ -13,7 +13,7 @@
 #include <filesystem>
 #include <fstream>
 
-namespace qzsim {
+namespace qz417::sim {
 namespace {
 
 using namespace std::chrono_literals;
@@ -216,4 +216,4 @@ TEST(ScannerState, AngleReplyFaultOverridesTheMeasurement) {
 }
 
 } // namespace
-} // namespace qzsim
+} // namespace qz417::sim

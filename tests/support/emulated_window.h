@@ -15,7 +15,7 @@
 #include "core/form_main.h"
 #include "emulator.h"
 
-namespace qztest {
+namespace qz417::test {
 
 class EmulatedWindow {
 public:
@@ -24,9 +24,9 @@ public:
     // Starts the emulated scanner with `options`, then shows a new window.
     // Empty when both are up; otherwise why the scanner could not start
     // (the caller skips) or the window was not shown.
-    std::string start(const qzsim::EmulatorOptions &options) {
-        qz::ResetAppState();
-        sim_ = std::make_unique<qzsim::Emulator>(options);
+    std::string start(const qz417::sim::EmulatorOptions &options) {
+        qz417::ResetAppState();
+        sim_ = std::make_unique<qz417::sim::Emulator>(options);
         std::string error;
         if (!sim_->start(&error)) {
             sim_.reset();
@@ -84,11 +84,11 @@ public:
     }
 
     TFormMain &form() { return *form_; }
-    qzsim::Emulator &sim() { return *sim_; }
+    qz417::sim::Emulator &sim() { return *sim_; }
 
 private:
-    std::unique_ptr<qzsim::Emulator> sim_;
+    std::unique_ptr<qz417::sim::Emulator> sim_;
     std::unique_ptr<TFormMain> form_;
 };
 
-} // namespace qztest
+} // namespace qz417::test

@@ -7,7 +7,7 @@
 #include <QStringList>
 #include <QTimer>
 
-namespace qztest {
+namespace qz417::test {
 
 class MessageBoxWatch : public QObject {
 public:
@@ -28,4 +28,4 @@ private:
     QTimer timer_;
 };
 
-} // namespace qztest
+} // namespace qz417::test

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-namespace qztest {
+namespace qz417::test {
 
 // Polls `condition` every `step` until it holds or `bound` has passed;
 // true when it held.
@@ -166,4 +166,4 @@ inline long ThreadSyscall(long tid) {
     return number;
 }
 
-} // namespace qztest
+} // namespace qz417::test

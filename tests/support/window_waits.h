@@ -16,7 +16,7 @@
 #include "core/app_state.h"
 #include "qz417link.h"
 
-namespace qztest {
+namespace qz417::test {
 
 // Waits until the view timer of `window` has run `ticks` whole ticks from now
 // (at most timeoutMs); false when it did not, for example while it is stopped.
@@ -39,4 +39,4 @@ inline bool ScannerServedEverythingSent() {
     return QZ417_CalcAngle(DeviceSocket.load(), reply) == 1;
 }
 
-} // namespace qztest
+} // namespace qz417::test

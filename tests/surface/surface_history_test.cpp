@@ -7,7 +7,7 @@
 
 #include "surface/surface_history.h"
 
-namespace qz {
+namespace qz417 {
 namespace {
 
 using Packet = std::array<std::uint8_t, kProfilePacketSize>;
@@ -114,4 +114,4 @@ TEST(SurfaceHistory, NewColumnsRebinEachRowWithItsOwnScale) {
 }
 
 } // namespace
-} // namespace qz
+} // namespace qz417

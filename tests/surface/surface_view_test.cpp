@@ -15,7 +15,7 @@
 
 namespace {
 
-using Packet = std::array<std::uint8_t, qz::kProfilePacketSize>;
+using Packet = std::array<std::uint8_t, qz417::kProfilePacketSize>;
 
 void SetPoint(Packet &p, int i, std::int16_t z, std::int16_t x) {
     const auto base = static_cast<std::size_t>(4 + 4 * i);
@@ -39,11 +39,11 @@ Packet Profile(std::uint16_t n) {
 }
 
 struct Sources {
-    std::shared_ptr<qz::ProfileSource> live =
-        std::make_shared<qz::ProfileSource>(qz::FeedSource::Udp, "UDP");
-    std::shared_ptr<qz::ProfileSource> playback =
-        std::make_shared<qz::ProfileSource>(qz::FeedSource::Playback, "Playback");
-    std::vector<qz::SurfaceBinding> bindings() const {
+    std::shared_ptr<qz417::ProfileSource> live =
+        std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP");
+    std::shared_ptr<qz417::ProfileSource> playback =
+        std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Playback, "Playback");
+    std::vector<qz417::SurfaceBinding> bindings() const {
         return {{QStringLiteral("Live"), {live}}, {QStringLiteral("Playback"), {playback}}};
     }
 };
@@ -57,9 +57,9 @@ private slots:
     void everyProfileOfTheFeedIsKeptNewestFirst() {
         Sources sources;
         auto &feed = sources.live;
-        qz::SurfaceView view(nullptr, sources.bindings());
+        qz417::SurfaceView view(nullptr, sources.bindings());
         QCOMPARE(feed->feed()->subscriberCount(), 1);
-        QCOMPARE(int(view.history().depth()), qz::SurfaceView::kDefaultDepth);
+        QCOMPARE(int(view.history().depth()), qz417::SurfaceView::kDefaultDepth);
         for (std::uint16_t n = 0; n < 1500; ++n) {
             const Packet p = Profile(n);
             feed->PushNow(p.data());
@@ -82,13 +82,13 @@ private slots:
     // the scale its source stamped on it.
     void aBoundPageSeesItsSourceOnlyWithItsScale() {
         Sources sources;
-        qz::ProfileScale recorded;
+        qz417::ProfileScale recorded;
         recorded.rangeXEmr = 300;
         recorded.rangeZ = 200;
         recorded.discreteValue = 8192;
         recorded.errorValue = -32768;
         sources.playback->SetDescription(std::nullopt, recorded);
-        qz::SurfaceView view(nullptr, sources.bindings());
+        qz417::SurfaceView view(nullptr, sources.bindings());
         QCOMPARE(view.sourceBox()->currentText(), QStringLiteral("Live"));
         QCOMPARE(view.bound(), 0);
         const Packet live = Profile(7);
@@ -100,7 +100,7 @@ private slots:
         QCOMPARE(view.Drain(), 20);
         for (std::size_t age = 0; age < 20; ++age) {
             QCOMPARE(int(view.history().Row(age).measurementCount), 7);
-            QVERIFY(view.history().Row(age).scale == qz::ProfileScale{});
+            QVERIFY(view.history().Row(age).scale == qz417::ProfileScale{});
         }
         QCOMPARE(sources.playback->feed()->subscriberCount(), 0);
 
@@ -124,9 +124,9 @@ private slots:
     void aFullQueueIsCountedAsDropped() {
         Sources sources;
         auto &feed = sources.live;
-        qz::SurfaceView view(nullptr, sources.bindings());
+        qz417::SurfaceView view(nullptr, sources.bindings());
         const Packet p = Profile(1);
-        for (std::size_t n = 0; n < qz::SurfaceView::kQueueCapacity + 10; ++n)
+        for (std::size_t n = 0; n < qz417::SurfaceView::kQueueCapacity + 10; ++n)
             feed->PushNow(p.data());
         QCOMPARE(view.dropped(), std::uint64_t{10});
         view.Drain();
@@ -137,7 +137,7 @@ private slots:
     void heightMapReadoutAndClickedRow() {
         Sources sources;
         auto &feed = sources.live;
-        qz::SurfaceView view(nullptr, sources.bindings());
+        qz417::SurfaceView view(nullptr, sources.bindings());
         view.resize(646, 580);
         view.show();
         QVERIFY(QTest::qWaitForWindowExposed(&view));
@@ -153,7 +153,7 @@ private slots:
 
         // The map: 400 columns over the scale's X extent, 100 rows.
         QCPColorMapData *data = view.colorMap()->data();
-        QCOMPARE(data->keySize(), qz::SurfaceView::kColumns);
+        QCOMPARE(data->keySize(), qz417::SurfaceView::kColumns);
         QCOMPARE(data->valueSize(), 100);
         int keyIndex = 0, valueIndex = 0;
         data->coordToCell(-100.0, 0, &keyIndex, &valueIndex); // left half: the line

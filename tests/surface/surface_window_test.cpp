@@ -23,13 +23,13 @@ class SurfaceWindowTest : public QObject {
     Q_OBJECT
 
 private:
-    qztest::EmulatedWindow window_;
+    qz417::test::EmulatedWindow window_;
 
     TFormMain &f() { return window_.form(); }
 
 private slots:
     void initTestCase() {
-        qzsim::EmulatorOptions options;
+        qz417::sim::EmulatorOptions options;
         options.streamRateHz = 2000; // to 127.0.0.1:6003, the block's default
         const std::string error = window_.start(options);
         if (!window_.scannerStarted())
@@ -40,7 +40,7 @@ private slots:
     void cleanupTestCase() { window_.stop(); }
 
     void everyStreamedProfileReachesTheSurfaceInOrder() {
-        qz::SurfaceView *surface = f().Additions().SurfaceView;
+        qz417::SurfaceView *surface = f().Additions().SurfaceView;
         f().PageControlQZ417->setCurrentWidget(f().Additions().TabSheetSurface);
         surface->depthBox()->setValue(10000);
         const std::uint64_t before = surface->history().added();
@@ -51,7 +51,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(WorkerMode.load(), std::uint8_t{kModeIdle}, 5000);
         surface->Drain();
 
-        const qz::SurfaceHistory &h = surface->history();
+        const qz417::SurfaceHistory &h = surface->history();
         const std::uint64_t received = h.added() - before;
         QVERIFY2(received > 1000, qPrintable(QString::number(received)));
         QCOMPARE(surface->dropped(), std::uint64_t{0});
@@ -83,7 +83,7 @@ private slots:
         f().ButtonConnect->click();
         QCOMPARE(f().ButtonConnect->text(), QStringLiteral("Disconnect"));
 
-        qz::SurfaceView *surface = f().Additions().SurfaceView;
+        qz417::SurfaceView *surface = f().Additions().SurfaceView;
         const std::uint64_t pushed = f().Additions().sources.tcp->pushed();
         const std::uint64_t added = surface->history().added();
         f().PageControlQZ417->setCurrentWidget(f().TabSheetResultViewer);

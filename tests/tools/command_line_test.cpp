@@ -5,7 +5,7 @@
 #include "device_address.h"
 #include "failure.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 const std::vector<OptionDef> kSpecs = {
@@ -117,4 +117,4 @@ TEST(Ipv4, FormatsMacLikeTheSearchGrid) {
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

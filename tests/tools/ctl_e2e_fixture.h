@@ -17,14 +17,14 @@
 #include "emulator.h"
 #include "wait.h"
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 
 using Block = std::array<std::uint8_t, 512>;
 
 class CtlE2E : public ::testing::Test {
 protected:
-    static qzsim::EmulatorOptions Options() {
-        qzsim::EmulatorOptions o;
+    static qz417::sim::EmulatorOptions Options() {
+        qz417::sim::EmulatorOptions o;
         o.count = 2;
         o.announceIntervalMs = 50;
         // A scale other than the program's initial one, so that a profile
@@ -39,7 +39,7 @@ protected:
         // Another test program may still be releasing the ports: retry briefly.
         std::string error;
         for (int attempt = 0; attempt < 20; ++attempt) {
-            emulator_ = std::make_unique<qzsim::Emulator>(Options());
+            emulator_ = std::make_unique<qz417::sim::Emulator>(Options());
             if (emulator_->start(&error))
                 break;
             emulator_.reset();
@@ -64,13 +64,13 @@ protected:
     // 2 s. A written block is not answered, so qz417ctl may exit before the
     // emulator's thread has applied it.
     Block configOnce(int index, const Block &expected) const {
-        qztest::WaitUntil([&] { return emulator_->config(index) == expected; },
+        qz417::test::WaitUntil([&] { return emulator_->config(index) == expected; },
                           std::chrono::seconds(2));
         return emulator_->config(index);
     }
     // The same for the count of commands `code` that scanner `index` served.
     std::uint64_t servedOnce(int index, int code, std::uint64_t expected) const {
-        qztest::WaitUntil([&] { return emulator_->commandsServed(index, code) == expected; },
+        qz417::test::WaitUntil([&] { return emulator_->commandsServed(index, code) == expected; },
                           std::chrono::seconds(2));
         return emulator_->commandsServed(index, code);
     }
@@ -82,8 +82,8 @@ protected:
         EXPECT_NE(r.err.find(part), std::string::npos) << r.err;
     }
 
-    std::unique_ptr<qzsim::Emulator> emulator_;
+    std::unique_ptr<qz417::sim::Emulator> emulator_;
     std::string dir_;
 };
 
-} // namespace qzctltest
+} // namespace qz417::ctl::test

@@ -17,10 +17,10 @@
 #include "model/recording/recording_file.h"
 #include <gtest/gtest.h>
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 namespace {
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 // Scale of the recording: 230 mm, 250 mm, 16384, error value 0.
 constexpr double kRangeX = 230, kRangeZ = 250, kDiscrete = 16384;
@@ -255,4 +255,4 @@ TEST_F(CtlE2E, StreamRecordsTheResultsOfAJob) {
 }
 
 } // namespace
-} // namespace qzctltest
+} // namespace qz417::ctl::test

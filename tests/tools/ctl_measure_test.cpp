@@ -9,12 +9,12 @@
 #include "model/profile_file.h"
 #include "model/profile_packet.h"
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 namespace {
 
 // The emulator's description scale (see CtlE2E::Options).
-qz::ProfileScale EmulatorScale() {
-    qz::ProfileScale s;
+qz417::ProfileScale EmulatorScale() {
+    qz417::ProfileScale s;
     s.rangeZ = 500;
     s.rangeXEmr = 300;
     s.discreteValue = 16000;
@@ -23,16 +23,16 @@ qz::ProfileScale EmulatorScale() {
 }
 
 // What the program's recorder stores for a packet, built here point by point.
-std::string WriterText(const std::uint8_t *packet, const qz::ProfileScale &scale) {
-    const qz::ProfilePacket view(packet);
-    qz::RecordedProfile profile;
+std::string WriterText(const std::uint8_t *packet, const qz417::ProfileScale &scale) {
+    const qz417::ProfilePacket view(packet);
+    qz417::RecordedProfile profile;
     profile.number = view.measurementCount();
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
-        const qz::ProfilePoint p = qz::DecodePoint(view.point(i), scale);
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
+        const qz417::ProfilePoint p = qz417::DecodePoint(view.point(i), scale);
         profile.points[static_cast<std::size_t>(i)] =
-            p.valid ? qz::RecordedPoint{p.x, p.z} : qz::RecordedPoint{0.0f, 0.0f};
+            p.valid ? qz417::RecordedPoint{p.x, p.z} : qz417::RecordedPoint{0.0f, 0.0f};
     }
-    return qz::ProfileFileText(profile);
+    return qz417::ProfileFileText(profile);
 }
 
 std::size_t CountLines(const std::string &text) {
@@ -51,7 +51,7 @@ TEST_F(CtlE2E, ProfileTxtIsTheProgramsFileForTheSamePacket) {
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(packet.data());
     const std::string text = ReadFile(out);
     EXPECT_EQ(text, WriterText(bytes, EmulatorScale()));
-    EXPECT_NE(text, WriterText(bytes, qz::ProfileScale{})); // the scale came from the search
+    EXPECT_NE(text, WriterText(bytes, qz417::ProfileScale{})); // the scale came from the search
     EXPECT_EQ(CountLines(text), 1026u);
     EXPECT_EQ(text.substr(0, 33), "N" + std::string(9, ' ') + "X" + std::string(19, ' ') + "Z\r\n");
 }
@@ -63,7 +63,7 @@ TEST_F(CtlE2E, ProfileWithoutSearchUsesTheInitialScaleOnStdout) {
     const std::string packet = ReadFile(raw);
     ASSERT_EQ(packet.size(), 4100u);
     EXPECT_EQ(r.out, WriterText(reinterpret_cast<const std::uint8_t *>(packet.data()),
-                                qz::ProfileScale{}));
+                                qz417::ProfileScale{}));
 }
 
 TEST_F(CtlE2E, ProfileCountGivesDistinctProfilesInNumberedFiles) {
@@ -78,7 +78,7 @@ TEST_F(CtlE2E, ProfileCountGivesDistinctProfilesInNumberedFiles) {
         const auto *bytes = reinterpret_cast<const std::uint8_t *>(packets.data()) + 4100 * k;
         const std::string file = path("scan_0000" + std::to_string(k + 1) + ".txt");
         EXPECT_EQ(ReadFile(file), WriterText(bytes, EmulatorScale())) << file;
-        const qz::ProfilePacket view(bytes);
+        const qz417::ProfilePacket view(bytes);
         if (k > 0) {
             EXPECT_NE(view.measurementCount(), previous);
         }
@@ -143,7 +143,7 @@ TEST_F(CtlE2E, PcdThroughAPipeWaitsForItsCountsInATemporaryFile) {
 }
 
 TEST_F(CtlE2E, ProfilesReceivedBeforeAFailureStayInTheFile) {
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.stallAfterCommands = 4; // four results, then silence
     emulator_->setFaults(0, faults);
     const std::string out = path("cut.pcd");
@@ -176,8 +176,8 @@ TEST_F(CtlE2E, ProfileSummaryTellsWhatWasWritten) {
     const std::string packets = ReadFile(raw);
     ASSERT_EQ(packets.size(), 2u * 4100u);
     const auto *bytes = reinterpret_cast<const std::uint8_t *>(packets.data());
-    EXPECT_EQ(summary["firstMeasurement"], qz::ProfilePacket(bytes).measurementCount());
-    EXPECT_EQ(summary["lastMeasurement"], qz::ProfilePacket(bytes + 4100).measurementCount());
+    EXPECT_EQ(summary["firstMeasurement"], qz417::ProfilePacket(bytes).measurementCount());
+    EXPECT_EQ(summary["lastMeasurement"], qz417::ProfilePacket(bytes + 4100).measurementCount());
     // The vertex count of the file is the number of valid points.
     const std::string ply = ReadFile(path("s.ply"));
     EXPECT_NE(ply.find("\nelement vertex " + summary["validPoints"].dump() + "\n"),
@@ -231,7 +231,7 @@ TEST_F(CtlE2E, ImageFailuresNameTheCause) {
 }
 
 TEST_F(CtlE2E, AnglePrintsDegreesOrOutOfRange) {
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.angleReply = 16384;
     emulator_->setFaults(0, faults);
     CtlResult r = RunCtl({"angle", "127.0.0.1"});
@@ -264,7 +264,7 @@ TEST_F(CtlE2E, AngleOfAnAbsentOrSilentScannerFails) {
     const CtlResult absent = RunCtl({"angle", "127.0.0.9"});
     EXPECT_EQ(absent.status, 1);
     ExpectOneErrorLine(absent, "no scanner at 127.0.0.9");
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.stallAfterCommands = 0;
     emulator_->setFaults(1, faults);
     const CtlResult silent = RunCtl({"angle", "127.0.0.2"}, 20000);
@@ -273,11 +273,11 @@ TEST_F(CtlE2E, AngleOfAnAbsentOrSilentScannerFails) {
 }
 
 TEST_F(CtlE2E, PortReachesAScannerOnAnotherTcpPort) {
-    qzsim::EmulatorOptions o;
+    qz417::sim::EmulatorOptions o;
     o.tcpPort = 4170;
     o.announceIntervalMs = 0;
     o.faults.angleReply = 16384;
-    qzsim::Emulator other(o);
+    qz417::sim::Emulator other(o);
     std::string error;
     ASSERT_TRUE(other.start(&error)) << error;
 
@@ -297,7 +297,7 @@ TEST_F(CtlE2E, PortReachesAScannerOnAnotherTcpPort) {
 }
 
 TEST_F(CtlE2E, TimeoutShortensTheWaitForASilentScanner) {
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.stallAfterCommands = 0;
     emulator_->setFaults(1, faults);
     const auto start = std::chrono::steady_clock::now();
@@ -309,11 +309,11 @@ TEST_F(CtlE2E, TimeoutShortensTheWaitForASilentScanner) {
     EXPECT_LT(elapsed, std::chrono::milliseconds(3500));
 
     // The same through a connection of qz417ctl's own (another port).
-    qzsim::EmulatorOptions o;
+    qz417::sim::EmulatorOptions o;
     o.tcpPort = 4170;
     o.announceIntervalMs = 0;
     o.faults.stallAfterCommands = 0;
-    qzsim::Emulator other(o);
+    qz417::sim::Emulator other(o);
     std::string error;
     ASSERT_TRUE(other.start(&error)) << error;
     const CtlResult own =
@@ -327,4 +327,4 @@ TEST_F(CtlE2E, TimeoutShortensTheWaitForASilentScanner) {
 }
 
 } // namespace
-} // namespace qzctltest
+} // namespace qz417::ctl::test

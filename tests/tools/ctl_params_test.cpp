@@ -6,7 +6,7 @@
 
 #include "ctl_e2e_fixture.h"
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 namespace {
 
 // A block whose uninterpreted bytes (3..4, 13, 33..511, bit 7 of byte 12)
@@ -171,7 +171,7 @@ TEST_F(CtlE2E, ParamsOfAnAbsentScannerFail) {
 }
 
 TEST_F(CtlE2E, ParamsOfAScannerThatStopsAnsweringTimeOut) {
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.stallAfterCommands = 0;
     emulator_->setFaults(0, faults);
     const CtlResult r = RunCtl({"params", "get", "127.0.0.1"}, 20000);
@@ -180,7 +180,7 @@ TEST_F(CtlE2E, ParamsOfAScannerThatStopsAnsweringTimeOut) {
 }
 
 TEST_F(CtlE2E, ParamsOfAScannerThatClosesMidReplyFail) {
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.closeMidReplyAfter = 0;
     emulator_->setFaults(1, faults);
     const CtlResult r = RunCtl({"params", "get", "127.0.0.2"}, 20000);
@@ -193,7 +193,7 @@ TEST_F(CtlE2E, AWriteTheScannerDroppedIsNotReportedAsDone) {
     // instead of taking the block. Command 5 has no reply, so only the
     // read-back shows that nothing arrived.
     const Block before = emulator_->config(0);
-    qzsim::FaultOptions faults;
+    qz417::sim::FaultOptions faults;
     faults.resetAfterCommands = 1;
     emulator_->setFaults(0, faults);
     const CtlResult r = RunCtl({"params", "set", "127.0.0.1", "laserLevel=5"}, 20000);
@@ -203,7 +203,7 @@ TEST_F(CtlE2E, AWriteTheScannerDroppedIsNotReportedAsDone) {
 
     // Without the fault the read-back confirms, and the block is in place
     // when qz417ctl exits.
-    emulator_->setFaults(0, qzsim::FaultOptions{});
+    emulator_->setFaults(0, qz417::sim::FaultOptions{});
     for (int i = 0; i < 5; ++i) {
         const CtlResult ok =
             RunCtl({"params", "set", "127.0.0.1", "laserLevel=" + std::to_string(10 + i)}, 20000);
@@ -213,4 +213,4 @@ TEST_F(CtlE2E, AWriteTheScannerDroppedIsNotReportedAsDone) {
 }
 
 } // namespace
-} // namespace qzctltest
+} // namespace qz417::ctl::test

@@ -17,7 +17,7 @@
 
 extern char **environ;
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 
 namespace {
 
@@ -74,12 +74,12 @@ CtlProcess::~CtlProcess() {
 }
 
 bool CtlProcess::waitForOutput(const std::string &text, int timeoutMs) {
-    return qztest::WaitUntil([&] { return ReadFile(outPath_).find(text) != std::string::npos; },
+    return qz417::test::WaitUntil([&] { return ReadFile(outPath_).find(text) != std::string::npos; },
                              std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
 }
 
 bool CtlProcess::waitForError(const std::string &text, int timeoutMs) {
-    return qztest::WaitUntil([&] { return ReadFile(errPath_).find(text) != std::string::npos; },
+    return qz417::test::WaitUntil([&] { return ReadFile(errPath_).find(text) != std::string::npos; },
                              std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
 }
 
@@ -114,4 +114,4 @@ CtlResult RunCtl(const std::vector<std::string> &args, int timeoutMs) {
     return process.finish(timeoutMs);
 }
 
-} // namespace qzctltest
+} // namespace qz417::ctl::test

@@ -7,7 +7,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 
 struct CtlResult {
     int status = -1; // exit status; -1 when the child was killed or did not exit
@@ -46,4 +46,4 @@ std::string ReadFile(const std::string &path);
 // A fresh empty directory below the system's temporary directory.
 std::string MakeTempDir();
 
-} // namespace qzctltest
+} // namespace qz417::ctl::test

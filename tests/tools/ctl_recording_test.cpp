@@ -11,10 +11,10 @@
 #include "profile_output.h"
 #include <gtest/gtest.h>
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 namespace {
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 // Profile i: counters (10 * i, packet counts 0, 1, 3), point 1 (index 1) at
 // x = 8192 * (i + 1) / 4, z = 16384 (250 mm); every other point invalid.
@@ -92,10 +92,10 @@ TEST_F(CtlRecording, ExportsPointsInMillimetres) {
     const std::string txt = dir_ + "/p.txt";
     r = RunCtl({"recording", "export", path_, "--format", "txt", "--first", "2", "-o", txt});
     ASSERT_EQ(r.status, 0) << r.err;
-    qzctl::PacketBytes packet{};
+    qz417::ctl::PacketBytes packet{};
     const rec::Packet p = TestPacket(2, 3);
     std::copy(p.begin(), p.end(), packet.begin());
-    EXPECT_EQ(ReadFile(txt), qzctl::ProfileTxt(packet, qz::ProfileScale{}));
+    EXPECT_EQ(ReadFile(txt), qz417::ctl::ProfileTxt(packet, qz417::ProfileScale{}));
 }
 
 TEST_F(CtlRecording, BadFilesAndRangesAreRefusedWithTheReason) {
@@ -151,4 +151,4 @@ TEST_F(CtlRecording, AnOutputThatCannotBeWrittenFailsAndLeavesNoFile) {
 }
 
 } // namespace
-} // namespace qzctltest
+} // namespace qz417::ctl::test

@@ -10,7 +10,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 namespace {
 
 std::vector<std::string> Lines(const std::string &text) {
@@ -32,7 +32,7 @@ TEST_F(CtlE2E, SearchListsEveryScannerWithItsDescription) {
         EXPECT_NE(lines[0].find(column), std::string::npos) << column;
     for (int k = 0; k < 2; ++k) {
         const auto a = emulator_->announcement(k);
-        const qz::DeviceDescription d = qz::DecodeDescription(a.data() + 12);
+        const qz417::DeviceDescription d = qz417::DecodeDescription(a.data() + 12);
         const std::string &row = lines[static_cast<std::size_t>(k) + 1];
         EXPECT_NE(row.find(emulator_->address(k) + " "), std::string::npos) << row;
         EXPECT_NE(row.find(std::to_string(d.serialNumber)), std::string::npos) << row;
@@ -79,7 +79,7 @@ TEST_F(CtlE2E, InfoPrintsTheRowsOfTheInformationPage) {
     ASSERT_EQ(r.status, 0) << r.err;
     const auto a = emulator_->announcement(1);
     std::string expected;
-    for (const auto &row : qz::DescriptionRows(qz::DecodeDescription(a.data() + 12)))
+    for (const auto &row : qz417::DescriptionRows(qz417::DecodeDescription(a.data() + 12)))
         expected += row + "\n";
     EXPECT_EQ(r.out, expected);
     EXPECT_EQ(Lines(r.out).size(), 34u);
@@ -91,14 +91,14 @@ TEST_F(CtlE2E, InfoJsonCarriesTheFieldsAndTheRows) {
     ASSERT_EQ(r.status, 0) << r.err;
     const nlohmann::json info = nlohmann::json::parse(r.out);
     const auto a = emulator_->announcement(1);
-    const qz::DeviceDescription d = qz::DecodeDescription(a.data() + 12);
+    const qz417::DeviceDescription d = qz417::DecodeDescription(a.data() + 12);
     EXPECT_EQ(info["address"], "127.0.0.2");
     EXPECT_EQ(info["type"], 417);
     EXPECT_EQ(info["serialNumber"], d.serialNumber);
     EXPECT_EQ(info["rangeZ"], 500); // the fixture's scale, not the default
     EXPECT_EQ(info["discreteValue"], 16000);
     EXPECT_EQ(info["errorValue"], d.errorValue);
-    EXPECT_EQ(info["rows"].get<std::vector<std::string>>(), qz::DescriptionRows(d));
+    EXPECT_EQ(info["rows"].get<std::vector<std::string>>(), qz417::DescriptionRows(d));
 }
 
 TEST_F(CtlE2E, InfoOfAnAddressNobodyAnnouncesFails) {
@@ -158,4 +158,4 @@ TEST(CtlCommandLine, WrongCommandLinesFailWithOneLine) {
 }
 
 } // namespace
-} // namespace qzctltest
+} // namespace qz417::ctl::test

@@ -20,7 +20,7 @@
 #include "wait.h"
 #include <gtest/gtest.h>
 
-namespace qzctltest {
+namespace qz417::ctl::test {
 namespace {
 
 // A UDP port on 127.0.0.1 that was free a moment ago.
@@ -92,16 +92,16 @@ TEST(CtlStream, CountsGapsInThePacketCounterAsLost) {
     EXPECT_NE(r.out.find(" received=6 lost=4 network=4 computer=0 buffer="), std::string::npos)
         << r.out;
     EXPECT_NE(r.out.find("recorded=6 dropped=0 to " + record), std::string::npos) << r.out;
-    qz::recording::RecordingReader recorded(record);
+    qz417::recording::RecordingReader recorded(record);
     ASSERT_EQ(recorded.profiles(), 6u);
     std::vector<std::uint8_t> back(6 * 4100);
-    std::vector<qz::recording::ReceiveTime> times(6);
+    std::vector<qz417::recording::ReceiveTime> times(6);
     recorded.Read(0, 6, back.data(), times.data());
     EXPECT_EQ(back, sent);
     EXPECT_GT(times[0].wallNs, 0);
     EXPECT_LE(times[0].monotonicNs, times[5].monotonicNs);
     EXPECT_EQ(recorded.Summary().lostPackets, 4u);
-    EXPECT_EQ(recorded.endState(), qz::recording::EndState::Closed);
+    EXPECT_EQ(recorded.endState(), qz417::recording::EndState::Closed);
     EXPECT_EQ(recorded.software().rfind("qz417ctl ", 0), 0u);
     std::system(("rm -rf '" + record.substr(0, record.rfind('/')) + "'").c_str());
 }
@@ -122,7 +122,7 @@ TEST(CtlStream, CsvRowsAndJsonLinesComeAsPacketsArrive) {
     sender.send(Packet(8, 2));
     // The rows are in the file within a second, while the stream still runs.
     EXPECT_TRUE(
-        qztest::WaitUntil([&] { return ReadFile(csvPath).find(",8,2\n") != std::string::npos; },
+        qz417::test::WaitUntil([&] { return ReadFile(csvPath).find(",8,2\n") != std::string::npos; },
                           std::chrono::seconds(2), std::chrono::milliseconds(5)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the rows' times show it
     sender.send(Packet(16, 4));
@@ -233,9 +233,9 @@ TEST(CtlStream, StopsOnInterrupt) {
     Sender sender(port);
     // The tool has taken the packet once it has read a datagram (its namespace
     // has no other UDP reader).
-    const std::uint64_t read = qztest::UdpDatagramsRead();
+    const std::uint64_t read = qz417::test::UdpDatagramsRead();
     sender.send(Packet(1, 1));
-    ASSERT_TRUE(qztest::WaitUntil([&] { return qztest::UdpDatagramsRead() > read; },
+    ASSERT_TRUE(qz417::test::WaitUntil([&] { return qz417::test::UdpDatagramsRead() > read; },
                                   std::chrono::seconds(5)));
     ASSERT_TRUE(ctl.interrupt());
     const CtlResult r = ctl.finish(5000);
@@ -260,4 +260,4 @@ TEST_F(CtlE2E, StreamsWhatAScannerSendsAfterParamsSet) {
 }
 
 } // namespace
-} // namespace qzctltest
+} // namespace qz417::ctl::test

@@ -5,7 +5,7 @@
 #include "failure.h"
 #include "param_fields.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 TEST(ParamFields, RefusesValuesOutsideTheRange) {
@@ -28,10 +28,10 @@ TEST(ParamFields, RefusesValuesOutsideTheRange) {
 }
 
 TEST(ParamFields, WriteFieldRefusesWithAUsageError) {
-    qz::ConfigArea area;
+    qz417::ConfigArea area;
     EXPECT_THROW(WriteParamField(*FindParamField("laserLevel"), area, std::int64_t{32}), Failure);
-    EXPECT_EQ(area, qz::ConfigArea{});
+    EXPECT_EQ(area, qz417::ConfigArea{});
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

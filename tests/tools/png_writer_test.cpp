@@ -10,7 +10,7 @@
 
 #include "png_writer.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 struct Decoded {
@@ -113,4 +113,4 @@ TEST(PngWriter, RefusesAnEmptyPicture) {
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -3,7 +3,7 @@
 
 #include "profile_output.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 PacketBytes MakePacket(std::uint16_t counter) {
@@ -24,15 +24,15 @@ PacketBytes MakePacket(std::uint16_t counter) {
 
 TEST(ProfileOutput, RecordedProfileStoresInvalidPointsAsZero) {
     const PacketBytes packet = MakePacket(77);
-    const qz::RecordedProfile r =
-        qz::RecordProfile(qz::ProfilePacket(packet.data()), qz::ProfileScale{});
+    const qz417::RecordedProfile r =
+        qz417::RecordProfile(qz417::ProfilePacket(packet.data()), qz417::ProfileScale{});
     EXPECT_EQ(r.number, 77);
     EXPECT_EQ(r.points[0].x, 0.0f); // zRaw 0: invalid
     EXPECT_EQ(r.points[0].z, 0.0f);
     EXPECT_FLOAT_EQ(r.points[1].x, 230.0f * 8 * (1 - 512) / 16384);
     EXPECT_FLOAT_EQ(r.points[1].z, 250.0f * 16 / 16384);
-    EXPECT_EQ(ProfileTxt(MakePacket(77), qz::ProfileScale{}), qz::ProfileFileText(r));
+    EXPECT_EQ(ProfileTxt(MakePacket(77), qz417::ProfileScale{}), qz417::ProfileFileText(r));
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

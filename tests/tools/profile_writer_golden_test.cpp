@@ -14,7 +14,7 @@
 
 #include "profile_writer.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 namespace fs = std::filesystem;
@@ -55,7 +55,7 @@ constexpr FormatCase kFormats[] = {
 };
 
 void WriteProfiles(ProfileFormat format, const std::optional<std::string> &path, int written,
-                   int asked, const qz::ProfileScale &scale) {
+                   int asked, const qz417::ProfileScale &scale) {
     const auto writer = MakeProfileWriter(format, path, asked, scale);
     for (int k = 0; k < written; ++k)
         writer->add(GoldenPacket(static_cast<std::uint16_t>(65530 + k)));
@@ -64,7 +64,7 @@ void WriteProfiles(ProfileFormat format, const std::optional<std::string> &path,
 
 // What the writer sends to standard output while that is a pipe.
 std::string WriteToPipe(ProfileFormat format, int written, int asked,
-                        const qz::ProfileScale &scale) {
+                        const qz417::ProfileScale &scale) {
     int ends[2];
     if (pipe(ends) != 0)
         return "pipe failed";
@@ -91,7 +91,7 @@ TEST(ProfileWriterGolden, EveryFormatWritesTheReferenceBytes) {
     const fs::path dir =
         fs::temp_directory_path() / ("qz417ctl-golden-" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    qz::ProfileScale scale;
+    qz417::ProfileScale scale;
     scale.rangeXEmr = 200;
     scale.rangeZ = 300;
     scale.errorValue = -7;
@@ -118,4 +118,4 @@ TEST(ProfileWriterGolden, EveryFormatWritesTheReferenceBytes) {
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -13,7 +13,7 @@
 #include "failure.h"
 #include "profile_writer.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 namespace fs = std::filesystem;
@@ -36,10 +36,10 @@ PacketBytes MakePacket(std::uint16_t counter) {
 }
 
 std::size_t ValidPoints(const PacketBytes &packet) {
-    const qz::ProfilePacket view(packet.data());
+    const qz417::ProfilePacket view(packet.data());
     std::size_t n = 0;
     for (int i = 0; i < 1024; ++i)
-        n += qz::DecodePoint(view.point(i), qz::ProfileScale{}).valid ? 1 : 0;
+        n += qz417::DecodePoint(view.point(i), qz417::ProfileScale{}).valid ? 1 : 0;
     return n;
 }
 
@@ -93,7 +93,7 @@ protected:
         return v;
     }
 
-    qz::ProfileScale scale_{};
+    qz417::ProfileScale scale_{};
     fs::path dir_;
 };
 
@@ -123,10 +123,10 @@ TEST_F(ProfileWriterTest, PcdIsAnOrganisedCloudWithNaNForMissingPoints) {
         ASSERT_EQ(points.size(), 3072u);
         for (int k = 0; k < 3; ++k) {
             const PacketBytes packet = MakePacket(static_cast<std::uint16_t>(100 + k));
-            const qz::ProfilePacket view(packet.data());
+            const qz417::ProfilePacket view(packet.data());
             for (int i = 0; i < 1024; ++i) {
                 const auto &p = points[static_cast<std::size_t>(k * 1024 + i)];
-                const qz::ProfilePoint expected = qz::DecodePoint(view.point(i), scale_);
+                const qz417::ProfilePoint expected = qz417::DecodePoint(view.point(i), scale_);
                 if (!expected.valid) {
                     EXPECT_TRUE(std::isnan(p[0]) && std::isnan(p[1]) && std::isnan(p[2])) << i;
                     continue;
@@ -244,4 +244,4 @@ TEST(NumberedPath, NumbersTheFileNameNotTheDirectory) {
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

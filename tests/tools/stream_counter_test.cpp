@@ -1,4 +1,4 @@
-// qz417ctl's stream counting: the counts are qz::StreamStats' (tested in
+// qz417ctl's stream counting: the counts are qz417::StreamStats' (tested in
 // tests/model/stream_stats_test.cpp); here the intervals and the rates from
 // the counters, across the wrap, a late packet and a restart.
 #include <gtest/gtest.h>
@@ -8,11 +8,11 @@
 #include "model/profile_packet.h"
 #include "stream_counter.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 void Add(StreamCounter &c, std::uint16_t measurementCount, std::uint16_t packetCount) {
-    std::array<std::uint8_t, qz::kProfilePacketSize> packet{};
+    std::array<std::uint8_t, qz417::kProfilePacketSize> packet{};
     packet[0] = static_cast<std::uint8_t>(measurementCount & 0xFF);
     packet[1] = static_cast<std::uint8_t>(measurementCount >> 8);
     packet[2] = static_cast<std::uint8_t>(packetCount & 0xFF);
@@ -77,4 +77,4 @@ TEST(StreamCounter, NoPacketsNoRates) {
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

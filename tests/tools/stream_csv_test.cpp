@@ -3,7 +3,7 @@
 
 #include "stream_csv.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 namespace {
 
 using namespace std::chrono;
@@ -27,4 +27,4 @@ TEST(StreamCsv, RowsCarryBothTimesToTheMicrosecond) {
 }
 
 } // namespace
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -22,7 +22,7 @@ private:
 
 private slots:
     void init() {
-        qz::ResetAppState();
+        qz417::ResetAppState();
         form_ = std::make_unique<TFormMain>();
         FormMain = form_.get();
         form_->show();
@@ -45,7 +45,7 @@ private slots:
         tabs->setTabVisible(tabs->indexOf(page), true);
         tabs->setCurrentWidget(page);
         QFrame *panel = udp ? form_->Panel6 : form_->Panel1;
-        qz::ProfileChart *chart = udp ? form_->ChartUDP : form_->ChartResult;
+        qz417::ProfileChart *chart = udp ? form_->ChartUDP : form_->ChartResult;
         QVERIFY(chart->isVisible());
         const QCPRange home = chart->xAxis->range();
         const QPoint centre = chart->rect().center();
@@ -71,7 +71,7 @@ private slots:
         QTest::mouseClick(chart->resetZoomButton(), Qt::LeftButton);
         QCOMPARE(int(SelectingWindow), 0);
         QCOMPARE(RequestWriteParams.load(), std::uint8_t{0});
-        QCOMPARE(WindowRect, qz::kWholePicture);
+        QCOMPARE(WindowRect, qz417::kWholePicture);
 
         // A press on the panel's 2-pixel border starts a selection there.
         QTest::mousePress(panel, Qt::LeftButton, Qt::NoModifier, QPoint(1, 1));
@@ -79,7 +79,7 @@ private slots:
         QCOMPARE(SelectionRect.left, 1);
         QTest::mouseRelease(panel, Qt::LeftButton, Qt::NoModifier, QPoint(638, 510));
         QCOMPARE(int(SelectingWindow), 0);
-        QCOMPARE(WindowRect, (qz::WindowRectangle{1, 1, 638, 510}));
+        QCOMPARE(WindowRect, (qz417::WindowRectangle{1, 1, 638, 510}));
         QCOMPARE(RequestWriteParams.load(), std::uint8_t{1});
         QCOMPARE(RequestImage.load(), std::uint8_t{1});
     }

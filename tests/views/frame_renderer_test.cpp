@@ -15,8 +15,8 @@ constexpr QRgb kRed = 0xFFFF0000u;
 constexpr QRgb kWhite = 0xFFFFFFFFu;
 constexpr QRgb kCyan = 0xFF00FFFFu;
 
-void FillFrame(qz::FrameRenderer &r, std::uint8_t value) {
-    std::memset(r.frameBytes(), value, qz::kPictureWidth * qz::kPictureHeight);
+void FillFrame(qz417::FrameRenderer &r, std::uint8_t value) {
+    std::memset(r.frameBytes(), value, qz417::kPictureWidth * qz417::kPictureHeight);
 }
 
 // Pixels that differ from the picture without outline.
@@ -28,7 +28,7 @@ int ChangedPixels(const QImage &a, const QImage &b) {
     return n;
 }
 
-const qz::WindowRectangle kNoOutline{-10, -10, -10, -10}; // a single point off the picture
+const qz417::WindowRectangle kNoOutline{-10, -10, -10, -10}; // a single point off the picture
 
 } // namespace
 
@@ -37,8 +37,8 @@ class FrameRendererTest : public QObject {
 
 private slots:
     void colourTableIsRed() {
-        qz::FrameRenderer r;
-        for (int x = 0; x < qz::kPictureWidth; ++x)
+        qz417::FrameRenderer r;
+        for (int x = 0; x < qz417::kPictureWidth; ++x)
             r.frameBytes()[x] = static_cast<std::uint8_t>(x % 256);
         const QImage &pic = r.Render(kNoOutline);
         QCOMPARE(pic.format(), QImage::Format_RGB32);
@@ -60,9 +60,9 @@ private slots:
         QFETCH(int, value);
         QFETCH(uint, under);
         QFETCH(uint, inverted);
-        qz::FrameRenderer r;
+        qz417::FrameRenderer r;
         FillFrame(r, static_cast<std::uint8_t>(value));
-        const QImage &pic = r.Render(qz::WindowRectangle{10, 20, 30, 40});
+        const QImage &pic = r.Render(qz417::WindowRectangle{10, 20, 30, 40});
         for (int x = 10; x <= 30; ++x) {
             QCOMPARE(pic.pixel(x, 20), QRgb(inverted));
             QCOMPARE(pic.pixel(x, 40), QRgb(inverted));
@@ -75,7 +75,7 @@ private slots:
         QCOMPARE(pic.pixel(9, 20), QRgb(under));  // outside
         QCOMPARE(pic.pixel(31, 40), QRgb(under));
         // 2 * 21 + 2 * 19 outline pixels and no other.
-        qz::FrameRenderer plain;
+        qz417::FrameRenderer plain;
         FillFrame(plain, static_cast<std::uint8_t>(value));
         QCOMPARE(ChangedPixels(pic, plain.Render(kNoOutline)), 80);
     }
@@ -101,9 +101,9 @@ private slots:
         QFETCH(int, right);
         QFETCH(int, bottom);
         QFETCH(QList<QPoint>, shown);
-        qz::FrameRenderer r;
+        qz417::FrameRenderer r;
         FillFrame(r, 0);
-        const QImage &pic = r.Render(qz::WindowRectangle{left, top, right, bottom});
+        const QImage &pic = r.Render(qz417::WindowRectangle{left, top, right, bottom});
         for (const QPoint &p : shown)
             QCOMPARE(pic.pixel(p), kWhite);
         if (QTest::currentDataTag() == QByteArray("decoded whole picture")) {
@@ -113,25 +113,25 @@ private slots:
             QCOMPARE(pic.pixel(639, 511), kBlack);
             return;
         }
-        qz::FrameRenderer plain;
+        qz417::FrameRenderer plain;
         FillFrame(plain, 0);
         QCOMPARE(ChangedPixels(pic, plain.Render(kNoOutline)), int(shown.size()));
     }
 
     void eachFrameHasExactlyOneOutline() {
-        qz::FrameRenderer r;
+        qz417::FrameRenderer r;
         FillFrame(r, 0);
-        r.Render(qz::WindowRectangle{10, 10, 100, 100});
-        const QImage &pic = r.Render(qz::WindowRectangle{20, 20, 30, 30});
+        r.Render(qz417::WindowRectangle{10, 10, 100, 100});
+        const QImage &pic = r.Render(qz417::WindowRectangle{20, 20, 30, 30});
         QCOMPARE(pic.pixel(10, 10), kBlack); // the earlier outline is gone
         QCOMPARE(pic.pixel(20, 20), kWhite);
     }
 
     void invertedDragOutline() {
         // While dragging right-to-left the outline runs from the press point.
-        qz::FrameRenderer r;
+        qz417::FrameRenderer r;
         FillFrame(r, 0);
-        const QImage &pic = r.Render(qz::WindowRectangle{100, 100, 90, 110});
+        const QImage &pic = r.Render(qz417::WindowRectangle{100, 100, 90, 110});
         QCOMPARE(pic.pixel(95, 100), kWhite);
         QCOMPARE(pic.pixel(95, 110), kWhite);
         QCOMPARE(pic.pixel(90, 105), kWhite);
@@ -139,9 +139,9 @@ private slots:
     }
 
     void panelKeepsItsOwnCopy() {
-        qz::FrameRenderer r;
+        qz417::FrameRenderer r;
         FillFrame(r, 255);
-        qz::VideoPanel panel(nullptr);
+        qz417::VideoPanel panel(nullptr);
         panel.resize(640, 512);
         panel.showFrame(r.Render(kNoOutline));
         const uchar *bits = panel.lastFrame().constBits();

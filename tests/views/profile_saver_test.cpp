@@ -15,13 +15,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-using Packet = std::array<std::uint8_t, qz::kProfilePacketSize>;
+using Packet = std::array<std::uint8_t, qz417::kProfilePacketSize>;
 
 Packet MakePacket(std::uint16_t count, std::int16_t x = 8192) {
     Packet p{};
     p[0] = static_cast<std::uint8_t>(count);
     p[1] = static_cast<std::uint8_t>(count >> 8);
-    for (int i = 0; i < qz::kProfilePoints; ++i) {
+    for (int i = 0; i < qz417::kProfilePoints; ++i) {
         const auto base = static_cast<std::size_t>(4 + 4 * i);
         p[base] = 0x00; // z = 16384
         p[base + 1] = 0x40;
@@ -32,7 +32,7 @@ Packet MakePacket(std::uint16_t count, std::int16_t x = 8192) {
 }
 
 // Records what the window would be told, in order.
-class FakeUi : public qz::ProfileSaverUi {
+class FakeUi : public qz417::ProfileSaverUi {
 public:
     void SetSaveButton(const std::string &caption, bool enabled) override {
         events.push_back("button " + caption + (enabled ? " enabled" : " disabled"));
@@ -44,7 +44,7 @@ public:
 class ProfileSaverTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        qz::ResetAppState();
+        qz417::ResetAppState();
         start_ = fs::temp_directory_path() /
                  ("qz417-recorder-" +
                   std::string(::testing::UnitTest::GetInstance()->current_test_info()->name()) +
@@ -73,7 +73,7 @@ protected:
 
     fs::path start_;
     FakeUi ui_;
-    qz::ProfileSaver recorder_{&ui_};
+    qz417::ProfileSaver recorder_{&ui_};
 };
 
 TEST_F(ProfileSaverTest, NothingIsRecordedWithoutARequest) {
@@ -93,9 +93,9 @@ TEST_F(ProfileSaverTest, TheFirstPassOfARunCountsAsNew) {
     ASSERT_EQ(Files().size(), 1u);
     EXPECT_EQ(Files()[0].filename(), "00001.txt");
     EXPECT_EQ(Files()[0].parent_path().parent_path(), start_ / "Profiles");
-    EXPECT_EQ(Files()[0].parent_path().filename(), qz::DateStamp(std::time(nullptr)));
+    EXPECT_EQ(Files()[0].parent_path().filename(), qz417::DateStamp(std::time(nullptr)));
     EXPECT_EQ(recorder_.profile().number, 40);
-    EXPECT_EQ(recorder_.profile().points[0], (qz::RecordedPoint{115.0f, 250.0f}));
+    EXPECT_EQ(recorder_.profile().points[0], (qz417::RecordedPoint{115.0f, 250.0f}));
     EXPECT_TRUE(recorder_.armed());
 }
 
@@ -152,8 +152,8 @@ TEST_F(ProfileSaverTest, AnUnfinishedRecordingIsLostAtTheNextStart) {
 TEST_F(ProfileSaverTest, InvalidPointsAreRecordedAsZero) {
     RequestSaveProfile = 1;
     Step(9, 0); // X carries the error value in every point
-    EXPECT_EQ(recorder_.profile().points[0], (qz::RecordedPoint{0.0f, 0.0f}));
-    EXPECT_EQ(recorder_.profile().points[1023], (qz::RecordedPoint{0.0f, 0.0f}));
+    EXPECT_EQ(recorder_.profile().points[0], (qz417::RecordedPoint{0.0f, 0.0f}));
+    EXPECT_EQ(recorder_.profile().points[1023], (qz417::RecordedPoint{0.0f, 0.0f}));
 }
 
 TEST_F(ProfileSaverTest, AFailedWriteIsReportedAndRecordingStaysArmed) {
@@ -167,7 +167,7 @@ TEST_F(ProfileSaverTest, AFailedWriteIsReportedAndRecordingStaysArmed) {
                                  (start_ / "plain" / "Profiles").string() + "\nNot a directory");
     EXPECT_EQ(ui_.events[2], "button Save enabled");
     EXPECT_TRUE(recorder_.armed());
-    EXPECT_EQ(recorder_.lastWrite().status, qz::ProfileWriteResult::Status::Failed);
+    EXPECT_EQ(recorder_.lastWrite().status, qz417::ProfileWriteResult::Status::Failed);
 
     // Nothing else was lost: the next save with a usable directory works.
     StartDirectory = start_.string();
@@ -177,7 +177,7 @@ TEST_F(ProfileSaverTest, AFailedWriteIsReportedAndRecordingStaysArmed) {
 }
 
 TEST(ProfileRecordingTexts, CounterMessage) {
-    EXPECT_EQ(qz::CounterExhaustedText("/s/Profiles/20261208"),
+    EXPECT_EQ(qz417::CounterExhaustedText("/s/Profiles/20261208"),
               "End of file counter.\nClear please directory: \n/s/Profiles/20261208");
 }
 

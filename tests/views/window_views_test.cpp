@@ -37,9 +37,9 @@ std::string ReadAll(const fs::path &p) {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-qz::ProfilePacket CurrentPacket(std::array<std::uint8_t, QZ417_PACKET_SIZE> &copy) {
+qz417::ProfilePacket CurrentPacket(std::array<std::uint8_t, QZ417_PACKET_SIZE> &copy) {
     ResultPacket.read(copy.data());
-    return qz::ProfilePacket(copy.data());
+    return qz417::ProfilePacket(copy.data());
 }
 
 } // namespace
@@ -48,7 +48,7 @@ class WindowViewsTest : public QObject {
     Q_OBJECT
 
 private:
-    std::unique_ptr<qzsim::Emulator> sim_;
+    std::unique_ptr<qz417::sim::Emulator> sim_;
     std::unique_ptr<TFormMain> form_;
     fs::path start_;
     fs::path previousDir_;
@@ -57,7 +57,7 @@ private:
     bool workerPausedDuringBox_ = false;
     QTimer boxCloser_;
 
-    fs::path Day() const { return start_ / "Profiles" / qz::DateStamp(std::time(nullptr)); }
+    fs::path Day() const { return start_ / "Profiles" / qz417::DateStamp(std::time(nullptr)); }
 
     void Connect() {
         if (form_->ButtonConnect->text() == QLatin1String("Disconnect"))
@@ -84,10 +84,10 @@ private:
 
 private slots:
     void initTestCase() {
-        qz::ResetAppState();
-        qzsim::EmulatorOptions options;
+        qz417::ResetAppState();
+        qz417::sim::EmulatorOptions options;
         options.streamRateHz = 200; // to 127.0.0.1:6003, the block's default
-        sim_ = std::make_unique<qzsim::Emulator>(options);
+        sim_ = std::make_unique<qz417::sim::Emulator>(options);
         std::string error;
         if (!sim_->start(&error))
             QSKIP(qPrintable(QStringLiteral("the emulated scanner cannot start here: ") +
@@ -135,7 +135,7 @@ private slots:
 
         // The chart holds exactly the valid points of a packet, ordered by X.
         const auto data = form_->ChartResult->series()->data();
-        QVERIFY(data->size() <= qz::kProfilePoints);
+        QVERIFY(data->size() <= qz417::kProfilePoints);
         double previous = -1e300;
         for (auto it = data->constBegin(); it != data->constEnd(); ++it) {
             QVERIFY(it->key >= previous);
@@ -163,7 +163,7 @@ private slots:
         p[2] = 0x09; // packetCount 777
         p[3] = 0x03;
         int valid = 0;
-        for (int i = 0; i < qz::kProfilePoints; ++i) {
+        for (int i = 0; i < qz417::kProfilePoints; ++i) {
             const auto x = static_cast<std::uint16_t>(i % 40 == 3 ? 0 : 4000 - 7 * i);
             const auto z = static_cast<std::uint16_t>(5000 + i);
             valid += x != 0;
@@ -174,13 +174,13 @@ private slots:
             p[base + 3] = static_cast<std::uint8_t>(x >> 8);
         }
         ResultPacket.publish(p.data());
-        qz::ProfileChart *chart = udp ? form_->ChartUDP : form_->ChartResult;
+        qz417::ProfileChart *chart = udp ? form_->ChartUDP : form_->ChartResult;
         QLabel *packs = udp ? form_->LabelPacksUDPCnt : form_->LabelPacksCnt;
         QLabel *measured = udp ? form_->LabelResultUDPCnt : form_->LabelResultCnt;
         QLabel *rate = udp ? form_->LabelResultUDPPerSec : form_->LabelResultPerSec;
         AcquiredCount = 12;
-        WorkerStartTicks = qz::TickCount();
-        DoneEvent = std::make_shared<qz::ManualResetEvent>(false);
+        WorkerStartTicks = qz417::TickCount();
+        DoneEvent = std::make_shared<qz417::ManualResetEvent>(false);
         WorkerMode = static_cast<std::uint8_t>(mode);
 
         QTRY_COMPARE_WITH_TIMEOUT(measured->text(), QStringLiteral("65535"), kTimeoutMs);
@@ -212,7 +212,7 @@ private slots:
         QCOMPARE(form_->LabelResultPerSec->text(), QStringLiteral("0"));
         QVERIFY(form_->LabelPacksCnt->text() != QStringLiteral("0"));
         QVERIFY(form_->LabelPacksPerSec->text() != QStringLiteral("0"));
-        QVERIFY(qztest::WaitForViewTicks(form_.get(), 5)); // ticks that would clear it
+        QVERIFY(qz417::test::WaitForViewTicks(form_.get(), 5)); // ticks that would clear it
         QCOMPARE(form_->ChartResult->pointCount(), points);
         QCOMPARE(form_->ButtonConnect->text(), QStringLiteral("Disconnect")); // still connected
     }
@@ -267,10 +267,10 @@ private slots:
 
     void imageViewDrawsAndADragWritesTheWindow() {
         form_->PageControlQZ417->setCurrentWidget(form_->TabSheetImageGrabber);
-        qz::VideoPanel *panel = form_->PanelVideo;
+        qz417::VideoPanel *panel = form_->PanelVideo;
         QTRY_VERIFY_WITH_TIMEOUT(!panel->lastFrame().isNull(), kTimeoutMs);
         // The outline inverts shades of red: green is 255 on it and 0 elsewhere.
-        const qz::WindowRectangle w = WindowRect;
+        const qz417::WindowRectangle w = WindowRect;
         if (w.left >= 0 && w.left < 639 && w.top >= 0 && w.top < 511) {
             QCOMPARE(qGreen(panel->lastFrame().pixel(w.left, w.top)), 255);
             QCOMPARE(qGreen(panel->lastFrame().pixel(w.left + 1, w.top)), 255);
@@ -286,15 +286,15 @@ private slots:
         QCOMPARE(SelectingWindow, std::uint8_t{1});
         QTest::mouseMove(panel, QPoint(299, 249));
         QTest::mouseRelease(panel, Qt::LeftButton, {}, QPoint(299, 249));
-        QCOMPARE(WindowRect, (qz::WindowRectangle{100, 50, 299, 249}));
+        QCOMPARE(WindowRect, (qz417::WindowRectangle{100, 50, 299, 249}));
 
         QTRY_VERIFY_WITH_TIMEOUT(sim_->commandsServed(0, 5) > writesBefore, kTimeoutMs);
         const auto block = sim_->config(0);
-        QCOMPARE(int(block[qz::ConfigArea::kWindowLeft]), 39);
-        QCOMPARE(int(block[qz::ConfigArea::kWindowWidth]), 79);
-        QCOMPARE(int(block[qz::ConfigArea::kWindowTop]), 24);
-        QCOMPARE(int(block[qz::ConfigArea::kWindowHeight]), 99);
-        QCOMPARE(int(block[qz::ConfigArea::kWindowMode]), 3);
+        QCOMPARE(int(block[qz417::ConfigArea::kWindowLeft]), 39);
+        QCOMPARE(int(block[qz417::ConfigArea::kWindowWidth]), 79);
+        QCOMPARE(int(block[qz417::ConfigArea::kWindowTop]), 24);
+        QCOMPARE(int(block[qz417::ConfigArea::kWindowHeight]), 99);
+        QCOMPARE(int(block[qz417::ConfigArea::kWindowMode]), 3);
         QTRY_VERIFY_WITH_TIMEOUT(
             sim_->commandsServed(0, 2) + sim_->commandsServed(0, 3) > imagesBefore, kTimeoutMs);
         QTRY_COMPARE_WITH_TIMEOUT(qGreen(panel->lastFrame().pixel(100, 50)), 255, kTimeoutMs);
@@ -307,7 +307,7 @@ private slots:
         QTest::mousePress(form_->ChartResult, Qt::LeftButton, {}, QPoint(200, 200));
         QTest::mouseRelease(form_->ChartResult, Qt::LeftButton, {}, QPoint(200, 200));
         QCOMPARE(SelectingWindow, std::uint8_t{0});
-        QCOMPARE(WindowRect, (qz::WindowRectangle{100, 50, 299, 249}));
+        QCOMPARE(WindowRect, (qz417::WindowRectangle{100, 50, 299, 249}));
 
         // A drag from right to left on the border of the search page's panel
         // selects the whole picture again, as on the picture itself.
@@ -315,13 +315,13 @@ private slots:
         QTest::mousePress(form_->Panel4, Qt::LeftButton, {}, QPoint(639, 511));
         QTest::mouseMove(form_->Panel4, QPoint(1, 1));
         QTest::mouseRelease(form_->Panel4, Qt::LeftButton, {}, QPoint(1, 1));
-        QCOMPARE(WindowRect, qz::kWholePicture);
-        QTRY_COMPARE_WITH_TIMEOUT(int(sim_->config(0)[qz::ConfigArea::kWindowWidth]), 255,
+        QCOMPARE(WindowRect, qz417::kWholePicture);
+        QTRY_COMPARE_WITH_TIMEOUT(int(sim_->config(0)[qz417::ConfigArea::kWindowWidth]), 255,
                                   kTimeoutMs);
         const auto whole = sim_->config(0);
-        QCOMPARE(int(whole[qz::ConfigArea::kWindowLeft]), 0);
-        QCOMPARE(int(whole[qz::ConfigArea::kWindowTop]), 0);
-        QCOMPARE(int(whole[qz::ConfigArea::kWindowHeight]), 255);
+        QCOMPARE(int(whole[qz417::ConfigArea::kWindowLeft]), 0);
+        QCOMPARE(int(whole[qz417::ConfigArea::kWindowTop]), 0);
+        QCOMPARE(int(whole[qz417::ConfigArea::kWindowHeight]), 255);
     }
 
     void imageWorkerCountsFrames() {
@@ -338,7 +338,7 @@ private slots:
     void aResultWorkerThatFailsDisconnects() {
         StartResults();
         QTRY_VERIFY_WITH_TIMEOUT(form_->ChartResult->pointCount() > 0, kTimeoutMs);
-        qzsim::FaultOptions faults;
+        qz417::sim::FaultOptions faults;
         faults.resetAfterCommands = 0; // the next command resets the connection
         sim_->setFaults(0, faults);
         QTRY_COMPARE_WITH_TIMEOUT(form_->ButtonConnect->text(), QStringLiteral("Connect"),
@@ -347,7 +347,7 @@ private slots:
         QVERIFY(DeviceSocket.load() == -1 || DeviceSocket.load() == 0);
         QCOMPARE(form_->PageControlQZ417->currentWidget(), form_->TabSheetSearch);
         QVERIFY(boxText_.isEmpty()); // no message
-        sim_->setFaults(0, qzsim::FaultOptions{});
+        sim_->setFaults(0, qz417::sim::FaultOptions{});
     }
 
     void udpViewShowsTheDevicesPacketCounter() {
@@ -365,7 +365,7 @@ private slots:
         // its check for the worker's end, so the label may trail the last
         // datagram by the few that arrived in that moment, never lead it.
         std::array<std::uint8_t, QZ417_PACKET_SIZE> copy{};
-        const qz::ProfilePacket last = CurrentPacket(copy);
+        const qz417::ProfilePacket last = CurrentPacket(copy);
         bool ok = false;
         const int shown = form_->LabelPacksUDPCnt->text().toInt(&ok);
         QVERIFY(ok);

@@ -10,7 +10,7 @@
 
 namespace {
 
-using Packet = std::array<std::uint8_t, qz::kProfilePacketSize>;
+using Packet = std::array<std::uint8_t, qz417::kProfilePacketSize>;
 
 void SetPoint(Packet &p, int i, std::int16_t z, std::int16_t x) {
     const auto base = static_cast<std::size_t>(4 + 4 * i);
@@ -27,7 +27,7 @@ class ProfileChartTest : public QObject {
 
 private slots:
     void initialLook() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
         QCOMPARE(chart.series()->objectName(), QStringLiteral("SeriesResult"));
         QCOMPARE(chart.xAxis->label(), QStringLiteral("X, mm"));
         QCOMPARE(chart.yAxis->label(), QStringLiteral("Z, mm"));
@@ -40,7 +40,7 @@ private slots:
     }
 
     void axisRangesAndTitle() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesUDP"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesUDP"));
         chart.SetAxisRanges(-120.75, 120.75, 0, 262.5);
         QCOMPARE(chart.xAxis->range(), QCPRange(-120.75, 120.75));
         QCOMPARE(chart.yAxis->range(), QCPRange(0, 262.5));
@@ -59,14 +59,14 @@ private slots:
     }
 
     void plotsValidPointsInAscendingX() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
         Packet p{};
         SetPoint(p, 0, 16384, 8192);  // (115, 250)
         SetPoint(p, 1, 1, -8192);     // (-115, 0.0152...)
         SetPoint(p, 2, 100, 0);       // invalid: X is the error value
         SetPoint(p, 3, 0, 100);       // invalid: Z is the error value
         SetPoint(p, 1023, 8192, 860); // (12.0727..., 125)
-        chart.PlotProfile(p.data(), qz::ProfileScale{});
+        chart.PlotProfile(p.data(), qz417::ProfileScale{});
         QCOMPARE(chart.pointCount(), 3);
         auto it = chart.series()->data()->constBegin();
         QCOMPARE(it->key, -115.0);
@@ -83,13 +83,13 @@ private slots:
     }
 
     void unchangedPacketAndScaleAreNotReplotted() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
         Packet p{};
         SetPoint(p, 0, 16384, 8192);
-        QVERIFY(chart.PlotProfile(p.data(), qz::ProfileScale{}, 1));
-        QVERIFY(!chart.PlotProfile(p.data(), qz::ProfileScale{}, 1));
+        QVERIFY(chart.PlotProfile(p.data(), qz417::ProfileScale{}, 1));
+        QVERIFY(!chart.PlotProfile(p.data(), qz417::ProfileScale{}, 1));
         // Another scale (another device shown) plots the same packet anew.
-        qz::ProfileScale other;
+        qz417::ProfileScale other;
         other.rangeZ = 125;
         QVERIFY(chart.PlotProfile(p.data(), other, 1));
         QCOMPARE(chart.series()->data()->constBegin()->value, 125.0);
@@ -99,7 +99,7 @@ private slots:
     }
 
     void repaintIsCappedAtTheScreenRate() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
         chart.resize(636, 508);
         chart.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chart));
@@ -110,36 +110,36 @@ private slots:
         std::uint64_t seq = 0;
         while (clock.elapsed() < 200) {
             SetPoint(p, 0, static_cast<std::int16_t>(seq + 1), 8192);
-            chart.PlotProfile(p.data(), qz::ProfileScale{}, ++seq);
+            chart.PlotProfile(p.data(), qz417::ProfileScale{}, ++seq);
             QCoreApplication::processEvents();
         }
         const int repaints = chart.repaintCount() - before;
         QVERIFY2(seq > 50, qPrintable(QString::number(seq)));
         // At most one repaint per 16 ms (plus the first one), yet some.
-        QVERIFY2(repaints <= 200 / qz::ProfileChart::kRepaintIntervalMs + 2,
+        QVERIFY2(repaints <= 200 / qz417::ProfileChart::kRepaintIntervalMs + 2,
                  qPrintable(QString::number(repaints)));
         QVERIFY(repaints >= 3);
         // A change after a burst still gets painted, within one interval.
         SetPoint(p, 1, 5, 5);
-        chart.PlotProfile(p.data(), qz::ProfileScale{}, ++seq);
+        chart.PlotProfile(p.data(), qz417::ProfileScale{}, ++seq);
         QTRY_VERIFY_WITH_TIMEOUT(chart.repaintCount() - before > repaints, 1000);
     }
 
     void hoverFindsThePoint() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
         chart.resize(636, 508);
         chart.SetAxisRanges(-120.75, 120.75, 0, 262.5);
         chart.replot();
         Packet p{};
         SetPoint(p, 0, 8192, 8192);
-        chart.PlotProfile(p.data(), qz::ProfileScale{});
+        chart.PlotProfile(p.data(), qz417::ProfileScale{});
         const QPointF at(chart.xAxis->coordToPixel(115.0), chart.yAxis->coordToPixel(125.0));
         QCOMPARE(chart.PointAt(at), 0);
         QCOMPARE(chart.PointAt(at + QPointF(20, 0)), -1);
     }
 
     void wheelZoomsDragPansAndDoubleClickOrButtonResets() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesResult"));
         chart.resize(636, 508);
         chart.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chart));
@@ -187,14 +187,14 @@ private slots:
     }
 
     void readoutShowsTheNearestPointWithItsPacketIndex() {
-        qz::ProfileChart chart(nullptr, QStringLiteral("SeriesUDP"));
+        qz417::ProfileChart chart(nullptr, QStringLiteral("SeriesUDP"));
         chart.resize(636, 508);
         chart.SetAxisRanges(-120.75, 120.75, 0, 262.5);
         chart.replot();
         Packet p{};
         SetPoint(p, 10, 8192, 8192);   // (115, 125), packet index 10
         SetPoint(p, 700, 4096, -4096); // (-57.5, 62.5), packet index 700
-        chart.PlotProfile(p.data(), qz::ProfileScale{});
+        chart.PlotProfile(p.data(), qz417::ProfileScale{});
         QCOMPARE(chart.PacketIndex(0), 700); // X order
         QCOMPARE(chart.PacketIndex(1), 10);
         QCOMPARE(chart.PacketIndex(2), -1);

@@ -8,7 +8,7 @@
 #include "scanner_connection.h"
 #include <nlohmann/json.hpp>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -38,16 +38,16 @@ int RunAngle(const Args &args) {
         nlohmann::json angle = {{"address", scanner.address()},
                                 {"units", units},
                                 {"degrees", nullptr},
-                                {"outOfRange", units == qz::kAngleOutOfRange}};
+                                {"outOfRange", units == qz417::kAngleOutOfRange}};
         // The same three decimals as the text, as a number.
-        if (units != qz::kAngleOutOfRange)
-            angle["degrees"] = std::stod(qz::FormatDegrees(qz::AngleDegrees(units)));
+        if (units != qz417::kAngleOutOfRange)
+            angle["degrees"] = std::stod(qz417::FormatDegrees(qz417::AngleDegrees(units)));
         std::cout << angle.dump() << "\n";
-    } else if (units == qz::kAngleOutOfRange)
+    } else if (units == qz417::kAngleOutOfRange)
         std::cout << "Out of range\n";
     else
-        std::cout << qz::FormatDegrees(qz::AngleDegrees(units)) << "\n";
+        std::cout << qz417::FormatDegrees(qz417::AngleDegrees(units)) << "\n";
     return kExitOk;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -8,7 +8,7 @@
 #include "png_writer.h"
 #include "scanner_connection.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -40,4 +40,4 @@ int RunImage(const Args &args) {
     return kExitOk;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

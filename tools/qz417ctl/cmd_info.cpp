@@ -11,7 +11,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -39,8 +39,8 @@ int RunInfo(const Args &args) {
     if (!record)
         throw Failure("no scanner at " + FormatIpv4(ip.data()) + " heard within " +
                       std::to_string(timeMs) + " ms");
-    const qz::DeviceDescription d = qz::DecodeDescription(record->description);
-    const std::vector<std::string> rows = qz::DescriptionRows(d);
+    const qz417::DeviceDescription d = qz417::DecodeDescription(record->description);
+    const std::vector<std::string> rows = qz417::DescriptionRows(d);
     if (cl.has("json")) {
         const nlohmann::json info = {{"address", FormatIpv4(record->ip)},
                                      {"mac", FormatMac(record->mac)},
@@ -63,4 +63,4 @@ int RunInfo(const Args &args) {
     return kExitOk;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -25,11 +25,11 @@
 #include "qz417link.h"
 #include "udp_receiver.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
-namespace ms = qz::measure;
+namespace ms = qz417::measure;
 
 constexpr const char *kUsage =
     "qz417ctl measure --job FILE [--recording FILE | --port P] [--seconds S] [--count N] "
@@ -50,14 +50,14 @@ constexpr const char *kOutro =
     "recording could not be read, 2 for a wrong command line or job file.\n";
 
 // --scale RANGE_X,RANGE_Z,DISCRETE[,ERROR]
-qz::ProfileScale ParseScale(const std::string &text) {
+qz417::ProfileScale ParseScale(const std::string &text) {
     std::vector<std::string> parts;
     std::stringstream in(text);
     for (std::string part; std::getline(in, part, ',');)
         parts.push_back(part);
     if (parts.size() < 3 || parts.size() > 4)
         throw UsageError("--scale: expected RANGE_X,RANGE_Z,DISCRETE[,ERROR], got '" + text + "'");
-    qz::ProfileScale s;
+    qz417::ProfileScale s;
     s.rangeXEmr = static_cast<std::uint16_t>(ParseInteger(parts[0], 1, 65535, "--scale RANGE_X"));
     s.rangeZ = static_cast<std::uint16_t>(ParseInteger(parts[1], 1, 65535, "--scale RANGE_Z"));
     s.discreteValue =
@@ -251,27 +251,27 @@ private:
 };
 
 std::uint16_t MeasurementCount(const std::uint8_t *packet) {
-    return qz::ProfilePacket(packet).measurementCount();
+    return qz417::ProfilePacket(packet).measurementCount();
 }
 
-void MeasureRecording(const std::string &path, std::optional<qz::ProfileScale> scale,
+void MeasureRecording(const std::string &path, std::optional<qz417::ProfileScale> scale,
                       std::uint64_t count, ms::Measurer &measurer, MeasureOutput &out) {
-    namespace rec = qz::recording;
+    namespace rec = qz417::recording;
     try {
         rec::RecordingReader reader(path);
-        const qz::ProfileScale used = scale ? *scale : rec::RecordedScale(reader.announcement());
+        const qz417::ProfileScale used = scale ? *scale : rec::RecordedScale(reader.announcement());
         const std::uint64_t total =
             count ? std::min<std::uint64_t>(count, reader.profiles()) : reader.profiles();
         constexpr std::size_t kBatch = 256;
-        std::vector<std::uint8_t> packets(kBatch * qz::kProfilePacketSize);
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+        std::vector<std::uint8_t> packets(kBatch * qz417::kProfilePacketSize);
+        std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
         for (std::uint64_t first = 0; first < total && !StopOnSignal::requested();
              first += kBatch) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kBatch, total - first));
             reader.Read(first, n, packets.data(), nullptr);
             for (std::size_t i = 0; i < n; ++i) {
-                const std::uint8_t *packet = packets.data() + i * qz::kProfilePacketSize;
-                qz::DecodePacket(qz::ProfilePacket(packet), used, points);
+                const std::uint8_t *packet = packets.data() + i * qz417::kProfilePacketSize;
+                qz417::DecodePacket(qz417::ProfilePacket(packet), used, points);
                 out.Add(first + i, MeasurementCount(packet), measurer.Measure(points));
             }
         }
@@ -283,7 +283,7 @@ void MeasureRecording(const std::string &path, std::optional<qz::ProfileScale> s
 }
 
 void MeasureStream(int port, std::int64_t seconds, std::uint64_t count,
-                   const qz::ProfileScale &scale, ms::Measurer &measurer, MeasureOutput &out) {
+                   const qz417::ProfileScale &scale, ms::Measurer &measurer, MeasureOutput &out) {
     UdpSocket socket(port);
     if (!socket.ok())
         throw Failure("cannot receive on UDP port " + std::to_string(port) + " (already in use?)");
@@ -293,11 +293,11 @@ void MeasureStream(int port, std::int64_t seconds, std::uint64_t count,
     const auto end = start + std::chrono::seconds(seconds);
     auto lastFlush = start;
     std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
-    std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
     while (!StopOnSignal::requested() && (seconds == 0 || Clock::now() < end) &&
            (count == 0 || out.profiles() < count)) {
         if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
-            qz::DecodePacket(qz::ProfilePacket(packet.data()), scale, points);
+            qz417::DecodePacket(qz417::ProfilePacket(packet.data()), scale, points);
             out.Add(out.profiles(), MeasurementCount(packet.data()), measurer.Measure(points));
         }
         const auto now = Clock::now();
@@ -339,7 +339,7 @@ int RunMeasure(const Args &args) {
     const int port = static_cast<int>(cl.integer("port", 6003, 1, 65535));
     const std::int64_t seconds = cl.integer("seconds", 0, 1, 86400);
     const auto count = static_cast<std::uint64_t>(cl.integer("count", 0, 1, 1000000000));
-    std::optional<qz::ProfileScale> scale;
+    std::optional<qz417::ProfileScale> scale;
     if (const auto s = cl.value("scale"))
         scale = ParseScale(*s);
     const bool json = cl.has("json");
@@ -373,7 +373,7 @@ int RunMeasure(const Args &args) {
         if (recording)
             MeasureRecording(*recording, scale, count, measurer, output);
         else
-            MeasureStream(port, seconds, count, scale ? *scale : qz::ProfileScale{}, measurer,
+            MeasureStream(port, seconds, count, scale ? *scale : qz417::ProfileScale{}, measurer,
                           output);
     }
     output.Flush();
@@ -386,4 +386,4 @@ int RunMeasure(const Args &args) {
     return output.allPassed() ? kExitOk : kExitLimits;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -12,13 +12,13 @@
 #include "param_fields.h"
 #include "scanner_connection.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
-using qz::FieldsJson;
-using qz::ParamBlock;
-using qz::SaveParamsDocument;
+using qz417::FieldsJson;
+using qz417::ParamBlock;
+using qz417::SaveParamsDocument;
 static_assert(sizeof(ParamBlock) == QZ417_CONFIG_SIZE);
 
 constexpr const char *kHelp =
@@ -43,7 +43,7 @@ constexpr const char *kHelpEnd =
     "Run 'qz417ctl params get ADDR' for the names, units and ranges.\n";
 
 void PrintFields(const ParamBlock &block) {
-    const qz::ConfigArea area(block.data());
+    const qz417::ConfigArea area(block.data());
     for (const ParamField &f : ParamFields()) {
         const FieldValue value = ReadField(f, area);
         std::string meaning = FieldMeaning(f, value);
@@ -88,7 +88,7 @@ int Set(const CommandLine &cl) {
     }
     ScannerConnection scanner(ip, ReadConnectOptions(cl));
     const ParamBlock before = scanner.readParams();
-    qz::ConfigArea area(before.data());
+    qz417::ConfigArea area(before.data());
     for (const auto &[field, value] : changes)
         WriteParamField(*field, area, value);
     ParamBlock after{};
@@ -119,8 +119,8 @@ int Load(const CommandLine &cl) {
     const std::string &path = cl.positional()[2];
     ParamBlock block{};
     try {
-        block = qz::LoadParamsDocument(ReadTextFile(path), path);
-    } catch (const qz::ParamsFileError &e) {
+        block = qz417::LoadParamsDocument(ReadTextFile(path), path);
+    } catch (const qz417::ParamsFileError &e) {
         throw UsageError(e.what());
     }
     ScannerConnection scanner(ip, ReadConnectOptions(cl));
@@ -158,4 +158,4 @@ int RunParams(const Args &args) {
                      "'; usage: qz417ctl params get|set|store|defaults|save|load ADDR ...");
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -18,7 +18,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -34,8 +34,8 @@ constexpr const char *kHelp =
 
 constexpr auto kNewProfileTimeout = std::chrono::seconds(5);
 
-qz::ProfileScale ScaleOf(const Ipv4 &ip, int searchMs) {
-    qz::ProfileScale scale; // the program's initial scale
+qz417::ProfileScale ScaleOf(const Ipv4 &ip, int searchMs) {
+    qz417::ProfileScale scale; // the program's initial scale
     if (searchMs == 0)
         return scale;
     const auto record = FindScanner(ip, searchMs);
@@ -44,7 +44,7 @@ qz::ProfileScale ScaleOf(const Ipv4 &ip, int searchMs) {
                   << " heard; using the default scale\n";
         return scale;
     }
-    const qz::DeviceDescription d = qz::DecodeDescription(record->description);
+    const qz417::DeviceDescription d = qz417::DecodeDescription(record->description);
     scale.rangeXEmr = d.rangeXEmr;
     scale.rangeZ = d.rangeZ;
     scale.discreteValue = d.discreteValue;
@@ -160,7 +160,7 @@ int RunProfile(const Args &args) {
     if (cl.has("json") && !output)
         throw UsageError("--json needs -o FILE (without it the profiles go to standard output)");
 
-    const qz::ProfileScale scale = ScaleOf(ip, searchMs);
+    const qz417::ProfileScale scale = ScaleOf(ip, searchMs);
     ScannerConnection scanner(ip, ReadConnectOptions(cl));
     std::optional<RawFile> raw;
     if (const auto rawPath = cl.value("raw"))
@@ -192,4 +192,4 @@ int RunProfile(const Args &args) {
     return kExitOk;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

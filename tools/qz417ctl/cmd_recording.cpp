@@ -15,11 +15,11 @@
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
-namespace rec = qz::recording;
+namespace rec = qz417::recording;
 
 constexpr const char *kUsage = "qz417ctl recording info|export FILE [OPTIONS]";
 constexpr const char *kHelp =
@@ -91,7 +91,7 @@ int Info(rec::RecordingReader &r) {
     std::cout << "lost packets: " << s.lostPackets << "\n"
               << "dropped profiles: " << s.droppedProfiles << "\n"
               << "ended: " << EndText(s.end) << "\n";
-    const qz::ProfileScale scale = rec::RecordedScale(r.announcement());
+    const qz417::ProfileScale scale = rec::RecordedScale(r.announcement());
     std::cout << "announcement: " << (s.hasAnnouncement ? "yes" : "no") << "\n"
               << "scale: range X " << scale.rangeXEmr << " mm, range Z " << scale.rangeZ
               << " mm, discrete value " << scale.discreteValue << ", error value "
@@ -117,7 +117,7 @@ int Info(rec::RecordingReader &r) {
                 std::cout << "nothing measured";
             for (std::size_t t = 0; t < tools.size(); ++t)
                 std::cout << (t ? ", " : "") << tools[t].name << " ("
-                          << qz::measure::InfoOf(tools[t].kind).name << ")";
+                          << qz417::measure::InfoOf(tools[t].kind).name << ")";
             std::cout << "\n";
         }
     } catch (const rec::RecordingError &e) {
@@ -211,4 +211,4 @@ int RunRecording(const Args &args) {
     }
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

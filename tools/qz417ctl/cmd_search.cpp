@@ -12,7 +12,7 @@
 #include "failure.h"
 #include "model/device_description.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -26,7 +26,7 @@ constexpr const char *kHelp =
 struct Row {
     std::string address, mac;
     std::uint16_t type;
-    qz::DeviceDescription d;
+    qz417::DeviceDescription d;
 };
 
 void PrintTable(const std::vector<Row> &rows) {
@@ -95,7 +95,7 @@ int RunSearch(const Args &args) {
     std::vector<Row> rows;
     for (const DeviceAnnouncement &a : SearchScanners(type == -1 ? 0xFFFF : type, timeMs))
         rows.push_back(
-            {FormatIpv4(a.ip), FormatMac(a.mac), a.type, qz::DecodeDescription(a.description)});
+            {FormatIpv4(a.ip), FormatMac(a.mac), a.type, qz417::DecodeDescription(a.description)});
     if (rows.empty())
         throw Failure("no scanner heard on UDP port 6001 within " + std::to_string(timeMs) + " ms");
     if (cl.has("json"))
@@ -105,4 +105,4 @@ int RunSearch(const Args &args) {
     return kExitOk;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

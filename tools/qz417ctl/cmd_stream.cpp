@@ -22,7 +22,7 @@
 
 #include <nlohmann/json.hpp>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -89,7 +89,7 @@ struct LossSplit {
     bool known = false;
 };
 
-LossSplit SplitLoss(std::uint64_t lost, const qz::SocketReceive &socket,
+LossSplit SplitLoss(std::uint64_t lost, const qz417::SocketReceive &socket,
                     std::uint64_t dropsAtStart) {
     LossSplit out;
     if (!socket.drops)
@@ -109,7 +109,7 @@ void AddReceiveFields(nlohmann::json &line, const LossSplit &split, int grantedB
     if (grantedBytes > 0) {
         line["receiveBufferBytes"] = grantedBytes;
         if (packetsPerSecond > 0)
-            line["receiveBufferMs"] = qz::BufferMilliseconds(grantedBytes, packetsPerSecond);
+            line["receiveBufferMs"] = qz417::BufferMilliseconds(grantedBytes, packetsPerSecond);
     }
 }
 
@@ -123,7 +123,7 @@ std::string ReceiveText(const LossSplit &split, int grantedBytes, double packets
         if (packetsPerSecond > 0) {
             char ms[40];
             std::snprintf(ms, sizeof ms, " buffer_ms=%.1f",
-                          qz::BufferMilliseconds(grantedBytes, packetsPerSecond));
+                          qz417::BufferMilliseconds(grantedBytes, packetsPerSecond));
             text += ms;
         }
     }
@@ -187,11 +187,11 @@ int RunStream(const Args &args) {
     const auto jobPath = cl.value("job");
     if (jobPath && !recordPath)
         throw UsageError("--job needs --record FILE (or use qz417ctl measure)");
-    std::optional<qz::measure::Job> job;
+    std::optional<qz417::measure::Job> job;
     if (jobPath) {
         try {
-            job = qz::measure::LoadJob(*jobPath);
-        } catch (const qz::measure::JobError &e) {
+            job = qz417::measure::LoadJob(*jobPath);
+        } catch (const qz417::measure::JobError &e) {
             throw UsageError(e.what());
         }
     }
@@ -201,7 +201,7 @@ int RunStream(const Args &args) {
     UdpSocket socket(port);
     if (!socket.ok())
         throw Failure("cannot receive on UDP port " + std::to_string(port) + " (already in use?)");
-    namespace rec = qz::recording;
+    namespace rec = qz417::recording;
     // The receiving loop only hands packets over; a thread of the recorder
     // writes them.
     rec::RecordingWriterThread recorder;
@@ -231,7 +231,7 @@ int RunStream(const Args &args) {
     std::array<std::uint8_t, QZ417_PACKET_SIZE> packet{};
     (json ? std::cerr : std::cout) << "receiving on UDP port " << port << std::endl;
     // The socket is new: its drops count from 0, but read them anyway.
-    qz::SocketReceive socketNow = qz::ReadSocketReceive(socket.handle());
+    qz417::SocketReceive socketNow = qz417::ReadSocketReceive(socket.handle());
     const std::uint64_t dropsAtStart = socketNow.drops.value_or(0);
     bool warned = false;
 
@@ -240,9 +240,9 @@ int RunStream(const Args &args) {
             const auto received = Clock::now();
             counter.add(packet.data());
             if (recordPath)
-                recorder.Push(packet.data(), qz::recording::ReceiveTime::Now());
+                recorder.Push(packet.data(), qz417::recording::ReceiveTime::Now());
             if (csv) {
-                const qz::ProfilePacket p(packet.data());
+                const qz417::ProfilePacket p(packet.data());
                 csv->write(StreamCsvRow(std::chrono::system_clock::now(), received - start,
                                         p.measurementCount(), p.packetCount()),
                            *csvPath);
@@ -253,12 +253,12 @@ int RunStream(const Args &args) {
         if (elapsed.count() >= 1000.0) {
             const std::chrono::duration<double> sinceStart = now - start;
             const StreamInterval interval = counter.endInterval(elapsed.count());
-            socketNow = qz::ReadSocketReceive(socket.handle());
+            socketNow = qz417::ReadSocketReceive(socket.handle());
             PrintInterval(sinceStart.count(), interval,
                           SplitLoss(counter.counts().lost, socketNow, dropsAtStart),
                           socketNow.grantedBytes, json);
             const std::string warning =
-                qz::BufferWarning(socketNow.grantedBytes, interval.packetRate);
+                qz417::BufferWarning(socketNow.grantedBytes, interval.packetRate);
             if (!warning.empty() && !warned) {
                 warned = true;
                 std::cerr << "warning: " << warning << std::endl;
@@ -271,8 +271,8 @@ int RunStream(const Args &args) {
         }
     }
     stop.reset();
-    socketNow = qz::ReadSocketReceive(socket.handle());
-    const qz::StreamCounts &totals = counter.counts();
+    socketNow = qz417::ReadSocketReceive(socket.handle());
+    const qz417::StreamCounts &totals = counter.counts();
     const LossSplit split = SplitLoss(totals.lost, socketNow, dropsAtStart);
     if (recordPath) {
         recorder.Stop();
@@ -310,4 +310,4 @@ int RunStream(const Args &args) {
     return kExitOk;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -4,10 +4,10 @@
 
 #include "failure.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 CommandLine::CommandLine(const std::vector<std::string> &args, const std::vector<OptionDef> &defs)
-    : line_(qzcli::Parse(args, defs)) {
+    : line_(qz417::cli::Parse(args, defs)) {
     if (!line_.helpRequested() && !line_.error().empty())
         throw UsageError(line_.error() + " (see --help)");
 }
@@ -37,7 +37,7 @@ void CommandLine::expectPositional(std::size_t count, const std::string &usage) 
 
 std::string HelpText(const std::string &intro, const std::vector<OptionDef> &defs,
                      const std::string &outro) {
-    std::string text = intro + "\nOptions:\n" + qzcli::OptionHelp(defs);
+    std::string text = intro + "\nOptions:\n" + qz417::cli::OptionHelp(defs);
     if (!outro.empty())
         text += "\n" + outro;
     return text;
@@ -46,10 +46,10 @@ std::string HelpText(const std::string &intro, const std::vector<OptionDef> &def
 std::int64_t ParseInteger(const std::string &text, std::int64_t min, std::int64_t max,
                           const std::string &what) {
     std::string error;
-    const auto v = qzcli::ParseInteger(text, min, max, what, &error);
+    const auto v = qz417::cli::ParseInteger(text, min, max, what, &error);
     if (!v)
         throw UsageError(error);
     return *v;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

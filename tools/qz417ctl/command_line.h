@@ -10,10 +10,10 @@
 
 #include "qzcli.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 // {name without dashes, short letter or 0, value name (empty: a flag), help}
-using OptionDef = qzcli::Option;
+using OptionDef = qz417::cli::Option;
 
 class CommandLine {
 public:
@@ -35,7 +35,7 @@ public:
     bool printHelpIfAsked(const std::string &help) const;
 
 private:
-    qzcli::ParsedLine line_;
+    qz417::cli::ParsedLine line_;
 };
 
 // A subcommand's help: the text before the options, the options of the
@@ -48,4 +48,4 @@ std::string HelpText(const std::string &intro, const std::vector<OptionDef> &def
 std::int64_t ParseInteger(const std::string &text, std::int64_t min, std::int64_t max,
                           const std::string &what);
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 using Args = std::vector<std::string>;
 
@@ -20,4 +20,4 @@ int RunAngle(const Args &args);
 int RunRecording(const Args &args);
 int RunMeasure(const Args &args);
 
-} // namespace qzctl
+} // namespace qz417::ctl

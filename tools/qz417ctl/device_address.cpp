@@ -5,17 +5,17 @@
 #include "failure.h"
 #include "model/parameter_fields.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 Ipv4 ParseIpv4(const std::string &text) {
-    const std::optional<qz::Ipv4Octets> ip = qz::ParseIpv4(text);
+    const std::optional<qz417::Ipv4Octets> ip = qz417::ParseIpv4(text);
     if (!ip)
         throw UsageError("'" + text + "' is not an IPv4 address (like 127.0.0.1)");
     return *ip;
 }
 
 std::string FormatIpv4(const std::uint8_t *octets) {
-    return qz::FormatIpv4(octets);
+    return qz417::FormatIpv4(octets);
 }
 
 std::string FormatMac(const std::uint8_t *mac) {
@@ -55,4 +55,4 @@ std::optional<DeviceAnnouncement> FindScanner(const Ipv4 &ip, int timeMs) {
     return std::nullopt;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -10,7 +10,7 @@
 
 #include "qz417link.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 using Ipv4 = std::array<std::uint8_t, 4>;
 
@@ -31,4 +31,4 @@ std::vector<DeviceAnnouncement> SearchScanners(int typeFilter, int timeMs);
 // The announcement of the scanner at `ip`, if one was heard within timeMs.
 std::optional<DeviceAnnouncement> FindScanner(const Ipv4 &ip, int timeMs);
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 enum ExitCode : int {
     kExitOk = 0,
@@ -29,4 +29,4 @@ inline Failure UsageError(const std::string &line) {
     return Failure(line, kExitUsage);
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

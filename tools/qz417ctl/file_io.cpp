@@ -6,7 +6,7 @@
 
 #include "failure.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -46,4 +46,4 @@ void WriteFile(const std::string &path, const std::vector<std::uint8_t> &bytes) 
     WriteBytes(path, bytes.data(), bytes.size());
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

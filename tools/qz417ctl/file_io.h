@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 std::string ReadTextFile(const std::string &path);
 void WriteFile(const std::string &path, const std::string &bytes);
 void WriteFile(const std::string &path, const std::vector<std::uint8_t> &bytes);
 
-} // namespace qzctl
+} // namespace qz417::ctl

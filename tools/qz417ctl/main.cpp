@@ -35,7 +35,7 @@ constexpr const char *kHelp =
 } // namespace
 
 int main(int argc, char **argv) {
-    using namespace qzctl;
+    using namespace qz417::ctl;
     const std::map<std::string, int (*)(const Args &)> commands = {
         {"search", RunSearch},   {"info", RunInfo},   {"params", RunParams},
         {"profile", RunProfile}, {"image", RunImage}, {"stream", RunStream},

@@ -5,10 +5,10 @@
 #include "command_line.h"
 #include "failure.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 void CheckField(const ParamField &field, const FieldValue &value) {
-    const std::string problem = qz::FieldValueProblem(field, value);
+    const std::string problem = qz417::FieldValueProblem(field, value);
     if (!problem.empty())
         throw UsageError(problem);
 }
@@ -23,9 +23,9 @@ FieldValue ParseFieldValue(const ParamField &field, const std::string &text) {
     return value;
 }
 
-void WriteParamField(const ParamField &field, qz::ConfigArea &block, const FieldValue &value) {
+void WriteParamField(const ParamField &field, qz417::ConfigArea &block, const FieldValue &value) {
     CheckField(field, value);
-    qz::WriteField(field, block, value);
+    qz417::WriteField(field, block, value);
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -7,21 +7,21 @@
 
 #include "model/parameter_fields.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
-using ParamField = qz::ParameterField;
-using qz::FieldKind;
-using qz::FieldMeaning;
-using qz::FieldValue;
-using qz::FieldValueText;
-using qz::ReadField;
+using ParamField = qz417::ParameterField;
+using qz417::FieldKind;
+using qz417::FieldMeaning;
+using qz417::FieldValue;
+using qz417::FieldValueText;
+using qz417::ReadField;
 
 inline auto ParamFields() {
-    return qz::ParameterFields();
+    return qz417::ParameterFields();
 }
 // Null when unknown.
 inline const ParamField *FindParamField(const std::string &name) {
-    return qz::FindParameterField(name);
+    return qz417::FindParameterField(name);
 }
 
 // Throws UsageError when the value is malformed or out of the field's range.
@@ -29,11 +29,11 @@ void CheckField(const ParamField &field, const FieldValue &value);
 // Parses "31", "-16384" or "192.168.1.30" for the field and checks it.
 FieldValue ParseFieldValue(const ParamField &field, const std::string &text);
 // Writes a checked value into the field's own bits or bytes (UsageError otherwise).
-void WriteParamField(const ParamField &field, qz::ConfigArea &block, const FieldValue &value);
+void WriteParamField(const ParamField &field, qz417::ConfigArea &block, const FieldValue &value);
 
 // The unit with the range: "us - 1 (0..65535)".
 inline std::string FieldUnit(const ParamField &field) {
-    return qz::FieldUnitText(field);
+    return qz417::FieldUnitText(field);
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

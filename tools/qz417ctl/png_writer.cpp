@@ -8,7 +8,7 @@
 #include <stdexcept>
 #include <string>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -91,4 +91,4 @@ std::vector<std::uint8_t> EncodeGreyPng(const std::uint8_t *pixels, int width, i
     return png;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -5,11 +5,11 @@
 #include <cstdint>
 #include <vector>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 // The whole PNG file for width x height greyscale pixels, top row first.
 // Throws std::invalid_argument for an empty size, std::bad_alloc when
 // libpng runs out of memory, std::runtime_error should it refuse otherwise.
 std::vector<std::uint8_t> EncodeGreyPng(const std::uint8_t *pixels, int width, int height);
 
-} // namespace qzctl
+} // namespace qz417::ctl

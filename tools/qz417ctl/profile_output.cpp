@@ -1,9 +1,9 @@
 #include "profile_output.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
-std::string ProfileTxt(const PacketBytes &packet, const qz::ProfileScale &scale) {
-    return qz::ProfileFileText(qz::RecordProfile(qz::ProfilePacket(packet.data()), scale));
+std::string ProfileTxt(const PacketBytes &packet, const qz417::ProfileScale &scale) {
+    return qz417::ProfileFileText(qz417::RecordProfile(qz417::ProfilePacket(packet.data()), scale));
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -10,12 +10,12 @@
 #include "model/profile_packet.h"
 #include "qz417link.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 using PacketBytes = std::array<std::uint8_t, QZ417_PACKET_SIZE>;
 
 // Byte for byte the text of the program's profile file for one packet
 // (the model's RecordProfile and ProfileFileText).
-std::string ProfileTxt(const PacketBytes &packet, const qz::ProfileScale &scale);
+std::string ProfileTxt(const PacketBytes &packet, const qz417::ProfileScale &scale);
 
-} // namespace qzctl
+} // namespace qz417::ctl

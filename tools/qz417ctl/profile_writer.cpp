@@ -13,7 +13,7 @@
 #include "file_io.h"
 #include "model/point_export.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -78,7 +78,7 @@ private:
     bool owned_;
 };
 
-std::uint64_t ValidCount(const std::array<qz::ProfilePoint, qz::kProfilePoints> &points) {
+std::uint64_t ValidCount(const std::array<qz417::ProfilePoint, qz417::kProfilePoints> &points) {
     std::uint64_t n = 0;
     for (const auto &p : points)
         n += p.valid ? 1 : 0;
@@ -87,14 +87,14 @@ std::uint64_t ValidCount(const std::array<qz::ProfilePoint, qz::kProfilePoints> 
 
 class TxtWriter : public ProfileWriter {
 public:
-    TxtWriter(const std::optional<std::string> &path, int count, const qz::ProfileScale &scale)
+    TxtWriter(const std::optional<std::string> &path, int count, const qz417::ProfileScale &scale)
         : scale_(scale), numbered_(path && count > 1), path_(path.value_or("")) {
         if (!numbered_)
             output_ = std::make_unique<Output>(path);
     }
     void add(const PacketBytes &packet) override {
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-        qz::DecodePacket(qz::ProfilePacket(packet.data()), scale_, points);
+        std::array<qz417::ProfilePoint, qz417::kProfilePoints> points;
+        qz417::DecodePacket(qz417::ProfilePacket(packet.data()), scale_, points);
         count(packet, ValidCount(points));
         const std::string text = ProfileTxt(packet, scale_);
         if (numbered_)
@@ -108,7 +108,7 @@ public:
     }
 
 private:
-    qz::ProfileScale scale_;
+    qz417::ProfileScale scale_;
     bool numbered_;
     std::string path_;
     std::unique_ptr<Output> output_;
@@ -123,14 +123,14 @@ private:
 // the header at the end.
 class PointsWriter : public ProfileWriter {
 public:
-    PointsWriter(const std::optional<std::string> &path, const qz::ProfileScale &scale,
-                 std::unique_ptr<qz::PointExporter> exporter)
+    PointsWriter(const std::optional<std::string> &path, const qz417::ProfileScale &scale,
+                 std::unique_ptr<qz417::PointExporter> exporter)
         : scale_(scale), output_(path), exporter_(std::move(exporter)) {
         if (!exporter_->HeaderNamesCounts()) {
             output_.write(exporter_->Header(0, 0));
             return;
         }
-        reserved_ = exporter_->Header(kMaxProfiles, kMaxProfiles * qz::kProfilePoints).size() +
+        reserved_ = exporter_->Header(kMaxProfiles, kMaxProfiles * qz417::kProfilePoints).size() +
                     exporter_->CommentMark().size() + 1;
         if (output_.rewritable()) {
             start_ = output_.position();
@@ -147,9 +147,9 @@ public:
             std::fclose(spool_);
     }
     void add(const PacketBytes &packet) override {
-        const qz::ProfilePacket view(packet.data());
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points;
-        qz::DecodePacket(view, scale_, points);
+        const qz417::ProfilePacket view(packet.data());
+        std::array<qz417::ProfilePoint, qz417::kProfilePoints> points;
+        qz417::DecodePacket(view, scale_, points);
         std::string out;
         const std::uint64_t n = exporter_->Append(
             out, {points, view.measurementCount(), 0.0, static_cast<float>(tally_.profiles)});
@@ -196,9 +196,9 @@ private:
             throw Failure(std::string("temporary file: ") + std::strerror(errno));
     }
 
-    qz::ProfileScale scale_;
+    qz417::ProfileScale scale_;
     Output output_;
-    std::unique_ptr<qz::PointExporter> exporter_;
+    std::unique_ptr<qz417::PointExporter> exporter_;
     std::size_t reserved_ = 0;
     long start_ = 0;
     std::FILE *spool_ = nullptr;
@@ -206,17 +206,17 @@ private:
 };
 
 std::unique_ptr<ProfileWriter> MakePly(const std::optional<std::string> &path,
-                                       const qz::ProfileScale &scale, qz::CloudEncoding encoding) {
+                                       const qz417::ProfileScale &scale, qz417::CloudEncoding encoding) {
     return std::make_unique<PointsWriter>(
         path, scale,
-        qz::MakePlyExporter(encoding, "qz417ctl profiles: x, z in mm, y = profile index"));
+        qz417::MakePlyExporter(encoding, "qz417ctl profiles: x, z in mm, y = profile index"));
 }
 
 std::unique_ptr<ProfileWriter> MakePcd(const std::optional<std::string> &path,
-                                       const qz::ProfileScale &scale, qz::CloudEncoding encoding) {
+                                       const qz417::ProfileScale &scale, qz417::CloudEncoding encoding) {
     return std::make_unique<PointsWriter>(
         path, scale,
-        qz::MakePcdExporter(qz::PcdShape::Organised, encoding,
+        qz417::MakePcdExporter(qz417::PcdShape::Organised, encoding,
                             {".PCD v0.7 - Point Cloud Data file format",
                              "qz417ctl profiles: x, z in mm, y = profile index, NaN = no point"}));
 }
@@ -229,7 +229,7 @@ void ProfileWriter::count(const PacketBytes &packet, std::uint64_t valid) {
         tally_.firstMeasurement = measurement;
     tally_.lastMeasurement = measurement;
     ++tally_.profiles;
-    tally_.points += qz::kProfilePoints;
+    tally_.points += qz417::kProfilePoints;
     tally_.validPoints += valid;
 }
 
@@ -251,21 +251,21 @@ std::optional<ProfileFormat> ParseProfileFormat(const std::string &name) {
 
 std::unique_ptr<ProfileWriter> MakeProfileWriter(ProfileFormat format,
                                                  const std::optional<std::string> &path, int count,
-                                                 const qz::ProfileScale &scale) {
+                                                 const qz417::ProfileScale &scale) {
     switch (format) {
     case ProfileFormat::Txt:
         return std::make_unique<TxtWriter>(path, count, scale);
     case ProfileFormat::Csv:
         return std::make_unique<PointsWriter>(path, scale,
-                                              qz::MakeCsvExporter(qz::CsvColumns::ValidFlag));
+                                              qz417::MakeCsvExporter(qz417::CsvColumns::ValidFlag));
     case ProfileFormat::Ply:
-        return MakePly(path, scale, qz::CloudEncoding::Ascii);
+        return MakePly(path, scale, qz417::CloudEncoding::Ascii);
     case ProfileFormat::PlyBinary:
-        return MakePly(path, scale, qz::CloudEncoding::Binary);
+        return MakePly(path, scale, qz417::CloudEncoding::Binary);
     case ProfileFormat::Pcd:
-        return MakePcd(path, scale, qz::CloudEncoding::Ascii);
+        return MakePcd(path, scale, qz417::CloudEncoding::Ascii);
     case ProfileFormat::PcdBinary:
-        return MakePcd(path, scale, qz::CloudEncoding::Binary);
+        return MakePcd(path, scale, qz417::CloudEncoding::Binary);
     }
     return nullptr;
 }
@@ -279,4 +279,4 @@ std::string NumberedPath(const std::string &path, int n) {
     return p.string();
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

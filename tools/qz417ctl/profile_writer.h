@@ -11,7 +11,7 @@
 
 #include "profile_output.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 enum class ProfileFormat { Txt, Csv, Ply, PlyBinary, Pcd, PcdBinary };
 
@@ -47,9 +47,9 @@ protected:
 // rewritten by finish(); into a pipe the points wait in a temporary file.
 std::unique_ptr<ProfileWriter> MakeProfileWriter(ProfileFormat format,
                                                  const std::optional<std::string> &path, int count,
-                                                 const qz::ProfileScale &scale);
+                                                 const qz417::ProfileScale &scale);
 
 // "dir/scan.txt" -> "dir/scan_00001.txt" for n = 1.
 std::string NumberedPath(const std::string &path, int n);
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -14,7 +14,7 @@
 
 #include "failure.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 namespace {
 
@@ -194,4 +194,4 @@ std::int16_t ScannerConnection::calcAngle() {
     return static_cast<std::int16_t>(static_cast<std::uint16_t>(reply[0] | (reply[1] << 8)));
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -11,7 +11,7 @@
 #include "command_line.h"
 #include "device_address.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 // Where and how patiently to talk to a scanner: --port and --timeout.
 struct ConnectOptions {
@@ -57,4 +57,4 @@ private:
     bool ownSocket_ = false; // made here for another port: closed here, not by the library
 };
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -2,13 +2,13 @@
 
 #include "model/profile_packet.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 void StreamCounter::add(const std::uint8_t *packet) {
-    const qz::ProfilePacket p(packet);
-    const qz::StreamCounts before = stats_.counts();
+    const qz417::ProfilePacket p(packet);
+    const qz417::StreamCounts before = stats_.counts();
     stats_.Observe(p.packetCount());
-    const qz::StreamCounts &after = stats_.counts();
+    const qz417::StreamCounts &after = stats_.counts();
     const bool restarted = after.restarts != before.restarts;
     if (!restarted && (after.late != before.late || after.duplicates != before.duplicates)) {
         // The newest counters stay the reference; this one may be the first
@@ -32,7 +32,7 @@ void StreamCounter::add(const std::uint8_t *packet) {
 
 StreamInterval StreamCounter::endInterval(double elapsedMs) {
     StreamInterval out;
-    const qz::StreamCounts &now = stats_.counts();
+    const qz417::StreamCounts &now = stats_.counts();
     out.received = now.received - intervalStart_.received;
     out.lost = now.lost >= intervalStart_.lost ? now.lost - intervalStart_.lost : 0;
     if (haveBase_ && elapsedMs > 0) {
@@ -48,4 +48,4 @@ StreamInterval StreamCounter::endInterval(double elapsedMs) {
     return out;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -1,5 +1,5 @@
 // Counting a UDP profile stream for `qz417ctl stream`: the counts of
-// qz::StreamStats (model/stream_stats.h: received, lost, late, duplicates,
+// qz417::StreamStats (model/stream_stats.h: received, lost, late, duplicates,
 // restarts) per interval and in total, and the packet and measurement rates
 // from the change of the two counters (differences modulo 65536 over the
 // elapsed time).
@@ -9,7 +9,7 @@
 
 #include "model/stream_stats.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 struct StreamInterval {
     double packetRate = 0;      // per second, from packetCount
@@ -21,15 +21,15 @@ struct StreamInterval {
 class StreamCounter {
 public:
     // One received packet (its 4100 bytes; the counters are read through
-    // qz::ProfilePacket).
+    // qz417::ProfilePacket).
     void add(const std::uint8_t *packet);
     // Rates since the previous interval ended; starts the next one.
     StreamInterval endInterval(double elapsedMs);
 
-    const qz::StreamCounts &counts() const { return stats_.counts(); }
+    const qz417::StreamCounts &counts() const { return stats_.counts(); }
 
 private:
-    qz::StreamStats stats_;
+    qz417::StreamStats stats_;
     bool haveBase_ = false;
     // Counters of the newest packet in sequence, and of the interval's start.
     std::uint16_t lastPacketCount_ = 0;
@@ -38,7 +38,7 @@ private:
     std::uint16_t baseMeasurementCount_ = 0;
     std::uint16_t latePacketCount_ = 0; // of the last packet out of order
     std::uint16_t lateMeasurementCount_ = 0;
-    qz::StreamCounts intervalStart_;
+    qz417::StreamCounts intervalStart_;
 };
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <ctime>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 std::string StreamCsvHeader() {
     return "received_utc,elapsed_s,measurement_count,packet_count\n";
@@ -38,4 +38,4 @@ std::string StreamCsvRow(std::chrono::system_clock::time_point received,
     return row;
 }
 
-} // namespace qzctl
+} // namespace qz417::ctl

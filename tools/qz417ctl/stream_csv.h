@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qzctl {
+namespace qz417::ctl {
 
 // "received_utc,elapsed_s,measurement_count,packet_count\n"
 std::string StreamCsvHeader();
@@ -16,4 +16,4 @@ std::string StreamCsvRow(std::chrono::system_clock::time_point received,
                          std::chrono::steady_clock::duration sinceStart,
                          std::uint16_t measurementCount, std::uint16_t packetCount);
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -8,7 +8,7 @@
 
 #include "qz417link.h"
 
-namespace qzctl {
+namespace qz417::ctl {
 
 class UdpSocket {
 public:
@@ -48,4 +48,4 @@ public:
     static bool requested() { return gStopRequested != 0; }
 };
 
-} // namespace qzctl
+} // namespace qz417::ctl

@@ -20,11 +20,11 @@
 #include "model/recording/recording_file.h"
 
 struct qz417m_job {
-    qz::measure::Measurer measurer;
+    qz417::measure::Measurer measurer;
     std::string json;
     std::vector<int> limitOffsets; // first limit of each tool in limit_states
-    explicit qz417m_job(qz::measure::Job job)
-        : measurer(std::move(job)), json(qz::measure::JobToJson(measurer.job())) {
+    explicit qz417m_job(qz417::measure::Job job)
+        : measurer(std::move(job)), json(qz417::measure::JobToJson(measurer.job())) {
         int total = 0;
         for (const auto &t : measurer.job().tools) {
             limitOffsets.push_back(total);
@@ -36,29 +36,29 @@ struct qz417m_job {
 
 namespace {
 
-using qz::capi::Guard;
-using qz::capi::SetError;
+using qz417::capi::Guard;
+using qz417::capi::SetError;
 
-static_assert(QZ417M_MAX_OUTPUTS == qz::measure::kMaxOutputs);
+static_assert(QZ417M_MAX_OUTPUTS == qz417::measure::kMaxOutputs);
 
-const qz::measure::ToolSetup *Tool(const qz417m_job *job, int tool) {
+const qz417::measure::ToolSetup *Tool(const qz417m_job *job, int tool) {
     if (job == nullptr || tool < 0 || tool >= static_cast<int>(job->measurer.job().tools.size()))
         return nullptr;
     return &job->measurer.job().tools[static_cast<std::size_t>(tool)];
 }
 
-const qz::measure::OutputInfo *Output(const qz417m_job *job, int tool, int output) {
+const qz417::measure::OutputInfo *Output(const qz417m_job *job, int tool, int output) {
     const auto *t = Tool(job, tool);
     if (t == nullptr)
         return nullptr;
-    const auto &info = qz::measure::InfoOf(t->kind);
+    const auto &info = qz417::measure::InfoOf(t->kind);
     if (output < 0 || output >= info.outputCount)
         return nullptr;
     return &info.outputs[static_cast<std::size_t>(output)];
 }
 
 // Copies one result into the caller's arrays.
-void Store(const qz::measure::JobResult &r, double *values, std::uint8_t *passed,
+void Store(const qz417::measure::JobResult &r, double *values, std::uint8_t *passed,
            const char **reasons, std::uint8_t *limitStates) {
     std::size_t l = 0;
     for (std::size_t t = 0; t < r.tools.size(); ++t) {
@@ -82,7 +82,7 @@ template <typename F> int64_t CountOf(const char *path, char *error, size_t erro
         return -1;
     }
     return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        qz::recording::RecordingReader reader(path);
+        qz417::recording::RecordingReader reader(path);
         return count(reader);
     });
 }
@@ -92,7 +92,7 @@ template <typename F> int64_t CountOf(const char *path, char *error, size_t erro
 extern "C" {
 
 int qz417m_job_format_version(void) {
-    return qz::measure::kJobVersion;
+    return qz417::measure::kJobVersion;
 }
 
 qz417m_job *qz417m_job_load(const char *path, char *error, size_t error_size) {
@@ -101,7 +101,7 @@ qz417m_job *qz417m_job_load(const char *path, char *error, size_t error_size) {
         return nullptr;
     }
     return Guard(error, error_size, static_cast<qz417m_job *>(nullptr),
-                 [&] { return new qz417m_job(qz::measure::LoadJob(path)); });
+                 [&] { return new qz417m_job(qz417::measure::LoadJob(path)); });
 }
 
 qz417m_job *qz417m_job_parse(const char *text, size_t length, char *error, size_t error_size) {
@@ -110,7 +110,7 @@ qz417m_job *qz417m_job_parse(const char *text, size_t length, char *error, size_
         return nullptr;
     }
     return Guard(error, error_size, static_cast<qz417m_job *>(nullptr), [&] {
-        return new qz417m_job(qz::measure::ParseJob(std::string_view(text, length)));
+        return new qz417m_job(qz417::measure::ParseJob(std::string_view(text, length)));
     });
 }
 
@@ -133,12 +133,12 @@ const char *qz417m_job_tool_name(const qz417m_job *job, int tool) {
 
 const char *qz417m_job_tool_kind(const qz417m_job *job, int tool) {
     const auto *t = Tool(job, tool);
-    return t == nullptr ? nullptr : qz::measure::InfoOf(t->kind).name;
+    return t == nullptr ? nullptr : qz417::measure::InfoOf(t->kind).name;
 }
 
 int qz417m_job_output_count(const qz417m_job *job, int tool) {
     const auto *t = Tool(job, tool);
-    return t == nullptr ? -1 : qz::measure::InfoOf(t->kind).outputCount;
+    return t == nullptr ? -1 : qz417::measure::InfoOf(t->kind).outputCount;
 }
 
 const char *qz417m_job_output_name(const qz417m_job *job, int tool, int output) {
@@ -192,7 +192,7 @@ int qz417m_measure(qz417m_job *job, const double *x, const double *z, size_t n, 
 }
 
 int64_t qz417m_recording_profiles(const char *path, char *error, size_t error_size) {
-    return CountOf(path, error, error_size, [](qz::recording::RecordingReader &reader) {
+    return CountOf(path, error, error_size, [](qz417::recording::RecordingReader &reader) {
         return static_cast<int64_t>(reader.profiles());
     });
 }
@@ -207,13 +207,13 @@ int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t fir
         return -1;
     }
     return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        namespace rec = qz::recording;
+        namespace rec = qz417::recording;
         rec::RecordingReader reader(path);
         if (first > reader.profiles() || count > reader.profiles() - first)
             throw rec::RecordingError(path + std::string(": profiles ") + std::to_string(first) +
                                       " .. " + std::to_string(first + count) + " lie beyond its " +
                                       std::to_string(reader.profiles()) + " profiles");
-        qz::ProfileScale used = rec::RecordedScale(reader.announcement());
+        qz417::ProfileScale used = rec::RecordedScale(reader.announcement());
         if (scale != nullptr) {
             used.rangeXEmr = scale->range_x;
             used.rangeZ = scale->range_z;
@@ -222,15 +222,15 @@ int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t fir
         }
         const std::size_t tools = job->measurer.job().tools.size();
         constexpr std::size_t kBatch = 256;
-        std::vector<std::uint8_t> packets(kBatch * qz::kProfilePacketSize);
-        std::array<qz::ProfilePoint, qz::kProfilePoints> points{};
+        std::vector<std::uint8_t> packets(kBatch * qz417::kProfilePacketSize);
+        std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
         for (std::uint64_t done = 0; done < count; done += kBatch) {
             const auto n = static_cast<std::size_t>(std::min<std::uint64_t>(kBatch, count - done));
             reader.Read(first + done, n, packets.data(), nullptr);
             for (std::size_t i = 0; i < n; ++i) {
-                const std::uint8_t *packet = packets.data() + i * qz::kProfilePacketSize;
-                const qz::ProfilePacket view(packet);
-                qz::DecodePacket(view, used, points);
+                const std::uint8_t *packet = packets.data() + i * qz417::kProfilePacketSize;
+                const qz417::ProfilePacket view(packet);
+                qz417::DecodePacket(view, used, points);
                 const std::size_t p = done + i;
                 Store(job->measurer.Measure(points), values + p * tools * QZ417M_MAX_OUTPUTS,
                       tool_passed + p * tools, reasons ? reasons + p * tools : nullptr, nullptr);
@@ -243,8 +243,8 @@ int64_t qz417m_measure_recording(qz417m_job *job, const char *path, uint64_t fir
 }
 
 int64_t qz417m_recorded_jobs(const char *path, char *error, size_t error_size) {
-    return CountOf(path, error, error_size, [](qz::recording::RecordingReader &reader) {
-        return static_cast<int64_t>(qz::recording::RecordedResultsReader(reader).jobs().size());
+    return CountOf(path, error, error_size, [](qz417::recording::RecordingReader &reader) {
+        return static_cast<int64_t>(qz417::recording::RecordedResultsReader(reader).jobs().size());
     });
 }
 
@@ -256,7 +256,7 @@ qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first
         return nullptr;
     }
     return Guard(error, error_size, static_cast<qz417m_job *>(nullptr), [&]() -> qz417m_job * {
-        namespace rec = qz::recording;
+        namespace rec = qz417::recording;
         rec::RecordingReader reader(path);
         rec::RecordedResultsReader results(reader);
         if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
@@ -265,7 +265,7 @@ qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first
         const auto j = static_cast<std::size_t>(index);
         std::uint64_t count = 0;
         results.ForEach(0, reader.profiles(),
-                        [&](std::size_t job, std::uint64_t, const qz::measure::JobResult &) {
+                        [&](std::size_t job, std::uint64_t, const qz417::measure::JobResult &) {
                             count += job == j;
                         });
         if (first_profile != nullptr)
@@ -288,7 +288,7 @@ int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t c
         return -1;
     }
     return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        namespace rec = qz::recording;
+        namespace rec = qz417::recording;
         rec::RecordingReader reader(path);
         rec::RecordedResultsReader results(reader);
         if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
@@ -299,10 +299,10 @@ int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t c
         std::uint64_t p = 0;
         // The measurement counters come from the packets, read in batches.
         constexpr std::uint64_t kBatch = 256;
-        std::vector<std::uint8_t> packets(kBatch * qz::kProfilePacketSize);
+        std::vector<std::uint8_t> packets(kBatch * qz417::kProfilePacketSize);
         std::uint64_t batchFirst = 0, batchCount = 0;
         results.ForEach(0, reader.profiles(),
-                        [&](std::size_t job, std::uint64_t at, const qz::measure::JobResult &r) {
+                        [&](std::size_t job, std::uint64_t at, const qz417::measure::JobResult &r) {
                             if (job != j || p >= capacity)
                                 return;
                             profile[p] = at;
@@ -314,8 +314,8 @@ int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t c
                                                 packets.data(), nullptr);
                                 }
                                 measurement_count[p] =
-                                    qz::ProfilePacket(packets.data() +
-                                                      (at - batchFirst) * qz::kProfilePacketSize)
+                                    qz417::ProfilePacket(packets.data() +
+                                                      (at - batchFirst) * qz417::kProfilePacketSize)
                                         .measurementCount();
                             }
                             std::vector<const char *> why(tools, nullptr);

@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <string>
 
-namespace qz {
+namespace qz417 {
 
 constexpr std::int16_t kAngleOutOfRange = -32768; // "no angle found" reply
 
@@ -18,4 +18,4 @@ std::string FormatDegrees(float degrees);
 // angle (kAngleOutOfRange).
 std::string AngleCaption(std::int16_t setting, std::int16_t calculated);
 
-} // namespace qz
+} // namespace qz417

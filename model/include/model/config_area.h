@@ -10,7 +10,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qz {
+namespace qz417 {
 
 class ConfigArea {
 public:
@@ -135,4 +135,4 @@ private:
     Bytes bytes_;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-namespace qz {
+namespace qz417 {
 
 struct DeviceDescription {
     std::uint8_t modification = 0;   // option bits
@@ -28,4 +28,4 @@ DeviceDescription DecodeDescription(const std::uint8_t *description);
 // The 34 rows of the information page, in order.
 std::vector<std::string> DescriptionRows(const DeviceDescription &d);
 
-} // namespace qz
+} // namespace qz417

@@ -7,7 +7,7 @@
 
 #include "model/config_area.h"
 
-namespace qz {
+namespace qz417 {
 
 constexpr int kPictureWidth = 640;
 constexpr int kPictureHeight = 512;
@@ -42,4 +42,4 @@ WindowFields EncodeImageWindow(const WindowRectangle &r);
 WindowRectangle DecodeImageWindow(const WindowFields &f);
 WindowFields WindowFieldsOf(const ConfigArea &area);
 
-} // namespace qz
+} // namespace qz417

@@ -19,7 +19,7 @@
 
 #include "model/config_area.h"
 
-namespace qz {
+namespace qz417 {
 
 enum class FieldKind {
     U8,   // one byte
@@ -77,4 +77,4 @@ using Ipv4Octets = std::array<std::uint8_t, 4>;
 std::optional<Ipv4Octets> ParseIpv4(std::string_view text);
 std::string FormatIpv4(const std::uint8_t *octets);
 
-} // namespace qz
+} // namespace qz417

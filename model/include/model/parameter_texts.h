@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-namespace qz {
+namespace qz417 {
 
 // "disable", "1 Hz." ... "255 Hz." (item index = udpFrequency).
 std::vector<std::string> UdpFrequencyItems();
@@ -23,4 +23,4 @@ std::string LaserCaption(int level);
 // "Integration: <value + 1> us": the field holds the time minus one.
 std::string IntegrationCaption(int value);
 
-} // namespace qz
+} // namespace qz417

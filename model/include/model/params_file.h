@@ -14,7 +14,7 @@
 
 #include "model/config_area.h"
 
-namespace qz {
+namespace qz417 {
 
 using ParamBlock = std::array<std::uint8_t, ConfigArea::kSize>;
 
@@ -35,4 +35,4 @@ ParamBlock LoadParamsDocument(const std::string &text, const std::string &what);
 // range and meaning.
 std::string FieldsJson(const std::string &address, const ParamBlock &block);
 
-} // namespace qz
+} // namespace qz417

@@ -18,7 +18,7 @@
 
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 // One profile to export: its decoded points and what its rows say of it.
 struct ExportedProfile {
@@ -70,4 +70,4 @@ std::unique_ptr<PointExporter> MakePlyExporter(CloudEncoding encoding, std::stri
 std::unique_ptr<PointExporter> MakePcdExporter(PcdShape shape, CloudEncoding encoding,
                                                std::vector<std::string> comments);
 
-} // namespace qz
+} // namespace qz417

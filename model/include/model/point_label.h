@@ -4,8 +4,8 @@
 
 #include <string>
 
-namespace qz {
+namespace qz417 {
 
 std::string PointLabelText(double x);
 
-} // namespace qz
+} // namespace qz417

@@ -15,7 +15,7 @@
 
 #include "model/profile_packet.h"
 
-namespace qz {
+namespace qz417 {
 
 constexpr int kProfilesPerFile = 1;
 constexpr unsigned kMaxProfileFileNumber = 65535;
@@ -65,4 +65,4 @@ struct ProfileWriteResult {
 ProfileWriteResult WriteProfileFile(const std::string &startDirectory, const std::string &date,
                                     const RecordedProfile &profile);
 
-} // namespace qz
+} // namespace qz417

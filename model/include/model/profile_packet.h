@@ -6,7 +6,7 @@
 #include <array>
 #include <cstdint>
 
-namespace qz {
+namespace qz417 {
 
 constexpr int kProfilePoints = 1024;
 constexpr int kProfilePacketSize = 4100;
@@ -52,4 +52,4 @@ ProfilePoint DecodePoint(RawPoint raw, const ProfileScale &scale);
 void DecodePacket(const ProfilePacket &packet, const ProfileScale &scale,
                   std::array<ProfilePoint, kProfilePoints> &out);
 
-} // namespace qz
+} // namespace qz417

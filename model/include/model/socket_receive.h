@@ -14,7 +14,7 @@
 #include <string>
 #include <string_view>
 
-namespace qz {
+namespace qz417 {
 
 inline constexpr int kKernelBytesPerDatagram = 8448;
 // Buffers holding less than this much of the stream get a warning.
@@ -47,4 +47,4 @@ bool BufferTooSmall(int grantedBytes, double packetsPerSecond);
 // net.core.rmem_max=33554432", or empty when the buffer is large enough.
 std::string BufferWarning(int grantedBytes, double packetsPerSecond);
 
-} // namespace qz
+} // namespace qz417

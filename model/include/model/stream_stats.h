@@ -29,7 +29,7 @@
 
 #include <cstdint>
 
-namespace qz {
+namespace qz417 {
 
 struct StreamCounts {
     std::uint64_t received = 0;
@@ -74,4 +74,4 @@ private:
     std::uint16_t candidateCount_ = 0;
 };
 
-} // namespace qz
+} // namespace qz417

@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
-namespace qz::measure {
+namespace qz417::measure {
 
 namespace {
 
@@ -499,4 +499,4 @@ void ValidateJob(const Job &job) {
     ParseJob(JobToJson(job));
 }
 
-} // namespace qz::measure
+} // namespace qz417::measure

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace qz::measure {
+namespace qz417::measure {
 
 namespace {
 
@@ -310,4 +310,4 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     return line;
 }
 
-} // namespace qz::measure
+} // namespace qz417::measure

@@ -5,7 +5,7 @@
 #include <limits>
 #include <numbers>
 
-namespace qz::measure {
+namespace qz417::measure {
 
 namespace {
 
@@ -441,4 +441,4 @@ const JobResult &Measurer::Evaluate() {
     return result_;
 }
 
-} // namespace qz::measure
+} // namespace qz417::measure

@@ -2,7 +2,7 @@
 
 #include <charconv>
 
-namespace qz::measure {
+namespace qz417::measure {
 
 std::string CsvField(const std::string &text) {
     if (text.find_first_of(",\"\r\n") == std::string::npos)
@@ -53,4 +53,4 @@ void AppendResultCsvRow(std::string &line, const Job &job, std::uint64_t profile
     line += result.passed ? ",1\n" : ",0\n";
 }
 
-} // namespace qz::measure
+} // namespace qz417::measure

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-namespace qz::recording::h5 {
+namespace qz417::recording::h5 {
 
 void Quiet() {
     H5Eset_auto2(H5E_DEFAULT, nullptr, nullptr);
@@ -42,4 +42,4 @@ void Fail(const std::string &what) {
     throw RecordingError(what + ": " + LastError());
 }
 
-} // namespace qz::recording::h5
+} // namespace qz417::recording::h5

@@ -11,7 +11,7 @@
 #include <string>
 #include <utility>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 namespace h5 {
 
@@ -74,4 +74,4 @@ inline Id Make(hid_t id, Id::Closer close, const std::string &what) {
 }
 
 } // namespace h5
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 namespace ms = measure;
 
@@ -191,4 +191,4 @@ bool RecordedResultsReader::ForEach(std::uint64_t first, std::uint64_t count, co
     return true;
 }
 
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -22,7 +22,7 @@
 #include "model/profile_file.h"
 #include "model/recording/recorded_results.h"
 
-namespace qz::recording {
+namespace qz417::recording {
 
 namespace {
 
@@ -397,4 +397,4 @@ ExportResult ExportRecording(RecordingReader &reader, const ExportRequest &reque
     return result;
 }
 
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -14,7 +14,7 @@
 #include <fstream>
 #include <limits>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 namespace {
 
@@ -992,7 +992,7 @@ RecordingSummary RecordingReader::Summary() {
     s.lastMonotonicNs = t.monotonicNs;
     s.lastWallNs = t.wallNs;
     // Lost, late, duplicate packets and restarts from the packetCount of
-    // each profile (qz::StreamStats). Only the two counters at the head of
+    // each profile (qz417::StreamStats). Only the two counters at the head of
     // each packet are read; ProfilePacket's counters look at nothing else.
     std::vector<std::uint8_t> counters(kCounterBatch * kCounterBytes);
     StreamStats stream;
@@ -1009,4 +1009,4 @@ RecordingSummary RecordingReader::Summary() {
     return s;
 }
 
-} // namespace qz::recording
+} // namespace qz417::recording

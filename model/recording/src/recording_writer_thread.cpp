@@ -13,7 +13,7 @@
 #include <time.h>
 #include <unistd.h>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 namespace {
 // Profiles appended in one call: a few megabytes, whole chunks of the file.
@@ -441,4 +441,4 @@ void RecordingWriterThread::Run() {
     }
 }
 
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -8,7 +8,7 @@
 #include <new>
 #include <string>
 
-namespace qz::capi {
+namespace qz417::capi {
 
 inline void SetError(char *error, std::size_t size, const char *text) {
     if (error == nullptr || size == 0)
@@ -34,4 +34,4 @@ template <typename F, typename R> R Guard(char *error, std::size_t size, R faile
     return failed;
 }
 
-} // namespace qz::capi
+} // namespace qz417::capi

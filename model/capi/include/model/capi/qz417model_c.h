@@ -119,7 +119,7 @@ QZ417M_API int64_t qz417m_read_recorded_results(const char *path, int64_t index,
                                                 double *values, uint8_t *tool_passed, char *reasons,
                                                 char *error, size_t error_size);
 
-/* ---- Statistics of a profile stream (qz::StreamStats) ----
+/* ---- Statistics of a profile stream (qz417::StreamStats) ----
  * The counts the window, the recorder and qz417ctl give a stream: one
  * implementation, observed packet by packet (see model/stream_stats.h for
  * what each count means). A counter is not thread-safe; distinct counters

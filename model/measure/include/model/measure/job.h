@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-namespace qz::measure {
+namespace qz417::measure {
 
 // Name and version written into and required from every job file.
 inline constexpr std::string_view kJobFormat = "qz417-measure-job";
@@ -125,4 +125,4 @@ std::string JobToJson(const Job &job);
 // Checks a job built in code the same way ParseJob checks a file; throws JobError.
 void ValidateJob(const Job &job);
 
-} // namespace qz::measure
+} // namespace qz417::measure

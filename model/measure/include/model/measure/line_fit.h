@@ -9,7 +9,7 @@
 #include "model/measure/job.h"
 #include "model/profile_packet.h"
 
-namespace qz::measure {
+namespace qz417::measure {
 
 // A valid point; index is its place in the packet (a jump between
 // neighbours means invalid points lie between them).
@@ -104,4 +104,4 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
 // Median of v[0, n) (reorders v); n > 0.
 double MedianInPlace(double *v, std::size_t n);
 
-} // namespace qz::measure
+} // namespace qz417::measure

@@ -12,7 +12,7 @@
 #include "model/measure/line_fit.h"
 #include "model/profile_packet.h"
 
-namespace qz::measure {
+namespace qz417::measure {
 
 enum class LimitState { Pass, Fail, NoResult };
 
@@ -67,4 +67,4 @@ private:
     std::vector<std::array<int, 3>> toolFits_;
 };
 
-} // namespace qz::measure
+} // namespace qz417::measure

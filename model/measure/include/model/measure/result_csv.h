@@ -12,7 +12,7 @@
 #include "model/measure/job.h"
 #include "model/measure/measurer.h"
 
-namespace qz::measure {
+namespace qz417::measure {
 
 // The text quoted when it holds a comma, a quote or a line break.
 std::string CsvField(const std::string &text);
@@ -24,4 +24,4 @@ std::string ResultCsvHeader(const Job &job);
 void AppendResultCsvRow(std::string &line, const Job &job, std::uint64_t profile,
                         std::uint16_t measurement, const JobResult &result);
 
-} // namespace qz::measure
+} // namespace qz417::measure

@@ -14,7 +14,7 @@
 #include "model/measure/measurer.h"
 #include "model/recording/recording_file.h"
 
-namespace qz::recording {
+namespace qz417::recording {
 
 // The job as the results tables keep it: its JSON (measure::JobToJson),
 // and per value its name "tool.output", its unit and its tool.
@@ -65,4 +65,4 @@ private:
     std::vector<std::vector<Slot>> slots_;
 };
 
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -22,7 +22,7 @@
 #include "model/recording/recording_file.h"
 #include "model/recording/recording_format.h"
 
-namespace qz::recording {
+namespace qz417::recording {
 
 enum class ExportFormat {
     Csv,         // profile,point,time_s,x_mm,z_mm; profiles and points counted from 1
@@ -91,4 +91,4 @@ struct ExportResult {
 ExportResult ExportRecording(RecordingReader &reader, const ExportRequest &request,
                              const std::string &outputPath, const ExportProgress &progress = {});
 
-} // namespace qz::recording
+} // namespace qz417::recording

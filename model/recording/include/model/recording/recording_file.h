@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 class RecordingError : public std::runtime_error {
 public:
@@ -133,7 +133,7 @@ struct RecordingSummary {
     std::uint64_t droppedProfiles = 0;
     EndState end = EndState::Open;
     std::uint64_t lostPackets = 0;     // gaps in packetCount (stream.lost)
-    StreamCounts stream;               // qz::StreamStats over the profiles in file order
+    StreamCounts stream;               // qz417::StreamStats over the profiles in file order
     std::int64_t firstMonotonicNs = 0; // 0 when empty
     std::int64_t lastMonotonicNs = 0;
     std::int64_t firstWallNs = 0;
@@ -197,4 +197,4 @@ private:
     std::optional<Announcement> announcement_;
 };
 
-} // namespace qz::recording
+} // namespace qz417::recording

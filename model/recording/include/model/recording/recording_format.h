@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 inline constexpr char kFormatName[] = "qz417-recording";
 // Raised whenever the layout changes in a way an older reader cannot follow.
@@ -107,4 +107,4 @@ struct ParameterBlockEntry {
     std::int64_t wallNs = 0;
 };
 
-} // namespace qz::recording
+} // namespace qz417::recording

@@ -43,7 +43,7 @@
 #include <thread>
 #include <vector>
 
-namespace qz::recording {
+namespace qz417::recording {
 
 // When a recording ends by itself; 0 means no limit.
 struct RecordingLimits {
@@ -80,9 +80,9 @@ struct RecorderStatus {
     std::uint64_t received = 0;   // profiles handed to Push while recording
     std::uint64_t written = 0;    // profiles in the file
     std::uint64_t bytes = 0;      // data bytes written (kBytesPerProfile each)
-    std::uint64_t lost = 0;       // gaps in packetCount (qz::StreamStats): lost on the way
+    std::uint64_t lost = 0;       // gaps in packetCount (qz417::StreamStats): lost on the way
                                   // here, by the network or this computer's receive buffer
-    std::uint64_t outOfOrder = 0; // late packets and duplicates (qz::StreamStats)
+    std::uint64_t outOfOrder = 0; // late packets and duplicates (qz417::StreamStats)
     std::uint64_t restarts = 0;   // the scanner's counter started again
     std::uint64_t dropped = 0;    // profiles the ring had no room for
     std::uint64_t measured = 0;   // profiles written with their results
@@ -206,4 +206,4 @@ private:
     std::chrono::steady_clock::time_point ended_{};
 };
 
-} // namespace qz::recording
+} // namespace qz417::recording
