@@ -72,7 +72,7 @@ std::vector<Entry> Table(EmulatorOptions &o) {
                  addr = v.substr(0, colon);
                  std::string error;
                  const auto port = qz417::cli::ParseInteger(v.substr(colon + 1), 1, 65535,
-                                                       "--announce-to port", &error);
+                                                            "--announce-to port", &error);
                  if (!port)
                      return error;
                  o.announcePort = static_cast<std::uint16_t>(*port);
@@ -165,14 +165,14 @@ std::vector<Entry> Table(EmulatorOptions &o) {
          [&f](const std::string &v) {
              const auto colon = v.find(':');
              std::string error;
-             const auto bytes =
-                 qz417::cli::ParseInteger(v.substr(0, colon), 1, 1 << 20, "--segment bytes", &error);
+             const auto bytes = qz417::cli::ParseInteger(v.substr(0, colon), 1, 1 << 20,
+                                                         "--segment bytes", &error);
              if (!bytes)
                  return error;
              std::int64_t delay = 0;
              if (colon != std::string::npos) {
-                 const auto d =
-                     qz417::cli::ParseInteger(v.substr(colon + 1), 0, 10000, "--segment delay", &error);
+                 const auto d = qz417::cli::ParseInteger(v.substr(colon + 1), 0, 10000,
+                                                         "--segment delay", &error);
                  if (!d)
                      return error;
                  delay = *d;

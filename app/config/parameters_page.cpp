@@ -136,8 +136,9 @@ void TFormMain::BuildParametersPage() {
     GroupBoxIntegration->setTitle(QStringLiteral("Integration: 0 us"));
 
     // Angle: track bar and the three calibration buttons below it.
-    GroupBoxAngle = MakeGroup(page, "GroupBoxAngle", QString::fromStdString(qz417::AngleCaption(0, 0)),
-                              kMargin, 86, w, 62);
+    GroupBoxAngle =
+        MakeGroup(page, "GroupBoxAngle", QString::fromStdString(qz417::AngleCaption(0, 0)), kMargin,
+                  86, w, 62);
     TrackBarAngle = MakeTrackBar(GroupBoxAngle, "TrackBarAngle", -32767, 32767, 4, 15, w - 8, 21);
     TrackBarAngle->setPageStep(546); // one degree
     {

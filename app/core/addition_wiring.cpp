@@ -68,17 +68,17 @@ void TFormMain::BuildAdditions() {
     a.TabSheetSurface = new QWidget(PageControlQZ417);
     a.TabSheetSurface->setObjectName(QStringLiteral("TabSheetSurface"));
     PageControlQZ417->addTab(a.TabSheetSurface, QStringLiteral("Surface"));
-    a.SurfaceView = new qz417::SurfaceView(a.TabSheetSurface,
-                                        {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
-                                         {QStringLiteral("Playback"), {a.sources.playback}}});
+    a.SurfaceView = new qz417::SurfaceView(
+        a.TabSheetSurface, {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
+                            {QStringLiteral("Playback"), {a.sources.playback}}});
     a.SurfaceView->setObjectName(QStringLiteral("SurfaceView"));
     a.SurfaceView->setGeometry(0, 0, 646, 580);
 
     a.UdpStreamHealth = new qz417::StreamHealthLabels(TabSheetUDP, kHealthRow, kCaptionWidth,
-                                                   kValueWidth, kSecondColumn);
+                                                      kValueWidth, kSecondColumn);
 
     a.ParamsFile = new qz417::ParamsFileButtons(this, TabSheetParameters, 4, kParamsFileRow, 273,
-                                             kParamsFileHeight);
+                                                kParamsFileHeight);
 
     // A recording notes the announcement of the device chosen in the search
     // list and the parameter block last read or written.
@@ -98,7 +98,7 @@ void TFormMain::BuildAdditions() {
         return h;
     };
     a.ResultRecord = new qz417::RecordControls(TabSheetResultViewer, "ResultRecord", kRecordStatusX,
-                                            kRecordButtonX, kRecordTop, a.sources.tcp, header);
+                                               kRecordButtonX, kRecordTop, a.sources.tcp, header);
     a.TabSheetPlayback = new QWidget(PageControlQZ417);
     a.TabSheetPlayback->setObjectName(QStringLiteral("TabSheetPlayback"));
     PageControlQZ417->addTab(a.TabSheetPlayback, QStringLiteral("Playback"));
@@ -106,17 +106,17 @@ void TFormMain::BuildAdditions() {
     a.PlaybackView->setObjectName(QStringLiteral("PlaybackView"));
     a.PlaybackView->setGeometry(0, 0, 646, 580);
 
-    a.UdpRecord = new qz417::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX, kRecordButtonX,
-                                         kRecordTop, a.sources.udp, header);
+    a.UdpRecord = new qz417::RecordControls(TabSheetUDP, "UdpRecord", kRecordStatusX,
+                                            kRecordButtonX, kRecordTop, a.sources.udp, header);
     qz417::StreamHealthLabels *health = a.UdpStreamHealth;
     a.UdpRecord->SetComputerDrops([health] { return health->computerDrops(); });
 
     a.TabSheetMeasure = new QWidget(PageControlQZ417);
     a.TabSheetMeasure->setObjectName(QStringLiteral("TabSheetMeasure"));
     PageControlQZ417->addTab(a.TabSheetMeasure, QStringLiteral("Measure"));
-    a.MeasureView = new qz417::MeasurePage(a.TabSheetMeasure,
-                                        {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
-                                         {QStringLiteral("Playback"), {a.sources.playback}}});
+    a.MeasureView = new qz417::MeasurePage(
+        a.TabSheetMeasure, {{QStringLiteral("Live"), {a.sources.tcp, a.sources.udp}},
+                            {QStringLiteral("Playback"), {a.sources.playback}}});
     a.MeasureView->setObjectName(QStringLiteral("MeasureView"));
     a.MeasureView->setGeometry(0, 0, 646, 580);
 
@@ -139,7 +139,7 @@ void TFormMain::BuildAdditions() {
 }
 
 void qz417::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,
-                                   std::int64_t wallNs) {
+                                      std::int64_t wallNs) {
     qz417::recording::ParameterBlock copy{};
     std::memcpy(copy.data(), block, copy.size());
     for (qz417::RecordControls *record : {additions.ResultRecord, additions.UdpRecord})

@@ -135,8 +135,8 @@ bool TFormMain::ResumeUdpView() {
     return true;
 }
 
-void TFormMain::UdpPortFailed(const std::shared_ptr<qz417::ManualResetEvent> &done, std::uint16_t port,
-                              int error) {
+void TFormMain::UdpPortFailed(const std::shared_ptr<qz417::ManualResetEvent> &done,
+                              std::uint16_t port, int error) {
     if (closed_)
         return;
     if (done && udpDoneEvent_ == done) {

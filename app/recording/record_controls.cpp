@@ -41,9 +41,10 @@ bool AskRecording(QWidget *parent, QString *path, recording::RecordingLimits *li
     dialog.setWindowTitle(QStringLiteral("Record profiles"));
     auto *form = new QFormLayout(&dialog);
     auto *pathEdit = new QLineEdit(&dialog);
-    pathEdit->setText(QDir(DefaultSaveFolder()).filePath(
-        QStringLiteral("profiles-%1.h5")
-            .arg(QDateTime::currentDateTime().toString(QStringLiteral("yyyyMMdd-HHmmss")))));
+    pathEdit->setText(QDir(DefaultSaveFolder())
+                          .filePath(QStringLiteral("profiles-%1.h5")
+                                        .arg(QDateTime::currentDateTime().toString(
+                                            QStringLiteral("yyyyMMdd-HHmmss")))));
     pathEdit->setMinimumWidth(360);
     auto *browse = new QPushButton(QStringLiteral("Browse..."), &dialog);
     auto *pathRow = new QHBoxLayout;

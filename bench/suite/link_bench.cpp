@@ -113,8 +113,9 @@ void Report(const char *name, const char *unit, const Tally &lib, const Tally &r
     std::fprintf(stderr, "%s: library %ld in %.2f s (%ld failed), raw %ld in %.2f s (%ld failed)\n",
                  name, lib.count, lib.seconds, lib.failed, raw.count, raw.seconds, raw.failed);
     qz417::bench::Figure(std::string(name) + " (" + unit + ")", qz417::bench::Fixed(lib.rate(), 0),
-                    qz417::bench::Fixed(raw.rate(), 0) + " raw socket", qz417::bench::Fixed(ratio, 3),
-                    ">= 0.95", qz417::bench::YesNo(ratio >= 0.95 && lib.failed == 0 && raw.failed == 0));
+                         qz417::bench::Fixed(raw.rate(), 0) + " raw socket",
+                         qz417::bench::Fixed(ratio, 3), ">= 0.95",
+                         qz417::bench::YesNo(ratio >= 0.95 && lib.failed == 0 && raw.failed == 0));
 }
 
 } // namespace

@@ -90,8 +90,8 @@ int main(int argc, char **argv) {
             }
             n += 1000;
         }
-        decodeUs =
-            std::min(decodeUs, (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
+        decodeUs = std::min(decodeUs,
+                            (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
 
         n = 0;
         const std::uint64_t before = bench::AllocationCount();
@@ -103,7 +103,8 @@ int main(int argc, char **argv) {
             }
             n += 1000;
         }
-        jobUs = std::min(jobUs, (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
+        jobUs =
+            std::min(jobUs, (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
         allocated += bench::AllocationCount() - before;
     }
     for (const auto &t : measurer.Measure(points).tools)

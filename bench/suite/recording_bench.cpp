@@ -185,8 +185,8 @@ StreamResult ReceiveStream(qz417::sim::Emulator &emulator, double seconds,
             r.Push(p.data(), rec::ReceiveTime::Now());
     }
     out.seconds = Since(start);
-    out.cpuPressure =
-        qz417::bench::CpuPressurePercent(pressure0, qz417::bench::CpuPressureMicroseconds(), out.seconds);
+    out.cpuPressure = qz417::bench::CpuPressurePercent(
+        pressure0, qz417::bench::CpuPressureMicroseconds(), out.seconds);
     out.sent = emulator.udpPacketsSent(0) - sent0;
     out.kernelDrops = qz417::bench::UdpReceiveBufferErrors() - drops0;
     QZ417_UDP_Disconnect(socket);

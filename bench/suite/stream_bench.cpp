@@ -196,8 +196,8 @@ Turn RunTurn(const std::vector<std::string> &args, const std::string &readyMarke
     std::this_thread::sleep_for(std::chrono::duration<double>(seconds));
     emulator.stop();
     const double streamed = Since(start);
-    const double pressure =
-        qz417::bench::CpuPressurePercent(pressure0, qz417::bench::CpuPressureMicroseconds(), streamed);
+    const double pressure = qz417::bench::CpuPressurePercent(
+        pressure0, qz417::bench::CpuPressureMicroseconds(), streamed);
     t.sent = static_cast<long long>(emulator.udpPacketsSent(0));
     t.rate = static_cast<double>(t.sent) / streamed;
     std::this_thread::sleep_for(std::chrono::seconds(1)); // what is still queued
@@ -215,8 +215,8 @@ Turn RunTurn(const std::vector<std::string> &args, const std::string &readyMarke
     if (const std::size_t r = child.output().find("\nrecorded="); r != std::string::npos)
         last = child.output().substr(r + 1, child.output().find('\n', r + 1) - r - 1) + "; " + last;
     t.log = "sent " + std::to_string(t.sent) + " in " + Fixed(streamed, 1) + " s (" +
-            Fixed(t.rate, 0) + "/s), CPU pressure " +
-            Fixed(pressure, 0) + " %, exit " + std::to_string(status) + "; " + last;
+            Fixed(t.rate, 0) + "/s), CPU pressure " + Fixed(pressure, 0) + " %, exit " +
+            std::to_string(status) + "; " + last;
     return t;
 }
 
@@ -262,7 +262,9 @@ int main(int argc, char **argv) {
                 std::vector<std::string> args;
                 const char *ready, *kept;
             } subjects[] = {
-                {"window \"UDP\" page recording", {window, "--udp-record", port, file}, "ready",
+                {"window \"UDP\" page recording",
+                 {window, "--udp-record", port, file},
+                 "ready",
                  "written"},
                 {"qz417ctl stream --record",
                  {ctl, "stream", "--port", port, "--record", file},
@@ -281,8 +283,7 @@ int main(int argc, char **argv) {
                     continue;
                 }
                 const long long lost = std::max(0LL, t.sent - t.kept);
-                Figure("UDP " + rate + ", " + s.name + ", " + when +
-                           ": profiles lost of sent (%)",
+                Figure("UDP " + rate + ", " + s.name + ", " + when + ": profiles lost of sent (%)",
                        LostOf(t), baseline, "-", "0 lost", qz417::bench::YesNo(lost == 0));
             }
             StopBusy(spinners);

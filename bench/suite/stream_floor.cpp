@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
     // A receive timeout, so that a stop signal is seen within 100 ms.
     timeval timeout{0, 100000};
     ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
-    struct sigaction stop{};
+    struct sigaction stop {};
     stop.sa_handler = OnStop; // no SA_RESTART: recvmmsg returns on the signal
     ::sigaction(SIGTERM, &stop, nullptr);
     ::sigaction(SIGINT, &stop, nullptr);

@@ -484,8 +484,8 @@ std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess 
     const long lostWith = with.sent - with.received, lostWithout = without.sent - without.received;
     Figure("9 UDP 40 kHz, Measure page measuring every profile (8 tools): lost packets (sent " +
                std::to_string(with.sent) + ")",
-           std::to_string(lostWith), std::to_string(lostWithout) + " lost with an empty job",
-           "-", "0 lost", YesNo(lostWith == 0));
+           std::to_string(lostWith), std::to_string(lostWithout) + " lost with an empty job", "-",
+           "0 lost", YesNo(lostWith == 0));
     const long notMeasured = with.received - with.measured;
     Figure("9 Measure page: profiles received but not measured (measured " +
                std::to_string(with.measured) + ", worker drops " + std::to_string(with.dropped) +
@@ -507,7 +507,8 @@ std::string MeasureRows(BenchApplication &app, TFormMain *form, EmulatorProcess 
 // the emulator's announcement (so the page takes its scale).
 bool WriteRecording(const std::string &path, std::uint32_t n, std::string *error) {
     namespace rec = qz417::recording;
-    const qz417::sim::Emulator sim{qz417::sim::EmulatorOptions{}}; // not started: its announcement only
+    const qz417::sim::Emulator sim{
+        qz417::sim::EmulatorOptions{}}; // not started: its announcement only
     const rec::RecordingHeader header{sim.announcement(0), std::nullopt, "qz417bench_window"};
     constexpr std::uint32_t kBatch = 1000;
     constexpr std::int64_t kPeriodNs = 1'000'000;

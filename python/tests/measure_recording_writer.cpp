@@ -14,8 +14,8 @@
 #include <string>
 
 #include "model/measure/job.h"
-#include "model/recording/recording_writer_thread.h"
 #include "model/recording/recording_file.h"
+#include "model/recording/recording_writer_thread.h"
 
 int main(int argc, char **argv) {
     namespace rec = qz417::recording;

@@ -83,8 +83,8 @@ protected:
         qz417::ResetAppState();
     }
     void Start(int (*proc)(const qz417::WorkerRun &), const qz417::WorkerRun &run) {
-        ASSERT_TRUE(
-            owner_.start(qz417::ThreadParams{1024, false}, run.runEvent, [proc, run] { proc(run); }));
+        ASSERT_TRUE(owner_.start(qz417::ThreadParams{1024, false}, run.runEvent,
+                                 [proc, run] { proc(run); }));
     }
 
     std::unique_ptr<qz417::sim::Emulator> emulator_;

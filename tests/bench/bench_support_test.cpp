@@ -93,8 +93,8 @@ TEST(BenchCpuPressure, RisesWhileMoreThreadsSpinThanThereAreCores) {
     stop = true;
     for (std::thread &t : spinners)
         t.join();
-    const double percent = qz417::bench::CpuPressurePercent(before, qz417::bench::CpuPressureMicroseconds(),
-                                                       qz417::bench::Since(start));
+    const double percent = qz417::bench::CpuPressurePercent(
+        before, qz417::bench::CpuPressureMicroseconds(), qz417::bench::Since(start));
     EXPECT_GT(percent, 20);
     EXPECT_LE(percent, 101);
 }

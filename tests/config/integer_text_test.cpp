@@ -45,7 +45,8 @@ class ResolveTypedNumberTest : public ::testing::TestWithParam<ResolveCase> {};
 
 TEST_P(ResolveTypedNumberTest, FollowsTheEditSteps) {
     const ResolveCase &c = GetParam();
-    const qz417::TypedNumber r = qz417::ResolveTypedNumber(QString::fromUtf8(c.text), c.current, c.limit);
+    const qz417::TypedNumber r =
+        qz417::ResolveTypedNumber(QString::fromUtf8(c.text), c.current, c.limit);
     EXPECT_EQ(r.valid, c.valid);
     EXPECT_EQ(r.text.toStdString(), c.shown);
     if (c.valid) {

@@ -107,7 +107,8 @@ TEST(DescriptorReuse, NumberStaysTakenUntilTheExchangeOnItHasLeft) {
 // True once thread `tid` of this process sleeps in a futex wait, which is
 // where an exchange waits for LinkLock (bounded: 2 s).
 bool WaitUntilBlockedInFutex(pid_t tid) {
-    return qz417::test::WaitUntil([tid] { return qz417::test::ThreadSyscall(tid) == SYS_futex; }, 2s);
+    return qz417::test::WaitUntil([tid] { return qz417::test::ThreadSyscall(tid) == SYS_futex; },
+                                  2s);
 }
 
 // Opens /dev/null until the lowest free descriptor is `wanted`, so that the

@@ -70,7 +70,8 @@ DeviceAnnouncement *SearchWhileSending(int32_t filter, int32_t timeMs,
         // given, and never more than the receive buffer holds.
         for (const auto &datagram : datagrams) {
             sender.send(datagram, kSearchPort);
-            qz417::test::WaitUntil([] { return qz417::test::UdpBytesQueued(kSearchPort) == 0; }, 1s);
+            qz417::test::WaitUntil([] { return qz417::test::UdpBytesQueued(kSearchPort) == 0; },
+                                   1s);
         }
     }
     return search.get();

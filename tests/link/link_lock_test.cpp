@@ -177,7 +177,8 @@ TEST(LinkLock, ExchangesOnDifferentSocketsNeverInterleave) {
 // True once thread `tid`, which has sent its request, waits in its receive
 // for the reply (bounded: 2 s).
 bool InItsReceive(long tid) {
-    return qz417::test::WaitUntil([tid] { return qz417::test::ThreadSyscall(tid) == SYS_recvfrom; }, 2s);
+    return qz417::test::WaitUntil([tid] { return qz417::test::ThreadSyscall(tid) == SYS_recvfrom; },
+                                  2s);
 }
 
 TEST(LinkLock, DisconnectWakesAnExchangePendingInAnotherThread) {

@@ -15,7 +15,7 @@ using qz417::measure::ToolKind;
 
 // Raw units as the scanner sends them, decoded by the model's decoder.
 std::vector<qz417::ProfilePoint> Quantised(const std::function<double(double)> &z,
-                                        const qz417::ProfileScale &scale) {
+                                           const qz417::ProfileScale &scale) {
     std::vector<qz417::ProfilePoint> p(kPoints);
     for (int i = 0; i < kPoints; ++i) {
         const double x = XAt(i);
@@ -32,7 +32,8 @@ std::vector<qz417::ProfilePoint> Quantised(const std::function<double(double)> &
 // Sum of |least-squares weight| of each point of the region for the line's
 // value at x: a value error of e per point moves the line at x by at most
 // this times e.
-double WeightSum(const std::vector<qz417::ProfilePoint> &p, const qz417::measure::Region &r, double x) {
+double WeightSum(const std::vector<qz417::ProfilePoint> &p, const qz417::measure::Region &r,
+                 double x) {
     std::vector<double> xs;
     for (const auto &pt : p)
         if (pt.valid && pt.x >= r.xMin && pt.x <= r.xMax)

@@ -37,7 +37,7 @@ inline qz417::measure::Region R(double xMin, double xMax) {
 }
 
 inline qz417::measure::ToolSetup Tool(qz417::measure::ToolKind kind, qz417::measure::Region region,
-                                   qz417::measure::Region second = {}) {
+                                      qz417::measure::Region second = {}) {
     qz417::measure::ToolSetup t;
     t.name = "t";
     t.kind = kind;
@@ -48,7 +48,7 @@ inline qz417::measure::ToolSetup Tool(qz417::measure::ToolKind kind, qz417::meas
 
 // Runs one tool on a profile.
 inline qz417::measure::ToolResult RunOne(const qz417::measure::ToolSetup &tool,
-                                      const std::vector<qz417::ProfilePoint> &profile) {
+                                         const std::vector<qz417::ProfilePoint> &profile) {
     qz417::measure::Job job;
     job.tools.push_back(tool);
     qz417::measure::Measurer m(job);

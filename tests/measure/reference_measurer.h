@@ -14,6 +14,6 @@
 namespace qz417::measuretest {
 
 qz417::measure::JobResult MeasureReference(const qz417::measure::Job &job,
-                                        std::span<const qz417::ProfilePoint> profile);
+                                           std::span<const qz417::ProfilePoint> profile);
 
 } // namespace qz417::measuretest

@@ -7,8 +7,8 @@
 // tables are reported while the profiles stay readable.
 #include "model/measure/result_csv.h"
 #include "model/recording/recorded_results.h"
-#include "model/recording/recording_writer_thread.h"
 #include "model/recording/recording_export.h"
+#include "model/recording/recording_writer_thread.h"
 #include "recording_test_support.h"
 
 #include <gtest/gtest.h>

@@ -71,7 +71,8 @@ TEST(RecordingWriterThread, WritesEveryPushedProfileInOrderWithTheBlocksBetween)
         const Packet p = MakePacket(i);
         times.push_back({static_cast<std::int64_t>(i), static_cast<std::int64_t>(2 * i)});
         // The queue has room again soon.
-        ASSERT_TRUE(qz417::test::WaitUntil([&] { return rec.Push(p.data(), times.back()); }, 10s, 100us))
+        ASSERT_TRUE(
+            qz417::test::WaitUntil([&] { return rec.Push(p.data(), times.back()); }, 10s, 100us))
             << "profile " << i << " found no room";
     }
     rec.Stop();
@@ -243,7 +244,7 @@ void RecordOntoFullDisk(int out, const std::string &mountPoint,
             for (std::uint64_t i = 0; i < 5000 && rec.Active(); ++i) {
                 const Packet p = MakePacket(i);
                 qz417::test::WaitUntil([&] { return rec.Push(p.data(), {}) || !rec.Active(); }, 10s,
-                                  100us);
+                                       100us);
                 std::this_thread::sleep_for(300us); // the disk fills at a steady pace
             }
             const RecorderStatus st = WaitEnded(rec);

@@ -189,7 +189,7 @@ private slots:
                 const qz417::ProfilePacket p(packet.data());
                 qz417::DecodePacket(p, rec::RecordedScale(reader.announcement()), points);
                 qz417::measure::AppendResultCsvRow(expected, job, i, p.measurementCount(),
-                                                measurer.Measure(points));
+                                                   measurer.Measure(points));
             }
         }
         const std::string csv =

@@ -25,9 +25,10 @@ private:
     // Clicks "Record", reads the file the dialog proposes and cancels it.
     QString ProposedRecordingFile() {
         QWidget page;
-        qz417::RecordControls controls(&page, "Probe", 10, 200, 10,
-                                    std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP"),
-                                    [] { return qz417::recording::RecordingHeader{}; });
+        qz417::RecordControls controls(
+            &page, "Probe", 10, 200, 10,
+            std::make_shared<qz417::ProfileSource>(qz417::FeedSource::Udp, "UDP"),
+            [] { return qz417::recording::RecordingHeader{}; });
         QString proposed;
         bool seen = false;
         // The dialog runs its own event loop: look for it from a timer.

@@ -94,7 +94,7 @@ TEST(SourceRecorder, RecordsEveryProfileOfItsSourceInOrder) {
     for (std::uint32_t n = 0; n < kCount; ++n) {
         const auto p = PacketNumber(n);
         const qz417::ReceiveTime t{1000 + static_cast<std::int64_t>(n) * 1000,
-                                5000 + static_cast<std::int64_t>(n)};
+                                   5000 + static_cast<std::int64_t>(n)};
         udp->Push(p.data(), t);
         times.push_back(t);
         // Another worker's profiles are not this recording's.
@@ -115,8 +115,8 @@ TEST(SourceRecorder, RecordsEveryProfileOfItsSourceInOrder) {
     reader.Read(0, kCount, packets.data(), read.data());
     for (std::uint32_t n = 0; n < kCount; ++n) {
         const auto expected = PacketNumber(n);
-        ASSERT_TRUE(
-            std::equal(expected.begin(), expected.end(), packets.begin() + n * qz417::kFeedPacketSize))
+        ASSERT_TRUE(std::equal(expected.begin(), expected.end(),
+                               packets.begin() + n * qz417::kFeedPacketSize))
             << "profile " << n;
         ASSERT_EQ(read[n], times[n]) << n;
     }
@@ -142,7 +142,8 @@ TEST(SourceRecorder, RepeatedRepliesOfTheResultWorkerAreRecordedOnce) {
     const std::uint32_t expected[] = {0, 1, 2, 0, 3};
     for (std::size_t i = 0; i < 5; ++i) {
         const auto p = PacketNumber(expected[i]);
-        EXPECT_TRUE(std::equal(p.begin(), p.end(), packets.begin() + i * qz417::kFeedPacketSize)) << i;
+        EXPECT_TRUE(std::equal(p.begin(), p.end(), packets.begin() + i * qz417::kFeedPacketSize))
+            << i;
     }
 }
 

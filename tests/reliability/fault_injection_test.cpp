@@ -146,7 +146,8 @@ class FaultInjectionTest : public QObject {
         while (clock.elapsed() < 5000) {
             const int threads = qz417::rel::ProcessThreads();
             QTest::qWait(20);
-            if (qz417::test::TcpConnectionsOnPort(417) == 0 && qz417::rel::ProcessThreads() == threads)
+            if (qz417::test::TcpConnectionsOnPort(417) == 0 &&
+                qz417::rel::ProcessThreads() == threads)
                 return true;
         }
         return false;
@@ -379,7 +380,8 @@ private slots:
         for (const DeviceAnnouncement *n = DeviceList.load(); n; n = n->next, ++row) {
             QVERIFY(row < 2);
             int k = 0;
-            while (k < 2 && !std::equal(n->ip, n->ip + 4, fx_.emulator->announcement(k).begin() + 2))
+            while (k < 2 &&
+                   !std::equal(n->ip, n->ip + 4, fx_.emulator->announcement(k).begin() + 2))
                 ++k;
             QVERIFY2(k < 2, "a node that is neither scanner");
             QVERIFY(!seen[k]);

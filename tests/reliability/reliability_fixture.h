@@ -20,9 +20,9 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
-#include "message_box_watch.h"
 #include "core/thread_owner.h"
 #include "emulator.h"
+#include "message_box_watch.h"
 
 namespace qz417::rel {
 

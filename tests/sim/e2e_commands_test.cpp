@@ -93,7 +93,7 @@ TEST_F(Commands, ProfilesAdvanceAndFollowTheLaserLevel) {
     const std::uint64_t afterA = emu().measurementCount(0);
     // 30 measurements on (30 ms at 1000 per second).
     ASSERT_TRUE(qz417::test::WaitUntil([&] { return emu().measurementCount(0) >= afterA + 30; },
-                                  std::chrono::seconds(2)));
+                                       std::chrono::seconds(2)));
     const std::uint64_t beforeB = emu().measurementCount(0);
     ASSERT_EQ(QZ417_GetResult(s, b.data()), 1);
     const std::uint64_t afterB = emu().measurementCount(0);

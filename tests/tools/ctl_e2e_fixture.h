@@ -65,13 +65,13 @@ protected:
     // emulator's thread has applied it.
     Block configOnce(int index, const Block &expected) const {
         qz417::test::WaitUntil([&] { return emulator_->config(index) == expected; },
-                          std::chrono::seconds(2));
+                               std::chrono::seconds(2));
         return emulator_->config(index);
     }
     // The same for the count of commands `code` that scanner `index` served.
     std::uint64_t servedOnce(int index, int code, std::uint64_t expected) const {
         qz417::test::WaitUntil([&] { return emulator_->commandsServed(index, code) == expected; },
-                          std::chrono::seconds(2));
+                               std::chrono::seconds(2));
         return emulator_->commandsServed(index, code);
     }
 

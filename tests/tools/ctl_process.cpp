@@ -74,13 +74,15 @@ CtlProcess::~CtlProcess() {
 }
 
 bool CtlProcess::waitForOutput(const std::string &text, int timeoutMs) {
-    return qz417::test::WaitUntil([&] { return ReadFile(outPath_).find(text) != std::string::npos; },
-                             std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
+    return qz417::test::WaitUntil(
+        [&] { return ReadFile(outPath_).find(text) != std::string::npos; },
+        std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
 }
 
 bool CtlProcess::waitForError(const std::string &text, int timeoutMs) {
-    return qz417::test::WaitUntil([&] { return ReadFile(errPath_).find(text) != std::string::npos; },
-                             std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
+    return qz417::test::WaitUntil(
+        [&] { return ReadFile(errPath_).find(text) != std::string::npos; },
+        std::chrono::milliseconds(timeoutMs), std::chrono::milliseconds(5));
 }
 
 bool CtlProcess::interrupt() {

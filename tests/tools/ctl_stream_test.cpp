@@ -121,9 +121,9 @@ TEST(CtlStream, CsvRowsAndJsonLinesComeAsPacketsArrive) {
     sender.send(Packet(4, 1));
     sender.send(Packet(8, 2));
     // The rows are in the file within a second, while the stream still runs.
-    EXPECT_TRUE(
-        qz417::test::WaitUntil([&] { return ReadFile(csvPath).find(",8,2\n") != std::string::npos; },
-                          std::chrono::seconds(2), std::chrono::milliseconds(5)));
+    EXPECT_TRUE(qz417::test::WaitUntil(
+        [&] { return ReadFile(csvPath).find(",8,2\n") != std::string::npos; },
+        std::chrono::seconds(2), std::chrono::milliseconds(5)));
     std::this_thread::sleep_for(std::chrono::milliseconds(200)); // the rows' times show it
     sender.send(Packet(16, 4));
     const CtlResult r = ctl.finish(10000);
@@ -236,7 +236,7 @@ TEST(CtlStream, StopsOnInterrupt) {
     const std::uint64_t read = qz417::test::UdpDatagramsRead();
     sender.send(Packet(1, 1));
     ASSERT_TRUE(qz417::test::WaitUntil([&] { return qz417::test::UdpDatagramsRead() > read; },
-                                  std::chrono::seconds(5)));
+                                       std::chrono::seconds(5)));
     ASSERT_TRUE(ctl.interrupt());
     const CtlResult r = ctl.finish(5000);
     EXPECT_EQ(r.status, 0) << r.err;

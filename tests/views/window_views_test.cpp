@@ -370,9 +370,10 @@ private slots:
         const int shown = form_->LabelPacksUDPCnt->text().toInt(&ok);
         QVERIFY(ok);
         const int behind = (int(last.packetCount()) - shown + 65536) % 65536;
-        QVERIFY2(behind <= 3, qPrintable(QStringLiteral("label %1, last datagram %2")
-                                             .arg(shown)
-                                             .arg(last.packetCount())));
+        QVERIFY2(
+            behind <= 3,
+            qPrintable(
+                QStringLiteral("label %1, last datagram %2").arg(shown).arg(last.packetCount())));
         QCOMPARE(form_->LabelResultUDPCnt->text(), QStringLiteral("0"));
         QCOMPARE(form_->LabelResultUDPPerSec->text(), QStringLiteral("0"));
         QVERIFY(form_->ChartUDP->pointCount() > 0);

@@ -37,8 +37,8 @@ constexpr const char *kHelp =
 int main(int argc, char **argv) {
     using namespace qz417::ctl;
     const std::map<std::string, int (*)(const Args &)> commands = {
-        {"search", RunSearch},   {"info", RunInfo},   {"params", RunParams},
-        {"profile", RunProfile}, {"image", RunImage}, {"stream", RunStream},
+        {"search", RunSearch},   {"info", RunInfo},           {"params", RunParams},
+        {"profile", RunProfile}, {"image", RunImage},         {"stream", RunStream},
         {"angle", RunAngle},     {"recording", RunRecording}, {"measure", RunMeasure}};
     if (argc < 2) {
         std::cerr << "qz417ctl: missing command (see qz417ctl --help)\n";

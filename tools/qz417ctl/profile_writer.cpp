@@ -206,19 +206,22 @@ private:
 };
 
 std::unique_ptr<ProfileWriter> MakePly(const std::optional<std::string> &path,
-                                       const qz417::ProfileScale &scale, qz417::CloudEncoding encoding) {
+                                       const qz417::ProfileScale &scale,
+                                       qz417::CloudEncoding encoding) {
     return std::make_unique<PointsWriter>(
         path, scale,
         qz417::MakePlyExporter(encoding, "qz417ctl profiles: x, z in mm, y = profile index"));
 }
 
 std::unique_ptr<ProfileWriter> MakePcd(const std::optional<std::string> &path,
-                                       const qz417::ProfileScale &scale, qz417::CloudEncoding encoding) {
+                                       const qz417::ProfileScale &scale,
+                                       qz417::CloudEncoding encoding) {
     return std::make_unique<PointsWriter>(
         path, scale,
-        qz417::MakePcdExporter(qz417::PcdShape::Organised, encoding,
-                            {".PCD v0.7 - Point Cloud Data file format",
-                             "qz417ctl profiles: x, z in mm, y = profile index, NaN = no point"}));
+        qz417::MakePcdExporter(
+            qz417::PcdShape::Organised, encoding,
+            {".PCD v0.7 - Point Cloud Data file format",
+             "qz417ctl profiles: x, z in mm, y = profile index, NaN = no point"}));
 }
 
 } // namespace

@@ -315,7 +315,8 @@ int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t c
                                 }
                                 measurement_count[p] =
                                     qz417::ProfilePacket(packets.data() +
-                                                      (at - batchFirst) * qz417::kProfilePacketSize)
+                                                         (at - batchFirst) *
+                                                             qz417::kProfilePacketSize)
                                         .measurementCount();
                             }
                             std::vector<const char *> why(tools, nullptr);

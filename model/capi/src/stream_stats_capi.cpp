@@ -57,8 +57,8 @@ int qz417m_socket_receive_read(int fd, qz417m_socket_receive *receive) {
         return -1;
     // ReadSocketReceive never throws by contract; the guard keeps that true
     // across this boundary even if its reading of /proc ever allocates and fails.
-    const qz417::SocketReceive r = qz417::capi::Guard(nullptr, 0, qz417::SocketReceive{},
-                                                [fd] { return qz417::ReadSocketReceive(fd); });
+    const qz417::SocketReceive r = qz417::capi::Guard(
+        nullptr, 0, qz417::SocketReceive{}, [fd] { return qz417::ReadSocketReceive(fd); });
     receive->granted_bytes = r.grantedBytes;
     receive->drops_known = r.drops.has_value() ? 1 : 0;
     receive->drops = r.drops.value_or(0);

@@ -296,7 +296,8 @@ void RecordingWriterThread::WritePendingBlocks() {
     }
 }
 
-void RecordingWriterThread::Measure(std::uint64_t first, std::size_t slot, std::size_t n, bool behind) {
+void RecordingWriterThread::Measure(std::uint64_t first, std::size_t slot, std::size_t n,
+                                    bool behind) {
     rows_.clear();
     const std::uint16_t notMeasured = behind ? writer_->ResultReason(kNotMeasuredReason) : 0;
     for (std::size_t i = 0; i < n; ++i) {
