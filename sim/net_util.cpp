@@ -39,9 +39,13 @@ std::string endpointText(const sockaddr_in &a) {
     return std::string(buf) + ":" + std::to_string(ntohs(a.sin_port));
 }
 
-bool sendAll(int fd, const std::uint8_t *data, std::size_t size) {
+namespace {
+
+// Moves all `size` bytes with `step` (send or recv), again after a signal
+// interrupted it; false when the peer closed or the socket failed.
+template <typename Byte, typename Step> bool transferAll(Byte *data, std::size_t size, Step step) {
     while (size > 0) {
-        const ssize_t n = ::send(fd, data, size, MSG_NOSIGNAL);
+        const ssize_t n = step(data, size);
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
@@ -52,17 +56,17 @@ bool sendAll(int fd, const std::uint8_t *data, std::size_t size) {
     return true;
 }
 
+} // namespace
+
+bool sendAll(int fd, const std::uint8_t *data, std::size_t size) {
+    return transferAll(data, size, [fd](const std::uint8_t *d, std::size_t n) {
+        return ::send(fd, d, n, MSG_NOSIGNAL);
+    });
+}
+
 bool recvAll(int fd, std::uint8_t *data, std::size_t size) {
-    while (size > 0) {
-        const ssize_t n = ::recv(fd, data, size, 0);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false;
-        data += n;
-        size -= static_cast<std::size_t>(n);
-    }
-    return true;
+    return transferAll(data, size,
+                       [fd](std::uint8_t *d, std::size_t n) { return ::recv(fd, d, n, 0); });
 }
 
 std::string selfExecutable() {

@@ -173,16 +173,16 @@ QString ProfileChart::PointLabel(int index) const {
     return QString::fromStdString(PointLabelText(x));
 }
 
-int ProfileChart::PointAt(const QPointF &position) const {
+int ProfileChart::ClosestPoint(const QPointF &position, double limit, bool lastOnTie) const {
     int best = -1;
-    double bestDistance = kHoverRadiusPx * kHoverRadiusPx;
+    double bestDistance = limit;
     int index = 0;
     for (auto it = series_->data()->constBegin(); it != series_->data()->constEnd();
          ++it, ++index) {
         const double dx = xAxis->coordToPixel(it->key) - position.x();
         const double dy = yAxis->coordToPixel(it->value) - position.y();
         const double d = dx * dx + dy * dy;
-        if (d <= bestDistance) {
+        if (lastOnTie ? d <= bestDistance : (best < 0 || d < bestDistance)) {
             bestDistance = d;
             best = index;
         }
@@ -190,21 +190,12 @@ int ProfileChart::PointAt(const QPointF &position) const {
     return best;
 }
 
+int ProfileChart::PointAt(const QPointF &position) const {
+    return ClosestPoint(position, kHoverRadiusPx * kHoverRadiusPx, true);
+}
+
 int ProfileChart::NearestPoint(const QPointF &position) const {
-    int best = -1;
-    double bestDistance = 0;
-    int index = 0;
-    for (auto it = series_->data()->constBegin(); it != series_->data()->constEnd();
-         ++it, ++index) {
-        const double dx = xAxis->coordToPixel(it->key) - position.x();
-        const double dy = yAxis->coordToPixel(it->value) - position.y();
-        const double d = dx * dx + dy * dy;
-        if (best < 0 || d < bestDistance) {
-            bestDistance = d;
-            best = index;
-        }
-    }
-    return best;
+    return ClosestPoint(position, 0, false);
 }
 
 int ProfileChart::PacketIndex(int index) const {

@@ -85,6 +85,10 @@ protected:
 private:
     void ScheduleRepaint();
     void RepaintPoints();
+    // Index of the point nearest to a widget position in pixels: within
+    // `limit` (squared pixels) and the last of equals when lastOnTie, else
+    // however far and the first of equals; -1 when there is none.
+    int ClosestPoint(const QPointF &position, double limit, bool lastOnTie) const;
 
     QCPGraph *series_ = nullptr;
     QCPLayer *pointsLayer_ = nullptr;

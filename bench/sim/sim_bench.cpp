@@ -1,6 +1,7 @@
 // qz417sim_bench: how fast the emulated scanner serves command 1 through the
 // library on loopback, and how many UDP packets per second it streams without
 // a plain receiver losing any. Binds ports 417 and 6003 on loopback only.
+#include "bench_support.h"
 #include "emulator.h"
 #include "qz417link.h"
 
@@ -34,15 +35,6 @@ qz417::sim::EmulatorOptions quietOptions() {
     return o;
 }
 
-DeviceAnnouncement recordOf(const std::array<std::uint8_t, 268> &a) {
-    DeviceAnnouncement d{};
-    d.type = static_cast<std::uint16_t>(a[0] | (a[1] << 8));
-    std::memcpy(d.ip, &a[2], 4);
-    std::memcpy(d.mac, &a[6], 6);
-    std::memcpy(d.description, &a[12], 255);
-    return d;
-}
-
 bool benchCommands(double seconds) {
     qz417::sim::Emulator emu(quietOptions());
     std::string error;
@@ -50,7 +42,7 @@ bool benchCommands(double seconds) {
         std::fprintf(stderr, "qz417sim_bench: %s\n", error.c_str());
         return false;
     }
-    const DeviceAnnouncement d = recordOf(emu.announcement(0));
+    const DeviceAnnouncement d = qz417::bench::RecordOf(emu.announcement(0));
     const int s = QZ417_Connect(&d);
     if (s <= 0) {
         std::fprintf(stderr, "qz417sim_bench: cannot connect\n");

@@ -55,6 +55,7 @@
 #include "recording/playback_page.h"
 #include "recording/record_controls.h"
 #include "surface/surface_view.h"
+#include "synthetic_packet.h"
 #include "widgets/profile_chart.h"
 #include "widgets/video_panel.h"
 
@@ -262,24 +263,6 @@ double Quantile(std::vector<double> v, double q) {
     return v[std::min(v.size() - 1, static_cast<std::size_t>(q * static_cast<double>(v.size())))];
 }
 
-// A profile of 1024 valid points under the emulator's scale that changes with n.
-void MakePacket(std::array<std::uint8_t, QZ417_PACKET_SIZE> &p, unsigned n) {
-    p[0] = static_cast<std::uint8_t>(n);
-    p[1] = static_cast<std::uint8_t>(n >> 8);
-    p[2] = p[0];
-    p[3] = p[1];
-    for (int i = 0; i < 1024; ++i) {
-        const auto x = static_cast<std::int16_t>((i - 512) * 16 + 1); // odd: never 0
-        const auto z =
-            static_cast<std::int16_t>(8192 + ((i * 37 + static_cast<int>(n) * 11) % 2000));
-        const auto base = static_cast<std::size_t>(4 + 4 * i);
-        p[base] = static_cast<std::uint8_t>(z);
-        p[base + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(z) >> 8);
-        p[base + 2] = static_cast<std::uint8_t>(x);
-        p[base + 3] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(x) >> 8);
-    }
-}
-
 // Sends changing 1024-point profiles to 127.0.0.1:port at about hz per second.
 void SendProfiles(int port, double hz, double seconds, std::atomic<bool> &stop) {
     const int fd = ::socket(AF_INET, SOCK_DGRAM, 0);
@@ -293,7 +276,7 @@ void SendProfiles(int port, double hz, double seconds, std::atomic<bool> &stop) 
     while (!stop && Since(start) < seconds) {
         const auto due = static_cast<unsigned>(Since(start) * hz);
         for (; n < due; ++n) {
-            MakePacket(packet, n);
+            qz417::bench::MakePacket(packet, n);
             ::sendto(fd, packet.data(), packet.size(), 0, reinterpret_cast<sockaddr *>(&to),
                      sizeof to);
         }
@@ -521,7 +504,7 @@ bool WriteRecording(const std::string &path, std::uint32_t n, std::string *error
         for (std::uint32_t first = 0; first < n; first += kBatch) {
             const std::uint32_t m = std::min(kBatch, n - first);
             for (std::uint32_t i = 0; i < m; ++i) {
-                MakePacket(packet, first + i);
+                qz417::bench::MakePacket(packet, first + i);
                 std::copy(packet.begin(), packet.end(),
                           packets.begin() + static_cast<std::ptrdiff_t>(i * QZ417_PACKET_SIZE));
                 const std::int64_t offset = static_cast<std::int64_t>(first + i) * kPeriodNs;

@@ -17,7 +17,6 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "core/window_additions.h"
-#include "core/window_fonts.h"
 #include "emulator.h"
 #include "measure/measure_page.h"
 #include "model/measure/job.h"
@@ -61,19 +60,11 @@ ms::Job BoxJob() {
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setFont(qz417::WindowFont());
-    const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
-    fs::create_directories(out);
-
-    qz417::ResetAppState();
-    qz417::sim::EmulatorOptions options;
-    options.streamRateHz = 150; // 1000 profiles: one round of the belt
-    qz417::sim::Emulator sim(options);
-    if (!qz417::shot::StartScanner(sim))
-        return 1;
-    TFormMain *form = qz417::shot::ShowWindowAndSearch();
+    qz417::shot::Session session(argc, argv, 150); // 1000 profiles: one round of the belt
+    TFormMain *form = session.form;
     if (form == nullptr)
         return 1;
+    const fs::path &out = session.out;
 
     int failures = 0;
     qz417::MeasurePage *page = form->Additions().MeasureView;
@@ -105,8 +96,5 @@ int main(int argc, char *argv[]) {
 
     form->close();
     form->ShutdownWorkers();
-    delete form;
-    FormMain = nullptr;
-    sim.stop();
     return failures == 0 ? 0 : 1;
 }

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 
+#include <QApplication>
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QPixmap>
@@ -14,6 +15,7 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
+#include "core/window_fonts.h"
 #include "emulator.h"
 
 namespace qz417::shot {
@@ -66,5 +68,49 @@ inline TFormMain *ShowWindowAndSearch() {
     }
     return form;
 }
+
+// What every screenshot program starts with: the window's font, the folder
+// the pictures go to (the first argument, else docs/) made, a fresh
+// application state, the emulated scanner streaming at `streamRateHz`,
+// optionally a work folder of its own under the temporary directory made
+// current (for the files a page writes), and the main window shown with the
+// scanner found. `form` is null, with a message on stderr, when any of it
+// failed. The window is deleted and the scanner stopped with the session.
+class Session {
+public:
+    Session(int argc, char *argv[], int streamRateHz, const char *workFolder = nullptr)
+        : out(std::filesystem::absolute(argc > 1 ? argv[1] : "docs")), sim_(Options(streamRateHz)) {
+        QApplication::setFont(qz417::WindowFont());
+        std::filesystem::create_directories(out);
+        qz417::ResetAppState();
+        if (!StartScanner(sim_))
+            return;
+        if (workFolder != nullptr) {
+            work = std::filesystem::temp_directory_path() / workFolder;
+            std::filesystem::create_directories(work);
+            std::filesystem::current_path(work);
+        }
+        form = ShowWindowAndSearch();
+    }
+    ~Session() {
+        delete form;
+        FormMain = nullptr;
+        sim_.stop();
+    }
+    Session(const Session &) = delete;
+    Session &operator=(const Session &) = delete;
+
+    const std::filesystem::path out;
+    std::filesystem::path work;
+    TFormMain *form = nullptr;
+
+private:
+    static qz417::sim::EmulatorOptions Options(int streamRateHz) {
+        qz417::sim::EmulatorOptions options;
+        options.streamRateHz = streamRateHz;
+        return options;
+    }
+    qz417::sim::Emulator sim_;
+};
 
 } // namespace qz417::shot

@@ -21,7 +21,6 @@
 #include "core/app_state.h"
 #include "core/form_main.h"
 #include "core/window_additions.h"
-#include "core/window_fonts.h"
 #include "emulator.h"
 #include "screenshot_support.h"
 #include "surface/surface_view.h"
@@ -52,21 +51,12 @@ double NearestZ(const qz417::ProfileChart &chart, double below, double *edgeX) {
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setFont(qz417::WindowFont());
-    const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
-    fs::create_directories(out);
-
-    qz417::ResetAppState();
-    qz417::sim::EmulatorOptions options;
-    options.streamRateHz = 150; // 1000 profiles: one round of the belt (6.7 s)
-    qz417::sim::Emulator sim(options);
-    if (!qz417::shot::StartScanner(sim))
-        return 1;
-
+    qz417::shot::Session session(argc, argv, 150); // 1000 profiles: one round of the belt (6.7 s)
     // The scanner's description sets the scale and the axes.
-    TFormMain *form = qz417::shot::ShowWindowAndSearch();
+    TFormMain *form = session.form;
     if (form == nullptr)
         return 1;
+    const fs::path &out = session.out;
 
     int failures = 0;
     form->PageControlQZ417->setCurrentWidget(form->TabSheetUDP);
@@ -130,8 +120,5 @@ int main(int argc, char *argv[]) {
 
     form->close();
     form->ShutdownWorkers();
-    delete form;
-    FormMain = nullptr;
-    sim.stop();
     return failures == 0 ? 0 : 1;
 }

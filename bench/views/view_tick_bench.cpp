@@ -17,6 +17,7 @@
 #include "alloc_counter.h"
 #include "core/app_state.h"
 #include "core/image_window.h"
+#include "synthetic_packet.h"
 #include "views/frame_renderer.h"
 #include "widgets/profile_chart.h"
 #include "widgets/video_panel.h"
@@ -42,22 +43,6 @@ double Ms(Clock::duration d) {
 void Print(const char *what, const std::vector<double> &v) {
     const Stats s = Summarise(v);
     std::printf("  %-44s median %7.3f ms   p95 %7.3f ms\n", what, s.median, s.p95);
-}
-
-// A profile of 1024 valid points that changes with n: a wavy line across the range.
-void MakePacket(std::array<std::uint8_t, QZ417_PACKET_SIZE> &p, unsigned n) {
-    p[0] = static_cast<std::uint8_t>(n);
-    p[1] = static_cast<std::uint8_t>(n >> 8);
-    for (int i = 0; i < 1024; ++i) {
-        const auto x = static_cast<std::int16_t>((i - 512) * 16 + 1);
-        const auto z =
-            static_cast<std::int16_t>(8192 + ((i * 37 + static_cast<int>(n) * 11) % 2000));
-        const auto base = static_cast<std::size_t>(4 + 4 * i);
-        p[base] = static_cast<std::uint8_t>(z);
-        p[base + 1] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(z) >> 8);
-        p[base + 2] = static_cast<std::uint8_t>(x);
-        p[base + 3] = static_cast<std::uint8_t>(static_cast<std::uint16_t>(x) >> 8);
-    }
 }
 
 // Paints only reach a window the platform has exposed.
@@ -89,7 +74,7 @@ int main(int argc, char *argv[]) {
     std::vector<double> plot, layer, paint, total;
     std::uint64_t tickAllocs = 0;
     for (int n = 0; n < iterations; ++n) {
-        MakePacket(packet, static_cast<unsigned>(n));
+        qz417::bench::MakePacket(packet, static_cast<unsigned>(n));
         ResultPacket.publish(packet.data());
         const auto t0 = Clock::now();
         const std::uint64_t a0 = bench::AllocationCount();

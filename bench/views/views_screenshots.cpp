@@ -17,7 +17,6 @@
 
 #include "core/app_state.h"
 #include "core/form_main.h"
-#include "core/window_fonts.h"
 #include "emulator.h"
 #include "screenshot_support.h"
 #include "widgets/profile_chart.h"
@@ -30,23 +29,12 @@ using qz417::shot::WaitFor;
 
 int main(int argc, char *argv[]) {
     QApplication app(argc, argv);
-    QApplication::setFont(qz417::WindowFont());
-    const fs::path out = fs::absolute(argc > 1 ? argv[1] : "docs");
-    fs::create_directories(out);
-
-    qz417::ResetAppState();
-    qz417::sim::EmulatorOptions options;
-    options.streamRateHz = 250;
-    qz417::sim::Emulator sim(options);
-    if (!qz417::shot::StartScanner(sim))
-        return 1;
-    const fs::path work = fs::temp_directory_path() / "qz417-screenshots";
-    fs::create_directories(work);
-    fs::current_path(work);
-
-    TFormMain *form = qz417::shot::ShowWindowAndSearch();
+    qz417::shot::Session session(argc, argv, 250, "qz417-screenshots");
+    TFormMain *form = session.form;
     if (form == nullptr)
         return 1;
+    const fs::path &out = session.out;
+    const fs::path &work = session.work;
     form->ButtonConnect->click();
 
     int failures = 0;
@@ -85,9 +73,6 @@ int main(int argc, char *argv[]) {
 
     form->close();
     form->ShutdownWorkers();
-    delete form;
-    FormMain = nullptr;
-    sim.stop();
     fs::remove_all(work);
     return failures == 0 ? 0 : 1;
 }

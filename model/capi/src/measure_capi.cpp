@@ -87,6 +87,20 @@ template <typename F> int64_t CountOf(const char *path, char *error, size_t erro
     });
 }
 
+// A recording's stored results and the index of one of its jobs; throws
+// when the recording stores no job of that index.
+struct RecordedJob {
+    RecordedJob(const char *path, int64_t index) : reader(path), results(reader) {
+        if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
+            throw qz417::recording::RecordingError(std::string(path) + " stores no job " +
+                                                   std::to_string(index));
+        job = static_cast<std::size_t>(index);
+    }
+    qz417::recording::RecordingReader reader;
+    qz417::recording::RecordedResultsReader results;
+    std::size_t job = 0;
+};
+
 } // namespace
 
 extern "C" {
@@ -256,13 +270,10 @@ qz417m_job *qz417m_recorded_job(const char *path, int64_t index, uint64_t *first
         return nullptr;
     }
     return Guard(error, error_size, static_cast<qz417m_job *>(nullptr), [&]() -> qz417m_job * {
-        namespace rec = qz417::recording;
-        rec::RecordingReader reader(path);
-        rec::RecordedResultsReader results(reader);
-        if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
-            throw rec::RecordingError(std::string(path) + " stores no job " +
-                                      std::to_string(index));
-        const auto j = static_cast<std::size_t>(index);
+        RecordedJob stored(path, index);
+        qz417::recording::RecordingReader &reader = stored.reader;
+        qz417::recording::RecordedResultsReader &results = stored.results;
+        const std::size_t j = stored.job;
         std::uint64_t count = 0;
         results.ForEach(0, reader.profiles(),
                         [&](std::size_t job, std::uint64_t, const qz417::measure::JobResult &) {
@@ -288,13 +299,10 @@ int64_t qz417m_read_recorded_results(const char *path, int64_t index, uint64_t c
         return -1;
     }
     return Guard(error, error_size, static_cast<int64_t>(-1), [&] {
-        namespace rec = qz417::recording;
-        rec::RecordingReader reader(path);
-        rec::RecordedResultsReader results(reader);
-        if (index < 0 || static_cast<std::uint64_t>(index) >= results.jobs().size())
-            throw rec::RecordingError(std::string(path) + " stores no job " +
-                                      std::to_string(index));
-        const auto j = static_cast<std::size_t>(index);
+        RecordedJob stored(path, index);
+        qz417::recording::RecordingReader &reader = stored.reader;
+        qz417::recording::RecordedResultsReader &results = stored.results;
+        const std::size_t j = stored.job;
         const std::size_t tools = results.jobs()[j].tools.size();
         std::uint64_t p = 0;
         // The measurement counters come from the packets, read in batches.
