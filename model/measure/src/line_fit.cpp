@@ -83,7 +83,8 @@ void Workspace::Load(std::span<const ProfilePoint> profile) {
         x[n] = p.x;
         z[n] = p.z;
         index[n] = static_cast<int>(i);
-        n += p.valid & std::isfinite(p.x) & std::isfinite(p.z);
+        n += static_cast<std::size_t>(p.valid) & static_cast<std::size_t>(std::isfinite(p.x)) &
+             static_cast<std::size_t>(std::isfinite(p.z));
     }
     count_ = n;
     Order();
