@@ -19,7 +19,6 @@
 #include <cstring>
 
 #include <QMetaObject>
-#include <QPointer>
 #include <QTabWidget>
 #include <QTableWidget>
 
@@ -121,21 +120,18 @@ void TFormMain::BuildAdditions() {
     a.MeasureView->setGeometry(0, 0, 646, 580);
 
     // The job the "Measure" page runs while bound to "Live" (choice 0, the
-    // TCP and UDP sources): a recording of either source stores its results.
-    const QPointer<qz417::MeasurePage> measure = a.MeasureView;
-    const auto liveJob = [measure]() -> std::optional<qz417::measure::Job> {
-        if (measure.isNull() || measure->bound() != 0 || !measure->worker().running() ||
-            measure->job().tools.empty())
-            return std::nullopt;
-        try {
-            qz417::measure::ValidateJob(measure->job());
-        } catch (const qz417::measure::JobError &) {
-            return std::nullopt;
-        }
-        return measure->job();
-    };
-    a.ResultRecord->SetJobSource(liveJob);
-    a.UdpRecord->SetJobSource(liveJob);
+    // TCP and UDP sources), handed to both Record controls at each change:
+    // a recording of either source stores its results.
+    qz417::MeasurePage *measure = a.MeasureView;
+    for (qz417::RecordControls *record : {a.ResultRecord, a.UdpRecord}) {
+        const auto handJob = [measure, record] {
+            qz417::MeasurePage::RunningJob running = measure->runningJob();
+            record->SetMeasureJob(running.version,
+                                  measure->bound() == 0 ? std::move(running.job) : nullptr);
+        };
+        QObject::connect(measure, &qz417::MeasurePage::runningJobChanged, record, handJob);
+        handJob();
+    }
 }
 
 void qz417::NoteParameterBlockWritten(WindowAdditions &additions, const std::uint8_t *block,

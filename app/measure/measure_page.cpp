@@ -68,6 +68,10 @@ bool HasZ(const ms::Region &r) {
     return std::isfinite(r.zMin) || std::isfinite(r.zMax);
 }
 
+bool SameRegion(const ms::Region &a, const ms::Region &b) {
+    return a.xMin == b.xMin && a.xMax == b.xMax && a.zMin == b.zMin && a.zMax == b.zMax;
+}
+
 // The base regions of an edge or width (its level's line) or of an area
 // (its base line); null for other kinds.
 std::vector<ms::Region> *BaseRegions(ms::ToolSetup &t) {
@@ -310,6 +314,9 @@ void MeasurePage::Bind(int index) {
         return;
     worker_.Stop();
     bound_ = index;
+    // A new version: results of the old binding the worker made and the page
+    // has not taken yet are left out, and others learn of the binding.
+    HandJob(job_);
     history_.Clear();
     haveLatest_ = false;
     axesSet_ = false;
@@ -317,6 +324,15 @@ void MeasurePage::Bind(int index) {
         sourceBox_->setCurrentIndex(index);
     if (!worker_.Start(bindings_[static_cast<std::size_t>(index)].sources))
         counts_->setText(QStringLiteral("Too many subscribers to the source"));
+    emit runningJobChanged();
+}
+
+MeasurePage::RunningJob MeasurePage::runningJob() const {
+    return {jobVersion_, worker_.running() ? worker_.job() : nullptr};
+}
+
+void MeasurePage::HandJob(const ms::Job &job) {
+    jobVersion_ = worker_.SetJob(job.tools.empty() ? std::nullopt : std::optional(job));
 }
 
 QCPItemRect *MeasurePage::regionItem(int tool, int which) const {
@@ -356,7 +372,7 @@ bool MeasurePage::ApplyJob(ms::Job job) {
         std::equal(job.tools.begin(), job.tools.end(), job_.tools.begin(),
                    [](const ms::ToolSetup &a, const ms::ToolSetup &b) { return a.kind == b.kind; });
     try {
-        jobVersion_ = worker_.SetJob(job.tools.empty() ? std::nullopt : std::optional(job));
+        HandJob(job);
     } catch (const ms::JobError &e) {
         ShowMessage(QString::fromStdString(e.what()));
         return false;
@@ -380,6 +396,7 @@ bool MeasurePage::ApplyJob(ms::Job job) {
     RebuildTable();
     ShowToolSetup();
     UpdateTrend();
+    emit runningJobChanged();
     return true;
 }
 
@@ -1202,12 +1219,15 @@ bool MeasurePage::eventFilter(QObject *watched, QEvent *event) {
             if (dragEdges_ & kDragHigh)
                 region.zMax = std::max(s.zMax + dz, s.zMin + minHeight);
         }
+        if (SameRegion(region, *RegionOf(item.tool, item.which)))
+            return true; // not moved: the job in use stays, with its version
         try {
-            jobVersion_ = worker_.SetJob(job);
+            HandJob(job);
             job_ = std::move(job);
             PlaceRegions();
             if (toolList_->currentRow() == item.tool)
                 FillSetup();
+            emit runningJobChanged();
         } catch (const ms::JobError &) {
             // A region pulled beyond what a job allows stays where it was.
         }

@@ -9,6 +9,10 @@
 // (MeasureWorker); the page takes the results on a timer at no more than
 // 30 Hz and never shares the job with that thread: each change hands it a
 // new copy.
+//
+// The job the page runs carries a version (runningJob()): a new one with each
+// job handed to the measuring thread and with each binding, announced by
+// runningJobChanged(), so that others learn of a change when it happens.
 #pragma once
 
 #include <cstdint>
@@ -61,6 +65,17 @@ public:
     int bound() const { return bound_; }
 
     const measure::Job &job() const { return job_; }
+
+    // The job the measuring thread runs on the bound sources, as validated
+    // and handed over (null: none, for a job without tools or sources that
+    // could not be subscribed), and its version: a new one with every job
+    // handed over (changed, replaced, cleared) and every binding, so one
+    // version names one job on one choice of "Source:". Never 0.
+    struct RunningJob {
+        std::uint64_t version = 0;
+        std::shared_ptr<const measure::Job> job;
+    };
+    RunningJob runningJob() const;
     // Adds a tool of the kind in the middle of the X axis and selects it.
     void AddTool(measure::ToolKind kind);
     void RemoveTool(int index);
@@ -95,6 +110,10 @@ public:
     // The rectangle of a tool's region (which 0: first, 1: second, 2 + k:
     // base region k of an edge, width or area), or null.
     QCPItemRect *regionItem(int tool, int which) const;
+
+signals:
+    // runningJob() has a new version.
+    void runningJobChanged();
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
@@ -138,6 +157,10 @@ private:
     void UpdateTrend();
     void PlotLatest(const FeedPacket &packet);
     void ShowMessage(const QString &text);
+    // Hands the measuring thread a copy of job (none when it has no tools)
+    // under a new version; throws measure::JobError when it does not
+    // validate, the job in use then staying.
+    void HandJob(const measure::Job &job);
     bool WriteWhole(const QString &path, const std::string &text);
     measure::Region *RegionOf(int tool, int which);
     int LimitIndex(int tool, int output) const;

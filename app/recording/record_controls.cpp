@@ -162,12 +162,7 @@ bool RecordControls::StartRecording(const QString &path, const recording::Record
         settings.header = header_();
     settings.header.software = "qz417setup";
     settings.limits = limits;
-    jobText_.clear();
-    if (jobSource_)
-        if (std::optional<measure::Job> job = jobSource_(); job && !job->tools.empty()) {
-            jobText_ = measure::JobToJson(*job);
-            settings.job = std::move(job);
-        }
+    settings.job = MeasureJob();
     std::string error;
     if (!recorder_.Start(source_, settings, &error)) {
         ShowMessage(
@@ -226,22 +221,6 @@ void RecordControls::Refresh() {
     status_->setText(StatusText(s, drops));
     if (!running_)
         return;
-    if (s.state == recording::RecorderState::Recording && !s.finishing && jobSource_) {
-        // The job run on the source changed (or stopped): the recording
-        // stores the new one's results from here on.
-        std::optional<measure::Job> job = jobSource_();
-        if (job && job->tools.empty())
-            job.reset();
-        std::string text = job ? measure::JobToJson(*job) : std::string();
-        if (text != jobText_) {
-            try {
-                recorder_.SetJob(std::move(job));
-                jobText_ = std::move(text);
-            } catch (const measure::JobError &) {
-                // Not valid: the Measure page does not run it either.
-            }
-        }
-    }
     if (s.state == recording::RecorderState::Recording) {
         // "Stop rec." pressed: the file is being finished; the button
         // returns once it is closed.
@@ -266,6 +245,24 @@ void RecordControls::Refresh() {
         lastMessage_ = QString::fromLatin1(recording::StopReasonText(s.reason));
         status_->setToolTip(lastMessage_);
     }
+}
+
+void RecordControls::SetMeasureJob(std::uint64_t version, std::shared_ptr<const measure::Job> job) {
+    if (version == jobVersion_)
+        return;
+    jobVersion_ = version;
+    job_ = std::move(job);
+    // The job run on the source changed (or stopped): a recording taking
+    // profiles stores the new one's results from the next profile on. A
+    // recording that ended by itself or is being finished ignores it.
+    if (recorder_.Running())
+        recorder_.SetJob(MeasureJob());
+}
+
+std::optional<measure::Job> RecordControls::MeasureJob() const {
+    if (job_ == nullptr || job_->tools.empty())
+        return std::nullopt;
+    return *job_;
 }
 
 void RecordControls::ShowMessage(const QString &text) {

@@ -13,7 +13,6 @@
 #include <functional>
 #include <memory>
 #include <optional>
-#include <string>
 
 #include "model/measure/job.h"
 #include "recording/source_recorder.h"
@@ -59,12 +58,12 @@ public:
     const QString &lastMessage() const { return lastMessage_; }
 
     // The measurement job run on this control's source elsewhere in the
-    // window (none: none runs). A recording stores the results of that job
-    // for every profile it writes, measured on the recorder's writer
-    // thread: taken at the start and looked at again on each refresh, so a
-    // changed job applies from the next profile taken after the refresh.
-    using JobSource = std::function<std::optional<measure::Job>()>;
-    void SetJobSource(JobSource jobs) { jobSource_ = std::move(jobs); }
+    // window, validated, and its version (a new one with each change; null:
+    // none runs). A recording stores the results of the job in force for
+    // every profile it writes, measured on the recorder's writer thread: the
+    // job at the start, and a new version from the next profile taken after
+    // this call. The version seen last again changes nothing.
+    void SetMeasureJob(std::uint64_t version, std::shared_ptr<const measure::Job> job);
 
     // The datagrams this computer dropped for a full receive buffer so far
     // (empty: unknown); the status then tells them apart from the network's.
@@ -94,8 +93,11 @@ private:
     bool running_ = false; // as the button shows it
     QString lastMessage_;
     std::function<std::optional<std::uint64_t>()> computerDrops_;
-    JobSource jobSource_;
-    std::string jobText_; // the job handed to the running recording, as JSON ("" none)
+    // A copy of the job in force for the recorder (none without tools).
+    std::optional<measure::Job> MeasureJob() const;
+
+    std::uint64_t jobVersion_ = 0; // of the job in force (0: none handed yet)
+    std::shared_ptr<const measure::Job> job_;
     std::optional<std::uint64_t> dropsAtStart_;
 };
 

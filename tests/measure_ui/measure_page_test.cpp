@@ -3,7 +3,9 @@
 // every kind of tool reaching the worker's job, bad input refused with a
 // message naming the field, a bad job file refused with the library's
 // message, a job saved and loaded unchanged, the results' colours, the
-// trend's statistics and the exported CSV.
+// trend's statistics and the exported CSV. The job the page runs gets a new
+// version, announced, with every job handed over and every binding, and no
+// other time; results made on an old binding are not kept.
 #include <QtTest>
 
 #include <cmath>
@@ -23,6 +25,7 @@
 #include "model/measure/job.h"
 #include "source/profile_source.h"
 #include "test_profiles.h"
+#include "wait.h"
 
 namespace ms = qz417::measure;
 using measure_test::Profile;
@@ -550,6 +553,71 @@ private slots:
         p.page.sourceBox()->setCurrentIndex(1);
         QCOMPARE(p.page.bound(), 1);
         QCOMPARE(p.page.history().kept().size(), std::size_t{0});
+    }
+
+    void theRunningJobChangesVersionWithEachJobAndBindingAndNoOtherTime() {
+        Page p;
+        QSignalSpy changed(&p.page, &qz417::MeasurePage::runningJobChanged);
+        const qz417::MeasurePage::RunningJob empty = p.page.runningJob();
+        QVERIFY(empty.version != 0);
+        QVERIFY(empty.job == nullptr); // no tools: nothing is measured
+
+        QVERIFY(p.page.ApplyJob(HeightJob(90, 110)));
+        QCOMPARE(changed.count(), 1);
+        const qz417::MeasurePage::RunningJob first = p.page.runningJob();
+        QVERIFY(first.version != empty.version);
+        QVERIFY(first.job != nullptr);
+        QCOMPARE(ms::JobToJson(*first.job), ms::JobToJson(p.page.job()));
+
+        // A job that does not validate is refused: the running one stays.
+        ms::Job bad = HeightJob(90, 110);
+        bad.tools[0].region = {100, 10};
+        QVERIFY(!p.page.ApplyJob(bad));
+        QVERIFY(!TakeMessage(p.page).isEmpty());
+        // Nor do measured profiles and the page's ticks change anything.
+        QVERIFY(p.Push(6554, 20));
+        QCOMPARE(changed.count(), 1);
+        QCOMPARE(p.page.runningJob().version, first.version);
+        QVERIFY(p.page.runningJob().job == first.job);
+
+        // A press on the region and a move that does not move it: the same
+        // job, no new version. Moved: a new version at each step.
+        QCustomPlot *plot = p.page.profilePlot();
+        const ms::Region r = p.page.job().tools[0].region;
+        const QPoint centre(static_cast<int>(plot->xAxis->coordToPixel((r.xMin + r.xMax) / 2)),
+                            plot->axisRect()->center().y());
+        QTest::mousePress(plot, Qt::LeftButton, {}, centre);
+        QTest::mouseMove(plot, centre);
+        QCOMPARE(changed.count(), 1);
+        QTest::mouseMove(plot, centre + QPoint(10, 0));
+        QTest::mouseMove(plot, centre + QPoint(20, 0));
+        QTest::mouseRelease(plot, Qt::LeftButton, {}, centre + QPoint(20, 0));
+        QCOMPARE(changed.count(), 3);
+        const qz417::MeasurePage::RunningJob dragged = p.page.runningJob();
+        QVERIFY(dragged.version != first.version);
+        QCOMPARE(ms::JobToJson(*dragged.job), ms::JobToJson(p.page.job()));
+        QVERIFY(p.page.job().tools[0].region.xMin > r.xMin);
+
+        // Results the worker made on "Live" and the page has not taken yet
+        // are left out once it is bound to "Playback": a new version there.
+        const std::uint64_t measured = p.page.worker().measured();
+        for (int i = 0; i < 5; ++i)
+            p.live->PushNow(Profile(static_cast<std::uint16_t>(i), 6554).data());
+        QVERIFY(qz417::test::WaitUntil([&] { return p.page.worker().measured() >= measured + 5; },
+                                       std::chrono::seconds(5)));
+        p.page.Bind(1);
+        QCOMPARE(changed.count(), 4);
+        const qz417::MeasurePage::RunningJob playback = p.page.runningJob();
+        QVERIFY(playback.version != dragged.version);
+        QCOMPARE(ms::JobToJson(*playback.job), ms::JobToJson(p.page.job()));
+        p.page.Tick();
+        QCOMPARE(p.page.history().kept().size(), std::size_t{0});
+
+        // Cleared: a new version without a job.
+        QVERIFY(p.page.ApplyJob({}));
+        QCOMPARE(changed.count(), 5);
+        QVERIFY(p.page.runningJob().version != playback.version);
+        QVERIFY(p.page.runningJob().job == nullptr);
     }
 };
 
