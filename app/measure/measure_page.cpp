@@ -320,8 +320,11 @@ void MeasurePage::Bind(int index) {
     history_.Clear();
     haveLatest_ = false;
     axesSet_ = false;
-    if (sourceBox_->currentIndex() != index)
+    if (sourceBox_->currentIndex() != index) {
+        // Shown without binding a second time.
+        const QSignalBlocker block(sourceBox_);
         sourceBox_->setCurrentIndex(index);
+    }
     if (!worker_.Start(bindings_[static_cast<std::size_t>(index)].sources))
         counts_->setText(QStringLiteral("Too many subscribers to the source"));
     emit runningJobChanged();

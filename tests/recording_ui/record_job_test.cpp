@@ -8,6 +8,7 @@
 // from then on, and binding it back to "Live" stores its job again.
 #include <QtTest>
 
+#include <QComboBox>
 #include <QLabel>
 #include <QMessageBox>
 #include <QTemporaryDir>
@@ -46,6 +47,15 @@ using Stored = std::pair<std::string, std::uint64_t>;
 
 Stored JobAt(const ms::Job &job, std::uint64_t first) {
     return {ms::JobToJson(job), first};
+}
+
+// "first profile: tools" per stored job, for a failure's message.
+QByteArray Describe(const std::vector<Stored> &jobs) {
+    QByteArray text;
+    for (const auto &[json, first] : jobs)
+        text += QByteArray::number(static_cast<qulonglong>(first)) + ": " +
+                (json.empty() ? QByteArray("none") : QByteArray::fromStdString(json)) + "\n";
+    return text;
 }
 
 } // namespace
@@ -94,6 +104,8 @@ private:
                                });
     }
 
+    // The profiles with results, each with its job's index, in runs of
+    // [first, end) measured with job.
     static std::vector<std::pair<std::uint64_t, std::size_t>>
     Profiles(std::initializer_list<std::tuple<std::uint64_t, std::uint64_t, std::size_t>> runs) {
         std::vector<std::pair<std::uint64_t, std::size_t>> out;
@@ -167,7 +179,7 @@ private slots:
                                               {std::string(), 200},
                                               JobAt(HeightJob(50), 250),
                                               {std::string(), 300}};
-        QCOMPARE(jobs, expected);
+        QVERIFY2(jobs == expected, Describe(jobs).constData());
         QCOMPARE(measured, Profiles({{0, 100, 0}, {100, 200, 1}, {250, 300, 3}}));
     }
 
@@ -189,7 +201,7 @@ private slots:
         std::vector<Stored> jobs;
         std::vector<std::pair<std::uint64_t, std::size_t>> measured;
         QVERIFY(Finish(controls, path, jobs, measured));
-        QCOMPARE(jobs, std::vector<Stored>{JobAt(HeightJob(20), 40)});
+        QVERIFY2(jobs == std::vector<Stored>{JobAt(HeightJob(20), 40)}, Describe(jobs).constData());
         QCOMPARE(measured, Profiles({{40, 80, 0}}));
 
         // Without a job nothing is stored at all.
