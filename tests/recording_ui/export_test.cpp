@@ -33,6 +33,7 @@
 #include "model/recording/recording_export.h"
 #include "model/recording/recording_file.h"
 #include "model/recording/recording_writer_thread.h"
+#include "offscreen_window.h"
 #include "recording/export_controls.h"
 #include "recording/export_dialog.h"
 #include "recording/playback_page.h"
@@ -147,24 +148,13 @@ private slots:
         QVERIFY(dir_.isValid());
         path_ = dir_.filePath(QStringLiteral("line1.h5"));
         WriteRecording(QFile::encodeName(path_).toStdString());
-        qz417::ResetAppState();
-        form_ = std::make_unique<TFormMain>();
-        FormMain = form_.get();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QVERIFY(qz417::test::ShowWindow(form_));
         form_->PageControlQZ417->setCurrentWidget(form_->Additions().TabSheetPlayback);
         connect(controls(), &qz417::ExportControls::exportFinished, this,
                 [this](const qz417::ExportOutcome &o) { outcomes_.push_back(o); });
     }
 
-    void cleanupTestCase() {
-        if (form_) {
-            form_->close();
-            form_->ShutdownWorkers();
-        }
-        form_.reset();
-        FormMain = nullptr;
-    }
+    void cleanupTestCase() { qz417::test::CloseWindow(form_); }
 
     void theButtonSitsBesideThePagesControlsAndWaitsForARecording() {
         QPushButton *button = controls()->button();

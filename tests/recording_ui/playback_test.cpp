@@ -24,6 +24,7 @@
 #include "health/stream_health.h"
 #include "model/profile_packet.h"
 #include "model/recording/recording_file.h"
+#include "offscreen_window.h"
 #include "recording/playback_page.h"
 #include "source/profile_source.h"
 #include "widgets/profile_chart.h"
@@ -104,22 +105,11 @@ private slots:
         QVERIFY(dir_.isValid());
         path_ = dir_.filePath(QStringLiteral("play.qzrec"));
         WriteRecording(QFile::encodeName(path_).toStdString());
-        qz417::ResetAppState();
-        form_ = std::make_unique<TFormMain>();
-        FormMain = form_.get();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QVERIFY(qz417::test::ShowWindow(form_));
         form_->PageControlQZ417->setCurrentWidget(form_->Additions().TabSheetPlayback);
     }
 
-    void cleanupTestCase() {
-        if (form_) {
-            form_->close();
-            form_->ShutdownWorkers();
-        }
-        form_.reset();
-        FormMain = nullptr;
-    }
+    void cleanupTestCase() { qz417::test::CloseWindow(form_); }
 
     void openingShowsTheDescriptionAndTheFirstProfile() {
         qz417::PlaybackPage *page = form_->Additions().PlaybackView;

@@ -25,6 +25,7 @@
 #include "model/measure/job.h"
 #include "model/recording/recorded_results.h"
 #include "model/recording/recording_file.h"
+#include "offscreen_window.h"
 #include "recording/record_controls.h"
 #include "source/profile_source.h"
 
@@ -118,22 +119,11 @@ private:
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        qz417::ResetAppState();
-        form_ = std::make_unique<TFormMain>();
-        FormMain = form_.get();
-        form_->show();
-        QVERIFY(QTest::qWaitForWindowExposed(form_.get()));
+        QVERIFY(qz417::test::ShowWindow(form_));
         QCOMPARE(page()->bound(), 0); // "Live"
     }
 
-    void cleanupTestCase() {
-        if (form_) {
-            form_->close();
-            form_->ShutdownWorkers();
-        }
-        form_.reset();
-        FormMain = nullptr;
-    }
+    void cleanupTestCase() { qz417::test::CloseWindow(form_); }
 
     void eachChangeOfTheJobIsStoredOnceFromTheProfileAfterIt() {
         qz417::RecordControls *controls = a().UdpRecord;
