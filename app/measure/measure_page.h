@@ -76,6 +76,7 @@ public:
         std::shared_ptr<const measure::Job> job;
     };
     RunningJob runningJob() const;
+
     // Adds a tool of the kind in the middle of the X axis and selects it.
     void AddTool(measure::ToolKind kind);
     void RemoveTool(int index);
