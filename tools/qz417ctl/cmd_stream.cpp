@@ -252,10 +252,8 @@ int RunStream(const Args &args) {
                            *csvPath);
             }
         }
-        // One clock read per pass serves the time limit and the interval.
+        // One clock read per pass serves the interval and the time limit.
         const auto now = Clock::now();
-        if (seconds != 0 && now >= end)
-            break;
         const std::chrono::duration<double, std::milli> elapsed = now - intervalStart;
         if (elapsed.count() >= 1000.0) {
             const std::chrono::duration<double> sinceStart = now - start;
@@ -276,6 +274,8 @@ int RunStream(const Args &args) {
             if (csv)
                 csv->flush(*csvPath);
         }
+        if (seconds != 0 && now >= end)
+            break;
     }
     priority.reset();
     stop.reset();
