@@ -3,11 +3,16 @@
 // and beside two busy processes, each against the floor of a minimal
 // receiver (qz417bench_floor) measured in the same run on the same stream.
 //
-//   qz417bench_stream SECONDS DIRECTORY WINDOW_BENCH FLOOR CTL
+//   qz417bench_stream SECONDS DIRECTORY WINDOW_BENCH FLOOR CTL [ONLY...]
 //
-// For 40 kHz and 80 kHz, quiet and busy: the floor, then the window
-// (WINDOW_BENCH --udp-record, the real main window offscreen, UDP worker and
-// Record control), then CTL stream --record, one after the other. Each
+// For 40 kHz and 80 kHz, quiet and busy: the floor, the recording floor
+// (FLOOR --record: the same receiver appending every packet's bytes to a
+// file with plain write() calls of about 4 MiB, on its one thread), then
+// the window (WINDOW_BENCH --udp-record, the real main window offscreen, UDP
+// worker and Record control), then CTL stream --record, one after the
+// other; each recorder's row has both floors as its baseline. ONLY words
+// ("40k", "80k", "quiet", "busy", "window", "ctl") run some turns alone: of
+// each kind named, only those named (the floors always run). Each
 // receiver is started first and waited for until it says it is bound; then
 // the emulator (in this process) streams to 127.0.0.1:16004 for SECONDS,
 // stops, and after a second for what is still queued the receiver gets
@@ -15,14 +20,18 @@
 // and it is not in the recording (the floor: not received). "busy": two
 // child processes spinning on a CPU from before the floor starts until the
 // recording through qz417ctl has ended, killed by their PIDs. Recordings go
-// to DIRECTORY and are removed at once. TCP port 10417, UDP port 16004.
+// to DIRECTORY and are removed at once, the recording floor's file too. TCP port 10417, UDP port
+// 16004.
 #include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
+#include <iterator>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -233,20 +242,41 @@ std::string LostOf(const Turn &t) {
 } // namespace
 
 int main(int argc, char **argv) {
-    if (argc != 6 || std::atof(argv[1]) <= 0 || std::atof(argv[1]) > 600) {
-        std::fprintf(stderr, "usage: qz417bench_stream SECONDS DIRECTORY WINDOW_BENCH FLOOR CTL\n");
+    const std::set<std::string> kinds[] = {{"40k", "80k"}, {"quiet", "busy"}, {"window", "ctl"}};
+    std::set<std::string> only;
+    for (int i = 6; i < argc; ++i)
+        only.insert(argv[i]);
+    const bool onlyKnown = std::all_of(only.begin(), only.end(), [&](const std::string &w) {
+        return std::any_of(std::begin(kinds), std::end(kinds),
+                           [&](const auto &k) { return k.count(w) != 0; });
+    });
+    if (argc < 6 || !onlyKnown || std::atof(argv[1]) <= 0 || std::atof(argv[1]) > 600) {
+        std::fprintf(stderr, "usage: qz417bench_stream SECONDS DIRECTORY WINDOW_BENCH FLOOR CTL "
+                             "[40k|80k|quiet|busy|window|ctl]...\n");
         return 2;
     }
+    // A turn runs when, of every kind, its word is named or none of the kind.
+    const auto runs = [&](const std::string &word) {
+        for (const auto &k : kinds)
+            if (k.count(word) != 0)
+                return only.count(word) != 0 ||
+                       std::none_of(k.begin(), k.end(),
+                                    [&](const std::string &w) { return only.count(w) != 0; });
+        return true;
+    };
     const double seconds = std::atof(argv[1]);
     const std::string dir = argv[2], window = argv[3], floor = argv[4], ctl = argv[5];
     const std::string port = std::to_string(kUdpPort);
     const std::string file = dir + "/qz417bench-stream.h5";
+    const std::string rawFile = dir + "/qz417bench-stream-floor.raw";
     std::printf("net.core.rmem_max %lld; running as uid %d (root may force a receive buffer past "
                 "it, as the library does)\n",
                 RmemMax(), static_cast<int>(::getuid()));
     int failures = 0;
     for (const double hz : {40000.0, 80000.0}) {
         for (const bool busy : {false, true}) {
+            if (!runs(hz < 50000 ? "40k" : "80k") || !runs(busy ? "busy" : "quiet"))
+                continue;
             const std::string when = busy ? "2 busy processes" : "quiet";
             const std::string rate = Fixed(hz / 1000, 0) + " kHz " + Fixed(seconds, 0) + " s";
             std::vector<pid_t> spinners;
@@ -255,23 +285,34 @@ int main(int argc, char **argv) {
             const Turn f = RunTurn({floor, port}, "ready", hz, seconds, "received");
             std::printf("%s, %s, minimal receiver: %s\n", rate.c_str(), when.c_str(),
                         f.log.c_str());
+            // The recording floor: the same receiver writing every packet to a file.
+            const Turn rf =
+                RunTurn({floor, port, "--record", rawFile}, "ready", hz, seconds, "written");
+            std::remove(rawFile.c_str());
+            std::printf("%s, %s, recording floor: %s\n", rate.c_str(), when.c_str(),
+                        rf.log.c_str());
             const std::string baseline =
-                f.ok ? LostOf(f) + " minimal receiver" : "- (floor failed)";
+                (f.ok ? LostOf(f) + " minimal receiver" : "- (floor failed)") + "; " +
+                (rf.ok ? LostOf(rf) + " recording floor" : "- (recording floor failed)");
             const struct {
-                const char *name;
+                const char *name, *word;
                 std::vector<std::string> args;
                 const char *ready, *kept;
             } subjects[] = {
                 {"window \"UDP\" page recording",
+                 "window",
                  {window, "--udp-record", port, file},
                  "ready",
                  "written"},
                 {"qz417ctl stream --record",
+                 "ctl",
                  {ctl, "stream", "--port", port, "--record", file},
                  "receiving on UDP port",
                  "recorded"},
             };
             for (const auto &s : subjects) {
+                if (!runs(s.word))
+                    continue;
                 const Turn t = RunTurn(s.args, s.ready, hz, seconds, s.kept);
                 std::remove(file.c_str());
                 std::printf("%s, %s, %s: %s; net.core.rmem_max %lld\n", rate.c_str(), when.c_str(),

@@ -235,19 +235,24 @@ int RunStream(const Args &args) {
     const std::uint64_t dropsAtStart = socketNow.drops.value_or(0);
     bool warned = false;
 
-    while (!StopOnSignal::requested() && (seconds == 0 || Clock::now() < end)) {
+    // Real-time where permitted, from here to the end of the loop; the
+    // recorder's writer thread, started above, keeps the normal priority.
+    std::optional<ReceivePriority> priority;
+    priority.emplace();
+    while (!StopOnSignal::requested()) {
         if (QZ417_UDP_GetResult(socket.handle(), packet.data()) == 1) {
-            const auto received = Clock::now();
             counter.add(packet.data());
             if (recordPath)
                 recorder.Push(packet.data(), qz417::recording::ReceiveTime::Now());
             if (csv) {
+                const auto received = Clock::now();
                 const qz417::ProfilePacket p(packet.data());
                 csv->write(StreamCsvRow(std::chrono::system_clock::now(), received - start,
                                         p.measurementCount(), p.packetCount()),
                            *csvPath);
             }
         }
+        // One clock read per pass serves the interval and the time limit.
         const auto now = Clock::now();
         const std::chrono::duration<double, std::milli> elapsed = now - intervalStart;
         if (elapsed.count() >= 1000.0) {
@@ -269,7 +274,10 @@ int RunStream(const Args &args) {
             if (csv)
                 csv->flush(*csvPath);
         }
+        if (seconds != 0 && now >= end)
+            break;
     }
+    priority.reset();
     stop.reset();
     socketNow = qz417::ReadSocketReceive(socket.handle());
     const qz417::StreamCounts &totals = counter.counts();

@@ -1,7 +1,11 @@
 // What the subcommands that receive the UDP profile stream share: the
-// stream's socket, closed when it goes out of scope, and the stop that
-// Ctrl-C or SIGTERM asks for while they receive.
+// stream's socket, closed when it goes out of scope, the real-time priority
+// of the receiving thread, and the stop that Ctrl-C or SIGTERM asks for
+// while they receive.
 #pragma once
+
+#include <pthread.h>
+#include <sched.h>
 
 #include <csignal>
 #include <cstdint>
@@ -21,6 +25,39 @@ public:
 
 private:
     std::int32_t socket_;
+};
+
+// Raises the calling thread to the highest real-time priority (SCHED_FIFO)
+// for its lifetime where the system permits it (root, CAP_SYS_NICE or an
+// RLIMIT_RTPRIO), as the window's UDP worker is raised; otherwise the thread
+// keeps its priority. The receiving thread then runs as soon as a datagram
+// wakes it, ahead of the recorder's writer thread, the kernel's writeback
+// and other programs, so its socket's buffer does not run full while it
+// waits for a CPU. Threads started while it lives inherit the priority:
+// start the recorder's writer before. The thread blocks in its receive call
+// between datagrams, so it leaves the CPU to the others whenever the stream
+// lets it.
+class ReceivePriority {
+public:
+    ReceivePriority() {
+        if (pthread_getschedparam(pthread_self(), &policy_, &param_) != 0)
+            return;
+        sched_param raised{};
+        raised.sched_priority = sched_get_priority_max(SCHED_FIFO);
+        raised_ = pthread_setschedparam(pthread_self(), SCHED_FIFO, &raised) == 0;
+    }
+    ~ReceivePriority() {
+        if (raised_)
+            pthread_setschedparam(pthread_self(), policy_, &param_);
+    }
+    ReceivePriority(const ReceivePriority &) = delete;
+    ReceivePriority &operator=(const ReceivePriority &) = delete;
+    bool raised() const { return raised_; }
+
+private:
+    int policy_ = SCHED_OTHER;
+    sched_param param_{};
+    bool raised_ = false;
 };
 
 // Set by SIGINT and SIGTERM while a StopOnSignal lives; the receive loops

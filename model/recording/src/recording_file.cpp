@@ -22,9 +22,11 @@ using h5::Check;
 using h5::Id;
 using h5::Make;
 
-// Rows per chunk: about half a megabyte of packets, so that one chunk fits
-// HDF5's default chunk cache of 1 MiB and a batch of whole chunks is written
-// without a copy.
+// Rows per chunk: about half a megabyte of packets, so that the chunk being
+// filled fits HDF5's default chunk cache of 1 MiB and is written to the file
+// once, when full (or at a flush). Every write copies its rows into the
+// cached chunk; writing whole chunks past the cache (H5Dwrite_chunk) was
+// tried and made the writer no faster: the page cache's copy is its cost.
 constexpr hsize_t kPacketChunkRows = 128;
 constexpr hsize_t kTimeChunkRows = 8192;
 constexpr hsize_t kBlockChunkRows = 16;
