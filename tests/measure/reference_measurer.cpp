@@ -295,13 +295,15 @@ void Run(const Profile &p, const ms::ToolSetup &t, ms::ToolResult &out) {
         if (in.empty())
             return Fail(out, "no valid points in the region");
         std::vector<double> z;
-        double lo = in[0].z, hi = in[0].z, sum = 0.0;
+        // The sum in four running sums (point i in sum i % 4).
+        double lo = in[0].z, hi = in[0].z, sums[4] = {};
         for (const Pt &q : in) {
+            sums[z.size() % 4] += q.z;
             z.push_back(q.z);
             lo = std::min(lo, q.z);
             hi = std::max(hi, q.z);
-            sum += q.z;
         }
+        const double sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
         out.values = {lo, hi, sum / static_cast<double>(z.size()), Median(z),
                       static_cast<double>(z.size())};
         return;

@@ -96,6 +96,27 @@ std::size_t LoadPoints(const ProfilePoint *p, std::size_t size, double *x, doubl
 
 } // namespace
 
+QZ417_VECTOR_CLONES
+Spread SpreadOf(const double *v, std::size_t n) {
+    Lanes sum = {}, lo = {v[0], v[0], v[0], v[0]}, hi = lo;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes a;
+        std::memcpy(&a, v + i, sizeof a);
+        sum += a;
+        lo = a < lo ? a : lo;
+        hi = a > hi ? a : hi;
+    }
+    for (std::size_t l = 0; i < n; ++i, ++l) {
+        sum[l] += v[i];
+        lo[l] = std::min(lo[l], v[i]);
+        hi[l] = std::max(hi[l], v[i]);
+    }
+    return {std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3])),
+            std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3])),
+            (sum[0] + sum[1]) + (sum[2] + sum[3])};
+}
+
 Workspace::Workspace(std::size_t points) {
     Grow(points);
 }
@@ -183,11 +204,18 @@ std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
     return {static_cast<std::size_t>(first - b), static_cast<std::size_t>(last - b)};
 }
 
+namespace {
+
+bool AnyZ(const Region &r) {
+    return std::isinf(r.zMin) && r.zMin < 0 && std::isinf(r.zMax) && r.zMax > 0;
+}
+
+} // namespace
+
 Gathered Workspace::Gather(std::span<const Region> regions) {
     // The points of a region run along X: its least X is its first, its
     // greatest its last.
-    if (regions.size() == 1 && std::isinf(regions[0].zMin) && regions[0].zMin < 0 &&
-        std::isinf(regions[0].zMax) && regions[0].zMax > 0) {
+    if (regions.size() == 1 && AnyZ(regions[0])) {
         const auto [first, last] = Span(regions[0]);
         if (first == last)
             return {x_.data() + first, z_.data() + first, 0};
@@ -198,13 +226,20 @@ Gathered Workspace::Gather(std::span<const Region> regions) {
     for (const Region &r : regions) {
         const std::size_t start = n;
         const auto [first, last] = Span(r);
-        for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
-            if (z_[i] < r.zMin || z_[i] > r.zMax)
-                continue;
-            gx_[n] = x_[i];
-            gz_[n] = z_[i];
-            ++n;
-        }
+        if (AnyZ(r)) {
+            // Every point of the span: copied whole.
+            const std::size_t count = std::min(last - first, gx_.size() - n);
+            std::memcpy(gx_.data() + n, x_.data() + first, count * sizeof(double));
+            std::memcpy(gz_.data() + n, z_.data() + first, count * sizeof(double));
+            n += count;
+        } else
+            for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
+                if (z_[i] < r.zMin || z_[i] > r.zMax)
+                    continue;
+                gx_[n] = x_[i];
+                gz_[n] = z_[i];
+                ++n;
+            }
         if (n == start)
             continue;
         out.xLow = start == 0 ? gx_[start] : std::min(out.xLow, gx_[start]);

@@ -99,6 +99,15 @@ private:
 Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
              bool statistics = true);
 
+// Least, greatest and sum of v[0, n) (n > 0, no NaN); the sum in four
+// running sums (v[i] in sum i % 4) added as (s0 + s1) + (s2 + s3).
+struct Spread {
+    double least;
+    double greatest;
+    double sum;
+};
+Spread SpreadOf(const double *v, std::size_t n);
+
 // Median of v[0, n) (reorders v); n > 0.
 double MedianInPlace(double *v, std::size_t n);
 
