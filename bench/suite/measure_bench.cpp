@@ -59,6 +59,8 @@ std::vector<std::uint8_t> Packet(const qz417::ProfileScale &scale) {
 
 volatile double sink = 0;
 
+constexpr int kRounds = 50;
+
 } // namespace
 
 int main(int argc, char **argv) {
@@ -73,22 +75,23 @@ int main(int argc, char **argv) {
     qz417::measure::Measurer measurer(qz417::measure::ParseJob(kJob));
     std::array<qz417::ProfilePoint, qz417::kProfilePoints> points{};
 
-    // Rounds alternate decoding alone and the job alone (on the decoded
-    // profile); the best round of each counts. Times are the thread's CPU
-    // time, so that other programs on a shared machine count less.
+    // Short rounds alternate decoding alone and the job alone (on the
+    // decoded profile); the best round of each counts. Times are the
+    // thread's CPU time, and many short rounds give each figure rounds the
+    // other programs of a shared machine did not disturb.
     double decodeUs = 1e9, jobUs = 1e9;
     std::uint64_t allocated = 0;
     int failedTools = 0;
     qz417::DecodePacket(packet, scale, points);
-    for (int round = 0; round < 5; ++round) {
+    for (int round = 0; round < kRounds; ++round) {
         long n = 0;
         double t0 = qz417::bench::ThreadCpuSeconds();
-        while (qz417::bench::ThreadCpuSeconds() - t0 < seconds / 10) {
-            for (int k = 0; k < 1000; ++k) {
+        while (qz417::bench::ThreadCpuSeconds() - t0 < seconds / (2 * kRounds)) {
+            for (int k = 0; k < 100; ++k) {
                 qz417::DecodePacket(packet, scale, points);
                 sink = sink + points[static_cast<std::size_t>(k)].z;
             }
-            n += 1000;
+            n += 100;
         }
         decodeUs = std::min(decodeUs,
                             (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));
@@ -96,12 +99,12 @@ int main(int argc, char **argv) {
         n = 0;
         const std::uint64_t before = bench::AllocationCount();
         t0 = qz417::bench::ThreadCpuSeconds();
-        while (qz417::bench::ThreadCpuSeconds() - t0 < seconds / 10) {
-            for (int k = 0; k < 1000; ++k) {
+        while (qz417::bench::ThreadCpuSeconds() - t0 < seconds / (2 * kRounds)) {
+            for (int k = 0; k < 100; ++k) {
                 const auto &r = measurer.Measure(points);
                 sink = sink + r.tools[0].values[2];
             }
-            n += 1000;
+            n += 100;
         }
         jobUs =
             std::min(jobUs, (qz417::bench::ThreadCpuSeconds() - t0) * 1e6 / static_cast<double>(n));

@@ -94,20 +94,24 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
     }
     std::vector<unsigned char> keep(n, 1);
     const double x0 = x[0], z0 = z[0];
-    double sn = 0, sx = 0, sz = 0, sxx0 = 0, sxz0 = 0;
-    const auto add = [&](double dx, double dz) {
-        sn += 1;
-        sx += dx;
-        sz += dz;
-        sxx0 += dx * dx;
-        sxz0 += dx * dz;
-    };
+    // Sums over all points in four running sums (point i in sum i % 4),
+    // added as (s0 + s1) + (s2 + s3); each round, those of all less those of
+    // the rejected points, summed in point order.
+    double lx[4] = {}, lz[4] = {}, lxx[4] = {}, lxz[4] = {};
     double xLow = x0, xHigh = x0;
     for (std::size_t i = 0; i < n; ++i) {
-        add(x[i] - x0, z[i] - z0);
+        const double dx = x[i] - x0, dz = z[i] - z0;
+        lx[i % 4] += dx;
+        lz[i % 4] += dz;
+        lxx[i % 4] += dx * dx;
+        lxz[i % 4] += dx * dz;
         xLow = std::min(xLow, x[i]);
         xHigh = std::max(xHigh, x[i]);
     }
+    const auto total = [](const double (&v)[4]) { return (v[0] + v[1]) + (v[2] + v[3]); };
+    const double allN = static_cast<double>(n), allX = total(lx), allZ = total(lz),
+                 allXX = total(lxx), allXZ = total(lxz);
+    double sn = allN, sx = allX, sz = allZ, sxx0 = allXX, sxz0 = allXZ;
     const std::size_t stride = std::max<std::size_t>(1, n / 128);
     const int iterations = std::max(1, options.maxIterations);
     double previousSlope = 0.0, previousIntercept = 0.0, previousSigma = 0.0;
@@ -151,7 +155,7 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, 1e-4);
         bool changed = false;
-        sn = sx = sz = sxx0 = sxz0 = 0;
+        double rn = 0, rx = 0, rz = 0, rxx = 0, rxz = 0;
         double ss = 0.0, largest = 0.0;
         for (std::size_t i = 0; i < n; ++i) {
             const double d = z[i] - line.At(x[i]);
@@ -159,9 +163,15 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
             changed = changed || kept != keep[i];
             keep[i] = kept;
             if (kept) {
-                add(x[i] - x0, z[i] - z0);
                 ss += d * d;
                 largest = std::max(largest, std::fabs(d));
+            } else {
+                const double dx = x[i] - x0, dz = z[i] - z0;
+                rn += 1;
+                rx += dx;
+                rz += dz;
+                rxx += dx * dx;
+                rxz += dx * dz;
             }
         }
         if (!changed) {
@@ -169,6 +179,11 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
             line.largestDeviation = largest;
             return line;
         }
+        sn = allN - rn;
+        sx = allX - rx;
+        sz = allZ - rz;
+        sxx0 = allXX - rxx;
+        sxz0 = allXZ - rxz;
     }
     double ss = 0.0, largest = 0.0;
     std::size_t m = 0;
@@ -280,13 +295,15 @@ void Run(const Profile &p, const ms::ToolSetup &t, ms::ToolResult &out) {
         if (in.empty())
             return Fail(out, "no valid points in the region");
         std::vector<double> z;
-        double lo = in[0].z, hi = in[0].z, sum = 0.0;
+        // The sum in four running sums (point i in sum i % 4).
+        double lo = in[0].z, hi = in[0].z, sums[4] = {};
         for (const Pt &q : in) {
+            sums[z.size() % 4] += q.z;
             z.push_back(q.z);
             lo = std::min(lo, q.z);
             hi = std::max(hi, q.z);
-            sum += q.z;
         }
+        const double sum = (sums[0] + sums[1]) + (sums[2] + sums[3]);
         out.values = {lo, hi, sum / static_cast<double>(z.size()), Median(z),
                       static_cast<double>(z.size())};
         return;

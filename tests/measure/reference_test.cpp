@@ -6,6 +6,7 @@
 
 #include <bit>
 #include <cstring>
+#include <limits>
 #include <random>
 #include <string>
 
@@ -204,6 +205,37 @@ TEST(MeasureReference, TheBenchmarksJobGivesTheReferencesBits) {
         const std::string diff = Differences(measurer.Measure(p), want, job);
         ASSERT_TRUE(diff.empty()) << "profile " << k << ":\n" << diff;
     }
+}
+
+TEST(MeasureReference, LoadKeepsTheValidFinitePointsWhereverTheyFallInAFourPointBlock) {
+    // Profiles of 1 to 11 points; each point valid and finite, invalid,
+    // or marked valid with an infinite or NaN coordinate, in every
+    // combination of the first block and at random after it.
+    const float inf = std::numeric_limits<float>::infinity();
+    const float nan = std::numeric_limits<float>::quiet_NaN();
+    std::mt19937 rng(11);
+    ms::Workspace ws(16);
+    for (std::size_t size = 1; size <= 11; ++size)
+        for (int pattern = 0; pattern < 256; ++pattern) {
+            std::vector<qz417::ProfilePoint> p(size);
+            std::vector<int> want;
+            for (std::size_t i = 0; i < size; ++i) {
+                const int kind = i < 4 ? (pattern >> (2 * i)) & 3 : static_cast<int>(rng() % 4);
+                const float x = static_cast<float>(i) - 5.0f, z = 100.0f + static_cast<float>(i);
+                p[i] = {kind != 1, kind == 2 ? inf : x, kind == 3 ? nan : z};
+                if (kind == 0)
+                    want.push_back(static_cast<int>(i));
+            }
+            ws.Load(p);
+            const ms::PointsView got = ws.points();
+            ASSERT_EQ(got.size(), want.size()) << "size " << size << " pattern " << pattern;
+            for (std::size_t k = 0; k < want.size(); ++k) {
+                const auto i = static_cast<std::size_t>(want[k]);
+                EXPECT_EQ(got[k].index, want[k]);
+                EXPECT_EQ(got[k].x, static_cast<double>(p[i].x));
+                EXPECT_EQ(got[k].z, static_cast<double>(p[i].z));
+            }
+        }
 }
 
 } // namespace

@@ -2,11 +2,29 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <limits>
+
+// The loops over every point work on four doubles at a time (GCC's and
+// Clang's vector extensions, whatever the target's vector width). With GCC
+// on x86-64 they are compiled twice, for AVX2 and for the baseline, and the
+// loader picks one for the CPU; neither contracts multiplications and
+// additions, so both give the same bits. (Not under the sanitizers, whose
+// run-time is not ready when the loader picks.)
+#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
+    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+#define QZ417_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
+#else
+#define QZ417_VECTOR_CLONES
+#endif
 
 namespace qz417::measure {
 
 namespace {
+
+using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
+using Masks = long long __attribute__((vector_size(4 * sizeof(long long))));
 
 // Residuals below this (mm) always count as on the line: the float rounding
 // of decoded points (about 1e-5 mm at 250 mm) must not reject points of an
@@ -14,6 +32,90 @@ namespace {
 constexpr double kResidualFloor = 1e-4;
 
 } // namespace
+
+namespace {
+
+// Whether x[i] < x[i - 1] anywhere in x[0, n): four neighbours compared at
+// once, without branches.
+QZ417_VECTOR_CLONES
+bool AnyDescent(const double *x, std::size_t n) {
+    Masks any = {};
+    std::size_t i = 1;
+    for (; i + 4 <= n; i += 4) {
+        Lanes a, b;
+        std::memcpy(&a, x + i - 1, sizeof a);
+        std::memcpy(&b, x + i, sizeof b);
+        any |= b < a;
+    }
+    bool down = (any[0] | any[1] | any[2] | any[3]) != 0;
+    for (; i < n; ++i)
+        down = down || x[i] < x[i - 1];
+    return down;
+}
+
+// Copies the valid points of p[0, size) to x, z and index (room for size
+// each) and returns their count. Each point is written at n (n <= i) and
+// counted when valid, without branches; four points at a time where all
+// four are valid (nearly every block on the scanner).
+QZ417_VECTOR_CLONES
+std::size_t LoadPoints(const ProfilePoint *p, std::size_t size, double *x, double *z, int *index) {
+    const auto one = [&](std::size_t i, std::size_t n) {
+        x[n] = p[i].x;
+        z[n] = p[i].z;
+        index[n] = static_cast<int>(i);
+        return static_cast<std::size_t>(p[i].valid) &
+               static_cast<std::size_t>(std::isfinite(p[i].x)) &
+               static_cast<std::size_t>(std::isfinite(p[i].z));
+    };
+    constexpr double kMax = std::numeric_limits<double>::max();
+    const Lanes most = {kMax, kMax, kMax, kMax};
+    std::size_t n = 0, i = 0;
+    for (; i + 4 <= size; i += 4) {
+        const ProfilePoint *q = p + i;
+        const Lanes vx = {q[0].x, q[1].x, q[2].x, q[3].x};
+        const Lanes vz = {q[0].z, q[1].z, q[2].z, q[3].z};
+        // Finite: |v| <= the largest double (false for infinities and NaN).
+        const Masks finite = (vx <= most) & (-vx <= most) & (vz <= most) & (-vz <= most);
+        if (q[0].valid && q[1].valid && q[2].valid && q[3].valid &&
+            (finite[0] & finite[1] & finite[2] & finite[3]) != 0) {
+            std::memcpy(x + n, &vx, sizeof vx);
+            std::memcpy(z + n, &vz, sizeof vz);
+            const int at = static_cast<int>(i);
+            const int indices[4] = {at, at + 1, at + 2, at + 3};
+            std::memcpy(index + n, indices, sizeof indices);
+            n += 4;
+            continue;
+        }
+        for (std::size_t j = i; j < i + 4; ++j)
+            n += one(j, n);
+    }
+    for (; i < size; ++i)
+        n += one(i, n);
+    return n;
+}
+
+} // namespace
+
+QZ417_VECTOR_CLONES
+Spread SpreadOf(const double *v, std::size_t n) {
+    Lanes sum = {}, lo = {v[0], v[0], v[0], v[0]}, hi = lo;
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes a;
+        std::memcpy(&a, v + i, sizeof a);
+        sum += a;
+        lo = a < lo ? a : lo;
+        hi = a > hi ? a : hi;
+    }
+    for (std::size_t l = 0; i < n; ++i, ++l) {
+        sum[l] += v[i];
+        lo[l] = std::min(lo[l], v[i]);
+        hi[l] = std::max(hi[l], v[i]);
+    }
+    return {std::min(std::min(lo[0], lo[1]), std::min(lo[2], lo[3])),
+            std::max(std::max(hi[0], hi[1]), std::max(hi[2], hi[3])),
+            (sum[0] + sum[1]) + (sum[2] + sum[3])};
+}
 
 Workspace::Workspace(std::size_t points) {
     Grow(points);
@@ -34,7 +136,7 @@ void Workspace::Grow(std::size_t n) {
     scratch.resize(gathered);
     keep.resize(gathered);
     keepNext.resize(gathered);
-    checkpoints.resize(gathered / kFitCheckpoint + 1);
+    ones.assign(gathered, 1.0);
 }
 
 void Workspace::ReserveRegions(std::size_t regionsPerFit) {
@@ -43,13 +145,11 @@ void Workspace::ReserveRegions(std::size_t regionsPerFit) {
 }
 
 void Workspace::Order() {
-    // Counted without branches: on the scanner every profile runs along X.
+    // On the scanner every profile runs along X.
     const double *x = x_.data();
-    std::size_t down = 0, up = 0;
-    for (std::size_t i = 1; i < count_; ++i)
-        down += x[i] < x[i - 1] ? 1 : 0;
-    if (down == 0)
+    if (!AnyDescent(x, count_))
         return;
+    std::size_t up = 0;
     for (std::size_t i = 1; i < count_; ++i)
         up += x[i] > x[i - 1] ? 1 : 0;
     const auto n = static_cast<std::ptrdiff_t>(count_);
@@ -76,17 +176,7 @@ void Workspace::Load(std::span<const ProfilePoint> profile) {
     double *x = x_.data();
     double *z = z_.data();
     int *index = index_.data();
-    // Without branches: each point is written at n (n <= i) and counted when valid.
-    std::size_t n = 0;
-    for (std::size_t i = 0; i < profile.size(); ++i) {
-        const ProfilePoint &p = profile[i];
-        x[n] = p.x;
-        z[n] = p.z;
-        index[n] = static_cast<int>(i);
-        n += static_cast<std::size_t>(p.valid) & static_cast<std::size_t>(std::isfinite(p.x)) &
-             static_cast<std::size_t>(std::isfinite(p.z));
-    }
-    count_ = n;
+    count_ = LoadPoints(profile.data(), profile.size(), x, z, index);
     Order();
 }
 
@@ -114,11 +204,18 @@ std::pair<std::size_t, std::size_t> Workspace::Span(const Region &r) const {
     return {static_cast<std::size_t>(first - b), static_cast<std::size_t>(last - b)};
 }
 
+namespace {
+
+bool AnyZ(const Region &r) {
+    return std::isinf(r.zMin) && r.zMin < 0 && std::isinf(r.zMax) && r.zMax > 0;
+}
+
+} // namespace
+
 Gathered Workspace::Gather(std::span<const Region> regions) {
     // The points of a region run along X: its least X is its first, its
     // greatest its last.
-    if (regions.size() == 1 && std::isinf(regions[0].zMin) && regions[0].zMin < 0 &&
-        std::isinf(regions[0].zMax) && regions[0].zMax > 0) {
+    if (regions.size() == 1 && AnyZ(regions[0])) {
         const auto [first, last] = Span(regions[0]);
         if (first == last)
             return {x_.data() + first, z_.data() + first, 0};
@@ -129,13 +226,20 @@ Gathered Workspace::Gather(std::span<const Region> regions) {
     for (const Region &r : regions) {
         const std::size_t start = n;
         const auto [first, last] = Span(r);
-        for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
-            if (z_[i] < r.zMin || z_[i] > r.zMax)
-                continue;
-            gx_[n] = x_[i];
-            gz_[n] = z_[i];
-            ++n;
-        }
+        if (AnyZ(r)) {
+            // Every point of the span: copied whole.
+            const std::size_t count = std::min(last - first, gx_.size() - n);
+            std::memcpy(gx_.data() + n, x_.data() + first, count * sizeof(double));
+            std::memcpy(gz_.data() + n, z_.data() + first, count * sizeof(double));
+            n += count;
+        } else
+            for (std::size_t i = first; i < last && n < gx_.size(); ++i) {
+                if (z_[i] < r.zMin || z_[i] > r.zMax)
+                    continue;
+                gx_[n] = x_[i];
+                gz_[n] = z_[i];
+                ++n;
+            }
         if (n == start)
             continue;
         out.xLow = start == 0 ? gx_[start] : std::min(out.xLow, gx_[start]);
@@ -157,29 +261,88 @@ double MedianInPlace(double *v, std::size_t n) {
 
 namespace {
 
-// Continues sums over the kept points of [from, n) (from a multiple of the
-// checkpoint spacing; sums hold those before it), saving the sums before
-// every checkpoint. The order of the additions is that of the points, so
-// sums resumed from a checkpoint equal sums taken from the start.
-void Accumulate(const double *x, const double *z, const unsigned char *keep, std::size_t from,
-                std::size_t n, double x0, double z0, FitSums &sums, FitSums *checkpoints) {
-    constexpr std::size_t kStep = Workspace::kFitCheckpoint;
-    FitSums s = sums;
-    for (std::size_t block = from; block < n; block += kStep) {
-        checkpoints[block / kStep] = s;
-        const std::size_t end = std::min(block + kStep, n);
-        for (std::size_t i = block; i < end; ++i) {
-            if (!keep[i])
-                continue;
-            const double dx = x[i] - x0, dz = z[i] - z0;
-            ++s.n;
-            s.x += dx;
-            s.z += dz;
-            s.xx += dx * dx;
-            s.xz += dx * dz;
-        }
+// Sums over all n points, of X and Z less (x0, z0): four running sums per
+// quantity (point i goes to sum i % 4), added as (s0 + s1) + (s2 + s3). Four
+// independent sums let the additions overlap instead of each waiting for
+// the one before; the order is fixed, so the result is too.
+QZ417_VECTOR_CLONES
+FitSums SumAll(const double *x, const double *z, std::size_t n, double x0, double z0) {
+    // Lane l of each vector holds the sum of the points i % 4 == l.
+    Lanes sx = {}, sz = {}, sxx = {}, sxz = {};
+    const Lanes ox = {x0, x0, x0, x0}, oz = {z0, z0, z0, z0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes vx, vz;
+        std::memcpy(&vx, x + i, sizeof vx);
+        std::memcpy(&vz, z + i, sizeof vz);
+        const Lanes dx = vx - ox, dz = vz - oz;
+        sx += dx;
+        sz += dz;
+        sxx += dx * dx;
+        sxz += dx * dz;
     }
-    sums = s;
+    for (std::size_t l = 0; i < n; ++i, ++l) {
+        const double dx = x[i] - x0, dz = z[i] - z0;
+        sx[l] += dx;
+        sz[l] += dz;
+        sxx[l] += dx * dx;
+        sxz[l] += dx * dz;
+    }
+    const auto total = [](const Lanes &v) { return (v[0] + v[1]) + (v[2] + v[3]); };
+    return {n, total(sx), total(sz), total(sxx), total(sxz)};
+}
+
+// next[i] = 1.0 where |z - line(x)| <= threshold, else 0.0.
+QZ417_VECTOR_CLONES
+void Classify(const double *x, const double *z, std::size_t n, double slope, double intercept,
+              double threshold, double *next) {
+    const Lanes s = {slope, slope, slope, slope}, b = {intercept, intercept, intercept, intercept};
+    const Lanes t = {threshold, threshold, threshold, threshold};
+    const Lanes one = {1.0, 1.0, 1.0, 1.0};
+    std::size_t i = 0;
+    for (; i + 4 <= n; i += 4) {
+        Lanes vx, vz;
+        std::memcpy(&vx, x + i, sizeof vx);
+        std::memcpy(&vz, z + i, sizeof vz);
+        const Lanes d = vz - (s * vx + b);
+        // |d| <= t as d <= t and -d <= t: all bits set where it holds.
+        const Masks within = (d <= t) & (-d <= t);
+        const Lanes flags = (Lanes)(within & (Masks)one);
+        std::memcpy(next + i, &flags, sizeof flags);
+    }
+    for (; i < n; ++i)
+        next[i] = std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1.0 : 0.0;
+}
+
+// The sums of all points less those of the points not kept (few: the
+// outliers), taken in point order.
+FitSums WithoutRejected(const FitSums &all, const double *x, const double *z, const double *keep,
+                        std::size_t n, double x0, double z0) {
+    FitSums out;
+    const auto subtract = [&](std::size_t i) {
+        const double dx = x[i] - x0, dz = z[i] - z0;
+        ++out.n;
+        out.x += dx;
+        out.z += dz;
+        out.xx += dx * dx;
+        out.xz += dx * dz;
+    };
+    // Eight points at a time: most blocks keep all eight, and the bits of
+    // eight 1.0s ANDed together are those of 1.0.
+    std::size_t i = 0;
+    for (; i + 8 <= n; i += 8) {
+        std::uint64_t bits[8];
+        std::memcpy(bits, keep + i, sizeof bits);
+        if (((bits[0] & bits[1]) & (bits[2] & bits[3])) & ((bits[4] & bits[5]) & (bits[6] & bits[7])))
+            continue;
+        for (std::size_t j = i; j < i + 8; ++j)
+            if (keep[j] == 0.0)
+                subtract(j);
+    }
+    for (; i < n; ++i)
+        if (keep[i] == 0.0)
+            subtract(i);
+    return {all.n - out.n, all.x - out.x, all.z - out.z, all.xx - out.xx, all.xz - out.xz};
 }
 
 } // namespace
@@ -200,21 +363,23 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     }
     const double *x = points.x;
     const double *z = points.z;
-    unsigned char *keep = ws.keep.data();
-    unsigned char *next = ws.keepNext.data();
-    FitSums *checkpoints = ws.checkpoints.data();
+    // Which points a round keeps: 1.0 kept, 0.0 rejected (as doubles, so
+    // that classifying the points compiles to vector compares). The first
+    // round keeps all: the workspace's row of ones.
+    const double *keep = ws.ones.data();
+    double *next = ws.keep.data();
+    double *spare = ws.keepNext.data();
 
-    // Sums over the kept points, of X and Z less the first point's (so that
-    // large coordinates lose no precision in the squares). A round that
-    // keeps other points takes them up again from the checkpoint before the
-    // first point that changed; one that keeps the same ends the fit.
+    // Sums of X and Z less the first point's (so that large coordinates lose
+    // no precision in the squares): over all points once, and each round
+    // the sums of all less those of the points it rejects.
     const double x0 = x[0], z0 = z[0];
-    FitSums sums;
-    std::fill(keep, keep + n, static_cast<unsigned char>(1));
-    Accumulate(x, z, keep, 0, n, x0, z0, sums, checkpoints);
+    const FitSums all = SumAll(x, z, n, x0, z0);
+    FitSums sums = all;
     const double xLow = points.xLow, xHigh = points.xHigh;
     // The robust spread is taken from at most about 128 residuals, evenly
-    // spread over the points: as good an estimate, far cheaper to sort.
+    // spread over the points: as good an estimate, far cheaper to select
+    // from. (Fewer make the threshold wander, and the fit takes more rounds.)
     const std::size_t stride = std::max<std::size_t>(1, n / 128);
 
     const int iterations = std::max(1, options.maxIterations);
@@ -265,33 +430,24 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         const double sigma = 1.4826 * MedianInPlace(r, k);
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
-        unsigned char changed = 0;
-        for (std::size_t i = 0; i < n; ++i) {
-            const unsigned char kept =
-                std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1 : 0;
-            next[i] = kept;
-            changed |= kept ^ keep[i];
-        }
-        if (!changed) {
-            // The line was fitted on exactly these points: their statistics are final.
+        Classify(x, z, n, slope, intercept, threshold, next);
+        if (std::memcmp(keep, next, n * sizeof *keep) == 0) {
+            // The line was fitted on exactly these points: their statistics
+            // are final (a rejected point adds 0 to each).
             double ss = 0.0, largest = 0.0;
             if (statistics)
-                for (std::size_t i = 0; i < n; ++i)
-                    if (keep[i]) {
-                        const double d = z[i] - (slope * x[i] + intercept);
-                        ss += d * d;
-                        largest = std::max(largest, std::fabs(d));
-                    }
+                for (std::size_t i = 0; i < n; ++i) {
+                    const double d = (z[i] - (slope * x[i] + intercept)) * keep[i];
+                    ss += d * d;
+                    largest = std::max(largest, std::fabs(d));
+                }
             line.rms = std::sqrt(ss / count);
             line.largestDeviation = largest;
             return line;
         }
-        const std::size_t first =
-            static_cast<std::size_t>(std::mismatch(keep, keep + n, next).first - keep);
-        std::swap(keep, next);
-        const std::size_t from = first / Workspace::kFitCheckpoint * Workspace::kFitCheckpoint;
-        sums = checkpoints[from / Workspace::kFitCheckpoint];
-        Accumulate(x, z, keep, from, n, x0, z0, sums, checkpoints);
+        keep = next;
+        std::swap(next, spare);
+        sums = WithoutRejected(all, x, z, keep, n, x0, z0);
     }
     if (!statistics)
         return line; // inliers already counts the kept points
@@ -299,7 +455,7 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     double ss = 0.0, largest = 0.0;
     std::size_t m = 0;
     for (std::size_t i = 0; i < n; ++i)
-        if (keep[i]) {
+        if (keep[i] != 0.0) {
             const double d = z[i] - line.At(x[i]);
             ss += d * d;
             largest = std::max(largest, std::fabs(d));

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 
@@ -37,17 +38,12 @@ void Height(const ToolSetup &setup, const Context &c, ToolResult &out) {
     const std::size_t n = points.n;
     if (n == 0)
         return Fail(out, "no valid points in the region");
+    const Spread spread = SpreadOf(points.z, n);
     double *z = ws.scratch.data();
-    double lo = points.z[0], hi = points.z[0], sum = 0.0;
-    for (std::size_t i = 0; i < n; ++i) {
-        z[i] = points.z[i];
-        lo = std::min(lo, z[i]);
-        hi = std::max(hi, z[i]);
-        sum += z[i];
-    }
-    const double mean = sum / static_cast<double>(n);
+    std::memcpy(z, points.z, n * sizeof *z);
+    const double mean = spread.sum / static_cast<double>(n);
     const double median = MedianInPlace(z, n);
-    out.values = {lo, hi, mean, median, static_cast<double>(n)};
+    out.values = {spread.least, spread.greatest, mean, median, static_cast<double>(n)};
 }
 
 void LineTool(const ToolSetup &, const Context &c, ToolResult &out) {

@@ -52,8 +52,8 @@ struct Gathered {
     double xHigh = 0.0;
 };
 
-// Sums of a line fit over its kept points: their count, and X and Z less
-// the first point's, their squares and products.
+// Sums of a line fit over its points: their count, and X and Z less the
+// first point's, their squares and products.
 struct FitSums {
     std::size_t n = 0;
     double x = 0, z = 0, xx = 0, xz = 0;
@@ -77,12 +77,10 @@ public:
     Gathered Gather(std::span<const Region> regions);
 
     // Scratch of the fit and the tools (capacity = points times regions per fit):
-    // the fit's kept points of the last round and of this one, its sums
-    // before every kFitCheckpoint-th point.
-    static constexpr std::size_t kFitCheckpoint = 32;
+    // the fit's kept points of the last round and of this one.
     std::vector<double> scratch;
-    std::vector<unsigned char> keep, keepNext;
-    std::vector<FitSums> checkpoints;
+    std::vector<double> keep, keepNext; // 1.0 kept, 0.0 not
+    std::vector<double> ones;           // all kept
 
 private:
     void Grow(std::size_t n);
@@ -100,6 +98,15 @@ private:
 // intercept and inliers are the same either way.
 Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &options,
              bool statistics = true);
+
+// Least, greatest and sum of v[0, n) (n > 0, no NaN); the sum in four
+// running sums (v[i] in sum i % 4) added as (s0 + s1) + (s2 + s3).
+struct Spread {
+    double least;
+    double greatest;
+    double sum;
+};
+Spread SpreadOf(const double *v, std::size_t n);
 
 // Median of v[0, n) (reorders v); n > 0.
 double MedianInPlace(double *v, std::size_t n);
