@@ -1,4 +1,5 @@
 #include <array>
+#include <bit>
 #include <cstdint>
 #include <limits>
 
@@ -120,6 +121,47 @@ TEST(DecodePacket, AllErrorPointsAreInvalidInPacketOrder) {
     EXPECT_TRUE(out[10].valid);
     EXPECT_EQ(out[10].x, 115.0f);
     EXPECT_EQ(out[10].z, 250.0f);
+}
+
+TEST(DecodePacket, GivesDecodePointsPointsForEveryRawValueAndScale) {
+    // Every raw value in each coordinate (64 packets of 1024 points, X and
+    // Z running in opposite directions), under scales with odd ranges and
+    // discrete values, error values inside and at the ends of the range,
+    // and the all-invalid scale: bit for bit what DecodePoint gives.
+    const ProfileScale scales[] = {{},
+                                   {200, 300, 8192, -32768},
+                                   {65535, 1, 3, 32767},
+                                   {1, 65535, 65535, 0},
+                                   {230, 250, 7, 12345},
+                                   {230, 250, 0, 0}};
+    std::array<std::uint8_t, qz417::kProfilePacketSize> bytes{};
+    std::array<qz417::ProfilePoint, qz417::kProfilePoints> out{};
+    for (const ProfileScale &scale : scales)
+        for (int packet = 0; packet < 64; ++packet) {
+            std::array<RawPoint, qz417::kProfilePoints> raws{};
+            for (int i = 0; i < qz417::kProfilePoints; ++i) {
+                const int v = packet * qz417::kProfilePoints + i;
+                RawPoint &r = raws[static_cast<std::size_t>(i)];
+                r.xRaw = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
+                r.zRaw = static_cast<std::int16_t>(static_cast<std::uint16_t>(65535 - v));
+                std::uint8_t *p = bytes.data() + 4 + 4 * i;
+                const auto z = static_cast<std::uint16_t>(r.zRaw), x = static_cast<std::uint16_t>(r.xRaw);
+                p[0] = static_cast<std::uint8_t>(z & 0xFF);
+                p[1] = static_cast<std::uint8_t>(z >> 8);
+                p[2] = static_cast<std::uint8_t>(x & 0xFF);
+                p[3] = static_cast<std::uint8_t>(x >> 8);
+            }
+            qz417::DecodePacket(qz417::ProfilePacket(bytes.data()), scale, out);
+            for (int i = 0; i < qz417::kProfilePoints; ++i) {
+                const auto k = static_cast<std::size_t>(i);
+                const qz417::ProfilePoint want = DecodePoint(raws[k], scale);
+                ASSERT_EQ(out[k].valid, want.valid) << "packet " << packet << " point " << i;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k].x), std::bit_cast<std::uint32_t>(want.x))
+                    << "packet " << packet << " point " << i;
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k].z), std::bit_cast<std::uint32_t>(want.z))
+                    << "packet " << packet << " point " << i;
+            }
+        }
 }
 
 struct LabelCase {
