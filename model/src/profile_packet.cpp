@@ -1,6 +1,6 @@
 #include "model/profile_packet.h"
 
-#include "vector_clones.h"
+#include "model/vector_clones.h"
 
 namespace qz417 {
 
@@ -71,14 +71,14 @@ void DecodePacket(const ProfilePacket &packet, const ProfileScale &scale,
             xr[l] = static_cast<std::int16_t>(LoadU16(p + 2));
         }
         // range * raw is exact in int32 and in double.
-        const Doubles4 x = Doubles4{static_cast<double>(rx * xr[0]), static_cast<double>(rx * xr[1]),
-                                    static_cast<double>(rx * xr[2]),
-                                    static_cast<double>(rx * xr[3])} /
-                           d;
-        const Doubles4 z = Doubles4{static_cast<double>(rz * zr[0]), static_cast<double>(rz * zr[1]),
-                                    static_cast<double>(rz * zr[2]),
-                                    static_cast<double>(rz * zr[3])} /
-                           d;
+        const Doubles4 x =
+            Doubles4{static_cast<double>(rx * xr[0]), static_cast<double>(rx * xr[1]),
+                     static_cast<double>(rx * xr[2]), static_cast<double>(rx * xr[3])} /
+            d;
+        const Doubles4 z =
+            Doubles4{static_cast<double>(rz * zr[0]), static_cast<double>(rz * zr[1]),
+                     static_cast<double>(rz * zr[2]), static_cast<double>(rz * zr[3])} /
+            d;
         for (std::size_t l = 0; l < 4; ++l) {
             const bool valid = xr[l] != scale.errorValue && zr[l] != scale.errorValue;
             out[i + l] = ProfilePoint{valid, valid ? static_cast<float>(x[l]) : 0.0f,

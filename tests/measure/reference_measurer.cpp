@@ -108,7 +108,7 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
         xLow = std::min(xLow, x[i]);
         xHigh = std::max(xHigh, x[i]);
     }
-    const auto total = [](const double (&v)[4]) { return (v[0] + v[1]) + (v[2] + v[3]); };
+    const auto total = [](const double(&v)[4]) { return (v[0] + v[1]) + (v[2] + v[3]); };
     const double allN = static_cast<double>(n), allX = total(lx), allZ = total(lz),
                  allXX = total(lxx), allXZ = total(lxz);
     double sn = allN, sx = allX, sz = allZ, sxx0 = allXX, sxz0 = allXZ;

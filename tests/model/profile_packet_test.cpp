@@ -145,7 +145,8 @@ TEST(DecodePacket, GivesDecodePointsPointsForEveryRawValueAndScale) {
                 r.xRaw = static_cast<std::int16_t>(static_cast<std::uint16_t>(v));
                 r.zRaw = static_cast<std::int16_t>(static_cast<std::uint16_t>(65535 - v));
                 std::uint8_t *p = bytes.data() + 4 + 4 * i;
-                const auto z = static_cast<std::uint16_t>(r.zRaw), x = static_cast<std::uint16_t>(r.xRaw);
+                const auto z = static_cast<std::uint16_t>(r.zRaw),
+                           x = static_cast<std::uint16_t>(r.xRaw);
                 p[0] = static_cast<std::uint8_t>(z & 0xFF);
                 p[1] = static_cast<std::uint8_t>(z >> 8);
                 p[2] = static_cast<std::uint8_t>(x & 0xFF);
@@ -156,9 +157,11 @@ TEST(DecodePacket, GivesDecodePointsPointsForEveryRawValueAndScale) {
                 const auto k = static_cast<std::size_t>(i);
                 const qz417::ProfilePoint want = DecodePoint(raws[k], scale);
                 ASSERT_EQ(out[k].valid, want.valid) << "packet " << packet << " point " << i;
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k].x), std::bit_cast<std::uint32_t>(want.x))
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k].x),
+                          std::bit_cast<std::uint32_t>(want.x))
                     << "packet " << packet << " point " << i;
-                ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k].z), std::bit_cast<std::uint32_t>(want.z))
+                ASSERT_EQ(std::bit_cast<std::uint32_t>(out[k].z),
+                          std::bit_cast<std::uint32_t>(want.z))
                     << "packet " << packet << " point " << i;
             }
         }

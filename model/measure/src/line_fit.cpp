@@ -6,34 +6,20 @@
 #include <cstring>
 #include <limits>
 
-// The loops over every point work on four doubles at a time (GCC's and
-// Clang's vector extensions, whatever the target's vector width). With GCC
-// on x86-64 they are compiled twice, for AVX2 and for the baseline, and the
-// loader picks one for the CPU; neither contracts multiplications and
-// additions, so both give the same bits. (Not under the sanitizers, whose
-// run-time is not ready when the loader picks.)
-#if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
-    !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-#define QZ417_VECTOR_CLONES __attribute__((target_clones("avx2", "default")))
-#else
-#define QZ417_VECTOR_CLONES
-#endif
+#include "model/vector_clones.h"
 
 namespace qz417::measure {
 
 namespace {
 
-using Lanes = double __attribute__((vector_size(4 * sizeof(double))));
-using Masks = long long __attribute__((vector_size(4 * sizeof(long long))));
+// Loops over every point work on four values at a time (model/vector_clones.h).
+using Lanes = vec::Doubles4;
+using Masks = vec::Masks4;
 
 // Residuals below this (mm) always count as on the line: the float rounding
 // of decoded points (about 1e-5 mm at 250 mm) must not reject points of an
 // exact line whose robust spread is 0.
 constexpr double kResidualFloor = 1e-4;
-
-} // namespace
-
-namespace {
 
 // Whether x[i] < x[i - 1] anywhere in x[0, n): four neighbours compared at
 // once, without branches.
@@ -333,7 +319,8 @@ FitSums WithoutRejected(const FitSums &all, const double *x, const double *z, co
     for (; i + 8 <= n; i += 8) {
         std::uint64_t bits[8];
         std::memcpy(bits, keep + i, sizeof bits);
-        if (((bits[0] & bits[1]) & (bits[2] & bits[3])) & ((bits[4] & bits[5]) & (bits[6] & bits[7])))
+        if (((bits[0] & bits[1]) & (bits[2] & bits[3])) &
+            ((bits[4] & bits[5]) & (bits[6] & bits[7])))
             continue;
         for (std::size_t j = i; j < i + 8; ++j)
             if (keep[j] == 0.0)

@@ -4,7 +4,7 @@
 // compiled twice, for AVX2 and for the baseline, and the loader picks one
 // for the CPU; neither contracts multiplications and additions, so both give
 // the same bits. (Not under the sanitizers, whose run-time is not ready when
-// the loader picks.)
+// the loader picks.) Include only in .cpp files.
 #pragma once
 
 #if defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__) &&                             \
