@@ -4,7 +4,9 @@
 // state must be the same, bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <bit>
+#include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
@@ -236,6 +238,40 @@ TEST(MeasureReference, LoadKeepsTheValidFinitePointsWhereverTheyFallInAFourPoint
                 EXPECT_EQ(got[k].z, static_cast<double>(p[i].z));
             }
         }
+}
+
+TEST(MeasureReference, OutOfOrderProfilesSortByXWithTiesInPacketOrder) {
+    // Nearly in order (a few points folded back, runs of equal X) and
+    // shuffled: the points come out as a stable sort by X would put them.
+    std::mt19937 rng(5);
+    ms::Workspace ws(qz417::kProfilePoints);
+    for (int k = 0; k < 40; ++k) {
+        std::vector<qz417::ProfilePoint> p(qz417::kProfilePoints);
+        for (std::size_t i = 0; i < p.size(); ++i)
+            p[i] = {rng() % 50 != 0, static_cast<float>(std::floor(static_cast<double>(i) / 3.0)),
+                    static_cast<float>(i)};
+        if (k % 4 == 3) {
+            std::shuffle(p.begin(), p.end(), rng);
+        } else {
+            for (int fold = 0; fold < 1 + k; ++fold) {
+                const std::size_t at = rng() % (p.size() - 8);
+                std::swap(p[at], p[at + 1 + rng() % 6]);
+            }
+        }
+        std::vector<std::pair<double, int>> want;
+        for (std::size_t i = 0; i < p.size(); ++i)
+            if (p[i].valid)
+                want.push_back({p[i].x, static_cast<int>(i)});
+        std::stable_sort(want.begin(), want.end(),
+                         [](const auto &a, const auto &b) { return a.first < b.first; });
+        ws.Load(p);
+        const ms::PointsView got = ws.points();
+        ASSERT_EQ(got.size(), want.size());
+        for (std::size_t i = 0; i < want.size(); ++i) {
+            ASSERT_EQ(got[i].x, want[i].first) << "profile " << k << " point " << i;
+            ASSERT_EQ(got[i].index, want[i].second) << "profile " << k << " point " << i;
+        }
+    }
 }
 
 } // namespace

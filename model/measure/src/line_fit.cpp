@@ -145,11 +145,28 @@ void Workspace::Order() {
         std::reverse(index_.begin(), index_.begin() + n);
         return;
     }
-    // Out of order (not from the scanner): sorted by X, ties in packet order.
+    // Out of order: sorted by X, ties in packet order (the index breaks
+    // them, so no stable sort and none of its buffer is needed). A profile
+    // with a few points folded back, as at a steep edge, sorts by insertion
+    // in about one pass; one that takes more moves than a few passes is
+    // sorted whole.
+    Point *s = staging_.data();
     for (std::size_t i = 0; i < count_; ++i)
-        staging_[i] = Point{x_[i], z_[i], index_[i]};
-    std::stable_sort(staging_.begin(), staging_.begin() + n,
-                     [](const Point &a, const Point &b) { return a.x < b.x; });
+        s[i] = Point{x_[i], z_[i], index_[i]};
+    const auto before = [](const Point &a, const Point &b) {
+        return a.x < b.x || (a.x == b.x && a.index < b.index);
+    };
+    const std::size_t budget = 8 * count_;
+    std::size_t moves = 0;
+    for (std::size_t i = 1; i < count_ && moves <= budget; ++i) {
+        const Point p = s[i];
+        std::size_t j = i;
+        for (; j > 0 && before(p, s[j - 1]) && moves <= budget; --j, ++moves)
+            s[j] = s[j - 1];
+        s[j] = p;
+    }
+    if (moves > budget)
+        std::sort(s, s + n, before);
     for (std::size_t i = 0; i < count_; ++i) {
         x_[i] = staging_[i].x;
         z_[i] = staging_[i].z;
