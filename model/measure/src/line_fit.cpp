@@ -21,22 +21,22 @@ using Masks = vec::Masks4;
 // exact line whose robust spread is 0.
 constexpr double kResidualFloor = 1e-4;
 
-// Whether x[i] < x[i - 1] anywhere in x[0, n): four neighbours compared at
-// once, without branches.
+// Whether x[i] < x[i - 1] (descending: x[i] > x[i - 1]) anywhere in
+// x[0, n): four neighbours compared at once, without branches.
 QZ417_VECTOR_CLONES
-bool AnyDescent(const double *x, std::size_t n) {
+bool AnyStep(const double *x, std::size_t n, bool descending) {
     Masks any = {};
     std::size_t i = 1;
     for (; i + 4 <= n; i += 4) {
         Lanes a, b;
         std::memcpy(&a, x + i - 1, sizeof a);
         std::memcpy(&b, x + i, sizeof b);
-        any |= b < a;
+        any |= descending ? (b < a) : (b > a);
     }
-    bool down = (any[0] | any[1] | any[2] | any[3]) != 0;
+    bool found = (any[0] | any[1] | any[2] | any[3]) != 0;
     for (; i < n; ++i)
-        down = down || x[i] < x[i - 1];
-    return down;
+        found = found || (descending ? x[i] < x[i - 1] : x[i] > x[i - 1]);
+    return found;
 }
 
 // Copies the valid points of p[0, size) to x, z and index (room for size
@@ -132,45 +132,53 @@ void Workspace::ReserveRegions(std::size_t regionsPerFit) {
 
 void Workspace::Order() {
     // On the scanner every profile runs along X.
-    const double *x = x_.data();
-    if (!AnyDescent(x, count_))
+    double *x = x_.data();
+    double *z = z_.data();
+    int *index = index_.data();
+    const std::size_t n = count_;
+    if (!AnyStep(x, n, true))
         return;
-    std::size_t up = 0;
-    for (std::size_t i = 1; i < count_; ++i)
-        up += x[i] > x[i - 1] ? 1 : 0;
-    const auto n = static_cast<std::ptrdiff_t>(count_);
-    if (up == 0) {
-        std::reverse(x_.begin(), x_.begin() + n);
-        std::reverse(z_.begin(), z_.begin() + n);
-        std::reverse(index_.begin(), index_.begin() + n);
+    if (!AnyStep(x, n, false)) {
+        std::reverse(x, x + n);
+        std::reverse(z, z + n);
+        std::reverse(index, index + n);
         return;
     }
     // Out of order: sorted by X, ties in packet order (the index breaks
     // them, so no stable sort and none of its buffer is needed). A profile
     // with a few points folded back, as at a steep edge, sorts by insertion
-    // in about one pass; one that takes more moves than a few passes is
-    // sorted whole.
-    Point *s = staging_.data();
-    for (std::size_t i = 0; i < count_; ++i)
-        s[i] = Point{x_[i], z_[i], index_[i]};
-    const auto before = [](const Point &a, const Point &b) {
-        return a.x < b.x || (a.x == b.x && a.index < b.index);
-    };
-    const std::size_t budget = 8 * count_;
+    // in place in about one pass; one that takes more moves than a few
+    // passes is sorted whole.
+    const std::size_t budget = 8 * n;
     std::size_t moves = 0;
-    for (std::size_t i = 1; i < count_ && moves <= budget; ++i) {
-        const Point p = s[i];
+    for (std::size_t i = 1; i < n && moves <= budget; ++i) {
+        if (!(x[i] < x[i - 1] || (x[i] == x[i - 1] && index[i] < index[i - 1])))
+            continue;
+        const double px = x[i], pz = z[i];
+        const int pi = index[i];
         std::size_t j = i;
-        for (; j > 0 && before(p, s[j - 1]) && moves <= budget; --j, ++moves)
-            s[j] = s[j - 1];
-        s[j] = p;
+        for (; j > 0 && (px < x[j - 1] || (px == x[j - 1] && pi < index[j - 1])) && moves <= budget;
+             --j, ++moves) {
+            x[j] = x[j - 1];
+            z[j] = z[j - 1];
+            index[j] = index[j - 1];
+        }
+        x[j] = px;
+        z[j] = pz;
+        index[j] = pi;
     }
-    if (moves > budget)
-        std::sort(s, s + n, before);
-    for (std::size_t i = 0; i < count_; ++i) {
-        x_[i] = staging_[i].x;
-        z_[i] = staging_[i].z;
-        index_[i] = staging_[i].index;
+    if (moves <= budget)
+        return;
+    Point *s = staging_.data();
+    for (std::size_t i = 0; i < n; ++i)
+        s[i] = Point{x[i], z[i], index[i]};
+    std::sort(s, s + n, [](const Point &a, const Point &b) {
+        return a.x < b.x || (a.x == b.x && a.index < b.index);
+    });
+    for (std::size_t i = 0; i < n; ++i) {
+        x[i] = s[i].x;
+        z[i] = s[i].z;
+        index[i] = s[i].index;
     }
 }
 
