@@ -87,7 +87,7 @@ struct RecorderStatus {
     std::uint64_t dropped = 0;    // profiles the ring had no room for
     std::uint64_t measured = 0;   // profiles written with their results
     std::uint64_t unmeasured = 0; // profiles written unmeasured while a job was in force
-    double measureSeconds = 0;    // CPU time of the writer thread measuring and storing results
+    double measureSeconds = 0;    // writer's CPU measuring `measured` and storing their results
     std::string error;            // why the recording failed
     // A stop was asked for (RequestStop): the writer is finishing the file
     // (state still Recording until it is closed).
