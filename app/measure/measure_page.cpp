@@ -68,10 +68,6 @@ bool HasZ(const ms::Region &r) {
     return std::isfinite(r.zMin) || std::isfinite(r.zMax);
 }
 
-bool SameRegion(const ms::Region &a, const ms::Region &b) {
-    return a.xMin == b.xMin && a.xMax == b.xMax && a.zMin == b.zMin && a.zMax == b.zMax;
-}
-
 // The base regions of an edge or width (its level's line) or of an area
 // (its base line); null for other kinds.
 std::vector<ms::Region> *BaseRegions(ms::ToolSetup &t) {
@@ -1222,7 +1218,7 @@ bool MeasurePage::eventFilter(QObject *watched, QEvent *event) {
             if (dragEdges_ & kDragHigh)
                 region.zMax = std::max(s.zMax + dz, s.zMin + minHeight);
         }
-        if (SameRegion(region, *RegionOf(item.tool, item.which)))
+        if (region == *RegionOf(item.tool, item.which))
             return true; // not moved: the job in use stays, with its version
         try {
             HandJob(job);

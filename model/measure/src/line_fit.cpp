@@ -21,21 +21,22 @@ using Masks = vec::Masks4;
 // exact line whose robust spread is 0.
 constexpr double kResidualFloor = 1e-4;
 
-// Whether x[i] < x[i - 1] (descending: x[i] > x[i - 1]) anywhere in
-// x[0, n): four neighbours compared at once, without branches.
+// Whether x steps down anywhere in x[0, n) (x[i] < x[i - 1]; with down
+// false, whether it steps up: x[i] > x[i - 1]), four neighbours compared at
+// once, without branches.
 QZ417_VECTOR_CLONES
-bool AnyStep(const double *x, std::size_t n, bool descending) {
+bool AnyStep(const double *x, std::size_t n, bool down) {
     Masks any = {};
     std::size_t i = 1;
     for (; i + 4 <= n; i += 4) {
         Lanes a, b;
         std::memcpy(&a, x + i - 1, sizeof a);
         std::memcpy(&b, x + i, sizeof b);
-        any |= descending ? (b < a) : (b > a);
+        any |= down ? (b < a) : (b > a);
     }
     bool found = (any[0] | any[1] | any[2] | any[3]) != 0;
     for (; i < n; ++i)
-        found = found || (descending ? x[i] < x[i - 1] : x[i] > x[i - 1]);
+        found = found || (down ? x[i] < x[i - 1] : x[i] > x[i - 1]);
     return found;
 }
 
@@ -443,20 +444,8 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
         Classify(x, z, n, slope, intercept, threshold, next);
-        if (std::memcmp(keep, next, n * sizeof *keep) == 0) {
-            // The line was fitted on exactly these points: their statistics
-            // are final (a rejected point adds 0 to each).
-            double ss = 0.0, largest = 0.0;
-            if (statistics)
-                for (std::size_t i = 0; i < n; ++i) {
-                    const double d = (z[i] - (slope * x[i] + intercept)) * keep[i];
-                    ss += d * d;
-                    largest = std::max(largest, std::fabs(d));
-                }
-            line.rms = std::sqrt(ss / count);
-            line.largestDeviation = largest;
-            return line;
-        }
+        if (std::memcmp(keep, next, n * sizeof *keep) == 0)
+            break; // the line was fitted on exactly these points
         keep = next;
         std::swap(next, spare);
         sums = WithoutRejected(all, x, z, keep, n, x0, z0);

@@ -370,16 +370,11 @@ Measurer::Measurer(Job job, std::size_t points) : job_(std::move(job)), ws_(poin
 }
 
 int Measurer::Request(std::vector<Region> regions, const FitOptions &options, bool statistics) {
-    const auto same = [](const Region &a, const Region &b) {
-        return a.xMin == b.xMin && a.xMax == b.xMax && a.zMin == b.zMin && a.zMax == b.zMax;
-    };
     for (std::size_t i = 0; i < fits_.size(); ++i) {
         const FitRequest &f = fits_[i];
-        if (f.regions.size() != regions.size() || f.options.level != options.level ||
-            f.options.rejectSigma != options.rejectSigma ||
-            f.options.maxIterations != options.maxIterations)
-            continue;
-        if (std::equal(regions.begin(), regions.end(), f.regions.begin(), same)) {
+        if (f.regions == regions && f.options.level == options.level &&
+            f.options.rejectSigma == options.rejectSigma &&
+            f.options.maxIterations == options.maxIterations) {
             fits_[i].statistics = fits_[i].statistics || statistics;
             return static_cast<int>(i);
         }

@@ -29,6 +29,7 @@ struct Region {
     bool Contains(double x, double z) const {
         return x >= xMin && x <= xMax && z >= zMin && z <= zMax;
     }
+    bool operator==(const Region &) const = default;
 };
 
 enum class ToolKind { Height, Line, Step, Edge, Width, Gap, Angle, Area };
