@@ -112,7 +112,7 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
     const double allN = static_cast<double>(n), allX = total(lx), allZ = total(lz),
                  allXX = total(lxx), allXZ = total(lxz);
     double sn = allN, sx = allX, sz = allZ, sxx0 = allXX, sxz0 = allXZ;
-    const std::size_t stride = std::max<std::size_t>(1, n / 128);
+    const std::size_t stride = (n + 127) / 128;
     const int iterations = std::max(1, options.maxIterations);
     double previousSlope = 0.0, previousIntercept = 0.0, previousSigma = 0.0;
     for (int iteration = 0; iteration < iterations; ++iteration) {
@@ -141,7 +141,7 @@ ms::Line Fit(const Profile &p, std::span<const ms::Region> regions, const ms::Fi
             const double moved =
                 std::max(std::fabs(line.At(xLow) - (previousSlope * xLow + previousIntercept)),
                          std::fabs(line.At(xHigh) - (previousSlope * xHigh + previousIntercept)));
-            if (moved <= std::max(0.01 * previousSigma, 1e-9))
+            if (moved <= std::max(0.05 * previousSigma, 1e-9))
                 break;
         }
         previousSlope = line.slope;

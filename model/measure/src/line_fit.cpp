@@ -326,6 +326,25 @@ void Classify(const double *x, const double *z, std::size_t n, double slope, dou
         next[i] = std::fabs(z[i] - (slope * x[i] + intercept)) <= threshold ? 1.0 : 0.0;
 }
 
+// |z - line(x)| of every stride-th point into r; returns their count.
+// Four points at a time, gathered from their strided places.
+QZ417_VECTOR_CLONES
+std::size_t Residuals(const double *x, const double *z, std::size_t n, std::size_t stride,
+                      double slope, double intercept, double *r) {
+    const Lanes s = {slope, slope, slope, slope}, b = {intercept, intercept, intercept, intercept};
+    const Masks magnitude = {~(1LL << 63), ~(1LL << 63), ~(1LL << 63), ~(1LL << 63)};
+    std::size_t i = 0, k = 0;
+    for (; i + 3 * stride < n; i += 4 * stride, k += 4) {
+        const Lanes vx = {x[i], x[i + stride], x[i + 2 * stride], x[i + 3 * stride]};
+        const Lanes vz = {z[i], z[i + stride], z[i + 2 * stride], z[i + 3 * stride]};
+        const Lanes d = (Lanes)((Masks)(vz - (s * vx + b)) & magnitude);
+        std::memcpy(r + k, &d, sizeof d);
+    }
+    for (; i < n; i += stride)
+        r[k++] = std::fabs(z[i] - (slope * x[i] + intercept));
+    return k;
+}
+
 // The sums of all points less those of the points not kept (few: the
 // outliers), taken in point order.
 FitSums WithoutRejected(const FitSums &all, const double *x, const double *z, const double *keep,
@@ -390,10 +409,10 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
     const FitSums all = SumAll(x, z, n, x0, z0);
     FitSums sums = all;
     const double xLow = points.xLow, xHigh = points.xHigh;
-    // The robust spread is taken from at most about 128 residuals, evenly
-    // spread over the points: as good an estimate, far cheaper to select
-    // from. (Fewer make the threshold wander, and the fit takes more rounds.)
-    const std::size_t stride = std::max<std::size_t>(1, n / 128);
+    // The robust spread is taken from 65 to 128 residuals (every stride-th
+    // point): as good an estimate, far cheaper to select from. (Fewer make
+    // the threshold wander, and the fit takes more rounds.)
+    const std::size_t stride = (n + 127) / 128;
 
     const int iterations = std::max(1, options.maxIterations);
     double previousSlope = 0.0, previousIntercept = 0.0, previousSigma = 0.0;
@@ -421,12 +440,14 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         line.ok = true;
         line.reason = nullptr;
         // Points on the edge of the threshold may flip in and out without
-        // moving the line: stop once it moves by less than 1 % of the spread.
+        // moving the line: stop once it moves by less than 5 % of the spread.
+        // (With 1 %, leaving out a single 3-spread point of 300 was enough
+        // to take a round more, which only confirmed the same points.)
         if (iteration > 0) {
             const double moved =
                 std::max(std::fabs(line.At(xLow) - (previousSlope * xLow + previousIntercept)),
                          std::fabs(line.At(xHigh) - (previousSlope * xHigh + previousIntercept)));
-            if (moved <= std::max(0.01 * previousSigma, 1e-9))
+            if (moved <= std::max(0.05 * previousSigma, 1e-9))
                 break;
         }
         previousSlope = line.slope;
@@ -437,9 +458,7 @@ Line FitLine(Workspace &ws, std::span<const Region> regions, const FitOptions &o
         // Robust spread of the residuals, and which points lie within it.
         const double slope = line.slope, intercept = line.intercept;
         double *r = ws.scratch.data();
-        std::size_t k = 0;
-        for (std::size_t i = 0; i < n; i += stride)
-            r[k++] = std::fabs(z[i] - (slope * x[i] + intercept));
+        const std::size_t k = Residuals(x, z, n, stride, slope, intercept, r);
         const double sigma = 1.4826 * MedianInPlace(r, k);
         previousSigma = sigma;
         const double threshold = std::max(options.rejectSigma * sigma, kResidualFloor);
