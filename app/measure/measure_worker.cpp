@@ -1,5 +1,7 @@
 #include "measure/measure_worker.h"
 
+#include "model/thread_weight.h"
+
 #include <utility>
 
 namespace qz417 {
@@ -78,6 +80,10 @@ void MeasureWorker::Take(const FeedPacket &packet) noexcept {
 }
 
 void MeasureWorker::Run() {
+    // Every profile of the source is to be measured: a larger share of the
+    // CPU than the window's drawing and the programs beside it, where
+    // permitted. (The UDP worker, real-time, still comes first.)
+    RaiseThreadWeight();
     FeedPacket packet;
     for (;;) {
         // Read before draining: a push after the drain changes it, so the
