@@ -30,8 +30,8 @@
 // emulator competes like any program, and a turn may send short of the rate
 // asked (each row gives the rate reached).
 #include <poll.h>
-#include <sys/resource.h>
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -283,8 +283,9 @@ int main(int argc, char **argv) {
     std::printf("net.core.rmem_max %lld; running as uid %d (root may force a receive buffer past "
                 "it, as the library does); the emulator %s\n",
                 RmemMax(), static_cast<int>(::getuid()),
-                steadySender ? "at nice -15, as steady as a scanner"
-                             : "at nice 0 (not permitted to go lower): it may fall short under load");
+                steadySender
+                    ? "at nice -15, as steady as a scanner"
+                    : "at nice 0 (not permitted to go lower): it may fall short under load");
     int failures = 0;
     for (const double hz : {40000.0, 80000.0}) {
         for (const bool busy : {false, true}) {
