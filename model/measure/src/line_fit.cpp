@@ -150,16 +150,18 @@ void Workspace::Order() {
     // with a few points folded back, as at a steep edge, sorts by insertion
     // in place in about one pass; one that takes more moves than a few
     // passes is sorted whole.
+    const auto before = [](double ax, int ai, double bx, int bi) {
+        return ax < bx || (ax == bx && ai < bi);
+    };
     const std::size_t budget = 8 * n;
     std::size_t moves = 0;
     for (std::size_t i = 1; i < n && moves <= budget; ++i) {
-        if (!(x[i] < x[i - 1] || (x[i] == x[i - 1] && index[i] < index[i - 1])))
+        if (!before(x[i], index[i], x[i - 1], index[i - 1]))
             continue;
         const double px = x[i], pz = z[i];
         const int pi = index[i];
         std::size_t j = i;
-        for (; j > 0 && (px < x[j - 1] || (px == x[j - 1] && pi < index[j - 1])) && moves <= budget;
-             --j, ++moves) {
+        for (; j > 0 && before(px, pi, x[j - 1], index[j - 1]) && moves <= budget; --j, ++moves) {
             x[j] = x[j - 1];
             z[j] = z[j - 1];
             index[j] = index[j - 1];
@@ -173,9 +175,8 @@ void Workspace::Order() {
     Point *s = staging_.data();
     for (std::size_t i = 0; i < n; ++i)
         s[i] = Point{x[i], z[i], index[i]};
-    std::sort(s, s + n, [](const Point &a, const Point &b) {
-        return a.x < b.x || (a.x == b.x && a.index < b.index);
-    });
+    std::sort(s, s + n,
+              [&](const Point &a, const Point &b) { return before(a.x, a.index, b.x, b.index); });
     for (std::size_t i = 0; i < n; ++i) {
         x[i] = s[i].x;
         z[i] = s[i].z;

@@ -372,9 +372,7 @@ Measurer::Measurer(Job job, std::size_t points) : job_(std::move(job)), ws_(poin
 int Measurer::Request(std::vector<Region> regions, const FitOptions &options, bool statistics) {
     for (std::size_t i = 0; i < fits_.size(); ++i) {
         const FitRequest &f = fits_[i];
-        if (f.regions == regions && f.options.level == options.level &&
-            f.options.rejectSigma == options.rejectSigma &&
-            f.options.maxIterations == options.maxIterations) {
+        if (f.regions == regions && f.options == options) {
             fits_[i].statistics = fits_[i].statistics || statistics;
             return static_cast<int>(i);
         }

@@ -49,6 +49,7 @@ struct FitOptions {
     double rejectSigma = 3.0;
     int maxIterations = 8;
     bool level = false;
+    bool operator==(const FitOptions &) const = default;
 };
 
 // One output of a tool: its name in the job file and the results, and its unit.
